@@ -1,0 +1,133 @@
+#include "engine/image_pyramid.h"
+
+#include <algorithm>
+#include <new>
+
+namespace weftloom {
+
+namespace {
+
+// The reduction kernel by block row and column, offsets -1, 0, +1, +2; it sums
+// to the divisor 20, so a uniform image stays exactly uniform.
+constexpr std::uint32_t kKernel[4][4] = {
+    {0, 1, 1, 0},
+    {1, 3, 3, 1},
+    {1, 3, 3, 1},
+    {0, 1, 1, 0},
+};
+
+}  // namespace
+
+std::uint32_t ImagePyramid::Wrap(std::int64_t value, std::uint32_t size) {
+    if (value < 0) {
+        return static_cast<std::uint32_t>(size - ((-1 - value) % size) - 1);
+    }
+    if (value >= size) {
+        return static_cast<std::uint32_t>(value % size);
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+bool ReduceLevel(const Image& finer, Image& target) {
+    const std::uint32_t bpp = finer.bytesPerPixel;
+    if (!target.Allocate(ReducedSize(finer.width), ReducedSize(finer.height), bpp)) {
+        return false;
+    }
+    for (std::uint32_t y = 0; y < target.height; ++y) {
+        for (std::uint32_t x = 0; x < target.width; ++x) {
+            std::uint32_t sums[4] = {0, 0, 0, 0};
+            for (int by = 0; by < 4; ++by) {
+                const std::uint32_t fy = ImagePyramid::Wrap(std::int64_t{2} * y + by - 1, finer.height);
+                for (int bx = 0; bx < 4; ++bx) {
+                    const std::uint32_t weight = kKernel[by][bx];
+                    if (weight == 0) {
+                        continue;
+                    }
+                    const std::uint32_t fx =
+                        ImagePyramid::Wrap(std::int64_t{2} * x + bx - 1, finer.width);
+                    const std::uint8_t* source = finer.PixelAt(fx, fy);
+                    for (std::uint32_t c = 0; c < bpp; ++c) {
+                        sums[c] += weight * source[c];
+                    }
+                }
+            }
+            std::uint8_t* out = target.PixelAt(x, y);
+            for (std::uint32_t c = 0; c < bpp; ++c) {
+                out[c] = static_cast<std::uint8_t>(sums[c] / ImagePyramid::kReductionDivisor);
+            }
+        }
+    }
+    return true;
+}
+
+ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount) {
+    const bool usable = source.width > 0 && source.height > 0 &&
+                        (source.bytesPerPixel == 3 || source.bytesPerPixel == 4) &&
+                        source.pixels.size() == source.Offset(0, source.height);
+    if (!usable) {
+        return;
+    }
+    try {
+        levels_.resize(levelCount);
+    } catch (const std::bad_alloc&) {
+        levels_.clear();
+        return;
+    }
+    if (levelCount == 0) {
+        complete_ = true;
+        return;
+    }
+    if (!levels_[0].Allocate(source.width, source.height, source.bytesPerPixel)) {
+        return;
+    }
+    std::copy(source.pixels.begin(), source.pixels.end(), levels_[0].pixels.begin());
+    for (std::uint32_t k = 1; k < levelCount; ++k) {
+        if (!ReduceLevel(levels_[k - 1], levels_[k])) {
+            return;
+        }
+    }
+    complete_ = true;
+}
+
+Image* ImagePyramid::Level(std::uint32_t index) {
+    return index < levels_.size() ? &levels_[index] : nullptr;
+}
+
+const Image* ImagePyramid::Level(std::uint32_t index) const {
+    return index < levels_.size() ? &levels_[index] : nullptr;
+}
+
+bool ImagePyramid::GetPixel(std::int32_t x, std::int32_t y, std::uint32_t level, std::uint8_t& c0,
+                            std::uint8_t& c1, std::uint8_t& c2, std::uint8_t& c3,
+                            bool wrap) const {
+    if (level >= levels_.size()) {
+        return false;
+    }
+    const Image& image = levels_[level];
+    if (image.IsEmpty()) {
+        return false;
+    }
+    std::uint32_t px;
+    std::uint32_t py;
+    if (wrap) {
+        px = Wrap(x, image.width);
+        py = Wrap(y, image.height);
+    } else {
+        if (x < 0 || y < 0 || static_cast<std::uint32_t>(x) >= image.width ||
+            static_cast<std::uint32_t>(y) >= image.height) {
+            return false;
+        }
+        px = static_cast<std::uint32_t>(x);
+        py = static_cast<std::uint32_t>(y);
+    }
+    const std::uint8_t* pixel = image.PixelAt(px, py);
+    c0 = pixel[0];
+    c1 = pixel[1];
+    c2 = pixel[2];
+    if (image.bytesPerPixel == 4) {
+        c3 = pixel[3];
+    }
+    return true;
+}
+
+}  // namespace weftloom

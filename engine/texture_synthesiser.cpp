@@ -1,0 +1,122 @@
+#include "engine/texture_synthesiser.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+namespace weftloom {
+
+namespace {
+
+// Pixels of all levels of a pyramid of the given size, in 64 bits.
+std::uint64_t PyramidPixelTotal(std::uint32_t width, std::uint32_t height, std::uint32_t levels) {
+    std::uint64_t total = 0;
+    for (std::uint32_t k = 0; k < levels; ++k) {
+        total += std::uint64_t{width} * height;
+        width = ReducedSize(width);
+        height = ReducedSize(height);
+    }
+    return total;
+}
+
+bool IsUsableSample(const Image& sample) {
+    return sample.width > 0 && sample.height > 0 &&
+           (sample.bytesPerPixel == 3 || sample.bytesPerPixel == 4) &&
+           sample.pixels.size() == sample.Offset(0, sample.height);
+}
+
+}  // namespace
+
+void TextureSynthesiser::Report(const ProgressInfo& info) const {
+    if (progressCallback != nullptr) {
+        progressCallback(&info);
+    }
+}
+
+void TextureSynthesiser::ReportStatus(const char* status) const {
+    ProgressInfo info;
+    info.status = status;
+    info.context = callbackContext;
+    Report(info);
+}
+
+bool TextureSynthesiser::Synthesise(const Image& sample, std::uint32_t width,
+                                    std::uint32_t height) {
+    bool done = false;
+    try {
+        done = RunSynthesis(sample, width, height);
+    } catch (const std::bad_alloc&) {
+        done = false;
+    }
+    samplePyramid.reset();
+    outputPyramid.reset();
+    return done;
+}
+
+bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
+                                      std::uint32_t height) {
+    if (!IsUsableSample(sample)) {
+        return false;
+    }
+    if (width == 0) {
+        width = sample.width;
+    }
+    if (height == 0) {
+        height = sample.height;
+    }
+    // pixelsDone and pixelsTotal are signed 32-bit; refuse what they cannot count.
+    if (PyramidPixelTotal(width, height, kLevelCount) >
+        static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        return false;
+    }
+    pixelsDone = 0;
+    pixelsTotal = 0;
+    random.Seed(randomSeed);
+
+    ReportStatus(status::kInitialisingOutput);
+    result = std::make_unique<Image>();
+    if (!result->Allocate(width, height, sample.bytesPerPixel)) {
+        return false;
+    }
+    const std::uint32_t bpp = sample.bytesPerPixel;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (AbortRequested()) {
+            return false;
+        }
+        for (std::uint32_t x = 0; x < width; ++x) {
+            // Row before column: the draw order is part of the output's definition.
+            const std::uint32_t sy = random.Next() % sample.height;
+            const std::uint32_t sx = random.Next() % sample.width;
+            const std::uint8_t* source = sample.PixelAt(sx, sy);
+            std::copy(source, source + bpp, result->PixelAt(x, y));
+        }
+    }
+
+    ReportStatus(status::kBuildingOutputPyramid);
+    outputPyramid = std::make_unique<ImagePyramid>(*result, kLevelCount);
+    if (!outputPyramid->Complete()) {
+        return false;
+    }
+    ReportStatus(status::kBuildingInputPyramid);
+    samplePyramid = std::make_unique<ImagePyramid>(sample, kLevelCount);
+    if (!samplePyramid->Complete()) {
+        return false;
+    }
+    for (std::uint32_t k = 0; k < kLevelCount; ++k) {
+        const Image* level = outputPyramid->Level(k);
+        pixelsTotal += static_cast<std::int32_t>(level->width * level->height);
+    }
+
+    const bool passed = SynthesiseLevel(3, 3, 1) &&
+                        SynthesiseLevel(2, neighbourhoodSize[2], 2) &&
+                        SynthesiseLevel(1, neighbourhoodSize[1], 2) &&
+                        SynthesiseLevel(0, neighbourhoodSize[0], 2);
+    if (!passed) {
+        return false;
+    }
+    const Image* finest = outputPyramid->Level(0);
+    std::copy(finest->pixels.begin(), finest->pixels.end(), result->pixels.begin());
+    return true;
+}
+
+}  // namespace weftloom

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "engine/image.h"
+#include "engine/image_pyramid.h"
+#include "engine/progress.h"
+#include "search/data_cloud.h"
+#include "search/distance_metric.h"
+#include "search/random_generator.h"
+
+namespace weftloom {
+
+// One synthesis job: turns a sample image into a new texture of a requested
+// size. The caller sets the parameters, then calls Synthesise once on a worker
+// thread; it fills the output with random sample pixels, builds four-level
+// pyramids of output and sample and synthesises the output levels coarsest
+// first, each pixel replaced by the sample pixel whose neighbourhood is
+// nearest. Progress goes to progressCallback on the running thread.
+//
+// Threads: Synthesise, SynthesiseLevel and every report run on the caller's
+// thread. Abort may be called from any thread at any time and never waits.
+// Nothing is thrown; failures and aborts both return false.
+class TextureSynthesiser {
+public:
+    // Largest window side a level accepts; the user's choices are 1 to 9.
+    static constexpr std::int32_t kMaxNeighbourhoodSide = 255;
+    static constexpr std::uint32_t kLevelCount = 4;
+
+    TextureSynthesiser() = default;
+    TextureSynthesiser(const TextureSynthesiser&) = delete;
+    TextureSynthesiser& operator=(const TextureSynthesiser&) = delete;
+    virtual ~TextureSynthesiser() = default;
+
+    // Synthesises a width x height texture from sample (0 means the sample's own
+    // side) into result. True when the whole output was synthesised; false when
+    // aborted, when a level pass failed (an invalid metric or window side), when
+    // the sample is empty or not of 3 or 4 bytes per pixel, when the output's
+    // pixel total over all levels does not fit the 32-bit counters, or when
+    // memory ran out. After a false return result holds no finished texture.
+    virtual bool Synthesise(const Image& sample, std::uint32_t width, std::uint32_t height);
+
+    // Asks a running (or future) Synthesise to stop within one pixel's search.
+    virtual void Abort() { abortRequested.store(true, std::memory_order_relaxed); }
+
+    // One level pass over level `level` of both pyramids with window side `side`
+    // (an even side is raised to the next odd one) and `levels` pyramid levels
+    // in each neighbourhood. The search is a kd-tree when subsamplingMode is
+    // Disabled, else a linear scan; metric chooses the distance. False when the
+    // sample level is missing, the metric or side is invalid, or on abort.
+    bool SynthesiseLevel(std::uint32_t level, std::int32_t side, std::uint32_t levels);
+
+    // Pyramids of the sample and the output, alive only during Synthesise.
+    std::unique_ptr<ImagePyramid> samplePyramid;
+    std::unique_ptr<ImagePyramid> outputPyramid;
+    // The output image; created by Synthesise and kept until the job goes.
+    std::unique_ptr<Image> result;
+
+    ProgressCallback progressCallback = nullptr;
+    std::int32_t pixelsDone = 0;
+    std::int32_t pixelsTotal = 0;
+    void* callbackContext = nullptr;
+    std::atomic<bool> abortRequested{false};
+
+    // Window side per pyramid level 0, 1, 2; level 3 always uses 3 over one level.
+    std::array<std::int32_t, 3> neighbourhoodSize = {9, 7, 5};
+    SubsamplingMode subsamplingMode = SubsamplingMode::FixedCount;
+    std::int32_t subsampleCount = 2500;
+    std::uint32_t subsamplePercent = 10;
+    std::uint32_t minimumPixelCount = 2500;
+    DistanceMetric metric = DistanceMetric::L2;
+    // Starting state of the run's generator, set when Synthesise starts.
+    std::uint32_t randomSeed = RandomGenerator::kDefaultSeed;
+    // The run's generator: random initialisation first, then subsampled queries.
+    RandomGenerator random;
+
+private:
+    template <class Cloud>
+    bool RunLevelPass(std::uint32_t level, std::int32_t side, std::uint32_t levels);
+    bool RunSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height);
+    bool AbortRequested() const { return abortRequested.load(std::memory_order_relaxed); }
+    void Report(const ProgressInfo& info) const;
+    void ReportStatus(const char* status) const;
+};
+
+}  // namespace weftloom

@@ -31,4 +31,21 @@ bool Image::Allocate(std::uint32_t newWidth, std::uint32_t newHeight,
     return true;
 }
 
+std::uint64_t Fingerprint(const Image& image) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    auto mix = [&hash](std::uint8_t byte) {
+        hash ^= byte;
+        hash *= 0x100000001b3ull;
+    };
+    for (std::uint32_t value : {image.width, image.height, image.bytesPerPixel}) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            mix(static_cast<std::uint8_t>(value >> shift));
+        }
+    }
+    for (std::uint8_t byte : image.pixels) {
+        mix(byte);
+    }
+    return hash;
+}
+
 }  // namespace weftloom

@@ -36,6 +36,10 @@ struct Image {
     }
 };
 
+// 64-bit FNV-1a over the image's width, height, bytes per pixel (each as four
+// little-endian bytes) and pixel bytes: a short, stable name for its contents.
+std::uint64_t Fingerprint(const Image& image);
+
 // Largest image block the engine and the codecs agree to hold (16 GiB), so that
 // a size taken from a file or a command line can never ask for more.
 inline constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 34;

@@ -1,0 +1,141 @@
+#include "engine/image_pyramid.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_images.h"
+
+namespace weftloom {
+namespace {
+
+using testing::PatternImage;
+using testing::UniformImage;
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> LevelSizes(const ImagePyramid& pyramid) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes;
+    for (std::uint32_t k = 0; k < pyramid.LevelCount(); ++k) {
+        sizes.emplace_back(pyramid.Level(k)->width, pyramid.Level(k)->height);
+    }
+    return sizes;
+}
+
+using Sizes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+TEST(ImagePyramidBuild, LevelSizesHalveDownAndStopAtOne) {
+    EXPECT_EQ(LevelSizes(ImagePyramid(PatternImage(64, 48, 3), 4)),
+              (Sizes{{64, 48}, {32, 24}, {16, 12}, {8, 6}}));
+    EXPECT_EQ(LevelSizes(ImagePyramid(PatternImage(1, 5, 3), 4)),
+              (Sizes{{1, 5}, {1, 2}, {1, 1}, {1, 1}}));
+    EXPECT_EQ(LevelSizes(ImagePyramid(PatternImage(7, 3, 4), 3)), (Sizes{{7, 3}, {3, 1}, {1, 1}}));
+    ImagePyramid none(PatternImage(4, 4, 3), 0);
+    EXPECT_TRUE(none.Complete());
+    EXPECT_EQ(none.LevelCount(), 0u);
+    EXPECT_EQ(none.Level(0), nullptr);
+}
+
+TEST(ImagePyramidBuild, RefusesSourcesItCannotWrap) {
+    Image empty;
+    empty.Allocate(0, 5, 3);
+    EXPECT_FALSE(ImagePyramid(empty, 4).Complete());
+    EXPECT_FALSE(ImagePyramid(PatternImage(4, 4, 2), 4).Complete());
+    Image inconsistent = PatternImage(4, 4, 3);
+    inconsistent.pixels.pop_back();
+    EXPECT_FALSE(ImagePyramid(inconsistent, 4).Complete());
+}
+
+TEST(ImagePyramidBuild, LevelZeroIsAnIndependentCopy) {
+    Image source = PatternImage(9, 5, 4);
+    ImagePyramid pyramid(source, 2);
+    EXPECT_EQ(pyramid.Level(0)->pixels, source.pixels);
+    const std::uint8_t before = pyramid.Level(0)->pixels[0];
+    source.pixels[0] = static_cast<std::uint8_t>(before + 1);
+    EXPECT_EQ(pyramid.Level(0)->pixels[0], before);
+}
+
+TEST(ImagePyramidBuild, UniformImagesStayExactlyUniform) {
+    for (std::uint32_t bpp : {3u, 4u}) {
+        ImagePyramid pyramid(UniformImage(13, 6, bpp, 201), 4);
+        for (std::uint32_t k = 0; k < 4; ++k) {
+            for (std::uint8_t value : pyramid.Level(k)->pixels) {
+                ASSERT_EQ(value, 201);
+            }
+        }
+    }
+}
+
+TEST(ImagePyramidBuild, KernelWrapsAroundTheTorus) {
+    // A single bright pixel shows which finer positions feed a coarse pixel and
+    // with what weight: here the finer level's last row and column, read by the
+    // top-left coarse pixel through the wrap.
+    auto weightOf = [](std::uint32_t fx, std::uint32_t fy) {
+        Image source = UniformImage(8, 8, 3, 0);
+        source.PixelAt(fx, fy)[0] = 200;  // 200 / 20 = 10 per unit of weight
+        ImagePyramid pyramid(source, 2);
+        return pyramid.Level(1)->PixelAt(0, 0)[0] / 10;
+    };
+    EXPECT_EQ(weightOf(7, 7), 0) << "the corner itself has weight 0";
+    EXPECT_EQ(weightOf(0, 7), 1);
+    EXPECT_EQ(weightOf(1, 7), 1);
+    EXPECT_EQ(weightOf(7, 0), 1);
+    EXPECT_EQ(weightOf(7, 1), 1);
+    EXPECT_EQ(weightOf(0, 0), 3);
+    EXPECT_EQ(weightOf(1, 1), 3);
+    EXPECT_EQ(weightOf(2, 0), 1);
+    EXPECT_EQ(weightOf(2, 2), 0);
+    EXPECT_EQ(weightOf(3, 0), 0) << "outside the 4 x 4 block";
+}
+
+TEST(ImagePyramidBuild, SmallSidesFoldTheKernelOntoFewPixels) {
+    // 3 x 3 reduces to 1 x 1; block offsets -1 and +2 both land on index 2.
+    Image corner = UniformImage(3, 3, 3, 0);
+    corner.PixelAt(2, 2)[1] = 100;  // only the four zero-weight corners read it
+    EXPECT_EQ(ImagePyramid(corner, 2).Level(1)->PixelAt(0, 0)[1], 0);
+
+    Image edge = UniformImage(3, 3, 3, 0);
+    edge.PixelAt(2, 0)[1] = 100;  // row offset 0, column offsets -1 and +2: 1 + 1
+    ImagePyramid edgePyramid(edge, 2);
+    ASSERT_EQ(edgePyramid.Level(1)->width, 1u);
+    EXPECT_EQ(edgePyramid.Level(1)->PixelAt(0, 0)[1], 10);
+
+    // Width 1: every block column reads column 0, so a row's weights add up.
+    Image column = UniformImage(1, 4, 3, 0);
+    column.PixelAt(0, 0)[2] = 100;  // row offset 0: 1 + 3 + 3 + 1
+    EXPECT_EQ(ImagePyramid(column, 2).Level(1)->PixelAt(0, 0)[2], 40);
+}
+
+TEST(ImagePyramidGetPixel, RefusesOutsideWithoutWrap) {
+    ImagePyramid pyramid(PatternImage(5, 4, 3), 2);
+    std::uint8_t c0 = 1, c1 = 2, c2 = 3, c3 = 4;
+    EXPECT_FALSE(pyramid.GetPixel(-1, 0, 0, c0, c1, c2, c3, false));
+    EXPECT_FALSE(pyramid.GetPixel(5, 0, 0, c0, c1, c2, c3, false));
+    EXPECT_FALSE(pyramid.GetPixel(0, -1, 0, c0, c1, c2, c3, false));
+    EXPECT_FALSE(pyramid.GetPixel(0, 4, 0, c0, c1, c2, c3, false));
+    EXPECT_FALSE(pyramid.GetPixel(0, 0, 2, c0, c1, c2, c3, true)) << "no level 2";
+    EXPECT_EQ(c0, 1);
+    EXPECT_EQ(c3, 4);
+    EXPECT_TRUE(pyramid.GetPixel(4, 3, 0, c0, c1, c2, c3, false));
+    EXPECT_EQ(c3, 4) << "a 3-byte level leaves the fourth channel alone";
+}
+
+TEST(ImagePyramidGetPixel, WrapsEachCoordinateToroidally) {
+    const Image source = PatternImage(7, 5, 4);
+    ImagePyramid pyramid(source, 1);
+    auto expectReads = [&](std::int32_t x, std::int32_t y, std::uint32_t fx, std::uint32_t fy) {
+        std::uint8_t c[4] = {};
+        ASSERT_TRUE(pyramid.GetPixel(x, y, 0, c[0], c[1], c[2], c[3], true));
+        const std::uint8_t* expected = source.PixelAt(fx, fy);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(c[i], expected[i]) << "(" << x << ", " << y << ") channel " << i;
+        }
+    };
+    expectReads(-1, 0, 6, 0);
+    expectReads(-7, 0, 0, 0);
+    expectReads(-8, -6, 6, 4);
+    expectReads(2 * 7 + 3, 0, 3, 0);
+    expectReads(7, 5, 0, 0);
+    expectReads(3, -1, 3, 4);
+    expectReads(-2147483647 - 1, 2147483647, ImagePyramid::Wrap(-2147483648LL, 7),
+                2147483647u % 5u);
+}
+
+}  // namespace
+}  // namespace weftloom

@@ -1,0 +1,161 @@
+#include "engine/neighbourhood.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_images.h"
+
+namespace weftloom {
+namespace {
+
+// A pyramid whose pixels name their own position: channel 0 holds x, channel 1
+// y and channel 2 the level, so a vector spells out which pixels it read.
+ImagePyramid CoordinatePyramid(std::uint32_t width, std::uint32_t height, std::uint32_t levels,
+                               std::uint32_t bpp = 3) {
+    ImagePyramid pyramid(testing::UniformImage(width, height, bpp, 0), levels);
+    for (std::uint32_t k = 0; k < levels; ++k) {
+        Image* level = pyramid.Level(k);
+        for (std::uint32_t y = 0; y < level->height; ++y) {
+            for (std::uint32_t x = 0; x < level->width; ++x) {
+                std::uint8_t* p = level->PixelAt(x, y);
+                p[0] = static_cast<std::uint8_t>(x);
+                p[1] = static_cast<std::uint8_t>(y);
+                p[2] = static_cast<std::uint8_t>(k);
+                if (bpp == 4) {
+                    p[3] = static_cast<std::uint8_t>(100 + k);
+                }
+            }
+        }
+    }
+    return pyramid;
+}
+
+struct Read {
+    std::uint32_t x, y, level;
+    bool operator==(const Read&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Read& r) {
+    return out << "(" << r.x << ", " << r.y << " @" << r.level << ")";
+}
+
+std::vector<Read> Reads(const FeatureVector& v, std::uint32_t stride = 3) {
+    std::vector<Read> reads;
+    for (std::size_t i = 0; i + 2 < v.size(); i += stride) {
+        reads.push_back({v[i], v[i + 1], v[i + 2]});
+    }
+    return reads;
+}
+
+TEST(NeighbourhoodPixelCount, CountsTheCausalWindowAndTheCoarserSquares) {
+    EXPECT_EQ(NeighbourhoodPixelCount(3, 1), 4u);
+    EXPECT_EQ(NeighbourhoodPixelCount(5, 2), 21u);
+    EXPECT_EQ(NeighbourhoodPixelCount(7, 2), 49u);
+    EXPECT_EQ(NeighbourhoodPixelCount(9, 2), 89u);
+    EXPECT_EQ(NeighbourhoodPixelCount(1, 2), 1u);
+    EXPECT_EQ(NeighbourhoodPixelCount(1, 1), 0u);
+    EXPECT_EQ(NeighbourhoodPixelCount(4, 2), 21u) << "an even side counts as the next odd one";
+    EXPECT_EQ(NeighbourhoodPixelCount(9, 3), 89u + 25u);
+}
+
+TEST(BuildNeighbourhood, SideFiveOverTwoLevels) {
+    const ImagePyramid pyramid = CoordinatePyramid(32, 32, 2);
+    FeatureVector v;
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 5, 2, 10, 10, v, false, false));
+    std::vector<Read> expected;
+    for (std::uint32_t y = 8; y <= 9; ++y) {
+        for (std::uint32_t x = 8; x <= 12; ++x) expected.push_back({x, y, 0});
+    }
+    expected.push_back({8, 10, 0});
+    expected.push_back({9, 10, 0});
+    for (std::uint32_t y = 4; y <= 6; ++y) {
+        for (std::uint32_t x = 4; x <= 6; ++x) expected.push_back({x, y, 1});
+    }
+    EXPECT_EQ(Reads(v), expected);
+    EXPECT_EQ(v.size(), 21u * 3u);
+}
+
+TEST(BuildNeighbourhood, SmallSidesAndTheOwnPixel) {
+    const ImagePyramid pyramid = CoordinatePyramid(16, 16, 2);
+    FeatureVector v;
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 3, 1, 6, 4, v, false, false));
+    EXPECT_EQ(Reads(v), (std::vector<Read>{{5, 3, 0}, {6, 3, 0}, {7, 3, 0}, {5, 4, 0}}));
+
+    v.clear();
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 1, 2, 6, 4, v, false, false));
+    EXPECT_EQ(Reads(v), (std::vector<Read>{{3, 2, 1}})) << "side 1 holds only the parent";
+
+    v.clear();
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 1, 1, 6, 4, v, false, false));
+    EXPECT_TRUE(v.empty());
+}
+
+TEST(BuildNeighbourhood, EvenSidesReadAsTheirShrinkingRule) {
+    const ImagePyramid pyramid = CoordinatePyramid(32, 32, 2);
+    FeatureVector four, five;
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 4, 2, 10, 10, four, false, false));
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 5, 2, 10, 10, five, false, false));
+    EXPECT_EQ(four, five);
+    FeatureVector two;
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 2, 2, 10, 10, two, false, false));
+    EXPECT_EQ(two.size(), 13u * 3u) << "side 2 keeps side 2 at the coarser level";
+}
+
+TEST(BuildNeighbourhood, ParentCoordinatesHalveExceptZeroAndOne) {
+    const ImagePyramid pyramid = CoordinatePyramid(16, 16, 2);
+    for (auto [x, parent] : std::vector<std::pair<int, std::uint32_t>>{
+             {0, 0}, {1, 1}, {2, 1}, {3, 1}, {4, 2}, {9, 4}}) {
+        FeatureVector v;
+        ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 1, 2, x, 5, v, false, true));
+        EXPECT_EQ(Reads(v), (std::vector<Read>{{parent, 2, 1}})) << "x = " << x;
+    }
+}
+
+TEST(BuildNeighbourhood, SampleWindowsMustLieInsideBothLevels) {
+    const ImagePyramid pyramid = CoordinatePyramid(64, 64, 2);
+    std::uint32_t inside = 0;
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            FeatureVector v;
+            const bool ok = BuildNeighbourhood(pyramid, 0, 9, 2, x, y, v, false, false);
+            EXPECT_EQ(ok, x >= 6 && x <= 57 && y >= 6 && y <= 57) << x << ", " << y;
+            inside += ok ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(inside, 52u * 52u);
+}
+
+TEST(BuildNeighbourhood, QueryWindowsWrapAtTheEdges) {
+    const ImagePyramid pyramid = CoordinatePyramid(6, 5, 1);
+    FeatureVector v;
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 3, 1, 0, 0, v, false, true));
+    EXPECT_EQ(Reads(v), (std::vector<Read>{{5, 4, 0}, {0, 4, 0}, {1, 4, 0}, {5, 0, 0}}));
+}
+
+TEST(BuildNeighbourhood, FailureLeavesThePrefixAndNeverClears) {
+    const ImagePyramid pyramid = CoordinatePyramid(8, 8, 1);
+    FeatureVector v = {77};
+    EXPECT_FALSE(BuildNeighbourhood(pyramid, 0, 3, 1, 0, 1, v, false, false));
+    // (-1, 0) fails first: only the marker stays.
+    EXPECT_EQ(v, (FeatureVector{77}));
+    v = {77};
+    EXPECT_FALSE(BuildNeighbourhood(pyramid, 0, 3, 2, 3, 3, v, false, true))
+        << "level 1 does not exist";
+    EXPECT_EQ(v.size(), 1u + 4u * 3u);
+}
+
+TEST(BuildNeighbourhood, FourChannelsAppendTheFourthElement) {
+    const ImagePyramid pyramid = CoordinatePyramid(8, 8, 2, 4);
+    FeatureVector v;
+    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 3, 2, 3, 3, v, true, false));
+    ASSERT_EQ(v.size(), (4u + 1u) * 4u);
+    EXPECT_EQ(Reads(v, 4)[4], (Read{1, 1, 1}));
+    EXPECT_EQ(v[3], 100u);
+    EXPECT_EQ(v[19], 101u);
+    FeatureVector three;
+    ASSERT_TRUE(BuildNeighbourhood(CoordinatePyramid(8, 8, 2, 3), 0, 3, 2, 3, 3, three, false,
+                                   false));
+    EXPECT_EQ(three.size(), 5u * 3u);
+}
+
+}  // namespace
+}  // namespace weftloom

@@ -1,0 +1,411 @@
+#include "engine/texture_synthesiser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/test_images.h"
+
+namespace weftloom {
+namespace {
+
+using testing::HashImage;
+using testing::PatternImage;
+
+// A copy of one report, the row included, as a consumer keeps it.
+struct Recorded {
+    std::string status;
+    std::int32_t row, stepDone, stepTotal, overallDone, overallTotal;
+    std::uint32_t levelWidth, levelHeight, bytesPerPixel;
+    bool hasRow;
+    void* context;
+};
+
+struct Recorder {
+    std::vector<Recorded> reports;
+    TextureSynthesiser* abortJob = nullptr;
+    std::size_t abortAfter = 0;
+    std::string abortOnStatus;
+};
+
+void Record(const ProgressInfo* info) {
+    auto* recorder = static_cast<Recorder*>(info->context);
+    recorder->reports.push_back({info->status, info->row, info->stepDone, info->stepTotal,
+                                 info->overallDone, info->overallTotal, info->levelWidth,
+                                 info->levelHeight, info->bytesPerPixel,
+                                 info->rowPixels != nullptr, info->context});
+    if (recorder->abortJob != nullptr &&
+        (recorder->abortOnStatus.empty() || recorder->abortOnStatus == info->status) &&
+        recorder->reports.size() >= recorder->abortAfter) {
+        recorder->abortJob->Abort();
+    }
+}
+
+// A job that reports into recorder, with small windows so runs stay quick.
+void Attach(TextureSynthesiser& job, Recorder& recorder) {
+    job.progressCallback = &Record;
+    job.callbackContext = &recorder;
+}
+
+TEST(TextureSynthesiserReports, WholeRunFromSixtyFourToOneTwentyEight) {
+    TextureSynthesiser job;
+    job.neighbourhoodSize = {1, 1, 1};  // the reports do not depend on the windows
+    Recorder recorder;
+    Attach(job, recorder);
+    ASSERT_TRUE(job.Synthesise(PatternImage(64, 64, 3), 128, 128));
+    EXPECT_EQ(job.pixelsTotal, 16384 + 4096 + 1024 + 256);
+    EXPECT_EQ(job.pixelsDone, job.pixelsTotal);
+
+    const auto& r = recorder.reports;
+    ASSERT_GE(r.size(), 3u);
+    EXPECT_EQ(r[0].status, "Initialising output");
+    EXPECT_EQ(r[1].status, "Building output pyramid");
+    EXPECT_EQ(r[2].status, "Building input pyramid");
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(r[i].row, -1);
+        EXPECT_EQ(r[i].stepTotal, 0);
+        EXPECT_EQ(r[i].overallTotal, 0);
+    }
+    std::size_t at = 3;
+    std::int32_t overall = 0;
+    const std::uint32_t sampleHeights[] = {8, 16, 32, 64};   // levels 3, 2, 1, 0
+    const std::uint32_t outputSides[] = {16, 32, 64, 128};
+    for (int pass = 0; pass < 4; ++pass) {
+        SCOPED_TRACE(::testing::Message() << "pass " << pass);
+        for (std::uint32_t y = 0; y < sampleHeights[pass]; ++y, ++at) {
+            ASSERT_LT(at, r.size());
+            EXPECT_EQ(r[at].status, "Building data cloud");
+            EXPECT_EQ(r[at].stepDone, static_cast<std::int32_t>(y));
+            EXPECT_EQ(r[at].stepTotal, static_cast<std::int32_t>(sampleHeights[pass]));
+            EXPECT_EQ(r[at].row, -1);
+            EXPECT_EQ(r[at].overallTotal, 0);
+        }
+        const auto side = static_cast<std::int32_t>(outputSides[pass]);
+        ASSERT_LT(at, r.size());
+        EXPECT_EQ(r[at].status, "Synthesizing");
+        EXPECT_EQ(r[at].row, -1);
+        EXPECT_FALSE(r[at].hasRow);
+        EXPECT_EQ(r[at].stepDone, 0);
+        EXPECT_EQ(r[at].stepTotal, side);
+        EXPECT_EQ(r[at].overallDone, overall);
+        EXPECT_EQ(r[at].overallTotal, 21760);
+        ++at;
+        for (std::int32_t y = 0; y < side; ++y, ++at) {
+            ASSERT_LT(at, r.size());
+            overall += side;
+            EXPECT_EQ(r[at].status, "Synthesizing");
+            EXPECT_EQ(r[at].row, y);
+            EXPECT_TRUE(r[at].hasRow);
+            EXPECT_EQ(r[at].stepDone, y + 1);
+            EXPECT_EQ(r[at].stepTotal, side);
+            EXPECT_EQ(r[at].levelWidth, outputSides[pass]);
+            EXPECT_EQ(r[at].levelHeight, outputSides[pass]);
+            EXPECT_EQ(r[at].bytesPerPixel, 3u);
+            EXPECT_EQ(r[at].overallDone, overall);
+            EXPECT_EQ(r[at].overallTotal, 21760);
+        }
+        if (pass == 0) {
+            EXPECT_EQ(r[at - 1].row, 15);
+            EXPECT_EQ(r[at - 1].overallDone, 256);
+        }
+    }
+    EXPECT_EQ(at, r.size());
+    for (const auto& report : r) {
+        EXPECT_EQ(report.context, &recorder);
+    }
+}
+
+TEST(TextureSynthesiserReports, NoCallbackGivesTheSameImage) {
+    TextureSynthesiser quiet;
+    TextureSynthesiser loud;
+    Recorder recorder;
+    Attach(loud, recorder);
+    for (TextureSynthesiser* job : {&quiet, &loud}) {
+        job->neighbourhoodSize = {3, 3, 3};
+        ASSERT_TRUE(job->Synthesise(PatternImage(24, 20, 3), 30, 18));
+    }
+    EXPECT_EQ(quiet.result->pixels, loud.result->pixels);
+    EXPECT_FALSE(recorder.reports.empty());
+}
+
+TEST(TextureSynthesiserReports, PreviewRowsPointAtTheFinishedRow) {
+    // The row a report points to is the row the finished level holds; at level
+    // 0 that is the row of the result.
+    struct RowKeeper {
+        std::vector<std::vector<std::uint8_t>> rows;
+    } keeper;
+    TextureSynthesiser job;
+    job.neighbourhoodSize = {3, 3, 3};
+    job.callbackContext = &keeper;
+    job.progressCallback = [](const ProgressInfo* info) {
+        auto* k = static_cast<RowKeeper*>(info->context);
+        if (info->rowPixels != nullptr && info->levelWidth == 20) {
+            k->rows.emplace_back(info->rowPixels,
+                                 info->rowPixels + info->levelWidth * info->bytesPerPixel);
+        }
+    };
+    ASSERT_TRUE(job.Synthesise(PatternImage(16, 16, 4), 20, 12));
+    ASSERT_EQ(keeper.rows.size(), 12u);
+    for (std::uint32_t y = 0; y < 12; ++y) {
+        const std::uint8_t* row = job.result->PixelAt(0, y);
+        EXPECT_EQ(keeper.rows[y], std::vector<std::uint8_t>(row, row + 20 * 4)) << "row " << y;
+    }
+}
+
+TEST(TextureSynthesiserAbort, BeforeTheRunStopsAtTheFirstRow) {
+    TextureSynthesiser job;
+    Recorder recorder;
+    Attach(job, recorder);
+    job.Abort();
+    EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 32, 32));
+    ASSERT_EQ(recorder.reports.size(), 1u);
+    EXPECT_EQ(recorder.reports[0].status, "Initialising output");
+    EXPECT_EQ(job.samplePyramid, nullptr);
+    EXPECT_EQ(job.outputPyramid, nullptr);
+}
+
+TEST(TextureSynthesiserAbort, DuringRandomInitialisation) {
+    // The abort flag is polled before each output row: flip it from a second
+    // callback-free job is impossible, so abort from the first report instead.
+    TextureSynthesiser job;
+    Recorder recorder;
+    recorder.abortJob = &job;
+    recorder.abortOnStatus = "Initialising output";
+    Attach(job, recorder);
+    EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 64, 64));
+    EXPECT_EQ(recorder.reports.size(), 1u);
+    ASSERT_NE(job.result, nullptr);
+    EXPECT_EQ(job.result->width, 64u);
+}
+
+TEST(TextureSynthesiserAbort, DuringACloudBuildSendsNoSynthesizingReport) {
+    for (auto mode : {SubsamplingMode::Disabled, SubsamplingMode::FixedCount}) {
+        TextureSynthesiser job;
+        job.subsamplingMode = mode;
+        Recorder recorder;
+        recorder.abortJob = &job;
+        recorder.abortOnStatus = "Building data cloud";
+        recorder.abortAfter = 3 + 2;  // the second row of level 3's sample
+        Attach(job, recorder);
+        EXPECT_FALSE(job.Synthesise(PatternImage(32, 32, 3), 32, 32));
+        ASSERT_EQ(recorder.reports.size(), 5u);
+        EXPECT_EQ(recorder.reports.back().status, "Building data cloud");
+        EXPECT_EQ(job.samplePyramid, nullptr);
+        EXPECT_EQ(job.pixelsDone, 0);
+    }
+}
+
+TEST(TextureSynthesiserAbort, DuringAPassStopsWithinTheRow) {
+    TextureSynthesiser job;
+    job.subsamplingMode = SubsamplingMode::Disabled;
+    Recorder recorder;
+    recorder.abortJob = &job;
+    recorder.abortOnStatus = "Synthesizing";
+    recorder.abortAfter = 3 + 4 + 1;  // the level-3 pass's opening report
+    Attach(job, recorder);
+    const Image sample = PatternImage(32, 32, 3);
+    EXPECT_FALSE(job.Synthesise(sample, 40, 40));
+    ASSERT_EQ(recorder.reports.size(), 8u) << "no row of the pass was reported";
+    EXPECT_EQ(recorder.reports.back().row, -1);
+    // The result keeps the random initial image and never receives level 0.
+    TextureSynthesiser reference;
+    reference.Abort();
+    reference.Synthesise(sample, 40, 40);
+    EXPECT_NE(job.result->pixels, reference.result->pixels) << "sanity: an aborted init differs";
+    TextureSynthesiser fresh;
+    Recorder freshRecorder;
+    freshRecorder.abortJob = &fresh;
+    freshRecorder.abortOnStatus = "Building output pyramid";
+    Attach(fresh, freshRecorder);
+    fresh.Synthesise(sample, 40, 40);
+    EXPECT_EQ(job.result->pixels, fresh.result->pixels);
+}
+
+TEST(TextureSynthesiserInput, ZeroSizeMeansTheSamplesOwnSize) {
+    TextureSynthesiser job;
+    job.neighbourhoodSize = {3, 3, 3};
+    ASSERT_TRUE(job.Synthesise(PatternImage(20, 14, 3), 0, 0));
+    EXPECT_EQ(job.result->width, 20u);
+    EXPECT_EQ(job.result->height, 14u);
+    TextureSynthesiser half;
+    half.neighbourhoodSize = {3, 3, 3};
+    ASSERT_TRUE(half.Synthesise(PatternImage(20, 14, 3), 9, 0));
+    EXPECT_EQ(half.result->width, 9u);
+    EXPECT_EQ(half.result->height, 14u);
+}
+
+TEST(TextureSynthesiserInput, PixelSizeCarriesThroughAndOutputPixelsComeFromTheSample) {
+    for (std::uint32_t bpp : {3u, 4u}) {
+        const Image sample = PatternImage(24, 24, bpp);
+        for (auto mode : {SubsamplingMode::Disabled, SubsamplingMode::Percentage}) {
+            TextureSynthesiser job;
+            job.subsamplingMode = mode;
+            job.minimumPixelCount = 0;
+            ASSERT_TRUE(job.Synthesise(sample, 17, 13));
+            ASSERT_EQ(job.result->bytesPerPixel, bpp);
+            ASSERT_EQ(job.result->pixels.size(), 17u * 13u * bpp);
+            // Level 0 copies sample pixels whole: every output pixel exists in the sample.
+            for (std::uint32_t y = 0; y < 13; ++y) {
+                for (std::uint32_t x = 0; x < 17; ++x) {
+                    const std::uint8_t* out = job.result->PixelAt(x, y);
+                    bool found = false;
+                    for (std::uint32_t i = 0; i < 24 * 24 && !found; ++i) {
+                        found = std::equal(out, out + bpp, sample.pixels.data() + i * bpp);
+                    }
+                    ASSERT_TRUE(found) << bpp << " bytes, pixel " << x << ", " << y;
+                }
+            }
+        }
+    }
+}
+
+TEST(TextureSynthesiserInput, RefusesWhatItCannotSynthesise) {
+    Image empty;
+    empty.Allocate(0, 10, 3);
+    TextureSynthesiser job;
+    Recorder recorder;
+    Attach(job, recorder);
+    EXPECT_FALSE(job.Synthesise(empty, 8, 8));
+    EXPECT_FALSE(job.Synthesise(PatternImage(8, 8, 2), 8, 8));
+    Image truncated = PatternImage(8, 8, 3);
+    truncated.pixels.resize(10);
+    EXPECT_FALSE(job.Synthesise(truncated, 8, 8));
+    // 65535 x 65535 pixels overflow the signed 32-bit pixel counters.
+    EXPECT_FALSE(job.Synthesise(PatternImage(8, 8, 3), 65535, 65535));
+    EXPECT_FALSE(job.Synthesise(PatternImage(8, 8, 3), 0xFFFFFFFFu, 1));
+    EXPECT_TRUE(recorder.reports.empty()) << "refused before anything started";
+}
+
+TEST(TextureSynthesiserInput, InvalidMetricFailsAfterTheSetUpReports) {
+    TextureSynthesiser job;
+    job.metric = static_cast<DistanceMetric>(3);
+    Recorder recorder;
+    Attach(job, recorder);
+    EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 16, 16));
+    ASSERT_EQ(recorder.reports.size(), 3u);
+    EXPECT_EQ(recorder.reports[2].status, "Building input pyramid");
+}
+
+TEST(TextureSynthesiserInput, NegativeOrHugeWindowSidesFailThePass) {
+    for (std::int32_t side : {-3, TextureSynthesiser::kMaxNeighbourhoodSide + 1}) {
+        TextureSynthesiser job;
+        job.neighbourhoodSize = {3, 3, side};
+        EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 16, 16)) << side;
+    }
+}
+
+TEST(TextureSynthesiserLevelPass, TooSmallASampleLeavesTheLevelAsItWas) {
+    // A 16 x 16 sample has a 2 x 2 level 3: no point of side 3 fits, the cloud
+    // is empty, and the output's level 3 keeps its reduced random values.
+    struct Capture {
+        std::vector<std::vector<std::uint8_t>> level3Rows;
+    } capture;
+    TextureSynthesiser job;
+    job.subsamplingMode = SubsamplingMode::Disabled;
+    job.callbackContext = &capture;
+    job.progressCallback = [](const ProgressInfo* info) {
+        if (info->rowPixels != nullptr && info->levelWidth == 4) {
+            static_cast<Capture*>(info->context)
+                ->level3Rows.emplace_back(info->rowPixels, info->rowPixels + 4 * 3);
+        }
+    };
+    const Image sample = PatternImage(16, 16, 3);
+    ASSERT_TRUE(job.Synthesise(sample, 32, 32));
+    ASSERT_EQ(capture.level3Rows.size(), 4u);
+
+    // Rebuild the random initial image's level 3 as the run did.
+    TextureSynthesiser init;
+    Recorder recorder;
+    recorder.abortJob = &init;
+    recorder.abortOnStatus = "Building output pyramid";
+    Attach(init, recorder);
+    init.Synthesise(sample, 32, 32);
+    ImagePyramid initial(*init.result, 4);
+    for (std::uint32_t y = 0; y < 4; ++y) {
+        const std::uint8_t* row = initial.Level(3)->PixelAt(0, y);
+        EXPECT_EQ(capture.level3Rows[y], std::vector<std::uint8_t>(row, row + 12));
+    }
+}
+
+TEST(TextureSynthesiserLevelPass, EqualStateGivesEqualOutput) {
+    for (auto mode : {SubsamplingMode::Disabled, SubsamplingMode::FixedCount}) {
+        std::vector<std::vector<std::uint8_t>> outputs;
+        for (int run = 0; run < 2; ++run) {
+            TextureSynthesiser job;
+            job.subsamplingMode = mode;
+            job.subsampleCount = 30;
+            job.samplePyramid = std::make_unique<ImagePyramid>(PatternImage(32, 32, 3), 4);
+            job.outputPyramid = std::make_unique<ImagePyramid>(PatternImage(24, 24, 3, 5), 4);
+            job.random.Seed(1234);
+            ASSERT_TRUE(job.SynthesiseLevel(1, 5, 2));
+            outputs.push_back(job.outputPyramid->Level(1)->pixels);
+        }
+        EXPECT_EQ(outputs[0], outputs[1]);
+        EXPECT_NE(outputs[0], ImagePyramid(PatternImage(24, 24, 3, 5), 4).Level(1)->pixels);
+    }
+    TextureSynthesiser missing;
+    missing.samplePyramid = std::make_unique<ImagePyramid>(PatternImage(8, 8, 3), 2);
+    missing.outputPyramid = std::make_unique<ImagePyramid>(PatternImage(8, 8, 3), 2);
+    EXPECT_FALSE(missing.SynthesiseLevel(2, 3, 1)) << "no sample level 2";
+}
+
+TEST(TextureSynthesiserDeterminism, EqualInputsAndSeedGiveEqualBytes) {
+    const Image sample = PatternImage(28, 24, 3);
+    auto run = [&](std::uint32_t seed) {
+        TextureSynthesiser job;
+        job.randomSeed = seed;
+        job.subsampleCount = 60;
+        EXPECT_TRUE(job.Synthesise(sample, 26, 22));
+        return job.result->pixels;
+    };
+    EXPECT_EQ(run(1), run(1));
+    EXPECT_EQ(run(77), run(77));
+    EXPECT_NE(run(1), run(77));
+}
+
+// Golden outputs of small runs. A changed hash is a changed behaviour: find
+// out which step changed and why, and explain it; never paste the new number.
+struct GoldenCase {
+    const char* name;
+    DistanceMetric metric;
+    SubsamplingMode mode;
+    std::uint32_t bytesPerPixel;
+    const char* hash;
+};
+
+void PrintTo(const GoldenCase& c, std::ostream* out) { *out << c.name; }
+
+class TextureSynthesiserGolden : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(TextureSynthesiserGolden, MatchesTheRecordedOutput) {
+    const GoldenCase& c = GetParam();
+    TextureSynthesiser job;
+    job.metric = c.metric;
+    job.subsamplingMode = c.mode;
+    job.subsamplePercent = 25;
+    job.minimumPixelCount = 100;
+    job.subsampleCount = 150;
+    job.neighbourhoodSize = {7, 5, 3};
+    ASSERT_TRUE(job.Synthesise(PatternImage(32, 28, c.bytesPerPixel), 40, 36));
+    EXPECT_EQ(HashImage(*job.result), c.hash);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmallRuns, TextureSynthesiserGolden,
+    ::testing::Values(
+        GoldenCase{"KdTreeL1", DistanceMetric::L1, SubsamplingMode::Disabled, 3, "3d8459bd7aa0a96b"},
+        GoldenCase{"KdTreeL2", DistanceMetric::L2, SubsamplingMode::Disabled, 3, "2aa4595cd5d51148"},
+        GoldenCase{"KdTreeLinf", DistanceMetric::Linf, SubsamplingMode::Disabled, 3, "3d4b507d5ed55a8e"},
+        GoldenCase{"PercentL1", DistanceMetric::L1, SubsamplingMode::Percentage, 3, "6ac55c0e1641b2aa"},
+        GoldenCase{"PercentL2", DistanceMetric::L2, SubsamplingMode::Percentage, 3, "116ee91f226f22f2"},
+        GoldenCase{"PercentLinf", DistanceMetric::Linf, SubsamplingMode::Percentage, 3, "0ba44f776b08b7ad"},
+        GoldenCase{"CountL1", DistanceMetric::L1, SubsamplingMode::FixedCount, 3, "cd217f97d7c5f2df"},
+        GoldenCase{"CountL2", DistanceMetric::L2, SubsamplingMode::FixedCount, 3, "1e36e5490053ba27"},
+        GoldenCase{"CountLinf", DistanceMetric::Linf, SubsamplingMode::FixedCount, 3, "e96172e201e532ff"},
+        GoldenCase{"KdTreeL2FourBytes", DistanceMetric::L2, SubsamplingMode::Disabled, 4, "b20c0ee318158147"},
+        GoldenCase{"CountL1FourBytes", DistanceMetric::L1, SubsamplingMode::FixedCount, 4, "eb3f8cf801d8af3f"}),
+    [](const ::testing::TestParamInfo<GoldenCase>& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace weftloom

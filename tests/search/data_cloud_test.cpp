@@ -1,0 +1,230 @@
+#include "search/data_cloud.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/search/search_test_support.h"
+
+namespace weftloom {
+namespace {
+
+using L2Cloud = DataCloud<DistanceMetric::L2>;
+
+// A cloud of one-coordinate points whose pixel is the point's own index, so a
+// query's answer names the winner.
+template <DistanceMetric M>
+DataCloud<M> IndexedCloud(const std::vector<FeatureVector>& features) {
+    DataCloud<M> cloud(static_cast<std::uint32_t>(features.front().size()), 1);
+    for (std::uint32_t i = 0; i < features.size(); ++i) {
+        EXPECT_TRUE(cloud.AddPoint(features[i], {i}));
+    }
+    return cloud;
+}
+
+TEST(DataCloudAddPoint, RefusesVectorsOfTheWrongLength) {
+    DataCloud<DistanceMetric::L1> cloud(3, 4);
+    EXPECT_TRUE(cloud.AddPoint({1, 2, 3}, {4, 5, 6, 7}));
+    EXPECT_FALSE(cloud.AddPoint({1, 2}, {4, 5, 6, 7}));
+    EXPECT_FALSE(cloud.AddPoint({1, 2, 3}, {4, 5, 6}));
+    EXPECT_FALSE(cloud.AddPoint({1, 2, 3, 4}, {4, 5, 6, 7}));
+    EXPECT_EQ(cloud.PointCount(), 1u);
+}
+
+TEST(DataCloudAddPoint, KeepsCopiesInInsertionOrder) {
+    DataCloud<DistanceMetric::L1> cloud(2, 3);
+    FeatureVector features = {1, 2};
+    FeatureVector pixel = {3, 4, 5};
+    cloud.AddPoint(features, pixel);
+    features[0] = 99;
+    pixel[0] = 99;
+    cloud.AddPoint(features, pixel);
+    EXPECT_EQ(cloud.Point(0).features, (FeatureVector{1, 2}));
+    EXPECT_EQ(cloud.Point(0).pixel, (FeatureVector{3, 4, 5}));
+    EXPECT_EQ(cloud.Point(1).features, (FeatureVector{99, 2}));
+}
+
+L2Cloud CloudOfSize(std::uint32_t n) {
+    L2Cloud cloud(1, 1);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        cloud.AddPoint({i % 256}, {i % 256});
+    }
+    return cloud;
+}
+
+TEST(DataCloudSubsampling, PercentageAppliesFromTheMinimumCountOn) {
+    L2Cloud fresh(1, 1);
+    EXPECT_FALSE(fresh.Subsample());
+    EXPECT_EQ(fresh.SampleSize(), 2500);
+
+    L2Cloud small = CloudOfSize(2499);
+    small.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
+    EXPECT_FALSE(small.Subsample());
+    EXPECT_EQ(small.SampleSize(), 2500) << "an unused percentage leaves the size alone";
+
+    L2Cloud exact = CloudOfSize(2500);
+    exact.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
+    EXPECT_TRUE(exact.Subsample());
+    EXPECT_EQ(exact.SampleSize(), 250);
+
+    L2Cloud rounded = CloudOfSize(2509);
+    rounded.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
+    EXPECT_EQ(rounded.SampleSize(), 250);
+
+    L2Cloud level0 = CloudOfSize(2704);
+    level0.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
+    EXPECT_EQ(level0.SampleSize(), 270);
+
+    L2Cloud all = CloudOfSize(300);
+    all.ConfigureSubsampling(SubsamplingMode::Percentage, 100, 0, 777);
+    EXPECT_EQ(all.SampleSize(), 300);
+}
+
+TEST(DataCloudSubsampling, FixedCountAlwaysAppliesAndOtherModesNever) {
+    L2Cloud cloud = CloudOfSize(100);
+    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 10, 2500, 2500);
+    EXPECT_TRUE(cloud.Subsample());
+    EXPECT_EQ(cloud.SampleSize(), 2500);
+
+    cloud.ConfigureSubsampling(SubsamplingMode::Disabled, 10, 0, 5);
+    EXPECT_FALSE(cloud.Subsample());
+    EXPECT_EQ(cloud.SampleSize(), 2500);
+    cloud.ConfigureSubsampling(static_cast<SubsamplingMode>(7), 10, 0, 5);
+    EXPECT_FALSE(cloud.Subsample());
+}
+
+TEST(DataCloudSubsampling, ThresholdFromTheSingleRatio) {
+    EXPECT_EQ(L2Cloud::SubsampleThreshold(250, 2500), 3276);
+    EXPECT_EQ(L2Cloud::SubsampleThreshold(2500, 59536), 1375);
+    EXPECT_EQ(L2Cloud::SubsampleThreshold(5000, 10000), 16384);
+    EXPECT_EQ(L2Cloud::SubsampleThreshold(0, 10000), 0);
+    EXPECT_LT(L2Cloud::SubsampleThreshold(-1, 10000), 0);
+    EXPECT_LT(L2Cloud::SubsampleThreshold(-2147483647 - 1, 1), 0);
+}
+
+// Draws the subsampled scan makes: it owns nothing else, so the generator's
+// state tells how many values it took.
+std::uint32_t DrawsOf(const L2Cloud& cloud, const FeatureVector& query, FeatureVector& pixel) {
+    RandomGenerator random(5);
+    RandomGenerator counter(5);
+    EXPECT_TRUE(cloud.FindNearest(query, pixel, random));
+    std::uint32_t draws = 0;
+    while (counter.State() != random.State() && draws < 1000000) {
+        counter.Next();
+        ++draws;
+    }
+    return draws;
+}
+
+TEST(DataCloudFindNearest, OnePointAnswersEveryQueryWithoutDrawing) {
+    L2Cloud cloud(2, 3);
+    cloud.AddPoint({5, 5}, {1, 2, 3});
+    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 0);
+    FeatureVector pixel;
+    EXPECT_EQ(DrawsOf(cloud, {200, 0}, pixel), 0u);
+    EXPECT_EQ(pixel, (FeatureVector{1, 2, 3}));
+}
+
+TEST(DataCloudFindNearest, EmptyCloudOrWrongQueryLengthFindsNothing) {
+    L2Cloud cloud(2, 1);
+    RandomGenerator random;
+    FeatureVector pixel = {42};
+    EXPECT_FALSE(cloud.FindNearest({1, 2}, pixel, random));
+    cloud.AddPoint({1, 2}, {7});
+    EXPECT_FALSE(cloud.FindNearest({1, 2, 3}, pixel, random));
+    EXPECT_EQ(pixel, (FeatureVector{42}));
+    EXPECT_TRUE(cloud.FindNearest({1, 2}, pixel, random));
+    EXPECT_EQ(pixel, (FeatureVector{7}));
+}
+
+TEST(DataCloudFindNearest, TiesGoToTheLowerIndex) {
+    std::vector<FeatureVector> points = {{4, 4}, {9, 9}, {0, 0}, {8, 8}, {6, 6}, {4, 4}};
+    auto cloud = IndexedCloud<DistanceMetric::L2>(points);
+    FeatureVector pixel;
+    RandomGenerator random;
+    ASSERT_TRUE(cloud.FindNearest({5, 5}, pixel, random));
+    EXPECT_EQ(pixel, (FeatureVector{0})) << "points 0, 4 and 5 are all at distance 2";
+    ASSERT_TRUE(cloud.FindNearest({4, 4}, pixel, random));
+    EXPECT_EQ(pixel, (FeatureVector{0})) << "an exact duplicate later on does not win";
+
+    auto linf = IndexedCloud<DistanceMetric::Linf>({{3, 9}, {4, 4}, {1, 1}, {4, 4}});
+    ASSERT_TRUE(linf.FindNearest({4, 4}, pixel, random));
+    EXPECT_EQ(pixel, (FeatureVector{1}));
+}
+
+TEST(DataCloudFindNearest, SubsampledScanDrawsOncePerPointAfterTheFirst) {
+    L2Cloud cloud = CloudOfSize(1000);
+    FeatureVector pixel;
+
+    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 100);
+    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 999u);
+
+    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 1000);
+    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 0u) << "a sample size of the whole cloud scans it all";
+    EXPECT_EQ(pixel, (FeatureVector{17}));
+
+    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 0);
+    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 999u);
+    EXPECT_EQ(pixel, (FeatureVector{0})) << "threshold 0 examines point 0 alone";
+
+    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, -5);
+    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 999u);
+    EXPECT_EQ(pixel, (FeatureVector{17})) << "a negative threshold examines every point";
+}
+
+TEST(DataCloudFindNearest, SubsampledScanExaminesPointsWhoseDrawIsBelowTheThreshold) {
+    // Even points sit on the query, odd ones tie with point 0 and never replace
+    // it: the answer is the first even point whose draw let it be examined.
+    const std::uint32_t n = 400;
+    DataCloud<DistanceMetric::L1> cloud(1, 1);
+    cloud.AddPoint({255}, {0});
+    for (std::uint32_t j = 1; j < n; ++j) {
+        cloud.AddPoint({j % 2 == 0 ? 10u : 255u}, {j});
+    }
+    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 40);
+    const auto threshold = static_cast<std::uint32_t>(L2Cloud::SubsampleThreshold(40, n));
+
+    RandomGenerator random(99);
+    RandomGenerator replay(99);
+    FeatureVector pixel;
+    ASSERT_TRUE(cloud.FindNearest({10}, pixel, random));
+    std::uint32_t expected = 0;
+    for (std::uint32_t j = 1; j < n; ++j) {
+        if (replay.Next() < threshold && j % 2 == 0) {
+            expected = j;
+            break;
+        }
+    }
+    EXPECT_EQ(pixel, (FeatureVector{expected}));
+    EXPECT_NE(expected, 0u);
+}
+
+template <DistanceMetric M>
+void ExpectFullScanMatchesBruteForce(std::uint32_t seed) {
+    testing::PointMaker maker(seed);
+    for (std::uint32_t n : {1u, 2u, 7u, 64u, 300u}) {
+        for (std::uint32_t dim : {1u, 3u, 12u, 40u}) {
+            std::vector<FeatureVector> points;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                points.push_back(maker.Vector(dim, 6));
+            }
+            auto cloud = IndexedCloud<M>(points);
+            RandomGenerator random;
+            for (int q = 0; q < 20; ++q) {
+                const FeatureVector query = maker.Vector(dim, 6);
+                FeatureVector pixel;
+                ASSERT_TRUE(cloud.FindNearest(query, pixel, random));
+                const auto expected = testing::BruteForceNearest<M>(points, query);
+                ASSERT_EQ(pixel, (FeatureVector{expected.second}))
+                    << "n " << n << " dim " << dim << " query " << q;
+            }
+        }
+    }
+}
+
+TEST(DataCloudFindNearest, FullScanIsTheLowestIndexAtTheSmallestDistance) {
+    ExpectFullScanMatchesBruteForce<DistanceMetric::L1>(1);
+    ExpectFullScanMatchesBruteForce<DistanceMetric::L2>(2);
+    ExpectFullScanMatchesBruteForce<DistanceMetric::Linf>(3);
+}
+
+}  // namespace
+}  // namespace weftloom

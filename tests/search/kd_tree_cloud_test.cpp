@@ -1,0 +1,218 @@
+#include "search/kd_tree_cloud.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/search/search_test_support.h"
+
+namespace weftloom {
+namespace {
+
+template <DistanceMetric M = DistanceMetric::L2>
+KdTreeCloud<M> BuiltCloud(const std::vector<FeatureVector>& features) {
+    KdTreeCloud<M> cloud(static_cast<std::uint32_t>(features.front().size()), 1);
+    for (std::uint32_t i = 0; i < features.size(); ++i) {
+        EXPECT_TRUE(cloud.AddPoint(features[i], {i}));
+    }
+    cloud.Build();
+    return cloud;
+}
+
+// The tree as (point, left, right) per node, in node order.
+template <DistanceMetric M>
+std::vector<std::array<std::uint32_t, 3>> Layout(const KdTreeCloud<M>& cloud) {
+    std::vector<std::array<std::uint32_t, 3>> layout;
+    for (const KdNode& node : cloud.Nodes()) {
+        layout.push_back({node.point, node.left, node.right});
+    }
+    return layout;
+}
+
+using Layout3 = std::vector<std::array<std::uint32_t, 3>>;
+
+TEST(KdTreeBuild, SmallOneCoordinateTrees) {
+    EXPECT_EQ(Layout(BuiltCloud({{5}})), (Layout3{{0, 0, 0}}));
+    EXPECT_EQ(Layout(BuiltCloud({{3}, {7}})), (Layout3{{1, 1, 0}, {0, 0, 0}}));
+    EXPECT_EQ(Layout(BuiltCloud({{7}, {3}})), (Layout3{{0, 1, 0}, {1, 0, 0}}));
+    EXPECT_EQ(Layout(BuiltCloud({{4}, {4}})), (Layout3{{0, 1, 0}, {1, 0, 0}}));
+    EXPECT_EQ(Layout(BuiltCloud({{1}, {2}, {3}})), (Layout3{{1, 1, 2}, {0, 0, 0}, {2, 0, 0}}));
+    EXPECT_EQ(Layout(BuiltCloud({{1}, {2}, {3}, {4}})),
+              (Layout3{{2, 1, 3}, {1, 2, 0}, {0, 0, 0}, {3, 0, 0}}));
+}
+
+TEST(KdTreeBuild, EqualValuesFollowThePartitionStepByStep) {
+    // Hoare's partition swaps equal values at every step, which decides which
+    // identical point each node holds.
+    EXPECT_EQ(Layout(BuiltCloud({{6}, {6}, {6}, {6}, {6}})),
+              (Layout3{{4, 1, 3}, {2, 2, 0}, {3, 0, 0}, {1, 4, 0}, {0, 0, 0}}));
+}
+
+TEST(KdTreeBuild, SplitCoordinateCyclesWithDepth) {
+    EXPECT_EQ(Layout(BuiltCloud({{9, 1}, {4, 4}, {4, 9}, {4, 2}, {0, 0}})),
+              (Layout3{{3, 1, 3}, {2, 2, 0}, {4, 0, 0}, {1, 4, 0}, {0, 0, 0}}));
+}
+
+TEST(KdTreeBuild, EmptyCloudBuildsNoNodesAndFindsNothing) {
+    KdTreeCloud<DistanceMetric::L2> cloud(2, 3);
+    cloud.Build();
+    EXPECT_TRUE(cloud.Nodes().empty());
+    std::uint32_t best = 0xFFFFFFFFu;
+    std::uint32_t index = 0xFFFFFFFFu;
+    cloud.FindNearest(0, {1, 2}, best, index, 0);
+    EXPECT_EQ(index, 0xFFFFFFFFu);
+    EXPECT_EQ(best, 0xFFFFFFFFu);
+    EXPECT_FALSE(cloud.AddPoint({1, 2}, {1, 2, 3})) << "no point is added after the build";
+}
+
+// Checks the properties every built tree has: pre-order storage, each point
+// held once, subtree sizes and the split property at every node.
+template <DistanceMetric M>
+void ExpectWellFormed(const KdTreeCloud<M>& cloud) {
+    const auto& nodes = cloud.Nodes();
+    ASSERT_EQ(nodes.size(), cloud.PointCount());
+    std::vector<int> held(cloud.PointCount(), 0);
+    std::vector<std::uint32_t> order;
+    // Returns the number of nodes of the subtree at r; checks it recursively.
+    std::function<std::uint32_t(std::uint32_t, std::uint32_t)> walk = [&](std::uint32_t r,
+                                                                        std::uint32_t c) {
+        order.push_back(r);
+        held[nodes[r].point]++;
+        const std::uint32_t next = (c + 1) % cloud.FeatureDim();
+        const std::uint32_t v = cloud.Point(nodes[r].point).features[c];
+        std::uint32_t sizeLeft = 0;
+        std::uint32_t sizeRight = 0;
+        std::function<void(std::uint32_t, bool)> checkSide = [&](std::uint32_t s, bool left) {
+            const std::uint32_t value = cloud.Point(nodes[s].point).features[c];
+            if (left) {
+                EXPECT_LE(value, v);
+            } else {
+                EXPECT_GE(value, v);
+            }
+            if (nodes[s].left != 0) checkSide(nodes[s].left, left);
+            if (nodes[s].right != 0) checkSide(nodes[s].right, left);
+        };
+        if (nodes[r].left != 0) {
+            EXPECT_EQ(nodes[r].left, r + 1);
+            checkSide(nodes[r].left, true);
+            sizeLeft = walk(nodes[r].left, next);
+        }
+        if (nodes[r].right != 0) {
+            EXPECT_EQ(nodes[r].right, r + 1 + sizeLeft);
+            checkSide(nodes[r].right, false);
+            sizeRight = walk(nodes[r].right, next);
+        }
+        const std::uint32_t size = 1 + sizeLeft + sizeRight;
+        EXPECT_EQ(sizeLeft, size / 2);
+        return size;
+    };
+    EXPECT_EQ(walk(0, 0), nodes.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(order[i], i) << "nodes are stored in pre-order";
+    }
+    for (int count : held) {
+        EXPECT_EQ(count, 1);
+    }
+}
+
+TEST(KdTreeBuild, RandomCloudsGiveWellFormedTrees) {
+    testing::PointMaker maker(11);
+    for (std::uint32_t n : {2u, 3u, 10u, 33u, 257u}) {
+        for (std::uint32_t dim : {1u, 2u, 5u}) {
+            std::vector<FeatureVector> points;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                points.push_back(maker.Vector(dim, 4));
+            }
+            SCOPED_TRACE(::testing::Message() << "n " << n << " dim " << dim);
+            ExpectWellFormed(BuiltCloud(points));
+        }
+    }
+}
+
+template <DistanceMetric M>
+std::uint32_t Nearest(const KdTreeCloud<M>& cloud, const FeatureVector& query,
+                      std::uint32_t* distance = nullptr) {
+    std::uint32_t best = 0xFFFFFFFFu;
+    std::uint32_t index = 0xFFFFFFFFu;
+    cloud.FindNearest(0, query, best, index, 0);
+    if (distance != nullptr) {
+        *distance = best;
+    }
+    return index;
+}
+
+TEST(KdTreeFindNearest, TiesKeepThePointVisitedFirst) {
+    // Root holds 7, its left child 3: both at distance 4 from 5; the 3 is
+    // visited first (near side) and the root's point does not replace it.
+    auto cloud = BuiltCloud({{3}, {7}});
+    std::uint32_t d = 0;
+    EXPECT_EQ(Nearest(cloud, {5}, &d), 0u);
+    EXPECT_EQ(d, 4u);
+}
+
+TEST(KdTreeFindNearest, SquaredPruningBoundMakesL1Approximate) {
+    // Root holds 10, left child 0. Query 6 finds the 0 at distance 6; the bound
+    // 4 x 4 = 16 exceeds 6 under L1, so the nearer 10 is never examined.
+    auto l1 = BuiltCloud<DistanceMetric::L1>({{0}, {10}});
+    EXPECT_EQ(Nearest(l1, {6}), 0u);
+    auto linf = BuiltCloud<DistanceMetric::Linf>({{0}, {10}});
+    EXPECT_EQ(Nearest(linf, {6}), 0u);
+    // Under L2 the first distance is 36, the bound 16 does not prune, and the 10 wins.
+    auto l2 = BuiltCloud<DistanceMetric::L2>({{0}, {10}});
+    EXPECT_EQ(Nearest(l2, {6}), 1u);
+}
+
+TEST(KdTreeFindNearest, ExactMatchReturnsAPointAtDistanceZero) {
+    auto cloud = BuiltCloud({{1, 2}, {3, 4}, {5, 6}, {3, 4}, {0, 9}});
+    std::uint32_t d = 99;
+    const std::uint32_t found = Nearest(cloud, {3, 4}, &d);
+    EXPECT_EQ(d, 0u);
+    EXPECT_EQ(cloud.Point(found).features, (FeatureVector{3, 4}));
+}
+
+TEST(KdTreeFindNearest, QueryOfTheWrongLengthFindsNothing) {
+    auto cloud = BuiltCloud({{1, 2}, {3, 4}});
+    EXPECT_EQ(Nearest(cloud, {1}), 0xFFFFFFFFu);
+    EXPECT_EQ(Nearest(cloud, {1, 2, 3}), 0xFFFFFFFFu);
+}
+
+template <DistanceMetric M>
+void CompareWithBruteForce(std::uint32_t seed, bool exact) {
+    testing::PointMaker maker(seed);
+    for (std::uint32_t n : {1u, 2u, 5u, 40u, 500u}) {
+        for (std::uint32_t dim : {1u, 3u, 8u, 27u}) {
+            std::vector<FeatureVector> points;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                points.push_back(maker.Vector(dim, n > 100 ? 256 : 8));
+            }
+            auto cloud = BuiltCloud<M>(points);
+            for (int q = 0; q < 25; ++q) {
+                const FeatureVector query = maker.Vector(dim, n > 100 ? 256 : 8);
+                std::uint32_t d = 0;
+                const std::uint32_t found = Nearest(cloud, query, &d);
+                ASSERT_LT(found, n);
+                const std::uint32_t actual =
+                    Distance<M>::Full(query.data(), points[found].data(), dim);
+                EXPECT_EQ(d, actual) << "the reported distance is the winner's";
+                const auto expected = testing::BruteForceNearest<M>(points, query);
+                if (exact) {
+                    ASSERT_EQ(d, expected.first) << "n " << n << " dim " << dim << " q " << q;
+                } else {
+                    ASSERT_GE(d, expected.first);
+                }
+            }
+        }
+    }
+}
+
+TEST(KdTreeFindNearest, L2DescentFindsTheSmallestDistance) {
+    CompareWithBruteForce<DistanceMetric::L2>(21, true);
+}
+
+TEST(KdTreeFindNearest, L1AndLinfDescentsAlwaysAnswerWithACloudPoint) {
+    CompareWithBruteForce<DistanceMetric::L1>(22, false);
+    CompareWithBruteForce<DistanceMetric::Linf>(23, false);
+}
+
+}  // namespace
+}  // namespace weftloom

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_images.h"
@@ -220,6 +224,43 @@ TEST(TextureSynthesiserAbort, DuringAPassStopsWithinTheRow) {
     Attach(fresh, freshRecorder);
     fresh.Synthesise(sample, 40, 40);
     EXPECT_EQ(job.result->pixels, fresh.result->pixels);
+}
+
+TEST(TextureSynthesiserAbort, FromAnotherThreadWhileTheFinestLevelRuns) {
+    // The way the application stops a run: the worker is inside a level pass
+    // and another thread calls Abort.
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool reachedFinestLevel = false;
+        std::int32_t rowsAfterAbort = 0;
+        std::atomic<bool> aborted{false};
+    } signal;
+    TextureSynthesiser job;
+    job.callbackContext = &signal;
+    job.progressCallback = [](const ProgressInfo* info) {
+        auto* s = static_cast<Signal*>(info->context);
+        if (s->aborted.load()) {
+            ++s->rowsAfterAbort;
+        }
+        if (info->row == 0 && info->levelWidth == 96) {
+            std::lock_guard lock(s->mutex);
+            s->reachedFinestLevel = true;
+            s->changed.notify_all();
+        }
+    };
+    bool finished = true;
+    std::thread worker([&] { finished = job.Synthesise(PatternImage(48, 48, 3), 96, 96); });
+    {
+        std::unique_lock lock(signal.mutex);
+        signal.changed.wait(lock, [&] { return signal.reachedFinestLevel; });
+    }
+    job.Abort();
+    signal.aborted = true;
+    worker.join();
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(signal.rowsAfterAbort, 0) << "the run stops within one pixel's search";
+    EXPECT_EQ(job.outputPyramid, nullptr);
 }
 
 TEST(TextureSynthesiserInput, ZeroSizeMeansTheSamplesOwnSize) {

@@ -19,11 +19,13 @@ inline Image PatternImage(std::uint32_t width, std::uint32_t height, std::uint32
             std::uint8_t* p = image.PixelAt(x, y);
             const std::uint32_t stripe = ((x + 2 * y + variant) / 3) % 4;
             const std::uint32_t checker = ((x / 4) + (y / 4) + variant) % 2;
-            p[0] = static_cast<std::uint8_t>(40 + stripe * 50 + checker * 10);
-            p[1] = static_cast<std::uint8_t>((x * 7 + y * 13 + variant * 29) % 256);
-            p[2] = static_cast<std::uint8_t>(checker ? 200 - stripe * 30 : 30 + stripe * 20);
-            if (bytesPerPixel == 4) {
-                p[3] = static_cast<std::uint8_t>(255 - (x ^ y) % 64);
+            const std::uint8_t channels[4] = {
+                static_cast<std::uint8_t>(40 + stripe * 50 + checker * 10),
+                static_cast<std::uint8_t>((x * 7 + y * 13 + variant * 29) % 256),
+                static_cast<std::uint8_t>(checker ? 200 - stripe * 30 : 30 + stripe * 20),
+                static_cast<std::uint8_t>(255 - (x ^ y) % 64)};
+            for (std::uint32_t c = 0; c < bytesPerPixel && c < 4; ++c) {
+                p[c] = channels[c];
             }
         }
     }

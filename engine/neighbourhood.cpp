@@ -97,4 +97,27 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
     return true;
 }
 
+bool HasCompleteNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::int32_t side,
+                              std::uint32_t levels) {
+    const Image* image = pyramid.Level(level);
+    if (image == nullptr || side < 0) {
+        return false;
+    }
+    if (side % 2 == 0) {
+        ++side;
+    }
+    const bool four = image->bytesPerPixel == 4;
+    FeatureVector vector;
+    for (std::uint32_t y = 0; y < image->height; ++y) {
+        for (std::uint32_t x = 0; x < image->width; ++x) {
+            vector.clear();
+            if (BuildNeighbourhood(pyramid, level, side, levels, static_cast<std::int32_t>(x),
+                                   static_cast<std::int32_t>(y), vector, four, false)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace weftloom

@@ -24,4 +24,10 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
                         std::uint32_t levels, std::int32_t x, std::int32_t y, FeatureVector& vector,
                         bool fourChannels, bool wrap);
 
+// Whether at least one pixel of `level` has its whole neighbourhood of side
+// `side` (raised to odd, as a level pass does) over `levels` levels inside the
+// pyramid, that is whether a level pass's cloud would hold any point.
+bool HasCompleteNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::int32_t side,
+                              std::uint32_t levels);
+
 }  // namespace weftloom

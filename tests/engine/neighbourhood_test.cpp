@@ -124,6 +124,16 @@ TEST(BuildNeighbourhood, SampleWindowsMustLieInsideBothLevels) {
     EXPECT_EQ(inside, 52u * 52u);
 }
 
+TEST(HasCompleteNeighbourhood, TellsWhetherALevelCanGiveAnyPoint) {
+    // Side 9 over two levels needs 9 columns and 5 rows at level 0, and the
+    // parent window of side 7 inside level 1.
+    EXPECT_TRUE(HasCompleteNeighbourhood(CoordinatePyramid(64, 64, 2), 0, 9, 2));
+    EXPECT_FALSE(HasCompleteNeighbourhood(CoordinatePyramid(12, 12, 2), 0, 9, 2));
+    EXPECT_TRUE(HasCompleteNeighbourhood(CoordinatePyramid(2, 2, 1), 0, 1, 1));
+    EXPECT_FALSE(HasCompleteNeighbourhood(CoordinatePyramid(2, 2, 1), 0, 3, 1));
+    EXPECT_FALSE(HasCompleteNeighbourhood(CoordinatePyramid(8, 8, 1), 1, 3, 1)) << "no level 1";
+}
+
 TEST(BuildNeighbourhood, QueryWindowsWrapAtTheEdges) {
     const ImagePyramid pyramid = CoordinatePyramid(6, 5, 1);
     FeatureVector v;

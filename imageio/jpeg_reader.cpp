@@ -1,0 +1,254 @@
+#include "imageio/jpeg_reader.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace weftloom {
+namespace {
+
+// Progressive files with more scans than any encoder writes only serve to
+// make decoding slow; libjpeg's own fuzzing uses the same bound.
+constexpr int kMaxScans = 500;
+// libjpeg's working memory (coefficient buffers of progressive files) may use
+// up to this many bytes per pixel of the limit, and never less than the floor.
+constexpr std::uint64_t kWorkingBytesPerPixel = 8;
+constexpr std::uint64_t kWorkingMemoryFloor = 32u << 20;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;  // first, so that libjpeg's pointer is also ours
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    bool rowsComplete;
+};
+
+// Everything one decode needs, plain data only: a longjmp out of libjpeg may
+// skip over it without leaking or missing a destructor.
+struct DecodeJob {
+    jpeg_decompress_struct info;
+    ErrorManager error;
+    jpeg_progress_mgr progress;
+    std::FILE* file;
+    const std::uint8_t* data;
+    std::size_t size;
+    std::uint64_t pixelLimit;
+    std::uint8_t* rgb;  // malloc'ed, width x height x 3 bytes; freed by the caller
+    std::uint32_t width;
+    std::uint32_t height;
+};
+static_assert(std::is_trivially_destructible_v<DecodeJob>);
+
+[[noreturn]] void JumpOut(ErrorManager* error) {
+    std::longjmp(error->jump, 1);
+}
+
+void SetMessage(ErrorManager* error, const char* text) {
+    std::snprintf(error->message, sizeof error->message, "%s", text);
+}
+
+[[noreturn]] void ExitOnError(j_common_ptr info) {
+    auto* error = reinterpret_cast<ErrorManager*>(info->err);
+    (*info->err->format_message)(info, error->message);
+    JumpOut(error);
+}
+
+// Warnings stay silent, except that data ending before the last row is a
+// failure: libjpeg would pad the rest of the image with grey.
+void EmitMessage(j_common_ptr info, int level) {
+    auto* error = reinterpret_cast<ErrorManager*>(info->err);
+    if (level < 0) {
+        if (info->err->msg_code == JWRN_JPEG_EOF && !error->rowsComplete) {
+            ExitOnError(info);
+        }
+        info->err->num_warnings++;
+    }
+}
+
+void OutputNothing(j_common_ptr) {}
+
+void LimitScans(j_common_ptr info) {
+    if (info->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
+        auto* error = reinterpret_cast<ErrorManager*>(info->err);
+        SetMessage(error, "Too many scans in JPEG image.");
+        JumpOut(error);
+    }
+}
+
+std::uint8_t Scale(unsigned a, unsigned b) {
+    return static_cast<std::uint8_t>((a * b + 127) / 255);
+}
+
+// The only function that calls libjpeg. The setjmp comes first; every
+// libjpeg error lands there, destroys the decompressor and returns false.
+// The image goes to job->rgb, which the caller copies and frees.
+bool DecodeJpeg(DecodeJob* job) {
+    if (setjmp(job->error.jump) != 0) {
+        jpeg_destroy_decompress(&job->info);
+        return false;
+    }
+    job->info.err = jpeg_std_error(&job->error.pub);
+    job->error.pub.error_exit = ExitOnError;
+    job->error.pub.emit_message = EmitMessage;
+    job->error.pub.output_message = OutputNothing;
+    jpeg_create_decompress(&job->info);
+
+    const std::uint64_t workingMemory =
+        std::max(job->pixelLimit * kWorkingBytesPerPixel, kWorkingMemoryFloor);
+    job->info.mem->max_memory_to_use =
+        static_cast<long>(std::min<std::uint64_t>(workingMemory, 1ull << 40));
+    job->progress.progress_monitor = LimitScans;
+    job->info.progress = &job->progress;
+
+    if (job->file != nullptr) {
+        jpeg_stdio_src(&job->info, job->file);
+    } else {
+        jpeg_mem_src(&job->info, job->data, static_cast<unsigned long>(job->size));
+    }
+    if (jpeg_read_header(&job->info, TRUE) != JPEG_HEADER_OK) {
+        SetMessage(&job->error, "No image in JPEG file.");
+        jpeg_destroy_decompress(&job->info);
+        return false;
+    }
+    const std::uint64_t pixelCount = std::uint64_t{job->info.image_width} * job->info.image_height;
+    if (pixelCount > job->pixelLimit) {
+        SetMessage(&job->error, "Image too large in JPEG image.");
+        jpeg_destroy_decompress(&job->info);
+        return false;
+    }
+
+    jpeg_start_decompress(&job->info);
+    const int components = job->info.output_components;
+    const bool grey = components == 1;
+    const bool cmyk = components == 4 && job->info.out_color_space == JCS_CMYK;
+    if (!grey && components != 3 && !cmyk) {
+        SetMessage(&job->error, "Unsupported color space in JPEG image.");
+        jpeg_destroy_decompress(&job->info);
+        return false;
+    }
+    // Adobe's writers store CMYK inverted (0 = full ink).
+    const bool inverted = cmyk && job->info.saw_Adobe_marker;
+    const std::uint32_t width = job->info.output_width;
+    const std::uint32_t height = job->info.output_height;
+    const std::size_t rowBytes = std::size_t{width} * 3;
+
+    job->rgb = static_cast<std::uint8_t*>(std::malloc(rowBytes * height));
+    if (job->rgb == nullptr) {
+        SetMessage(&job->error, "Out of memory reading JPEG image.");
+        jpeg_destroy_decompress(&job->info);
+        return false;
+    }
+    JSAMPARRAY sampleRow = (*job->info.mem->alloc_sarray)(
+        reinterpret_cast<j_common_ptr>(&job->info), JPOOL_IMAGE,
+        static_cast<JDIMENSION>(width * static_cast<unsigned>(components)), 1);
+
+    while (job->info.output_scanline < height) {
+        const std::uint32_t y = job->info.output_scanline;
+        if (jpeg_read_scanlines(&job->info, sampleRow, 1) != 1) {
+            SetMessage(&job->error, "Error reading data from JPEG image.");
+            jpeg_destroy_decompress(&job->info);
+            return false;
+        }
+        const JSAMPLE* in = sampleRow[0];
+        std::uint8_t* out = job->rgb + rowBytes * y;
+        if (grey) {
+            for (std::uint32_t x = 0; x < width; ++x, out += 3) {
+                out[0] = out[1] = out[2] = in[x];
+            }
+        } else if (!cmyk) {
+            std::memcpy(out, in, rowBytes);
+        } else {
+            for (std::uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+                const unsigned k = inverted ? in[3] : 255u - in[3];
+                for (int c = 0; c < 3; ++c) {
+                    out[c] = Scale(inverted ? in[c] : 255u - in[c], k);
+                }
+            }
+        }
+    }
+    job->error.rowsComplete = true;
+    jpeg_finish_decompress(&job->info);
+    job->width = width;
+    job->height = height;
+    jpeg_destroy_decompress(&job->info);
+    return true;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+void JpegReader::Clear() {
+    std::vector<std::uint8_t>().swap(pixels);
+    width = 0;
+    height = 0;
+    errorText.clear();
+}
+
+namespace {
+
+// Runs one decode and moves its result into the reader's fields.
+bool Finish(DecodeJob& job, bool decoded, JpegReader& reader) {
+    bool ok = decoded;
+    if (ok) {
+        try {
+            const std::size_t bytes = std::size_t{job.width} * job.height * 3;
+            reader.pixels.assign(job.rgb, job.rgb + bytes);
+            reader.width = job.width;
+            reader.height = job.height;
+        } catch (const std::bad_alloc&) {
+            reader.Clear();
+            reader.errorText = "Out of memory reading JPEG image.";
+            ok = false;
+        }
+    } else {
+        reader.errorText = job.error.message;
+    }
+    std::free(job.rgb);
+    return ok;
+}
+
+}  // namespace
+
+bool JpegReader::Read(const std::string& path) {
+    Clear();
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        errorText = "Error opening JPEG image.";
+        return false;
+    }
+    std::unique_ptr<DecodeJob> job(new (std::nothrow) DecodeJob());
+    if (!job) {
+        errorText = "Out of memory reading JPEG image.";
+        return false;
+    }
+    job->file = file.get();
+    job->pixelLimit = pixelLimit;
+    return Finish(*job, DecodeJpeg(job.get()), *this);
+}
+
+bool JpegReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {
+    Clear();
+    std::unique_ptr<DecodeJob> job(new (std::nothrow) DecodeJob());
+    if (!job) {
+        errorText = "Out of memory reading JPEG image.";
+        return false;
+    }
+    job->data = data;
+    job->size = data != nullptr ? size : 0;
+    job->pixelLimit = pixelLimit;
+    return Finish(*job, DecodeJpeg(job.get()), *this);
+}
+
+}  // namespace weftloom

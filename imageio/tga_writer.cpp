@@ -1,0 +1,162 @@
+#include "imageio/tga_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <new>
+
+namespace weftloom {
+namespace {
+
+constexpr std::size_t kHeaderSize = 18;
+
+void PutHeader(const Image& image, std::uint8_t* header) {
+    for (std::size_t i = 0; i < kHeaderSize; ++i) {
+        header[i] = 0;
+    }
+    header[2] = 2;
+    header[12] = static_cast<std::uint8_t>(image.width & 0xFF);
+    header[13] = static_cast<std::uint8_t>(image.width >> 8);
+    header[14] = static_cast<std::uint8_t>(image.height & 0xFF);
+    header[15] = static_cast<std::uint8_t>(image.height >> 8);
+    header[16] = static_cast<std::uint8_t>(image.bytesPerPixel * 8);
+    header[17] = 0x20;
+}
+
+// Feeds the header and then one row at a time to emit(data, size), stopping
+// at the first block it does not take. The caller has checked the image.
+template <typename Emit>
+bool EmitTga(const Image& image, Emit&& emit) {
+    std::uint8_t header[kHeaderSize];
+    PutHeader(image, header);
+    if (!emit(header, kHeaderSize)) {
+        return false;
+    }
+    const std::size_t bpp = image.bytesPerPixel;
+    const std::size_t rowBytes = std::size_t{image.width} * bpp;
+    std::unique_ptr<std::uint8_t[]> row(new (std::nothrow) std::uint8_t[rowBytes]);
+    if (!row) {
+        return false;
+    }
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        const std::uint8_t* source = image.PixelAt(0, y);
+        std::uint8_t* out = row.get();
+        for (std::uint32_t x = 0; x < image.width; ++x, source += bpp, out += bpp) {
+            out[0] = source[2];
+            out[1] = source[1];
+            out[2] = source[0];
+            if (bpp == 4) {
+                out[3] = source[3];
+            }
+        }
+        if (!emit(row.get(), rowBytes)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteWithFwrite(std::FILE* file, const std::uint8_t* data, std::size_t size) {
+    return std::fwrite(data, 1, size, file) == size;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Creates a file beside the target that no one else uses, with the target's
+// permissions when it exists (the umask applies otherwise). Returns its
+// descriptor, or -1.
+int CreateSibling(const std::string& target, std::string& siblingPath) {
+    static std::atomic<unsigned> counter{0};
+    const std::string prefix = FolderOf(target) + ".weftloom-save-" + std::to_string(getpid());
+    struct stat existing {};
+    const bool keepMode = stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        siblingPath = prefix + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+        const int fd = open(siblingPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            if (keepMode) {
+                fchmod(fd, existing.st_mode & 07777);
+            }
+            return fd;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    siblingPath.clear();
+    return -1;
+}
+
+}  // namespace
+
+bool CanWriteTga(const Image& image) {
+    if (image.pixels.empty() || (image.bytesPerPixel != 3 && image.bytesPerPixel != 4)) {
+        return false;
+    }
+    if (image.width == 0 || image.height == 0 || image.width > kMaxTgaSide ||
+        image.height > kMaxTgaSide) {
+        return false;
+    }
+    const std::uint64_t bytes =
+        std::uint64_t{image.width} * image.height * std::uint64_t{image.bytesPerPixel};
+    return image.pixels.size() == bytes;
+}
+
+bool EncodeTga(const Image& image, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (!CanWriteTga(image)) {
+        return false;
+    }
+    try {
+        bytes.reserve(kHeaderSize + image.pixels.size());
+        const bool written = EmitTga(image, [&](const std::uint8_t* data, std::size_t size) {
+            bytes.insert(bytes.end(), data, data + size);
+            return true;
+        });
+        if (!written) {
+            bytes.clear();
+        }
+        return written;
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+        return false;
+    }
+}
+
+bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter& writeBlock) {
+    if (path.empty() || !CanWriteTga(image)) {
+        return false;
+    }
+    std::string siblingPath;
+    const int fd = CreateSibling(path, siblingPath);
+    if (fd < 0) {
+        return false;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        unlink(siblingPath.c_str());
+        return false;
+    }
+    bool ok = EmitTga(image, [&](const std::uint8_t* data, std::size_t size) {
+        return writeBlock ? writeBlock(file, data, size) : WriteWithFwrite(file, data, size);
+    });
+    // A full disk may only show at the flush or the close; the data must be
+    // on disk before the rename makes it the file the user sees.
+    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && fsync(fileno(file)) == 0;
+    ok = (std::fclose(file) == 0) && ok;
+    ok = ok && std::rename(siblingPath.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        unlink(siblingPath.c_str());
+    }
+    return ok;
+}
+
+}  // namespace weftloom

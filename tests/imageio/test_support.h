@@ -1,0 +1,53 @@
+#pragma once
+
+// Helpers shared by the image-file tests: test data paths, whole-file I/O,
+// binary PPM reading, the EXPECTED.tsv tables and a scratch folder.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/image.h"
+
+namespace weftloom::test {
+
+std::filesystem::path DataPath(const std::string& relative);
+
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// Reads a binary PPM (P6, maxval 255) into a 3-byte image; false on any other file.
+bool ReadPpm(const std::filesystem::path& path, Image& image);
+
+// One row of an EXPECTED.tsv table.
+struct ExpectedRow {
+    std::string file;    // relative to the table's folder
+    std::string result;  // OK, APPROX, FAIL or FATAL
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::string expected;  // the PPM, relative to the table's folder, or the reason
+};
+std::vector<ExpectedRow> ReadExpectedTable(const std::filesystem::path& tsv);
+
+// Mean absolute difference per channel value of two images of equal size.
+double MeanAbsoluteDifference(const Image& a, const Image& b);
+
+// A fresh folder below the system's temporary folder, removed with its
+// contents when the object goes.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> Entries() const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace weftloom::test

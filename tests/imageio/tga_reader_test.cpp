@@ -1,0 +1,627 @@
+#include "imageio/tga_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "imageio/image_file.h"
+#include "tests/imageio/test_support.h"
+#include "tests/imageio/tga_builder.h"
+
+namespace weftloom {
+namespace {
+
+using test::Append;
+using test::HeaderBytes;
+using test::Rgba;
+using test::StoredValue;
+using test::TgaHeader;
+
+constexpr const char* kPaletteDepthText = "Unsupported palette bit depth in TGA image.";
+constexpr const char* kColorMapText = "Error reading color map from TGA image.";
+constexpr const char* kDataText = "Error reading data from TGA image.";
+
+void ExpectHoldsNothing(const TgaReader& reader) {
+    EXPECT_EQ(reader.width, 0u);
+    EXPECT_EQ(reader.height, 0u);
+    EXPECT_TRUE(reader.plane.empty());
+    EXPECT_TRUE(reader.palette.empty());
+}
+
+bool Read(TgaReader& reader, const std::vector<std::uint8_t>& bytes) {
+    return reader.ReadFromMemory(bytes.data(), bytes.size());
+}
+
+Rgba PlanePixel(const TgaReader& reader, std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t* p = &reader.plane[(std::size_t{y} * reader.width + x) * 4];
+    return {p[0], p[1], p[2], p[3]};
+}
+
+// A 5 x 3 picture, top row first: no symmetry, red and blue far apart so a
+// channel swap shows, and a run of equal pixels that crosses the end of the
+// first row. Every value is a multiple of 8 and every alpha 0 or 255, so the
+// 16-bit layout holds it exactly.
+const std::vector<Rgba>& Picture() {
+    static const std::vector<Rgba> picture = {
+        {248, 0, 0, 255},  {0, 248, 0, 255}, {0, 0, 248, 0},     {8, 16, 24, 255},
+        {8, 16, 24, 255},  {8, 16, 24, 255}, {8, 16, 24, 255},   {200, 96, 40, 255},
+        {40, 96, 200, 0},  {0, 0, 0, 255},   {248, 248, 248, 0}, {120, 64, 8, 255},
+        {64, 8, 120, 255}, {16, 0, 0, 255},  {0, 0, 16, 255},
+    };
+    return picture;
+}
+constexpr std::uint16_t kPictureWidth = 5;
+constexpr std::uint16_t kPictureHeight = 3;
+
+// The picture's pixel values in storage order for the given row order.
+std::vector<std::uint8_t> StoredPicture(unsigned valueBytes, bool topDown) {
+    std::vector<std::uint8_t> values;
+    for (unsigned stored = 0; stored < kPictureHeight; ++stored) {
+        const unsigned row = topDown ? stored : kPictureHeight - 1 - stored;
+        for (unsigned x = 0; x < kPictureWidth; ++x) {
+            Append(values, StoredValue(Picture()[row * kPictureWidth + x], valueBytes));
+        }
+    }
+    return values;
+}
+
+// What the reader must hold for a picture pixel stored with the given size.
+Rgba Decoded(Rgba c, unsigned valueBytes) {
+    switch (valueBytes) {
+        case 1:
+            return {c.r, c.r, c.r, 255};
+        case 2:
+            return {c.r, c.g, c.b, static_cast<std::uint8_t>(c.a >= 128 ? 255 : 0)};
+        case 3:
+            return {c.r, c.g, c.b, 255};
+        default:
+            return c;
+    }
+}
+
+struct TrueColourCase {
+    std::uint8_t depth;
+    bool topDown;
+    bool runLength;
+};
+
+class TrueColourDecoding : public testing::TestWithParam<TrueColourCase> {};
+
+TEST_P(TrueColourDecoding, GivesThePictureInBothRowOrders) {
+    const auto [depth, topDown, runLength] = GetParam();
+    const unsigned valueBytes = depth == 15 ? 2u : depth / 8u;
+    TgaHeader h;
+    h.imageType = static_cast<std::uint8_t>((valueBytes == 1 ? 3 : 2) + (runLength ? 8 : 0));
+    h.width = kPictureWidth;
+    h.height = kPictureHeight;
+    h.depth = depth;
+    h.descriptor = topDown ? 0x20 : 0x00;
+    std::vector<std::uint8_t> file = HeaderBytes(h);
+    const std::vector<std::uint8_t> values = StoredPicture(valueBytes, topDown);
+    Append(file, runLength ? test::RunLengthPackets(values, valueBytes) : values);
+
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, file)) << reader.errorText;
+    EXPECT_EQ(reader.errorText, nullptr);
+    ASSERT_EQ(reader.width, kPictureWidth);
+    ASSERT_EQ(reader.height, kPictureHeight);
+    EXPECT_FALSE(reader.HasPalette());
+    for (std::uint32_t y = 0; y < kPictureHeight; ++y) {
+        for (std::uint32_t x = 0; x < kPictureWidth; ++x) {
+            const Rgba want = Decoded(Picture()[y * kPictureWidth + x], valueBytes);
+            const Rgba got = PlanePixel(reader, x, y);
+            EXPECT_EQ(got, want) << "pixel " << x << "," << y << ": got " << int{got.r} << " "
+                                 << int{got.g} << " " << int{got.b} << " " << int{got.a};
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllDepths, TrueColourDecoding,
+    testing::Values(TrueColourCase{8, true, false}, TrueColourCase{8, false, true},
+                    TrueColourCase{15, true, false}, TrueColourCase{16, false, false},
+                    TrueColourCase{16, true, true}, TrueColourCase{24, true, false},
+                    TrueColourCase{24, false, false}, TrueColourCase{24, true, true},
+                    TrueColourCase{24, false, true}, TrueColourCase{32, true, false},
+                    TrueColourCase{32, false, true}),
+    [](const testing::TestParamInfo<TrueColourCase>& param) {
+        return "depth" + std::to_string(param.param.depth) +
+               (param.param.topDown ? "_topdown" : "_bottomup") +
+               (param.param.runLength ? "_rle" : "_raw");
+    });
+
+TEST(TgaReaderValues, SixteenBitWordsWidenByAPlainShift) {
+    TgaHeader h;
+    h.width = 4;
+    h.height = 1;
+    h.depth = 16;
+    std::vector<std::uint8_t> file = HeaderBytes(h);
+    // 0x7FFF: all colour bits, no alpha; 0x8421: 1 in every field, alpha set;
+    // 0x7C00: red only; 0x001F: blue only.
+    Append(file, {0xFF, 0x7F, 0x21, 0x84, 0x00, 0x7C, 0x1F, 0x00});
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, file));
+    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{248, 248, 248, 0}));
+    EXPECT_EQ(PlanePixel(reader, 1, 0), (Rgba{8, 8, 8, 255}));
+    EXPECT_EQ(PlanePixel(reader, 2, 0), (Rgba{248, 0, 0, 0}));
+    EXPECT_EQ(PlanePixel(reader, 3, 0), (Rgba{0, 0, 248, 0}));
+}
+
+TEST(TgaReaderValues, ThirtyTwoBitFilesKeepAlphaInThePlaneButNotInTheImage) {
+    TgaHeader h;
+    h.width = 2;
+    h.height = 1;
+    h.depth = 32;
+    std::vector<std::uint8_t> file = HeaderBytes(h);
+    Append(file, {10, 20, 30, 40, 50, 60, 70, 80});
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, file));
+    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{30, 20, 10, 40}));
+    EXPECT_EQ(PlanePixel(reader, 1, 0), (Rgba{70, 60, 50, 80}));
+    Image image;
+    ASSERT_TRUE(ImageFromTga(reader, image));
+    EXPECT_EQ(image.bytesPerPixel, 3u);
+    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{30, 20, 10, 70, 60, 50}));
+}
+
+// Palette images: a 3 x 2 picture of indices into a 4-entry map.
+struct PaletteCase {
+    std::uint8_t entryBits;
+    bool runLength;
+};
+
+class PaletteDecoding : public testing::TestWithParam<PaletteCase> {};
+
+TEST_P(PaletteDecoding, StoresIndicesAndConvertsEntries) {
+    const auto [entryBits, runLength] = GetParam();
+    const unsigned entryBytes = entryBits / 8u;
+    const std::vector<Rgba> entries = {
+        {248, 0, 0, 255}, {0, 0, 248, 255}, {8, 128, 64, 0}, {200, 16, 96, 255}};
+    // Top row 0 1 2, bottom row 3 3 0; stored bottom-up.
+    const std::vector<std::uint8_t> stored = {3, 3, 0, 0, 1, 2};
+    TgaHeader h;
+    h.imageType = runLength ? 9 : 1;
+    h.colorMapType = 1;
+    h.mapLength = 4;
+    h.entryBits = entryBits;
+    h.width = 3;
+    h.height = 2;
+    h.depth = 8;
+    h.descriptor = 0x00;
+    std::vector<std::uint8_t> file = HeaderBytes(h);
+    for (const Rgba& entry : entries) {
+        Append(file, StoredValue(entry, entryBytes));
+    }
+    Append(file, runLength ? test::RunLengthPackets(stored, 1) : stored);
+
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, file)) << reader.errorText;
+    ASSERT_TRUE(reader.HasPalette());
+    EXPECT_EQ(reader.plane, (std::vector<std::uint8_t>{0, 1, 2, 3, 3, 0}));
+    ASSERT_EQ(reader.palette.size(), 16u);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Rgba want = Decoded(entries[i], entryBytes);
+        const Rgba got = {reader.palette[i * 4], reader.palette[i * 4 + 1],
+                          reader.palette[i * 4 + 2], reader.palette[i * 4 + 3]};
+        EXPECT_EQ(got, want) << "entry " << i;
+    }
+    Image image;
+    ASSERT_TRUE(ImageFromTga(reader, image));
+    std::vector<std::uint8_t> want;
+    for (std::uint8_t index : reader.plane) {
+        const Rgba c = Decoded(entries[index], entryBytes);
+        Append(want, {c.r, c.g, c.b});
+    }
+    EXPECT_EQ(image.pixels, want);
+}
+
+INSTANTIATE_TEST_SUITE_P(EntrySizes, PaletteDecoding,
+                         testing::Values(PaletteCase{8, false}, PaletteCase{16, false},
+                                         PaletteCase{24, false}, PaletteCase{32, false},
+                                         PaletteCase{24, true}, PaletteCase{16, true}),
+                         [](const testing::TestParamInfo<PaletteCase>& param) {
+                             return "entry" + std::to_string(param.param.entryBits) +
+                                    (param.param.runLength ? "_rle" : "_raw");
+                         });
+
+// Header fields that must play no part, and fields that decide alone.
+TEST(TgaReaderHeader, OnlyTheMapLengthDecidesAboutThePalette) {
+    // Colour-map type 0 with a non-zero length is still a palette image.
+    TgaHeader h;
+    h.imageType = 1;
+    h.colorMapType = 0;
+    h.mapLength = 1;
+    h.entryBits = 24;
+    h.width = 1;
+    h.height = 1;
+    h.depth = 8;
+    std::vector<std::uint8_t> file = HeaderBytes(h);
+    Append(file, {1, 2, 3, 0});
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, file));
+    ASSERT_TRUE(reader.HasPalette());
+    Image image;
+    ASSERT_TRUE(ImageFromTga(reader, image));
+    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{3, 2, 1}));
+
+    // Type 1 without a colour map is read as grey.
+    h.mapLength = 0;
+    h.entryBits = 0;
+    file = HeaderBytes(h);
+    Append(file, {77});
+    ASSERT_TRUE(Read(reader, file));
+    EXPECT_FALSE(reader.HasPalette());
+    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{77, 77, 77, 255}));
+}
+
+TEST(TgaReaderHeader, IgnoresFirstEntryOriginAndRightToLeftBit) {
+    TgaHeader plain;
+    plain.imageType = 1;
+    plain.mapLength = 2;
+    plain.entryBits = 24;
+    plain.width = 2;
+    plain.height = 1;
+    plain.depth = 8;
+    TgaHeader odd = plain;
+    odd.firstEntry = 7;
+    odd.xOrigin = 300;
+    odd.yOrigin = 5;
+    odd.descriptor = 0x20 | 0x10 | 0x08;
+    const std::vector<std::uint8_t> body = {0, 0, 255, 255, 0, 0, 1, 0};
+    std::vector<std::uint8_t> a = HeaderBytes(plain);
+    std::vector<std::uint8_t> b = HeaderBytes(odd);
+    Append(a, body);
+    Append(b, body);
+    TgaReader first, second;
+    ASSERT_TRUE(Read(first, a));
+    ASSERT_TRUE(Read(second, b));
+    EXPECT_EQ(first.plane, second.plane);
+    EXPECT_EQ(first.palette, second.palette);
+    Image image;
+    ASSERT_TRUE(ImageFromTga(second, image));
+    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{0, 0, 255, 255, 0, 0}));
+}
+
+TEST(TgaReaderHeader, SkipsTheImageIdAndIgnoresBytesAfterThePixels) {
+    TgaHeader h;
+    h.idLength = 5;
+    h.width = 1;
+    h.height = 2;
+    std::vector<std::uint8_t> file = HeaderBytes(h);
+    Append(file, {'h', 'e', 'l', 'l', 'o'});
+    Append(file, {1, 2, 3, 4, 5, 6});
+    // A TGA 2.0 extension area and footer.
+    Append(file, std::vector<std::uint8_t>(495, 0xEE));
+    for (char c : std::string("TRUEVISION-XFILE.")) {
+        file.push_back(static_cast<std::uint8_t>(c));
+    }
+    file.push_back(0);
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, file));
+    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{3, 2, 1, 255}));
+    EXPECT_EQ(PlanePixel(reader, 0, 1), (Rgba{6, 5, 4, 255}));
+}
+
+TEST(TgaReaderPackets, ARunAcrossTheRowEndFillsBothRows) {
+    TgaHeader h;
+    h.imageType = 10;
+    h.width = 3;
+    h.height = 2;
+    std::vector<std::uint8_t> file = HeaderBytes(h);
+    Append(file, {0x00, 1, 2, 3});       // raw, 1 pixel
+    Append(file, {0x83, 10, 20, 30});    // run of 4: row 0 x 1..2, row 1 x 0..1
+    Append(file, {0x00, 200, 100, 50});  // raw, the last pixel
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, file));
+    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{3, 2, 1, 255}));
+    EXPECT_EQ(PlanePixel(reader, 2, 0), (Rgba{30, 20, 10, 255}));
+    EXPECT_EQ(PlanePixel(reader, 0, 1), (Rgba{30, 20, 10, 255}));
+    EXPECT_EQ(PlanePixel(reader, 1, 1), (Rgba{30, 20, 10, 255}));
+    EXPECT_EQ(PlanePixel(reader, 2, 1), (Rgba{50, 100, 200, 255}));
+}
+
+TEST(TgaReaderPackets, HeightZeroReadsAsAnEmptyImage) {
+    TgaHeader h;
+    h.imageType = 10;
+    h.width = 4;
+    h.height = 0;
+    TgaReader reader;
+    ASSERT_TRUE(Read(reader, HeaderBytes(h)));
+    EXPECT_EQ(reader.width, 4u);
+    EXPECT_EQ(reader.height, 0u);
+    EXPECT_TRUE(reader.plane.empty());
+    Image image;
+    ASSERT_TRUE(ImageFromTga(reader, image));
+    EXPECT_TRUE(image.IsEmpty());
+}
+
+// Failures: each gives its text and leaves nothing behind, also when the
+// reader held an image before.
+struct RefusalCase {
+    const char* name;
+    TgaHeader header;
+    std::vector<std::uint8_t> body;
+    const char* text;
+};
+
+class TgaReaderRefusal : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(TgaReaderRefusal, FailsWithItsTextAndHoldsNothing) {
+    const RefusalCase& c = GetParam();
+    TgaReader reader;
+    TgaHeader good;
+    good.width = 1;
+    good.height = 1;
+    std::vector<std::uint8_t> valid = HeaderBytes(good);
+    Append(valid, {1, 2, 3});
+    ASSERT_TRUE(Read(reader, valid));
+
+    std::vector<std::uint8_t> file = HeaderBytes(c.header);
+    Append(file, c.body);
+    EXPECT_FALSE(Read(reader, file));
+    ASSERT_NE(reader.errorText, nullptr);
+    EXPECT_STREQ(reader.errorText, c.text);
+    ExpectHoldsNothing(reader);
+}
+
+TgaHeader With(std::uint8_t type, std::uint16_t w, std::uint16_t h, std::uint8_t depth,
+               std::uint16_t mapLength = 0, std::uint8_t entryBits = 0) {
+    TgaHeader header;
+    header.imageType = type;
+    header.width = w;
+    header.height = h;
+    header.depth = depth;
+    header.mapLength = mapLength;
+    header.entryBits = entryBits;
+    return header;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TgaReaderRefusal,
+    testing::Values(
+        RefusalCase{"type0", With(0, 1, 1, 24), {1, 2, 3}, "Unsupported image type in TGA image."},
+        RefusalCase{
+            "type32", With(32, 1, 1, 24), {1, 2, 3}, "Unsupported image type in TGA image."},
+        RefusalCase{
+            "truecolour_with_map", With(2, 1, 1, 24, 1, 24), {0, 0, 0, 1, 2, 3}, kPaletteDepthText},
+        RefusalCase{
+            "palette_16bit_pixels", With(1, 1, 1, 16, 1, 24), {0, 0, 0, 0, 0}, kPaletteDepthText},
+        RefusalCase{"depth_0", With(2, 1, 1, 0), {1}, "Unsupported pixel bit depth in TGA image."},
+        RefusalCase{"depth_31",
+                    With(2, 1, 1, 31),
+                    {1, 2, 3, 4},
+                    "Unsupported pixel bit depth in TGA image."},
+        RefusalCase{"entry_bits_12",
+                    With(1, 1, 1, 8, 1, 12),
+                    {0, 0, 0},
+                    "Unsupported color map entry size in TGA image."},
+        RefusalCase{"map_cut_short", With(1, 1, 1, 8, 3, 24), {1, 2, 3, 4, 5, 6, 7}, kColorMapText},
+        RefusalCase{
+            "raw_data_cut_short", With(2, 2, 2, 24), {1, 2, 3, 4, 5, 6, 7, 8, 9}, kDataText},
+        RefusalCase{"rle_value_cut_short", With(10, 2, 2, 24), {0x83, 1, 2}, kDataText},
+        RefusalCase{
+            "rle_packets_run_out", With(10, 200, 1, 24), {0x83, 1, 2, 3, 0x83, 1, 2, 3}, kDataText},
+        RefusalCase{
+            "huge", With(2, 65535, 65535, 32), {0, 0, 0, 0}, "Image too large in TGA image."}),
+    [](const testing::TestParamInfo<RefusalCase>& param) { return std::string(param.param.name); });
+
+TEST(TgaReaderRefusal, ShortHeaderAndImageIdHaveTheirOwnTexts) {
+    TgaReader reader;
+    const std::vector<std::uint8_t> header = HeaderBytes(With(2, 1, 1, 24));
+    EXPECT_FALSE(reader.ReadFromMemory(header.data(), 17));
+    EXPECT_STREQ(reader.errorText, "Error reading header from TGA image.");
+    EXPECT_FALSE(reader.ReadFromMemory(nullptr, 0));
+    EXPECT_STREQ(reader.errorText, "Error reading header from TGA image.");
+
+    TgaHeader withId = With(2, 1, 1, 24);
+    withId.idLength = 30;
+    EXPECT_FALSE(Read(reader, HeaderBytes(withId)));
+    EXPECT_STREQ(reader.errorText, "Error reading image ID from TGA image.");
+    ExpectHoldsNothing(reader);
+}
+
+TEST(TgaReaderRefusal, PixelLimitIsCheckedBeforeTheData) {
+    TgaReader reader;
+    reader.pixelLimit = 5;
+    std::vector<std::uint8_t> file = HeaderBytes(With(2, 3, 2, 24));
+    Append(file, std::vector<std::uint8_t>(18, 9));
+    EXPECT_FALSE(Read(reader, file));
+    EXPECT_STREQ(reader.errorText, "Image too large in TGA image.");
+    reader.pixelLimit = 6;
+    EXPECT_TRUE(Read(reader, file));
+    EXPECT_EQ(reader.errorText, nullptr);
+}
+
+TEST(TgaReaderFiles, MissingFilesAndFoldersCannotBeOpened) {
+    TgaReader reader;
+    EXPECT_FALSE(reader.Read(test::DataPath("tga/no_such_file.tga").string()));
+    EXPECT_STREQ(reader.errorText, "Error opening TGA image.");
+    EXPECT_FALSE(reader.Read(test::DataPath("tga").string()));
+    ExpectHoldsNothing(reader);
+}
+
+// Every prefix of a valid file must fail cleanly: from disk through the
+// chunked buffer, and from memory.
+TEST(TgaReaderTruncation, EveryPrefixOfAValidFileFails) {
+    const char* files[] = {"tga/common/200x32_p_bl_rle.tga", "tga/common/200x32_la_tl_raw.tga",
+                           "tga/cross_scan_line.tga",        "tga/rgba16.tga",
+                           "tga/tga_id_field.tga",           "tga/common/1x1_l_bl_rle.tga"};
+    test::ScratchFolder folder;
+    for (const char* name : files) {
+        SCOPED_TRACE(name);
+        const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath(name));
+        ASSERT_FALSE(bytes.empty());
+        TgaReader reader;
+        ASSERT_TRUE(Read(reader, bytes));
+        // The decoded part ends before any trailing footer: find its length
+        // as the shortest prefix that still reads.
+        std::size_t needed = bytes.size();
+        while (needed > 0 && reader.ReadFromMemory(bytes.data(), needed - 1)) {
+            --needed;
+        }
+        for (std::size_t size = 0; size < needed; ++size) {
+            ASSERT_FALSE(reader.ReadFromMemory(bytes.data(), size)) << "prefix " << size;
+            ASSERT_NE(reader.errorText, nullptr);
+            ExpectHoldsNothing(reader);
+        }
+        // A sample of the prefixes again through a real file.
+        for (std::size_t size = 0; size < needed; size += 1 + needed / 40) {
+            const auto path = folder / "cut.tga";
+            test::WriteBytes(
+                path, std::vector<std::uint8_t>(bytes.begin(),
+                                                bytes.begin() + static_cast<std::ptrdiff_t>(size)));
+            ASSERT_FALSE(reader.Read(path.string())) << "prefix " << size;
+            ExpectHoldsNothing(reader);
+        }
+    }
+}
+
+TEST(TgaReaderFiles, FileAndMemoryGiveTheSameResultAcrossBufferChunks) {
+    // Larger than the 64 KiB read buffer, so packets straddle chunk ends.
+    const auto path = test::DataPath("tga/rgb32rle_top_right.tga");
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(path);
+    ASSERT_GT(bytes.size(), 65536u * 1.5);
+    TgaReader fromFile, fromMemory;
+    ASSERT_TRUE(fromFile.Read(path.string()));
+    ASSERT_TRUE(Read(fromMemory, bytes));
+    EXPECT_EQ(fromFile.width, fromMemory.width);
+    EXPECT_EQ(fromFile.plane, fromMemory.plane);
+}
+
+TEST(TgaReaderFiles, SeparateReadersRunOnSeparateThreads) {
+    const char* files[] = {"tga/rgb32rle.tga", "tga/common/200x32_rgba_tl_rle.tga", "tga/p_16.tga",
+                           "tga/tga_id_field.tga"};
+    std::vector<std::vector<std::uint8_t>> alone;
+    for (const char* name : files) {
+        TgaReader reader;
+        ASSERT_TRUE(reader.Read(test::DataPath(name).string()));
+        alone.push_back(reader.plane);
+    }
+    std::vector<int> mismatches(std::size(files), 0);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < std::size(files); ++t) {
+        threads.emplace_back([&, t] {
+            TgaReader reader;
+            for (int round = 0; round < 5; ++round) {
+                if (!reader.Read(test::DataPath(files[t]).string()) || reader.plane != alone[t]) {
+                    ++mismatches[t];
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(mismatches, std::vector<int>(std::size(files), 0));
+}
+
+// The conformance set: every file against the image it must give.
+TEST(TgaReaderConformance, RealFilesGiveTheirExpectedImages) {
+    const auto rows = test::ReadExpectedTable(test::DataPath("tga/EXPECTED.tsv"));
+    ASSERT_GE(rows.size(), 30u);
+    int checked = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        TgaReader reader;
+        const bool ok = reader.Read(test::DataPath("tga/" + row.file).string());
+        if (row.result == "FAIL") {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(reader.errorText, nullptr);
+            ExpectHoldsNothing(reader);
+            ++checked;
+            continue;
+        }
+        ASSERT_EQ(row.result, "OK");
+        ASSERT_TRUE(ok) << reader.errorText;
+        Image image, expected;
+        ASSERT_TRUE(ImageFromTga(reader, image));
+        ASSERT_TRUE(test::ReadPpm(test::DataPath("tga/" + row.expected), expected));
+        EXPECT_EQ(image.width, row.width);
+        EXPECT_EQ(image.height, row.height);
+        EXPECT_EQ(image.bytesPerPixel, 3u);
+        EXPECT_TRUE(image.pixels == expected.pixels);
+        ++checked;
+    }
+    EXPECT_EQ(checked, static_cast<int>(rows.size()));
+}
+
+TEST(TgaReaderConformance, TruncatedRunLengthFileGivesTheDataError) {
+    TgaReader reader;
+    EXPECT_FALSE(reader.Read(test::DataPath("tga/cross_scan_line_truncated.tga").string()));
+    EXPECT_STREQ(reader.errorText, kDataText);
+}
+
+// Hostile files kept as regression fixtures, one test each.
+class TgaCrasher : public testing::Test {
+  protected:
+    bool ReadCrasher(const std::string& name) {
+        return reader.Read(test::DataPath("crashers/" + name).string());
+    }
+    TgaReader reader;
+};
+
+TEST_F(TgaCrasher, RunPastTheLastPixelIsClipped) {
+    ASSERT_TRUE(ReadCrasher("rle_overrun.tga"));
+    ASSERT_EQ(reader.plane.size(), 3u * 2u * 4u);
+    for (std::uint32_t y = 0; y < 2; ++y) {
+        for (std::uint32_t x = 0; x < 3; ++x) {
+            EXPECT_EQ(PlanePixel(reader, x, y), (Rgba{0x10, 0x20, 0x30, 255}));
+        }
+    }
+}
+
+TEST_F(TgaCrasher, RawPacketPastTheLastPixelReadsOnlyWhatItNeeds) {
+    ASSERT_TRUE(ReadCrasher("raw_packet_overrun.tga"));
+    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{3, 2, 1, 255}));
+    EXPECT_EQ(PlanePixel(reader, 2, 1), (Rgba{18, 17, 16, 255}));
+}
+
+TEST_F(TgaCrasher, ZeroWidthEndsWithoutDecoding) {
+    ASSERT_TRUE(ReadCrasher("zero_width.tga"));
+    EXPECT_EQ(reader.width, 0u);
+    EXPECT_TRUE(reader.plane.empty());
+}
+
+TEST_F(TgaCrasher, HugeHeaderIsRefusedBeforeAllocation) {
+    EXPECT_FALSE(ReadCrasher("huge_header.tga"));
+    EXPECT_STREQ(reader.errorText, "Image too large in TGA image.");
+    ExpectHoldsNothing(reader);
+}
+
+TEST_F(TgaCrasher, HugeRunLengthHeaderNeedsMoreDataThanTheFileHas) {
+    EXPECT_FALSE(ReadCrasher("huge_rle_header.tga"));
+    EXPECT_STREQ(reader.errorText, kDataText);
+    ExpectHoldsNothing(reader);
+}
+
+TEST_F(TgaCrasher, HugeColourMapNeedsMoreDataThanTheFileHas) {
+    EXPECT_FALSE(ReadCrasher("huge_color_map.tga"));
+    EXPECT_STREQ(reader.errorText, kColorMapText);
+    ExpectHoldsNothing(reader);
+}
+
+TEST_F(TgaCrasher, PaletteIndexPastTheEndGivesBlack) {
+    ASSERT_TRUE(ReadCrasher("palette_index_past_end.tga"));
+    EXPECT_EQ(reader.plane, (std::vector<std::uint8_t>{0, 200, 1}));
+    Image image;
+    ASSERT_TRUE(ImageFromTga(reader, image));
+    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{255, 0, 0, 0, 0, 0, 0, 0, 255}));
+}
+
+TEST_F(TgaCrasher, TrueColourPixelsWithAColourMapAreRefused) {
+    EXPECT_FALSE(ReadCrasher("palette_with_24bit_pixels.tga"));
+    EXPECT_STREQ(reader.errorText, kPaletteDepthText);
+}
+
+TEST_F(TgaCrasher, DepthsWeDoNotDecodeAreRefused) {
+    EXPECT_FALSE(ReadCrasher("depth_12.tga"));
+    EXPECT_STREQ(reader.errorText, "Unsupported pixel bit depth in TGA image.");
+    EXPECT_FALSE(ReadCrasher("entry_size_20.tga"));
+    EXPECT_STREQ(reader.errorText, "Unsupported color map entry size in TGA image.");
+    ExpectHoldsNothing(reader);
+}
+
+}  // namespace
+}  // namespace weftloom

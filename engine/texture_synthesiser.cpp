@@ -27,6 +27,11 @@ bool IsUsableSample(const Image& sample) {
 
 }  // namespace
 
+bool TextureSynthesiser::OutputFits(std::uint32_t width, std::uint32_t height) {
+    return PyramidPixelTotal(width, height, kLevelCount) <=
+           static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+}
+
 void TextureSynthesiser::Report(const ProgressInfo& info) const {
     if (progressCallback != nullptr) {
         progressCallback(&info);
@@ -65,8 +70,7 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
         height = sample.height;
     }
     // pixelsDone and pixelsTotal are signed 32-bit; refuse what they cannot count.
-    if (PyramidPixelTotal(width, height, kLevelCount) >
-        static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+    if (!OutputFits(width, height)) {
         return false;
     }
     pixelsDone = 0;

@@ -46,6 +46,10 @@ public:
     // Asks a running (or future) Synthesise to stop within one pixel's search.
     virtual void Abort() { abortRequested.store(true, std::memory_order_relaxed); }
 
+    // Whether an output of width x height pixels (0 meaning the sample's side is
+    // not allowed here) fits the run's signed 32-bit pixel counters over all levels.
+    static bool OutputFits(std::uint32_t width, std::uint32_t height);
+
     // One level pass over level `level` of both pyramids with window side `side`
     // (an even side is raised to the next odd one) and `levels` pyramid levels
     // in each neighbourhood. The search is a kd-tree when subsamplingMode is

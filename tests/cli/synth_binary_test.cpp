@@ -1,0 +1,69 @@
+// Runs the installed-to-be binary end to end, as a script would.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "engine/image.h"
+#include "imageio/image_file.h"
+#include "tests/imageio/test_support.h"
+#include "tests/support/test_images.h"
+
+namespace weftloom {
+namespace {
+
+int RunCommand(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+// Whole outputs of the command-line tool on a bundled sample. A changed hash
+// is a changed behaviour to explain, never a number to paste.
+TEST(SynthBinary, BundledSampleGivesTheRecordedTexture) {
+    test::ScratchFolder scratch;
+    const std::string sample = std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga";
+    struct Case {
+        const char* arguments;
+        const char* hash;
+    };
+    const Case cases[] = {
+        {"-s 48x40 --accuracy medium,medium,medium", "3711a5d06ebe877d"},
+        {"-s 40x36 --accuracy low,low,medium --subsampling off --metric l1 --seed 9", "f3e90c881317ac71"},
+    };
+    for (const Case& c : cases) {
+        const std::string output = (scratch / "out.tga").string();
+        const std::string log = (scratch / "log.txt").string();
+        const int code = RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " " + Quote(sample) +
+                                    " " + c.arguments + " -o " + Quote(output) + " > " +
+                                    Quote(log) + " 2>&1");
+        ASSERT_EQ(code, 0) << c.arguments;
+        Image image;
+        std::string reason;
+        ASSERT_TRUE(LoadImageFile(output, image, reason)) << reason;
+        EXPECT_EQ(testing::HashImage(image), c.hash) << c.arguments;
+        std::filesystem::remove(output);
+    }
+}
+
+TEST(SynthBinary, BadInvocationsExitNonZeroWithOneLine) {
+    test::ScratchFolder scratch;
+    const std::string log = (scratch / "log.txt").string();
+    EXPECT_EQ(RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " --metric l7 x.tga 2> " +
+                         Quote(log)),
+              2);
+    EXPECT_EQ(RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " " +
+                         Quote((scratch / "none.tga").string()) + " 2> " + Quote(log)),
+              1);
+    const auto bytes = test::ReadBytes(log);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.rfind("weftloom-synth: cannot read", 0), 0u) << text;
+}
+
+}  // namespace
+}  // namespace weftloom

@@ -1,0 +1,129 @@
+#include "cli/synth_options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+namespace weftloom {
+namespace {
+
+struct Parsed {
+    std::optional<int> exitCode;
+    SynthOptions options;
+    std::string out;
+    std::string err;
+};
+
+Parsed Parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "weftloom-synth");
+    Parsed parsed;
+    std::ostringstream out;
+    std::ostringstream err;
+    parsed.exitCode = ParseSynthOptions(static_cast<int>(args.size()), args.data(), parsed.options,
+                                        out, err);
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(SynthOptions, DefaultsWithOnlyTheSample) {
+    const Parsed p = Parse({"wall.tga"});
+    ASSERT_FALSE(p.exitCode.has_value()) << p.err;
+    EXPECT_EQ(p.options.sample, "wall.tga");
+    EXPECT_EQ(p.options.output, "");
+    EXPECT_EQ(p.options.width, 0u);
+    EXPECT_EQ(p.options.height, 0u);
+    EXPECT_EQ(p.options.accuracy,
+              (std::array<Accuracy, 3>{Accuracy::High, Accuracy::High, Accuracy::High}));
+    EXPECT_EQ(p.options.subsampling, SubsamplingMode::FixedCount);
+    EXPECT_EQ(p.options.count, 2500);
+    EXPECT_EQ(p.options.percent, 10u);
+    EXPECT_EQ(p.options.minPixels, 2500u);
+    EXPECT_EQ(p.options.metric, DistanceMetric::L2);
+    EXPECT_EQ(p.options.seed, 1u);
+    EXPECT_FALSE(p.options.quiet);
+    EXPECT_TRUE(p.err.empty());
+}
+
+TEST(SynthOptions, EveryOptionReachesItsField) {
+    const Parsed p = Parse({"-o", "out/result.tga", "--size", "320X200", "--accuracy",
+                            "medium,LOW,low", "--subsampling", "percent", "--count", "99",
+                            "--percent", "25", "--min-pixels", "0", "--metric", "linf", "--seed",
+                            "4294967295", "-q", "in.jpg"});
+    ASSERT_FALSE(p.exitCode.has_value()) << p.err;
+    EXPECT_EQ(p.options.sample, "in.jpg");
+    EXPECT_EQ(p.options.output, "out/result.tga");
+    EXPECT_EQ(p.options.width, 320u);
+    EXPECT_EQ(p.options.height, 200u);
+    EXPECT_EQ(p.options.accuracy,
+              (std::array<Accuracy, 3>{Accuracy::Medium, Accuracy::Low, Accuracy::Low}));
+    EXPECT_EQ(p.options.subsampling, SubsamplingMode::Percentage);
+    EXPECT_EQ(p.options.count, 99);
+    EXPECT_EQ(p.options.percent, 25u);
+    EXPECT_EQ(p.options.minPixels, 0u);
+    EXPECT_EQ(p.options.metric, DistanceMetric::Linf);
+    EXPECT_EQ(p.options.seed, 4294967295u);
+    EXPECT_TRUE(p.options.quiet);
+
+    EXPECT_EQ(Parse({"a.tga", "--subsampling", "off", "--metric", "L1"}).options.subsampling,
+              SubsamplingMode::Disabled);
+    EXPECT_EQ(Parse({"a.tga", "--metric", "L1"}).options.metric, DistanceMetric::L1);
+    EXPECT_EQ(Parse({"a.tga", "-s", "1x65535"}).options.height, 65535u);
+}
+
+TEST(SynthOptions, UsageErrorsAreOneNamedLineAndExitTwo) {
+    const std::vector<std::vector<const char*>> bad = {
+        {},
+        {"a.tga", "b.tga"},
+        {"a.tga", "--size", "0x10"},
+        {"a.tga", "--size", "65536x10"},
+        {"a.tga", "--size", "10"},
+        {"a.tga", "--size", "10x-3"},
+        {"a.tga", "--size", "10x10x10"},
+        {"a.tga", "--accuracy", "high,high"},
+        {"a.tga", "--accuracy", "high,high,high,high"},
+        {"a.tga", "--accuracy", "high,best,low"},
+        {"a.tga", "--subsampling", "sometimes"},
+        {"a.tga", "--metric", "l3"},
+        {"a.tga", "--count", "0"},
+        {"a.tga", "--count", "many"},
+        {"a.tga", "--percent", "101"},
+        {"a.tga", "--seed", "4294967296"},
+        {"a.tga", "--min-pixels", "-1"},
+        {"a.tga", "--frobnicate"},
+    };
+    for (const auto& args : bad) {
+        const Parsed p = Parse(args);
+        std::string joined;
+        for (const char* a : args) joined += std::string(a) + " ";
+        ASSERT_TRUE(p.exitCode.has_value()) << joined;
+        EXPECT_EQ(*p.exitCode, 2) << joined;
+        EXPECT_EQ(p.err.rfind("weftloom-synth: ", 0), 0u) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
+        EXPECT_TRUE(p.out.empty());
+    }
+}
+
+TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {
+    const Parsed help = Parse({"--help"});
+    ASSERT_TRUE(help.exitCode.has_value());
+    EXPECT_EQ(*help.exitCode, 0);
+    for (const char* option : {"--output", "--size", "--accuracy", "--subsampling", "--count",
+                               "--percent", "--min-pixels", "--metric", "--seed", "--quiet"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    const Parsed version = Parse({"--version"});
+    ASSERT_TRUE(version.exitCode.has_value());
+    EXPECT_EQ(*version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("weftloom-synth ", 0), 0u) << version.out;
+}
+
+TEST(SynthOptions, DefaultOutputIsTheSampleNameHere) {
+    EXPECT_EQ(DefaultOutputPath("textures/photo.jpg"), "photo-synth.tga");
+    EXPECT_EQ(DefaultOutputPath("/abs/my.wall.TGA"), "my.wall-synth.tga");
+    EXPECT_EQ(DefaultOutputPath("plain"), "plain-synth.tga");
+}
+
+}  // namespace
+}  // namespace weftloom

@@ -6,15 +6,6 @@
 namespace weftloom {
 
 template <DistanceMetric M>
-bool DataCloud<M>::AddPoint(const FeatureVector& features, const FeatureVector& pixel) {
-    if (features.size() != featureDim_ || pixel.size() != pixelDim_) {
-        return false;
-    }
-    points_.push_back(CloudPoint{features, pixel});
-    return true;
-}
-
-template <DistanceMetric M>
 void DataCloud<M>::ConfigureSubsampling(SubsamplingMode mode, std::uint32_t subsamplePercent,
                                         std::uint32_t minimumPixelCount,
                                         std::int32_t subsampleCount) {

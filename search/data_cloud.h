@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/cloud_point.h"
 #include "search/distance_metric.h"
 #include "search/feature_vector.h"
+#include "search/point_set.h"
 #include "search/random_generator.h"
 
 namespace weftloom {
@@ -22,21 +22,11 @@ enum class SubsamplingMode : std::int32_t {
 // insertion order; a point's index is its position and ties go to the lower
 // index. Owned and used by one level pass on one thread.
 template <DistanceMetric M>
-class DataCloud {
+class DataCloud : public PointSet {
 public:
     static constexpr std::int32_t kInitialSampleSize = 2500;
 
-    DataCloud(std::uint32_t featureDim, std::uint32_t pixelDim)
-        : featureDim_(featureDim), pixelDim_(pixelDim) {}
-
-    // Appends copies of both vectors; false (nothing stored) when a length
-    // differs from the cloud's dimensions.
-    bool AddPoint(const FeatureVector& features, const FeatureVector& pixel);
-
-    std::uint32_t PointCount() const { return static_cast<std::uint32_t>(points_.size()); }
-    std::uint32_t FeatureDim() const { return featureDim_; }
-    std::uint32_t PixelDim() const { return pixelDim_; }
-    const CloudPoint& Point(std::uint32_t index) const { return points_[index]; }
+    using PointSet::PointSet;
 
     // Decides, once the cloud is complete, whether queries subsample and how many
     // points they aim at. Percentage applies only from minimumPixelCount points
@@ -62,9 +52,6 @@ public:
 private:
     bool subsample_ = false;
     std::int32_t sampleSize_ = kInitialSampleSize;
-    std::vector<CloudPoint> points_;
-    std::uint32_t featureDim_;
-    std::uint32_t pixelDim_;
 };
 
 extern template class DataCloud<DistanceMetric::L1>;

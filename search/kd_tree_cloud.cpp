@@ -6,15 +6,6 @@
 namespace weftloom {
 
 template <DistanceMetric M>
-bool KdTreeCloud<M>::AddPoint(const FeatureVector& features, const FeatureVector& pixel) {
-    if (built_ || features.size() != featureDim_ || pixel.size() != pixelDim_) {
-        return false;
-    }
-    points_.push_back(CloudPoint{features, pixel});
-    return true;
-}
-
-template <DistanceMetric M>
 void KdTreeCloud<M>::Build() {
     built_ = true;
     if (points_.empty() || featureDim_ == 0) {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/cloud_point.h"
 #include "search/distance_metric.h"
 #include "search/feature_vector.h"
+#include "search/point_set.h"
 
 namespace weftloom {
 
@@ -27,21 +27,17 @@ struct KdNode {
 // for every metric: exact under L2, approximate under L1 and Linf.
 // Owned and used by one level pass on one thread.
 template <DistanceMetric M>
-class KdTreeCloud {
+class KdTreeCloud : public PointSet {
 public:
     static constexpr std::uint32_t kNoMatch = 0xFFFFFFFFu;
 
-    KdTreeCloud(std::uint32_t featureDim, std::uint32_t pixelDim)
-        : featureDim_(featureDim), pixelDim_(pixelDim) {}
+    using PointSet::PointSet;
 
-    // Appends copies of both vectors; false (nothing stored) when a length
-    // differs from the cloud's dimensions or the tree is already built.
-    bool AddPoint(const FeatureVector& features, const FeatureVector& pixel);
+    // As PointSet::AddPoint, and false once the tree is built.
+    bool AddPoint(const FeatureVector& features, const FeatureVector& pixel) {
+        return !built_ && PointSet::AddPoint(features, pixel);
+    }
 
-    std::uint32_t PointCount() const { return static_cast<std::uint32_t>(points_.size()); }
-    std::uint32_t FeatureDim() const { return featureDim_; }
-    std::uint32_t PixelDim() const { return pixelDim_; }
-    const CloudPoint& Point(std::uint32_t index) const { return points_[index]; }
     const std::vector<KdNode>& Nodes() const { return nodes_; }
 
     // Builds the tree over all points (nothing for an empty cloud). Called once.
@@ -70,9 +66,6 @@ private:
     void Evaluate(std::uint32_t pointIndex, const std::uint32_t* query, std::uint32_t& bestDistance,
                   std::uint32_t& bestIndex) const;
 
-    std::vector<CloudPoint> points_;
-    std::uint32_t featureDim_;
-    std::uint32_t pixelDim_;
     std::vector<KdNode> nodes_;
     bool built_ = false;
 };

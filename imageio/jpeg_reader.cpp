@@ -29,6 +29,8 @@ struct ErrorManager {
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     bool rowsComplete;
+    bool sawEnd;
+    bool sawShortSegment;
 };
 
 // Everything one decode needs, plain data only: a longjmp out of libjpeg may
@@ -61,15 +63,28 @@ void SetMessage(ErrorManager* error, const char* text) {
     JumpOut(error);
 }
 
-// Warnings stay silent, except that data ending before the last row is a
-// failure: libjpeg would pad the rest of the image with grey.
+// Warnings stay silent, except for a file that ends before its last row:
+// libjpeg pads the missing part with grey and calls that a warning. Hitting
+// the end of the file alone is not enough, as a file that lacks only its end
+// marker is complete; the Huffman decoder then also reports that it ran out
+// of data mid-segment. The arithmetic decoder does not, so there the end of
+// the file before the last row decides alone.
 void EmitMessage(j_common_ptr info, int level) {
+    if (level >= 0) {
+        return;
+    }
     auto* error = reinterpret_cast<ErrorManager*>(info->err);
-    if (level < 0) {
-        if (info->err->msg_code == JWRN_JPEG_EOF && !error->rowsComplete) {
-            ExitOnError(info);
-        }
-        info->err->num_warnings++;
+    info->err->num_warnings++;
+    if (error->rowsComplete) {
+        return;
+    }
+    const int code = info->err->msg_code;
+    error->sawEnd = error->sawEnd || code == JWRN_JPEG_EOF;
+    error->sawShortSegment = error->sawShortSegment || code == JWRN_HIT_MARKER;
+    const bool arithmetic = reinterpret_cast<j_decompress_ptr>(info)->arith_code != FALSE;
+    if (error->sawEnd && (error->sawShortSegment || arithmetic)) {
+        SetMessage(error, "Premature end of JPEG file");
+        JumpOut(error);
     }
 }
 

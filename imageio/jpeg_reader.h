@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "imageio/limits.h"
+#include "imageio/read_limits.h"
 
 namespace weftloom {
 
@@ -17,8 +17,11 @@ namespace weftloom {
 // row-major, row 0 = top, 3 bytes R, G, B each. After a failed Read it holds
 // nothing (0 x 0, no pixels) and errorText says why (libjpeg's own message
 // for a corrupt stream). A fatal decoding error never ends the process. A file
-// that ends before its last row is a failure; other damage that libjpeg
-// repairs (corrupt-data warnings) is decoded silently.
+// that ends inside its coded data is a failure (libjpeg would pad the missing
+// rows with grey); a progressive file that ends between two scans gives the
+// coarser image those scans hold, and one that lacks only its end marker is
+// complete. Other damage that libjpeg repairs (corrupt-data warnings) is
+// decoded silently.
 //
 // One thread uses a reader at a time; separate readers share nothing and may
 // run on separate threads at once.

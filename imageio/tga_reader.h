@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "imageio/limits.h"
+#include "imageio/read_limits.h"
 
 namespace weftloom {
 

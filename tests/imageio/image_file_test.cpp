@@ -1,0 +1,199 @@
+#include "imageio/image_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imageio/tga_writer.h"
+#include "tests/imageio/test_support.h"
+
+namespace weftloom {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A marker image: loads must replace it only on success.
+Image Marker() {
+    Image image;
+    EXPECT_TRUE(image.Allocate(1, 1, 3));
+    image.pixels = {1, 2, 3};
+    return image;
+}
+
+Image Expected(const std::string& ppm) {
+    Image image;
+    EXPECT_TRUE(test::ReadPpm(test::DataPath(ppm), image)) << ppm;
+    return image;
+}
+
+class ImageFileLoad : public testing::Test {
+  protected:
+    // Copies a test file into the scratch folder under a new name.
+    std::string CopyAs(const std::string& source, const std::string& name) {
+        const fs::path target = folder / name;
+        fs::copy_file(test::DataPath(source), target, fs::copy_options::overwrite_existing);
+        return target.string();
+    }
+    test::ScratchFolder folder;
+};
+
+TEST_F(ImageFileLoad, TgaEndingsInAnyCaseReadAsTga) {
+    const Image want = Expected("tga/expected/common__200x32_rgb_tl_rle.ppm");
+    for (const char* name : {"scan.tga", "SCAN.TGA", "scan.Tga", "my.pics.tga"}) {
+        SCOPED_TRACE(name);
+        Image image = Marker();
+        std::string reason;
+        ASSERT_TRUE(LoadImageFile(CopyAs("tga/common/200x32_rgb_tl_rle.tga", name), image, reason))
+            << reason;
+        EXPECT_EQ(image.bytesPerPixel, 3u);
+        EXPECT_EQ(image.width, 200u);
+        EXPECT_TRUE(image.pixels == want.pixels);
+    }
+}
+
+TEST_F(ImageFileLoad, JpgAndJpegEndingsInAnyCaseReadAsJpeg) {
+    const Image want = Expected("jpeg/expected/testorig.ppm");
+    for (const char* name : {"photo.jpg", "PHOTO.JPG", "photo.jpeg", "Photo.JPEG"}) {
+        SCOPED_TRACE(name);
+        Image image = Marker();
+        std::string reason;
+        ASSERT_TRUE(LoadImageFile(CopyAs("jpeg/testorig.jpg", name), image, reason)) << reason;
+        EXPECT_EQ(image.bytesPerPixel, 3u);
+        EXPECT_TRUE(image.pixels == want.pixels);
+    }
+}
+
+TEST_F(ImageFileLoad, OtherEndingsAreRefusedAndTheImageKept) {
+    for (const char* name : {"picture.bmp", "photo.jpg.bak", "tga", "photojpg", "x.tg"}) {
+        SCOPED_TRACE(name);
+        Image image = Marker();
+        std::string reason;
+        EXPECT_FALSE(LoadImageFile(CopyAs("tga/rgba16.tga", name), image, reason));
+        EXPECT_FALSE(reason.empty());
+        EXPECT_EQ(image.pixels, Marker().pixels);
+    }
+}
+
+TEST_F(ImageFileLoad, TheEndingDecidesNotTheContent) {
+    Image image = Marker();
+    std::string reason;
+    EXPECT_FALSE(LoadImageFile(CopyAs("jpeg/testorig.jpg", "photo.tga"), image, reason));
+    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(LoadImageFile(CopyAs("tga/rgba16.tga", "image.jpg"), image, reason));
+    EXPECT_NE(reason.find("Not a JPEG file"), std::string::npos) << reason;
+    EXPECT_EQ(image.pixels, Marker().pixels);
+}
+
+TEST_F(ImageFileLoad, FailuresKeepTheImageAndGiveTheReadersReason) {
+    Image image = Marker();
+    std::string reason;
+    EXPECT_FALSE(
+        LoadImageFile(CopyAs("tga/cross_scan_line_truncated.tga", "cut.tga"), image, reason));
+    EXPECT_EQ(reason, "Error reading data from TGA image.");
+    EXPECT_FALSE(LoadImageFile(CopyAs("jpeg/monkey12.jpg", "deep.jpg"), image, reason));
+    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(LoadImageFile((folder / "absent.tga").string(), image, reason));
+    EXPECT_EQ(reason, "Error opening TGA image.");
+    EXPECT_EQ(image.pixels, Marker().pixels);
+}
+
+TEST_F(ImageFileLoad, PaletteIndicesPastTheMapGiveBlack) {
+    Image image;
+    std::string reason;
+    ASSERT_TRUE(LoadImageFile(test::DataPath("crashers/palette_index_past_end.tga").string(), image,
+                              reason));
+    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{255, 0, 0, 0, 0, 0, 0, 0, 255}));
+}
+
+TEST(ImageFileSavePath, FollowsTheEndingRules) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"photo.jpg", "photo.tga"},
+        {"/home/a/PHOTO.JPG", "/home/a/PHOTO.tga"},
+        {"shots/photo.Jpg", "shots/photo.tga"},
+        {"photo.jpeg", "photo.tga"},
+        {"Photo.JPEG", "Photo.tga"},
+        {"/out/result", "/out/result.tga"},
+        {"result", "result.tga"},
+        {"/my.pics/result", "/my.pics/result"},
+        {"result.bmp", "result.bmp"},
+        {"result.tga", "result.tga"},
+        {"result.TGA", "result.TGA"},
+        {"archive.jpg.bak", "archive.jpg.bak"},
+        {".jpg", ".tga"},
+    };
+    for (const auto& [path, want] : cases) {
+        EXPECT_EQ(SavePathFor(path), want) << path;
+    }
+}
+
+class ImageFileSave : public testing::Test {
+  protected:
+    Image Sample() {
+        Image image;
+        EXPECT_TRUE(image.Allocate(3, 2, 3));
+        image.pixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 8, 7, 100, 150, 200, 1, 2, 3};
+        return image;
+    }
+    test::ScratchFolder folder;
+};
+
+TEST_F(ImageFileSave, AJpgNameIsSavedBesideItAsTgaAndTheJpgIsKept) {
+    const fs::path photo = folder / "photo.jpg";
+    fs::copy_file(test::DataPath("jpeg/testorig.jpg"), photo);
+    const std::vector<std::uint8_t> before = test::ReadBytes(photo);
+    std::string saved, reason;
+    ASSERT_TRUE(SaveImageFile(Sample(), photo.string(), saved, reason)) << reason;
+    EXPECT_EQ(saved, (folder / "photo.tga").string());
+    EXPECT_EQ(test::ReadBytes(photo), before);
+    Image back;
+    ASSERT_TRUE(LoadImageFile(saved, back, reason)) << reason;
+    EXPECT_EQ(back.pixels, Sample().pixels);
+}
+
+TEST_F(ImageFileSave, OtherNamesAreWrittenAsTgaUnderTheSettledName) {
+    std::string saved, reason;
+    ASSERT_TRUE(SaveImageFile(Sample(), (folder / "result").string(), saved, reason));
+    EXPECT_EQ(saved, (folder / "result.tga").string());
+    ASSERT_TRUE(SaveImageFile(Sample(), (folder / "result.bmp").string(), saved, reason));
+    EXPECT_EQ(saved, (folder / "result.bmp").string());
+    std::vector<std::uint8_t> tga;
+    ASSERT_TRUE(EncodeTga(Sample(), tga));
+    EXPECT_EQ(test::ReadBytes(folder / "result.bmp"), tga);
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"result.bmp", "result.tga"}));
+}
+
+TEST_F(ImageFileSave, AFourByteImageKeepsItsAlpha) {
+    Image image;
+    ASSERT_TRUE(image.Allocate(1, 1, 4));
+    image.pixels = {10, 20, 30, 40};
+    std::string saved, reason;
+    ASSERT_TRUE(SaveImageFile(image, (folder / "a.tga").string(), saved, reason));
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(saved);
+    ASSERT_EQ(bytes.size(), 22u);
+    EXPECT_EQ(bytes[16], 32);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 18, bytes.end()),
+              (std::vector<std::uint8_t>{30, 20, 10, 40}));
+}
+
+TEST_F(ImageFileSave, RefusedSavesTouchNothing) {
+    const fs::path existing = folder / "keep.tga";
+    test::WriteBytes(existing, {'k', 'e', 'e', 'p'});
+    std::string saved, reason;
+    EXPECT_FALSE(SaveImageFile(Image{}, existing.string(), saved, reason));
+    EXPECT_FALSE(reason.empty());
+    Image tooWide;
+    ASSERT_TRUE(tooWide.Allocate(70000, 1, 3));
+    EXPECT_FALSE(SaveImageFile(tooWide, existing.string(), saved, reason));
+    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(SaveImageFile(Sample(), "", saved, reason));
+    EXPECT_FALSE(
+        SaveImageFile(Sample(), (folder / "no" / "such" / "folder.tga").string(), saved, reason));
+    EXPECT_NE(reason.find("folder.tga"), std::string::npos) << reason;
+    EXPECT_EQ(test::ReadBytes(existing), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"keep.tga"});
+}
+
+}  // namespace
+}  // namespace weftloom

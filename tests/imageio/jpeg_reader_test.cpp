@@ -1,0 +1,264 @@
+#include "imageio/jpeg_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "imageio/image_file.h"
+#include "tests/imageio/test_support.h"
+
+namespace weftloom {
+namespace {
+
+void ExpectHoldsNothing(const JpegReader& reader) {
+    EXPECT_EQ(reader.width, 0u);
+    EXPECT_EQ(reader.height, 0u);
+    EXPECT_TRUE(reader.pixels.empty());
+}
+
+Image ImageOf(const JpegReader& reader) {
+    Image image;
+    EXPECT_TRUE(ImageFromJpeg(reader, image));
+    return image;
+}
+
+Image Expected(const std::string& ppm) {
+    Image image;
+    EXPECT_TRUE(test::ReadPpm(test::DataPath("jpeg/" + ppm), image)) << ppm;
+    return image;
+}
+
+// Every file of the set against libjpeg's default decode; APPROX rows within
+// the stated mean difference, FATAL rows refused without ending the process.
+TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
+    const auto rows = test::ReadExpectedTable(test::DataPath("jpeg/EXPECTED.tsv"));
+    ASSERT_GE(rows.size(), 15u);
+    int fatal = 0, exact = 0, approximate = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        JpegReader reader;
+        const bool ok = reader.Read(test::DataPath("jpeg/" + row.file).string());
+        if (row.result == "FATAL") {
+            EXPECT_FALSE(ok);
+            EXPECT_FALSE(reader.errorText.empty());
+            ExpectHoldsNothing(reader);
+            ++fatal;
+            continue;
+        }
+        ASSERT_TRUE(ok) << reader.errorText;
+        EXPECT_TRUE(reader.errorText.empty());
+        const Image image = ImageOf(reader);
+        const Image expected = Expected(row.expected);
+        ASSERT_EQ(image.width, row.width);
+        ASSERT_EQ(image.height, row.height);
+        if (row.result == "OK") {
+            EXPECT_TRUE(image.pixels == expected.pixels);
+            ++exact;
+        } else {
+            ASSERT_EQ(row.result, "APPROX");
+            EXPECT_LT(test::MeanAbsoluteDifference(image, expected), 3.0);
+            ++approximate;
+        }
+    }
+    EXPECT_EQ(fatal, 1);
+    EXPECT_EQ(approximate, 1);
+    EXPECT_EQ(exact + fatal + approximate, static_cast<int>(rows.size()));
+}
+
+TEST(JpegReaderColour, GreyscaleIsReplicatedIntoAllThreeChannels) {
+    JpegReader reader;
+    ASSERT_TRUE(reader.Read(test::DataPath("jpeg/gen/grey_prog.jpg").string()));
+    ASSERT_EQ(reader.pixels.size(), std::size_t{227} * 149 * 3);
+    bool varied = false;
+    for (std::size_t i = 0; i < reader.pixels.size(); i += 3) {
+        ASSERT_EQ(reader.pixels[i], reader.pixels[i + 1]);
+        ASSERT_EQ(reader.pixels[i], reader.pixels[i + 2]);
+        varied = varied || reader.pixels[i] != reader.pixels[0];
+    }
+    EXPECT_TRUE(varied);
+}
+
+TEST(JpegReaderColour, CmykIsConvertedNotLeftBlack) {
+    JpegReader cmyk, rgb;
+    ASSERT_TRUE(cmyk.Read(test::DataPath("jpeg/gen/cmyk.jpg").string()));
+    ASSERT_TRUE(rgb.Read(test::DataPath("jpeg/testorig.jpg").string()));
+    const Image a = ImageOf(cmyk);
+    const Image b = ImageOf(rgb);
+    ASSERT_EQ(a.pixels.size(), b.pixels.size());
+    // The picture has a strong red and blue; the per-channel means tell a
+    // channel swap or a missing inversion apart from a good conversion.
+    for (int c = 0; c < 3; ++c) {
+        double sumA = 0, sumB = 0;
+        for (std::size_t i = static_cast<std::size_t>(c); i < a.pixels.size(); i += 3) {
+            sumA += a.pixels[i];
+            sumB += b.pixels[i];
+        }
+        const double count = static_cast<double>(a.pixels.size() / 3);
+        EXPECT_NEAR(sumA / count, sumB / count, 3.0) << c;
+    }
+}
+
+// Damage: cut files fail cleanly, corrupt entropy data decodes.
+TEST(JpegReaderDamage, FilesCutBeforeTheirLastRowFail) {
+    for (const char* name : {"jpeg/testorig.jpg", "jpeg/gen/grey.jpg", "jpeg/testimgari.jpg",
+                             "jpeg/gen/prog_arith.jpg"}) {
+        SCOPED_TRACE(name);
+        const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath(name));
+        ASSERT_GT(bytes.size(), 100u);
+        JpegReader reader;
+        // Every cut within the headers, then a spread through the data.
+        for (std::size_t size = 0; size + 2 < bytes.size();
+             size += size < 700 ? 1 : 1 + bytes.size() / 60) {
+            ASSERT_FALSE(reader.ReadFromMemory(bytes.data(), size)) << "prefix " << size;
+            EXPECT_FALSE(reader.errorText.empty());
+            ExpectHoldsNothing(reader);
+        }
+    }
+}
+
+TEST(JpegReaderDamage, AProgressiveFileCutBetweenScansIsACoarserImage) {
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/gen/prog.jpg"));
+    // Offsets of the start-of-scan markers after the first scan.
+    std::vector<std::size_t> scans;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+            scans.push_back(i);
+        }
+    }
+    ASSERT_GE(scans.size(), 4u);
+    const Image full = Expected("expected/gen__prog.ppm");
+    JpegReader reader;
+    for (std::size_t s = 1; s + 1 < scans.size(); ++s) {
+        SCOPED_TRACE(s);
+        // Every row has the scans before the cut, only the later
+        // refinements are missing.
+        ASSERT_TRUE(reader.ReadFromMemory(bytes.data(), scans[s])) << reader.errorText;
+        EXPECT_EQ(reader.width, 227u);
+        EXPECT_FALSE(ImageOf(reader).pixels == full.pixels);
+        // A cut inside the scan's data leaves rows without it.
+        const std::size_t inside = (scans[s] + scans[s + 1]) / 2;
+        EXPECT_FALSE(reader.ReadFromMemory(bytes.data(), inside));
+        EXPECT_EQ(reader.errorText, "Premature end of JPEG file");
+        ExpectHoldsNothing(reader);
+    }
+}
+
+TEST(JpegReaderDamage, AMissingEndMarkerAloneIsAccepted) {
+    // All rows are in the file; only the two-byte end-of-image marker is gone.
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
+    JpegReader reader;
+    ASSERT_TRUE(reader.ReadFromMemory(bytes.data(), bytes.size() - 2)) << reader.errorText;
+    EXPECT_TRUE(ImageOf(reader).pixels == Expected("expected/testorig.ppm").pixels);
+}
+
+TEST(JpegReaderDamage, CorruptEntropyDataStillDecodesSilently) {
+    std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
+    // Overwrite a stretch in the middle of the scan with bytes that make no
+    // valid Huffman codes.
+    for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 40; ++i) {
+        bytes[i] = 0x00;
+    }
+    JpegReader reader;
+    ASSERT_TRUE(reader.ReadFromMemory(bytes.data(), bytes.size())) << reader.errorText;
+    EXPECT_EQ(reader.width, 227u);
+    EXPECT_FALSE(ImageOf(reader).pixels == Expected("expected/testorig.ppm").pixels);
+}
+
+TEST(JpegReaderDamage, OtherFilesAreRefusedWithLibjpegsReason) {
+    JpegReader reader;
+    const std::vector<std::uint8_t> tga = test::ReadBytes(test::DataPath("tga/rgba16.tga"));
+    EXPECT_FALSE(reader.ReadFromMemory(tga.data(), tga.size()));
+    EXPECT_NE(reader.errorText.find("Not a JPEG file"), std::string::npos) << reader.errorText;
+    ExpectHoldsNothing(reader);
+
+    EXPECT_FALSE(reader.ReadFromMemory(nullptr, 0));
+    EXPECT_FALSE(reader.errorText.empty());
+
+    const std::vector<std::uint8_t> markerOnly = {0xFF, 0xD8, 0xFF, 0xD9};
+    EXPECT_FALSE(reader.ReadFromMemory(markerOnly.data(), markerOnly.size()));
+    EXPECT_FALSE(reader.errorText.empty());
+
+    test::ScratchFolder folder;
+    test::WriteBytes(folder / "empty.jpg", {});
+    EXPECT_FALSE(reader.Read((folder / "empty.jpg").string()));
+    EXPECT_FALSE(reader.errorText.empty());
+    EXPECT_FALSE(reader.Read((folder / "absent.jpg").string()));
+    EXPECT_EQ(reader.errorText, "Error opening JPEG image.");
+    ExpectHoldsNothing(reader);
+}
+
+TEST(JpegReaderLimits, APixelLimitRefusesBeforeDecoding) {
+    JpegReader reader;
+    reader.pixelLimit = 227 * 149 - 1;
+    EXPECT_FALSE(reader.Read(test::DataPath("jpeg/testorig.jpg").string()));
+    EXPECT_EQ(reader.errorText, "Image too large in JPEG image.");
+    reader.pixelLimit = 227 * 149;
+    EXPECT_TRUE(reader.Read(test::DataPath("jpeg/testorig.jpg").string()));
+}
+
+TEST(JpegReaderLimits, AHugeFrameHeaderIsRefused) {
+    // A baseline file whose frame header is patched to 65500 x 65500.
+    std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
+    std::size_t sof = 0;
+    for (std::size_t i = 2; i + 8 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            sof = i;
+            break;
+        }
+    }
+    ASSERT_NE(sof, 0u);
+    bytes[sof + 5] = 0xFF;
+    bytes[sof + 6] = 0xDC;
+    bytes[sof + 7] = 0xFF;
+    bytes[sof + 8] = 0xDC;
+    JpegReader reader;
+    EXPECT_FALSE(reader.ReadFromMemory(bytes.data(), bytes.size()));
+    EXPECT_EQ(reader.errorText, "Image too large in JPEG image.");
+    ExpectHoldsNothing(reader);
+}
+
+TEST(JpegReaderReuse, AFailedReadAfterASuccessfulOneLeavesNothing) {
+    JpegReader reader;
+    ASSERT_TRUE(reader.Read(test::DataPath("jpeg/gen/odd_17x13.jpg").string()));
+    EXPECT_EQ(reader.width, 17u);
+    EXPECT_FALSE(reader.Read(test::DataPath("jpeg/monkey12.jpg").string()));
+    ExpectHoldsNothing(reader);
+    ASSERT_TRUE(reader.Read(test::DataPath("jpeg/gen/tiny_1x1.jpg").string()));
+    EXPECT_TRUE(reader.errorText.empty());
+    EXPECT_EQ(reader.pixels.size(), 3u);
+}
+
+TEST(JpegReaderReuse, FileAndMemoryAndThreadsAgree) {
+    const char* names[] = {"jpeg/gen/prog.jpg", "jpeg/gen/cmyk.jpg", "jpeg/testimgari.jpg",
+                           "jpeg/gen/s422.jpg"};
+    std::vector<std::vector<std::uint8_t>> alone;
+    for (const char* name : names) {
+        JpegReader fromFile, fromMemory;
+        ASSERT_TRUE(fromFile.Read(test::DataPath(name).string()));
+        const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath(name));
+        ASSERT_TRUE(fromMemory.ReadFromMemory(bytes.data(), bytes.size()));
+        EXPECT_EQ(fromFile.pixels, fromMemory.pixels) << name;
+        alone.push_back(fromFile.pixels);
+    }
+    std::vector<int> mismatches(std::size(names), 0);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < std::size(names); ++t) {
+        threads.emplace_back([&, t] {
+            JpegReader reader;
+            for (int round = 0; round < 3; ++round) {
+                if (!reader.Read(test::DataPath(names[t]).string()) || reader.pixels != alone[t]) {
+                    ++mismatches[t];
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(mismatches, std::vector<int>(std::size(names), 0));
+}
+
+}  // namespace
+}  // namespace weftloom

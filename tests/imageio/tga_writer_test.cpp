@@ -1,0 +1,189 @@
+#include "imageio/tga_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imageio/image_file.h"
+#include "imageio/tga_reader.h"
+#include "tests/imageio/test_support.h"
+
+namespace weftloom {
+namespace {
+
+// A 5 x 3 image with no symmetry; channel values differ per channel so a
+// swapped pair shows.
+Image OddImage(std::uint32_t bytesPerPixel) {
+    Image image;
+    EXPECT_TRUE(image.Allocate(5, 3, bytesPerPixel));
+    for (std::size_t i = 0; i < image.pixels.size(); ++i) {
+        image.pixels[i] = static_cast<std::uint8_t>(i * 37 + (i % bytesPerPixel) * 90);
+    }
+    return image;
+}
+
+std::vector<std::uint8_t> Encoded(const Image& image) {
+    std::vector<std::uint8_t> bytes;
+    EXPECT_TRUE(EncodeTga(image, bytes));
+    return bytes;
+}
+
+TEST(TgaWriterBytes, TwoPixelImageGivesTheExactFile) {
+    Image image;
+    ASSERT_TRUE(image.Allocate(2, 1, 3));
+    image.pixels = {10, 20, 30, 40, 50, 60};
+    const std::vector<std::uint8_t> want = {0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                            0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00,
+                                            0x18, 0x20, 0x1E, 0x14, 0x0A, 0x3C, 0x32, 0x28};
+    EXPECT_EQ(Encoded(image), want);
+
+    test::ScratchFolder folder;
+    const auto path = folder / "two.tga";
+    ASSERT_TRUE(WriteTga(image, path.string()));
+    EXPECT_EQ(test::ReadBytes(path), want);
+}
+
+TEST(TgaWriterBytes, FourByteImagesAreWrittenBlueGreenRedAlpha) {
+    Image image;
+    ASSERT_TRUE(image.Allocate(1, 2, 4));
+    image.pixels = {1, 2, 3, 4, 250, 251, 252, 253};
+    const std::vector<std::uint8_t> bytes = Encoded(image);
+    ASSERT_EQ(bytes.size(), 18u + 8u);
+    EXPECT_EQ(bytes[16], 32);
+    EXPECT_EQ(bytes[17], 0x20);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 18, bytes.end()),
+              (std::vector<std::uint8_t>{3, 2, 1, 4, 252, 251, 250, 253}));
+}
+
+class TgaWriterRoundTrip : public testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(TgaWriterRoundTrip, ReadsBackTheSameImage) {
+    const Image image = OddImage(GetParam());
+    test::ScratchFolder folder;
+    const auto path = folder / "round.tga";
+    ASSERT_TRUE(WriteTga(image, path.string()));
+    TgaReader reader;
+    ASSERT_TRUE(reader.Read(path.string())) << reader.errorText;
+    ASSERT_EQ(reader.width, image.width);
+    ASSERT_EQ(reader.height, image.height);
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            const std::uint8_t* want = image.PixelAt(x, y);
+            const std::uint8_t* got = &reader.plane[(std::size_t{y} * image.width + x) * 4];
+            for (std::uint32_t c = 0; c < image.bytesPerPixel; ++c) {
+                EXPECT_EQ(got[c], want[c]) << x << "," << y << " channel " << c;
+            }
+        }
+    }
+    // Only the new file is left in the folder: no temporary beside it.
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"round.tga"});
+}
+
+INSTANTIATE_TEST_SUITE_P(BytesPerPixel, TgaWriterRoundTrip, testing::Values(3u, 4u));
+
+TEST(TgaWriterRefusal, ImagesATgaHeaderCannotDescribeAreRefusedWithoutAFile) {
+    test::ScratchFolder folder;
+    const auto path = (folder / "refused.tga").string();
+    Image empty;
+    EXPECT_FALSE(WriteTga(empty, path));
+
+    Image grey;
+    ASSERT_TRUE(grey.Allocate(2, 2, 1));
+    EXPECT_FALSE(WriteTga(grey, path));
+
+    Image wide;
+    ASSERT_TRUE(wide.Allocate(kMaxTgaSide + 1, 1, 3));
+    EXPECT_FALSE(WriteTga(wide, path));
+    Image tall;
+    ASSERT_TRUE(tall.Allocate(1, kMaxTgaSide + 1, 3));
+    EXPECT_FALSE(WriteTga(tall, path));
+
+    Image inconsistent = OddImage(3);
+    inconsistent.pixels.pop_back();
+    EXPECT_FALSE(WriteTga(inconsistent, path));
+
+    EXPECT_FALSE(WriteTga(OddImage(3), ""));
+    EXPECT_TRUE(folder.Entries().empty());
+
+    std::vector<std::uint8_t> bytes = {1, 2, 3};
+    EXPECT_FALSE(EncodeTga(wide, bytes));
+    EXPECT_TRUE(bytes.empty());
+}
+
+TEST(TgaWriterRefusal, TheLargestSideIsStillWritten) {
+    Image wide;
+    ASSERT_TRUE(wide.Allocate(kMaxTgaSide, 1, 3));
+    wide.pixels.back() = 9;
+    const std::vector<std::uint8_t> bytes = Encoded(wide);
+    ASSERT_EQ(bytes.size(), 18u + 65535u * 3u);
+    EXPECT_EQ(bytes[12], 0xFF);
+    EXPECT_EQ(bytes[13], 0xFF);
+    EXPECT_EQ(bytes[18 + 65534 * 3], 9);
+}
+
+// A failed save must leave whatever was at the target as it was.
+class TgaWriterFailure : public testing::Test {
+  protected:
+    void SetUp() override {
+        target = folder / "keep.tga";
+        test::WriteBytes(target, original);
+    }
+    void ExpectTargetUntouched() {
+        EXPECT_EQ(test::ReadBytes(target), original);
+        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"keep.tga"});
+    }
+    test::ScratchFolder folder;
+    std::filesystem::path target;
+    const std::vector<std::uint8_t> original = {'o', 'l', 'd', ' ', 'd', 'a', 't', 'a'};
+};
+
+TEST_F(TgaWriterFailure, AFolderThatDoesNotExist) {
+    EXPECT_FALSE(WriteTga(OddImage(3), (folder / "missing" / "out.tga").string()));
+    ExpectTargetUntouched();
+}
+
+TEST_F(TgaWriterFailure, AWriteErrorInTheHeader) {
+    auto failAll = [](std::FILE*, const std::uint8_t*, std::size_t) { return false; };
+    EXPECT_FALSE(WriteTga(OddImage(3), target.string(), failAll));
+    ExpectTargetUntouched();
+}
+
+TEST_F(TgaWriterFailure, AShortWriteHalfwayThroughThePixels) {
+    int calls = 0;
+    auto failThirdBlock = [&calls](std::FILE* file, const std::uint8_t* data, std::size_t size) {
+        if (++calls == 3) {
+            // A full disk takes part of the block and then stops.
+            std::fwrite(data, 1, size / 2, file);
+            return false;
+        }
+        return std::fwrite(data, 1, size, file) == size;
+    };
+    EXPECT_FALSE(WriteTga(OddImage(4), target.string(), failThirdBlock));
+    EXPECT_EQ(calls, 3);
+    ExpectTargetUntouched();
+}
+
+TEST_F(TgaWriterFailure, ATargetThatIsAFolder) {
+    std::filesystem::create_directory(folder / "taken.tga");
+    EXPECT_FALSE(WriteTga(OddImage(3), (folder / "taken.tga").string()));
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.tga"));
+    std::filesystem::remove(folder / "taken.tga");
+    ExpectTargetUntouched();
+}
+
+TEST_F(TgaWriterFailure, ASuccessfulSaveReplacesTheTargetAndKeepsItsPermissions) {
+    std::filesystem::permissions(target, std::filesystem::perms(0640));
+    const Image image = OddImage(3);
+    ASSERT_TRUE(WriteTga(image, target.string()));
+    std::vector<std::uint8_t> want;
+    ASSERT_TRUE(EncodeTga(image, want));
+    EXPECT_EQ(test::ReadBytes(target), want);
+    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"keep.tga"});
+}
+
+}  // namespace
+}  // namespace weftloom

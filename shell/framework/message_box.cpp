@@ -1,0 +1,48 @@
+#include "shell/framework/message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace weftloom::framework {
+
+namespace {
+
+MessageResponder& Responder() {
+    static MessageResponder responder;
+    return responder;
+}
+
+}  // namespace
+
+void SetMessageResponder(MessageResponder responder) { Responder() = std::move(responder); }
+
+QString DefaultMessageCaption() { return QCoreApplication::applicationName(); }
+
+MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
+                         MessageButtons buttons) {
+    const QString shownCaption = caption.value_or(DefaultMessageCaption());
+    if (Responder()) {
+        // Copy first: a responder may replace itself while it answers.
+        const MessageResponder responder = Responder();
+        return responder(text, shownCaption, buttons);
+    }
+    QMessageBox box(buttons == MessageButtons::Ok ? QMessageBox::Information
+                                                  : QMessageBox::Question,
+                    shownCaption, text,
+                    buttons == MessageButtons::Ok ? QMessageBox::Ok
+                                                  : (QMessageBox::Yes | QMessageBox::No),
+                    QApplication::activeWindow());
+    const int answer = box.exec();
+    switch (answer) {
+        case QMessageBox::Yes:
+            return MessageResult::Yes;
+        case QMessageBox::No:
+            return MessageResult::No;
+        case QMessageBox::Ok:
+            return MessageResult::Ok;
+        default:
+            return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
+    }
+}
+
+}  // namespace weftloom::framework

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace weftloom::framework {
+
+enum class MessageButtons { Ok, YesNo };
+enum class MessageResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+
+// Shows a message and waits for the answer; the one way the application talks
+// to the user in a box. Without a caption the application's name is used; an
+// empty caption stays empty. The real box runs a nested event loop, so posted
+// events (progress, a finished synthesis) are handled while it is open.
+// User-interface thread only.
+MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
+                         MessageButtons buttons);
+
+// Answers message boxes instead of showing them (tests). The responder sees
+// the text, the caption as shown and the buttons, and returns the answer; it
+// may itself process events. An empty function restores the real boxes.
+using MessageResponder =
+    std::function<MessageResult(const QString& text, const QString& caption, MessageButtons)>;
+void SetMessageResponder(MessageResponder responder);
+
+// The caption a box without its own gets: the application's name.
+QString DefaultMessageCaption();
+
+}  // namespace weftloom::framework

@@ -26,12 +26,15 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
         const MessageResponder responder = Responder();
         return responder(text, shownCaption, buttons);
     }
+    QMessageBox::StandardButtons standard = QMessageBox::Ok;
+    if (buttons == MessageButtons::YesNo) {
+        standard = QMessageBox::Yes | QMessageBox::No;
+    } else if (buttons == MessageButtons::YesNoCancel) {
+        standard = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    }
     QMessageBox box(buttons == MessageButtons::Ok ? QMessageBox::Information
                                                   : QMessageBox::Question,
-                    shownCaption, text,
-                    buttons == MessageButtons::Ok ? QMessageBox::Ok
-                                                  : (QMessageBox::Yes | QMessageBox::No),
-                    QApplication::activeWindow());
+                    shownCaption, text, standard, QApplication::activeWindow());
     const int answer = box.exec();
     switch (answer) {
         case QMessageBox::Yes:
@@ -40,8 +43,11 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
             return MessageResult::No;
         case QMessageBox::Ok:
             return MessageResult::Ok;
-        default:
-            return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
+        default:  // the box was closed without an answer
+            if (buttons == MessageButtons::Ok) {
+                return MessageResult::Ok;
+            }
+            return buttons == MessageButtons::YesNo ? MessageResult::No : MessageResult::Cancel;
     }
 }
 

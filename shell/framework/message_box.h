@@ -9,7 +9,7 @@ class QWidget;
 
 namespace weftloom::framework {
 
-enum class MessageButtons { Ok, YesNo };
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 
 // Shows a message and waits for the answer; the one way the application talks

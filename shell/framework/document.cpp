@@ -1,0 +1,169 @@
+#include "shell/framework/document.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+#include "shell/framework/application.h"
+#include "shell/framework/child_frame.h"
+#include "shell/framework/doc_template.h"
+#include "shell/framework/message_box.h"
+#include "shell/framework/user_prompts.h"
+#include "shell/framework/view.h"
+
+namespace weftloom::framework {
+
+Document::Document() : title_(QStringLiteral("Untitled")) {}
+
+Document::~Document() {
+    if (template_ != nullptr) {
+        template_->RemoveDocument(this);
+    }
+}
+
+void Document::SetTitle(const QString& title) {
+    title_ = title;
+    for (View* view : views_) {
+        if (ChildFrame* frame = view->ParentFrame()) {
+            frame->UpdateTitle();
+        }
+    }
+    emit TitleChanged();
+}
+
+void Document::SetPathName(const QString& path) {
+    pathName_ = QFileInfo(path).absoluteFilePath();
+    SetTitle(QFileInfo(path).fileName());
+}
+
+void Document::SetModifiedFlag(bool modified) {
+    if (modified_ != modified) {
+        modified_ = modified;
+        emit ModifiedChanged(modified);
+    }
+}
+
+void Document::AddView(View* view) {
+    views_.push_back(view);
+    for (View* each : views_) {
+        if (ChildFrame* frame = each->ParentFrame()) {
+            frame->UpdateTitle();
+        }
+    }
+}
+
+void Document::RemoveView(View* view) {
+    views_.erase(std::remove(views_.begin(), views_.end(), view), views_.end());
+    for (View* each : views_) {
+        if (ChildFrame* frame = each->ParentFrame()) {
+            frame->UpdateTitle();
+        }
+    }
+    if (views_.empty() && !closing_) {
+        closing_ = true;
+        if (template_ != nullptr) {
+            template_->RemoveDocument(this);
+            template_ = nullptr;
+        }
+        deleteLater();
+    }
+}
+
+void Document::UpdateAllViews(View* sender, int hint) {
+    for (View* view : views_) {
+        if (view != sender) {
+            view->OnUpdate(sender, hint);
+        }
+    }
+}
+
+bool Document::OnNewDocument() {
+    pathName_.clear();
+    SetModifiedFlag(false);
+    return true;
+}
+
+bool Document::OnOpenDocument(const QString& path) {
+    Archive archive;
+    archive.mode = Archive::Mode::Load;
+    archive.path = path;
+    if (!Serialize(archive)) {
+        return false;
+    }
+    pathName_ = QFileInfo(path).absoluteFilePath();
+    SetModifiedFlag(false);
+    return true;
+}
+
+bool Document::OnSaveDocument(const QString& path) {
+    Archive archive;
+    archive.mode = Archive::Mode::Store;
+    archive.path = path;
+    if (!Serialize(archive)) {
+        return false;
+    }
+    const QString written = archive.writtenPath.isEmpty() ? path : archive.writtenPath;
+    pathName_ = QFileInfo(written).absoluteFilePath();
+    SetModifiedFlag(false);
+    if (Application* application = Application::Instance()) {
+        application->RecentFiles().Add(pathName_);
+        emit application->RecentFilesChanged();
+    }
+    return true;
+}
+
+bool Document::DoSaveAs() {
+    FileRequest request;
+    request.save = true;
+    request.caption = QStringLiteral("Save As");
+    request.suggestedPath = pathName_.isEmpty() ? title_ : pathName_;
+    if (template_ != nullptr) {
+        request.filters.append(template_->Filter());
+    }
+    request.filters.append(QStringLiteral("All Files (*)"));
+    const std::optional<QString> path = AskForFile(request);
+    if (!path) {
+        return false;
+    }
+    return OnSaveDocument(*path);
+}
+
+bool Document::SaveModified() {
+    if (!modified_) {
+        return true;
+    }
+    const MessageResult answer = MessageBox(QStringLiteral("Save changes to %1?").arg(title_),
+                                            std::nullopt, MessageButtons::YesNoCancel);
+    if (answer == MessageResult::Cancel) {
+        return false;
+    }
+    if (answer == MessageResult::No) {
+        return true;
+    }
+    // There is no plain Save: a document with a path is written there again,
+    // one without asks where.
+    return pathName_.isEmpty() ? DoSaveAs() : OnSaveDocument(pathName_);
+}
+
+bool Document::OnCommand(int id) {
+    if (id == command::kFileSaveAs) {
+        DoSaveAs();
+        return true;
+    }
+    return false;
+}
+
+int Document::CommandState(int id) const { return id == command::kFileSaveAs ? 1 : -1; }
+
+void Document::OnCloseDocument() {
+    // Closing the last frame removes the last view, and with it the document.
+    const std::vector<View*> views = views_;
+    for (View* view : views) {
+        if (ChildFrame* frame = view->ParentFrame()) {
+            frame->setAttribute(Qt::WA_DeleteOnClose);
+            delete frame;
+        }
+    }
+}
+
+}  // namespace weftloom::framework

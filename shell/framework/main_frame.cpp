@@ -1,0 +1,309 @@
+#include "shell/framework/main_frame.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "shell/framework/application.h"
+#include "shell/framework/child_frame.h"
+#include "shell/framework/doc_template.h"
+#include "shell/framework/document.h"
+#include "shell/framework/view.h"
+
+namespace weftloom::framework {
+
+namespace {
+
+// Swallows tool-tip events of a toolbar button whose command has no tool-tip
+// part in its prompt, so that Qt does not fall back to the button's text.
+class NoToolTip : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
+};
+
+}  // namespace
+
+MainFrame::MainFrame(Application& application, const QString& title)
+    : application_(application), title_(title), mdiArea_(new QMdiArea(this)) {
+    setCentralWidget(mdiArea_);
+    setWindowTitle(title_);
+    connect(mdiArea_, &QMdiArea::subWindowActivated, this, [this] {
+        RefreshFrame();
+        UpdateCommandUI();
+    });
+    connect(&application_, &Application::RecentFilesChanged, this, [this] {
+        shownMenu_ = -1;
+        RebuildMenuBar();
+    });
+    // Enabling follows state that changes without a command (an image arriving,
+    // a document closing), so it is also refreshed at idle.
+    auto* idle = new QTimer(this);
+    connect(idle, &QTimer::timeout, this, &MainFrame::UpdateCommandUI);
+    idle->start(250);
+}
+
+MainFrame::~MainFrame() = default;
+
+QAction* MainFrame::Action(int id) {
+    auto found = actions_.find(id);
+    if (found != actions_.end()) {
+        return found->second;
+    }
+    auto* action = new QAction(this);
+    action->setObjectName(QString::number(id));
+    if (const CommandInfo* info = application_.FindCommandInfo(id)) {
+        action->setText(info->text);
+        const QString status = info->prompt.section(QLatin1Char('\n'), 0, 0);
+        action->setStatusTip(status);
+        action->setToolTip(info->prompt.contains(QLatin1Char('\n'))
+                               ? info->prompt.section(QLatin1Char('\n'), 1)
+                               : QString());
+        action->setShortcuts(info->keys);
+    }
+    if (id == command::kViewToolbar) {
+        action->setCheckable(true);
+        action->setChecked(true);
+    }
+    addAction(action);  // shortcuts work even for commands in no menu
+    connect(action, &QAction::triggered, this, [this, id] {
+        RouteCommand(id);
+        UpdateCommandUI();
+    });
+    actions_[id] = action;
+    return action;
+}
+
+void MainFrame::SetMenus(std::map<int, std::vector<MenuTemplate>> menus, int noDocumentMenu) {
+    menus_ = std::move(menus);
+    noDocumentMenu_ = noDocumentMenu;
+    for (const auto& [id, bar] : menus_) {
+        for (const MenuTemplate& menu : bar) {
+            for (int item : menu.items) {
+                if (item != 0) {
+                    Action(item);
+                }
+            }
+        }
+    }
+    for (int i = 0; i < kRecentFileCount; ++i) {
+        Action(command::kFileMru1 + i);
+    }
+    shownMenu_ = -1;
+    RebuildMenuBar();
+}
+
+void MainFrame::SetToolBar(const std::vector<int>& ids) {
+    if (toolBar_ == nullptr) {
+        toolBar_ = addToolBar(QString());
+        toolBar_->setObjectName(QString::number(command::kViewToolbar));
+        toolBar_->setMovable(false);
+        toolBar_->setIconSize(QSize(16, 15));
+        QAction* toggle = Action(command::kViewToolbar);
+        connect(toolBar_, &QToolBar::visibilityChanged, toggle, &QAction::setChecked);
+    }
+    toolBar_->clear();
+    for (int id : ids) {
+        if (id == 0) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        QAction* action = Action(id);
+        toolBar_->addAction(action);
+        if (action->toolTip().isEmpty()) {
+            if (QWidget* button = toolBar_->widgetForAction(action)) {
+                button->installEventFilter(new NoToolTip(button));
+            }
+        }
+    }
+}
+
+ChildFrame* MainFrame::ActiveFrame() const {
+    return qobject_cast<ChildFrame*>(mdiArea_->activeSubWindow());
+}
+
+View* MainFrame::ActiveView() const {
+    ChildFrame* frame = ActiveFrame();
+    return frame != nullptr ? frame->GetView() : nullptr;
+}
+
+Document* MainFrame::ActiveDocument() const {
+    ChildFrame* frame = ActiveFrame();
+    return frame != nullptr ? frame->GetActiveDocument() : nullptr;
+}
+
+void MainFrame::AddFrame(ChildFrame* frame) {
+    mdiArea_->addSubWindow(frame);
+    if (Document* document = frame->GetActiveDocument()) {
+        connect(document, &Document::TitleChanged, this, &MainFrame::RefreshFrame,
+                Qt::UniqueConnection);
+    }
+    connect(frame, &QObject::destroyed, this, [this] {
+        // Activation does not change when the last window goes.
+        QTimer::singleShot(0, this, [this] {
+            RefreshFrame();
+            UpdateCommandUI();
+        });
+    });
+}
+
+bool MainFrame::RouteCommand(int id) {
+    std::vector<CommandTarget*> route;
+    if (ChildFrame* frame = ActiveFrame()) {
+        if (View* view = frame->GetView()) {
+            route.push_back(view);
+        }
+        route.push_back(frame);
+        if (Document* document = frame->GetActiveDocument()) {
+            route.push_back(document);
+        }
+    }
+    route.push_back(this);
+    route.push_back(&application_);
+    for (CommandTarget* target : route) {
+        if (target->OnCommand(id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void MainFrame::UpdateCommandUI() {
+    for (const auto& [id, action] : actions_) {
+        int state = -1;
+        if (ChildFrame* frame = ActiveFrame()) {
+            if (View* view = frame->GetView()) {
+                state = view->CommandState(id);
+            }
+            if (state < 0) {
+                state = frame->CommandState(id);
+            }
+            if (state < 0 && frame->GetActiveDocument() != nullptr) {
+                state = frame->GetActiveDocument()->CommandState(id);
+            }
+        }
+        if (state < 0) {
+            state = CommandState(id);
+        }
+        if (state < 0) {
+            state = application_.CommandState(id);
+        }
+        action->setEnabled(state > 0);
+    }
+    if (toolBar_ != nullptr) {
+        Action(command::kViewToolbar)->setChecked(toolBar_->isVisible());
+    }
+}
+
+void MainFrame::RefreshFrame() {
+    Document* document = ActiveDocument();
+    setWindowTitle(document != nullptr ? title_ + QStringLiteral(" - ") + document->Title()
+                                       : title_);
+    RebuildMenuBar();
+}
+
+void MainFrame::RebuildMenuBar() {
+    Document* document = ActiveDocument();
+    int menuId = noDocumentMenu_;
+    if (document != nullptr && document->Template() != nullptr &&
+        menus_.count(document->Template()->ResourceId()) != 0) {
+        menuId = document->Template()->ResourceId();
+    }
+    if (menuId == shownMenu_ || menus_.count(menuId) == 0) {
+        return;
+    }
+    shownMenu_ = menuId;
+    QMenuBar* bar = menuBar();
+    bar->clear();
+    const QStringList& recent = application_.RecentFiles().Files();
+    for (const MenuTemplate& menuTemplate : menus_[menuId]) {
+        QMenu* menu = bar->addMenu(menuTemplate.title);
+        connect(menu, &QMenu::aboutToShow, this, &MainFrame::UpdateCommandUI);
+        for (int item : menuTemplate.items) {
+            if (item == 0) {
+                menu->addSeparator();
+            } else if (item == command::kFileMru1 && !recent.isEmpty()) {
+                for (int i = 0; i < recent.size() && i < kRecentFileCount; ++i) {
+                    QAction* action = Action(command::kFileMru1 + i);
+                    action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(recent[i]));
+                    menu->addAction(action);
+                }
+            } else {
+                QAction* action = Action(item);
+                if (item == command::kFileMru1) {
+                    action->setText(QStringLiteral("Recent File"));
+                }
+                menu->addAction(action);
+            }
+        }
+    }
+}
+
+bool MainFrame::OnCommand(int id) {
+    Document* document = ActiveDocument();
+    switch (id) {
+        case command::kViewToolbar:
+            if (toolBar_ != nullptr) {
+                toolBar_->setVisible(!toolBar_->isVisible());
+            }
+            return true;
+        case command::kWindowNew:
+            if (document != nullptr && document->Template() != nullptr) {
+                document->Template()->CreateNewFrame(document);
+            }
+            return true;
+        case command::kWindowCascade:
+            mdiArea_->cascadeSubWindows();
+            return true;
+        case command::kWindowTile:
+            mdiArea_->tileSubWindows();
+            return true;
+        case command::kWindowArrange: {
+            // Minimised windows line up along the bottom edge.
+            int x = 0;
+            for (QMdiSubWindow* window : mdiArea_->subWindowList()) {
+                if (window->isMinimized()) {
+                    window->move(x, mdiArea_->viewport()->height() - window->height());
+                    x += window->width();
+                }
+            }
+            return true;
+        }
+        case command::kFileClose:
+            if (document != nullptr && document->SaveModified()) {
+                document->OnCloseDocument();
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+int MainFrame::CommandState(int id) const {
+    switch (id) {
+        case command::kViewToolbar:
+        case command::kWindowCascade:
+        case command::kWindowTile:
+        case command::kWindowArrange:
+            return 1;
+        case command::kWindowNew:
+        case command::kFileClose:
+            return ActiveDocument() != nullptr ? 1 : 0;
+        default:
+            return -1;
+    }
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    if (!application_.SaveAllModified()) {
+        event->ignore();
+        return;
+    }
+    application_.CloseAllDocuments();
+    event->accept();
+}
+
+}  // namespace weftloom::framework

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace weftloom {
+
+// Resource numbers of the shell, kept as the user-visible and test-visible ids.
+inline constexpr int kIdrMainFrame = 128;     // main menu, accelerators, toolbar, title
+inline constexpr int kIdrTgaDocument = 129;   // TGA template, its menu and icon
+inline constexpr int kIdrJpegDocument = 130;  // JPEG template, its menu and icon
+inline constexpr int kIddAboutBox = 100;
+inline constexpr int kIdSynthesise = 32771;
+
+}  // namespace weftloom

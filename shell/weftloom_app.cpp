@@ -1,0 +1,93 @@
+#include "shell/weftloom_app.h"
+
+#include "shell/child_frame.h"
+#include "shell/framework/doc_template.h"
+#include "shell/framework/profile.h"
+#include "shell/main_frame.h"
+#include "shell/resource_ids.h"
+#include "shell/resources/about_dlg.h"
+#include "shell/resources/icons.h"
+#include "shell/shell_resources.h"
+#include "shell/weftloom_doc.h"
+#include "shell/weftloom_view.h"
+
+namespace weftloom {
+
+namespace {
+
+std::unique_ptr<framework::DocTemplate> MakeTemplate(int resourceId, const char* templateString) {
+    return std::make_unique<framework::DocTemplate>(
+        resourceId, QString::fromLatin1(templateString), [] { return new CWeftloomDoc(); },
+        [](framework::Document* document) {
+            return new CWeftloomView(static_cast<CWeftloomDoc*>(document));
+        },
+        [](framework::View* view) {
+            auto* frame = new CChildFrame(view);
+            frame->setWindowIcon(DocumentIcon());
+            return frame;
+        });
+}
+
+}  // namespace
+
+CWeftloomApp::CWeftloomApp() : framework::Application(QString::fromLatin1(kApplicationName)) {
+    for (auto& [id, info] : CommandTable()) {
+        SetCommandInfo(id, info);
+    }
+}
+
+CWeftloomApp::~CWeftloomApp() { delete GetMainFrame(); }
+
+CWeftloomApp* CWeftloomApp::Instance() {
+    return static_cast<CWeftloomApp*>(framework::Application::Instance());
+}
+
+CMainFrame* CWeftloomApp::MainFrame() const { return static_cast<CMainFrame*>(GetMainFrame()); }
+
+bool CWeftloomApp::InitInstance(const QStringList& arguments) {
+    SetRegistryKey(QString::fromLatin1(framework::kProfileOrganisation));
+    LoadStdProfileSettings(framework::kRecentFileCount);
+    AddDocTemplate(MakeTemplate(kIdrTgaDocument, kTgaTemplateString));
+    AddDocTemplate(MakeTemplate(kIdrJpegDocument, kJpegTemplateString));
+
+    auto* frame = new CMainFrame(*this);
+    SetMainFrame(frame);
+    if (!frame->LoadFrame()) {
+        return false;
+    }
+    // Only a file name asks for more than the empty start.
+    for (const QString& argument : arguments) {
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            if (OpenDocumentFile(argument) == nullptr) {
+                return false;
+            }
+            break;
+        }
+    }
+    frame->show();
+    frame->UpdateCommandUI();
+    settings = SynthesisSettings{};
+    return true;
+}
+
+bool CWeftloomApp::OnCommand(int id) {
+    if (id == framework::command::kAppAbout) {
+        OnAppAbout();
+        return true;
+    }
+    return framework::Application::OnCommand(id);
+}
+
+int CWeftloomApp::CommandState(int id) const {
+    if (id == framework::command::kAppAbout) {
+        return 1;
+    }
+    return framework::Application::CommandState(id);
+}
+
+void CWeftloomApp::OnAppAbout() {
+    CAboutDlg dialog(GetMainFrame());
+    dialog.exec();
+}
+
+}  // namespace weftloom

@@ -1,0 +1,120 @@
+#include "shell/weftloom_doc.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "imageio/image_file.h"
+#include "shell/framework/message_box.h"
+#include "shell/framework/progress_mutex.h"
+#include "shell/weftloom_view.h"
+
+namespace weftloom {
+
+namespace {
+int synthesisCounter = 1;
+}  // namespace
+
+CWeftloomDoc::CWeftloomDoc() : progressLock(framework::ProgressMutex()) {}
+
+CWeftloomDoc::~CWeftloomDoc() = default;
+
+int CWeftloomDoc::NextSynthesisNumber() { return synthesisCounter; }
+
+bool CWeftloomDoc::OnNewDocument() {
+    if (!Document::OnNewDocument()) {
+        return false;
+    }
+    SetTitle(QStringLiteral("<Empty>"));
+    return true;
+}
+
+bool CWeftloomDoc::Serialize(framework::Archive& archive) {
+    const std::string path = archive.path.toStdString();
+    if (!archive.IsStoring()) {
+        Image loaded;
+        std::string reason;
+        if (!LoadImageFile(path, loaded, reason)) {
+            framework::MessageBox(QString::fromLatin1(kReadErrorMessage), std::nullopt,
+                                  framework::MessageButtons::Ok);
+            return false;
+        }
+        image = std::move(loaded);
+        SetTitle(QFileInfo(archive.path).fileName());
+        return true;
+    }
+    if (image.IsEmpty()) {
+        framework::MessageBox(QString::fromLatin1(kEmptyDocumentMessage), std::nullopt,
+                              framework::MessageButtons::Ok);
+        return false;
+    }
+    std::string written;
+    std::string reason;
+    if (!SaveImageFile(image, path, written, reason)) {
+        framework::MessageBox(QString::fromLatin1(kSaveErrorMessage), std::nullopt,
+                              framework::MessageButtons::Ok);
+        return false;
+    }
+    archive.writtenPath = QString::fromStdString(written);
+    SetTitle(QFileInfo(archive.writtenPath).fileName());
+    return true;
+}
+
+bool CWeftloomDoc::CreateImage(std::uint32_t width, std::uint32_t height,
+                               std::uint32_t bytesPerPixel) {
+    if (!image.Allocate(width, height, bytesPerPixel)) {
+        return false;
+    }
+    SetTitle(QStringLiteral("Synthesis %1").arg(synthesisCounter));
+    ++synthesisCounter;
+    for (framework::View* view : Views()) {
+        if (auto* imageView = qobject_cast<CWeftloomView*>(view)) {
+            imageView->FitToImage();
+        }
+    }
+    return true;
+}
+
+void CWeftloomDoc::PreviewRow(const std::uint8_t* rowPixels, std::uint32_t levelWidth,
+                              std::uint32_t levelHeight, std::uint32_t row) {
+    const std::uint32_t width = image.width;
+    const std::uint32_t height = image.height;
+    if (image.IsEmpty() || rowPixels == nullptr || levelWidth == 0 || levelHeight == 0 ||
+        row >= height) {
+        return;
+    }
+    levelWidth = std::min(levelWidth, width);
+    levelHeight = std::min(levelHeight, height);
+    const std::uint32_t xScale = width / levelWidth;
+    const std::uint32_t yScale = height / levelHeight;
+    const std::uint64_t firstRow = std::uint64_t{row} * yScale;
+    if (firstRow >= height) {
+        return;
+    }
+    const std::uint32_t bpp = image.bytesPerPixel == 4 ? 4 : 3;
+    std::vector<std::uint8_t> enlarged;
+    enlarged.reserve(std::size_t{bpp} * xScale * levelWidth);
+    for (std::uint32_t x = 0; x < levelWidth; ++x) {
+        for (std::uint32_t k = 0; k < xScale; ++k) {
+            enlarged.insert(enlarged.end(), rowPixels + std::size_t{x} * bpp,
+                            rowPixels + std::size_t{x + 1} * bpp);
+        }
+    }
+    // A row past the level's height would run past the image: stop at its end.
+    const std::uint64_t endRow = std::min<std::uint64_t>(firstRow + yScale, height);
+    for (std::uint64_t y = firstRow; y < endRow; ++y) {
+        std::copy(enlarged.begin(), enlarged.end(),
+                  image.PixelAt(0, static_cast<std::uint32_t>(y)));
+    }
+    for (framework::View* view : Views()) {
+        if (auto* imageView = qobject_cast<CWeftloomView*>(view)) {
+            imageView->RefreshRows(image, static_cast<std::uint32_t>(firstRow),
+                                   static_cast<std::uint32_t>(endRow));
+        }
+    }
+    SetModifiedFlag(true);
+}
+
+}  // namespace weftloom

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "engine/image.h"
+#include "shell/framework/document.h"
+
+namespace weftloom {
+
+class CSynthesisProgressDlg;
+
+// The image document: one picture read from a TGA or JPEG file, the output of
+// a synthesis, or nothing. While a synthesis writes into it, progressDialog
+// points to the dialog doing so; that link is guarded by progressLock, the
+// process-wide re-entrant "Progress Mutex". User-interface thread only; a
+// running synthesis works on its own copy of its sample.
+class CWeftloomDoc : public framework::Document {
+    Q_OBJECT
+public:
+    CWeftloomDoc();
+    ~CWeftloomDoc() override;
+
+    // A new document: titled "<Empty>", no image.
+    bool OnNewDocument() override;
+
+    // Gives the document a black width x height image and the title
+    // "Synthesis N" with the next number of this run, and fits its views.
+    // False when the image cannot be allocated (the document is left empty;
+    // the title is not used up).
+    bool CreateImage(std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerPixel);
+
+    // Paints one finished row of a pyramid level, enlarged to the image's size,
+    // into the image, refreshes the views' copies of those rows and marks the
+    // document modified. rowPixels holds levelWidth pixels of the image's size.
+    void PreviewRow(const std::uint8_t* rowPixels, std::uint32_t levelWidth,
+                    std::uint32_t levelHeight, std::uint32_t row);
+
+    bool HasImage() const { return !image.IsEmpty(); }
+
+    Image image;
+    CSynthesisProgressDlg* progressDialog = nullptr;
+    std::recursive_mutex& progressLock;
+
+    // The next "Synthesis N" number (tests).
+    static int NextSynthesisNumber();
+
+protected:
+    bool Serialize(framework::Archive& archive) override;
+};
+
+inline constexpr const char kReadErrorMessage[] = "An error occured while reading the file";
+inline constexpr const char kSaveErrorMessage[] = "An error occured while saving the file";
+inline constexpr const char kEmptyDocumentMessage[] = "This is an empty document";
+
+}  // namespace weftloom

@@ -1,0 +1,170 @@
+#include "shell/weftloom_view.h"
+
+#include <QPainter>
+
+#include <mutex>
+
+#include "shell/framework/message_box.h"
+#include "shell/resource_ids.h"
+#include "shell/weftloom_doc.h"
+
+namespace weftloom {
+
+namespace {
+
+SynthesisHooks& Hooks() {
+    static SynthesisHooks hooks;
+    return hooks;
+}
+
+}  // namespace
+
+void SetSynthesisHooks(SynthesisHooks hooks) { Hooks() = std::move(hooks); }
+
+CWeftloomView::CWeftloomView(CWeftloomDoc* document) : View(document) {
+    setFrameShape(QFrame::NoFrame);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+CWeftloomView::~CWeftloomView() = default;
+
+CWeftloomDoc* CWeftloomView::GetDocument() const {
+    return static_cast<CWeftloomDoc*>(View::GetDocument());
+}
+
+bool CWeftloomView::BuildBitmap(const Image& image) {
+    bitmapBits_.clear();
+    display_ = QImage();
+    if (image.IsEmpty()) {
+        return false;  // there is no bitmap of no pixels
+    }
+    const std::uint32_t bpp = image.bytesPerPixel == 4 ? 4 : 3;
+    DisplayBitmapInfo info;
+    info.width = static_cast<std::int32_t>(image.width - image.width % 4 + 4);
+    info.height = -static_cast<std::int32_t>(image.height);
+    info.bitCount = static_cast<std::uint16_t>(bpp * 8);
+    info.sizeImage = image.height * bpp * image.width;
+    const std::size_t rowBytes = std::size_t{bpp} * static_cast<std::size_t>(info.width);
+    try {
+        bitmapBits_.assign(rowBytes * image.height, 0);
+    } catch (const std::bad_alloc&) {
+        bitmapBits_.clear();
+        return false;
+    }
+    bitmapInfo_ = info;
+    display_ = QImage(bitmapBits_.data(), info.width, static_cast<int>(image.height),
+                      static_cast<qsizetype>(rowBytes),
+                      bpp == 4 ? QImage::Format_RGB32 : QImage::Format_BGR888);
+    return true;
+}
+
+void CWeftloomView::RefreshRows(const Image& image, std::uint32_t firstRow, std::uint32_t endRow) {
+    const bool rebuild = !HasBitmap() || bitmapInfo_.width < static_cast<std::int64_t>(image.width) ||
+                         -static_cast<std::int64_t>(bitmapInfo_.height) < image.height ||
+                         bitmapInfo_.bitCount != (image.bytesPerPixel == 4 ? 32 : 24);
+    if (rebuild) {
+        if (!BuildBitmap(image)) {
+            return;
+        }
+        firstRow = 0;
+        endRow = image.height;
+    }
+    endRow = std::min(endRow, image.height);
+    const std::uint32_t bpp = image.bytesPerPixel == 4 ? 4 : 3;
+    const std::size_t rowBytes = std::size_t{bpp} * static_cast<std::size_t>(bitmapInfo_.width);
+    for (std::uint32_t r = firstRow; r < endRow; ++r) {
+        const std::uint8_t* source = image.PixelAt(0, r);
+        std::uint8_t* target = bitmapBits_.data() + r * rowBytes;
+        for (std::uint32_t x = 0; x < image.width; ++x, source += bpp, target += bpp) {
+            target[0] = source[2];
+            target[1] = source[1];
+            target[2] = source[0];
+            if (bpp == 4) {
+                target[3] = source[3];
+            }
+        }
+    }
+    viewport()->update();
+}
+
+void CWeftloomView::FitToImage() {
+    const Image& image = GetDocument()->image;
+    int a = static_cast<int>(std::min<std::uint32_t>(image.width, 1u << 30));
+    int b = static_cast<int>(std::min<std::uint32_t>(image.height, 1u << 30));
+    if (a != 0 && b != 0) {
+        while (a < 128) {
+            a *= 2;
+            b *= 2;
+        }
+        while (b < 128) {
+            a *= 2;
+            b *= 2;
+        }
+    }
+    SetScrollSizes(QSize(a, b));
+    ResizeParentToFit(false);
+}
+
+void CWeftloomView::OnInitialUpdate() {
+    View::OnInitialUpdate();
+    FitToImage();
+    RefreshRows(GetDocument()->image, 0, 0);
+}
+
+void CWeftloomView::OnDraw(QPainter& painter) {
+    const QRect client(QPoint(0, 0), viewport()->size());
+    painter.save();
+    painter.resetTransform();
+    painter.fillRect(client, palette().color(QPalette::Window));
+    painter.restore();
+    if (!HasBitmap()) {
+        return;
+    }
+    const Image& image = GetDocument()->image;
+    painter.drawImage(client, display_,
+                      QRect(0, 0, static_cast<int>(image.width), static_cast<int>(image.height)));
+}
+
+bool CWeftloomView::OnCommand(int id) {
+    if (id == kIdSynthesise) {
+        OnSynthesise();
+        return true;
+    }
+    return false;
+}
+
+int CWeftloomView::CommandState(int id) const {
+    if (id == kIdSynthesise || id == framework::command::kFileSaveAs) {
+        return GetDocument() != nullptr && GetDocument()->HasImage() ? 1 : 0;
+    }
+    return -1;
+}
+
+void CWeftloomView::OnSynthesise() {
+    CWeftloomDoc* document = GetDocument();
+    if (document == nullptr || !document->HasImage()) {
+        return;
+    }
+    if (!Hooks().synthesise) {
+        framework::MessageBox(QStringLiteral("Synthesis is not available in this build."),
+                              std::nullopt, framework::MessageButtons::Ok);
+        return;
+    }
+    Hooks().synthesise(*this);
+}
+
+void CWeftloomView::OnDestroy() {
+    CWeftloomDoc* document = GetDocument();
+    if (document == nullptr) {
+        return;
+    }
+    std::lock_guard lock(document->progressLock);
+    if (document->progressDialog != nullptr) {
+        if (Hooks().endSynthesis) {
+            Hooks().endSynthesis(*document);
+        }
+        document->progressDialog = nullptr;
+    }
+}
+
+}  // namespace weftloom

@@ -64,6 +64,8 @@ Document* Application::OpenDocumentFile(const QString& path) {
                         mainFrame_->MdiArea()->setActiveSubWindow(frame);
                     }
                 }
+                recentFiles_->Add(path);
+                emit RecentFilesChanged();
                 return document;
             }
         }

@@ -25,6 +25,8 @@ public:
     bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
 };
 
+constexpr const char kNoToolTipProperty[] = "weftloomNoToolTip";
+
 }  // namespace
 
 MainFrame::MainFrame(Application& application, const QString& title)
@@ -46,7 +48,17 @@ MainFrame::MainFrame(Application& application, const QString& title)
     idle->start(250);
 }
 
-MainFrame::~MainFrame() = default;
+MainFrame::~MainFrame() {
+    // The child windows go with the area, after this frame has stopped being a
+    // main frame: nothing may rebuild menus on a frame being destroyed.
+    disconnect(mdiArea_, nullptr, this, nullptr);
+    disconnect(&application_, nullptr, this, nullptr);
+    delete mdiArea_;
+    mdiArea_ = nullptr;
+    if (application_.GetMainFrame() == this) {
+        application_.SetMainFrame(nullptr);
+    }
+}
 
 QAction* MainFrame::Action(int id) {
     auto found = actions_.find(id);
@@ -59,9 +71,9 @@ QAction* MainFrame::Action(int id) {
         action->setText(info->text);
         const QString status = info->prompt.section(QLatin1Char('\n'), 0, 0);
         action->setStatusTip(status);
-        action->setToolTip(info->prompt.contains(QLatin1Char('\n'))
-                               ? info->prompt.section(QLatin1Char('\n'), 1)
-                               : QString());
+        const bool hasTip = info->prompt.contains(QLatin1Char('\n'));
+        action->setToolTip(hasTip ? info->prompt.section(QLatin1Char('\n'), 1) : QString());
+        action->setProperty(kNoToolTipProperty, !hasTip);
         action->setShortcuts(info->keys);
     }
     if (id == command::kViewToolbar) {
@@ -113,7 +125,7 @@ void MainFrame::SetToolBar(const std::vector<int>& ids) {
         }
         QAction* action = Action(id);
         toolBar_->addAction(action);
-        if (action->toolTip().isEmpty()) {
+        if (action->property(kNoToolTipProperty).toBool()) {
             if (QWidget* button = toolBar_->widgetForAction(action)) {
                 button->installEventFilter(new NoToolTip(button));
             }
@@ -122,7 +134,7 @@ void MainFrame::SetToolBar(const std::vector<int>& ids) {
 }
 
 ChildFrame* MainFrame::ActiveFrame() const {
-    return qobject_cast<ChildFrame*>(mdiArea_->activeSubWindow());
+    return mdiArea_ != nullptr ? qobject_cast<ChildFrame*>(mdiArea_->activeSubWindow()) : nullptr;
 }
 
 View* MainFrame::ActiveView() const {

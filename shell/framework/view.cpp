@@ -1,5 +1,6 @@
 #include "shell/framework/view.h"
 
+#include <QCoreApplication>
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QScrollBar>
@@ -54,23 +55,33 @@ void View::ResizeParentToFit(bool shrinkOnly) {
     if (frame == nullptr) {
         return;
     }
-    const QSize client = viewport()->size();
     QSize wanted = scrollSizes_;
     if (shrinkOnly) {
-        wanted = wanted.boundedTo(client);
+        wanted = wanted.boundedTo(viewport()->size());
     }
-    // Scroll bars are off at an exact fit, so the frame's extra is the border
-    // around the viewport and the title bar.
-    const QSize extra = frame->size() - client;
+    // At an exact fit no scroll bar shows, so the client area is the whole view
+    // less its frame; the rest of the window is title bar and border.
+    // Without scroll bars while fitting: at an exact fit none is needed, and one
+    // that comes and goes meanwhile would throw the measurement off.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const int border = 2 * frameWidth();
+    frame->resize(wanted + frame->size() - size() + QSize(border, border));
+    // Layouts and scroll bars settle in steps; measure and correct until the
+    // client area has the size asked for.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        UpdateScrollBars();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const QSize difference = wanted - viewport()->size();
+        if (difference.isNull()) {
+            break;
+        }
+        frame->resize(frame->size() + difference);
+    }
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    frame->resize(wanted + extra);
-    // A frame taller than the area still gives the requested client size.
-    const QSize now = viewport()->size();
-    if (now != wanted) {
-        frame->resize(frame->size() + (wanted - now));
-    }
-    UpdateScrollBars();
 }
 
 void View::OnDraw(QPainter&) {}

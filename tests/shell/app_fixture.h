@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/image.h"
+#include "imageio/tga_writer.h"
+#include "shell/framework/doc_template.h"
+#include "shell/framework/message_box.h"
+#include "shell/framework/profile.h"
+#include "shell/framework/user_prompts.h"
+#include "shell/main_frame.h"
+#include "shell/weftloom_app.h"
+#include "shell/weftloom_doc.h"
+#include "shell/weftloom_view.h"
+#include "tests/imageio/test_support.h"
+
+namespace weftloom::testing {
+
+// Runs the application object as the program does, with scripted answers to
+// every question it asks; remembers the questions.
+class AppFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Each test starts from an empty profile.
+        QCoreApplication::setOrganizationName(QString::fromLatin1(framework::kProfileOrganisation));
+        QCoreApplication::setApplicationName(QStringLiteral("weftloom"));
+        framework::ProfileSettings().clear();
+        framework::SetMessageResponder([this](const QString& text, const QString& caption,
+                                              framework::MessageButtons buttons) {
+            messages.push_back(text);
+            captions.push_back(caption);
+            if (!answers.empty()) {
+                const framework::MessageResult answer = answers.front();
+                answers.erase(answers.begin());
+                return answer;
+            }
+            return buttons == framework::MessageButtons::Ok ? framework::MessageResult::Ok
+                                                            : framework::MessageResult::No;
+        });
+        framework::SetFileResponder([this](const framework::FileRequest& request) {
+            fileRequests.push_back(request);
+            std::optional<QString> answer;
+            if (!fileAnswers.empty()) {
+                answer = fileAnswers.front();
+                fileAnswers.erase(fileAnswers.begin());
+            }
+            return answer;
+        });
+        framework::SetChoiceResponder([this](const QString&, const QStringList& items) {
+            choiceItems = items;
+            return choice;
+        });
+    }
+
+    void TearDown() override {
+        app.reset();
+        Settle();
+        framework::SetMessageResponder({});
+        framework::SetFileResponder({});
+        framework::SetChoiceResponder({});
+    }
+
+    // Starts the application with the given command-line arguments.
+    bool Start(const QStringList& arguments = {}) {
+        app = std::make_unique<CWeftloomApp>();
+        const bool started = app->InitInstance(arguments);
+        Settle();
+        return started;
+    }
+
+    // Lets posted events and deferred deletions run.
+    static void Settle() {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCoreApplication::processEvents();
+        }
+    }
+
+    CMainFrame* Frame() const { return app->MainFrame(); }
+    QAction* Action(int id) const { return Frame()->Action(id); }
+
+    // Triggers a command through its action, as a menu click does.
+    void Trigger(int id) {
+        Frame()->UpdateCommandUI();
+        Action(id)->trigger();
+        Settle();
+    }
+
+    int WindowCount() const { return static_cast<int>(Frame()->MdiArea()->subWindowList().size()); }
+
+    CWeftloomDoc* ActiveDoc() const { return qobject_cast<CWeftloomDoc*>(Frame()->ActiveDocument()); }
+
+    CWeftloomView* ActiveView() const {
+        return qobject_cast<CWeftloomView*>(Frame()->ActiveView());
+    }
+
+    QStringList MenuTitles() const {
+        QStringList titles;
+        for (QAction* action : Frame()->menuBar()->actions()) {
+            titles.append(action->text());
+        }
+        return titles;
+    }
+
+    bool Enabled(int id) {
+        Frame()->UpdateCommandUI();
+        return Action(id)->isEnabled();
+    }
+
+    // Writes a TGA sample of the pattern into the scratch folder.
+    std::string WriteSample(const std::string& name, std::uint32_t width, std::uint32_t height) {
+        Image image;
+        image.Allocate(width, height, 3);
+        for (std::uint32_t i = 0; i < width * height; ++i) {
+            image.pixels[i * 3] = static_cast<std::uint8_t>(i * 7);
+            image.pixels[i * 3 + 1] = static_cast<std::uint8_t>(i * 3 + 1);
+            image.pixels[i * 3 + 2] = static_cast<std::uint8_t>(255 - i);
+        }
+        const std::string path = (scratch / name).string();
+        EXPECT_TRUE(WriteTga(image, path));
+        return path;
+    }
+
+    test::ScratchFolder scratch;
+    std::unique_ptr<CWeftloomApp> app;
+    std::vector<QString> messages;
+    std::vector<QString> captions;
+    std::vector<framework::MessageResult> answers;
+    std::vector<framework::FileRequest> fileRequests;
+    std::vector<QString> fileAnswers;
+    QStringList choiceItems;
+    int choice = 0;
+};
+
+}  // namespace weftloom::testing

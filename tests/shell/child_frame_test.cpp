@@ -1,0 +1,78 @@
+#include "shell/child_frame.h"
+
+#include "shell/framework/commands.h"
+#include "tests/shell/app_fixture.h"
+
+namespace weftloom {
+namespace {
+
+namespace command = framework::command;
+using FrameClose = testing::AppFixture;
+
+// Stands in for a running synthesis: the frame only tests the link.
+CSynthesisProgressDlg* FakeDialog() {
+    static int marker;
+    return reinterpret_cast<CSynthesisProgressDlg*>(&marker);
+}
+
+TEST_F(FrameClose, ASynthesisTargetAsksBeforeClosing) {
+    const std::string sample = WriteSample("wall.tga", 8, 8);
+    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
+    CWeftloomDoc* doc = ActiveDoc();
+    doc->progressDialog = FakeDialog();
+
+    answers = {framework::MessageResult::No};
+    Frame()->MdiArea()->activeSubWindow()->close();
+    Settle();
+    EXPECT_EQ(messages, (std::vector<QString>{"Abort synthesis ?"}));
+    EXPECT_EQ(captions, (std::vector<QString>{""}));
+    EXPECT_EQ(WindowCount(), 1) << "No keeps the window";
+    EXPECT_EQ(doc->progressDialog, FakeDialog());
+
+    messages.clear();
+    answers = {framework::MessageResult::Yes};
+    Frame()->MdiArea()->activeSubWindow()->close();
+    Settle();
+    EXPECT_EQ(messages, (std::vector<QString>{"Abort synthesis ?"}));
+    EXPECT_EQ(WindowCount(), 0);
+}
+
+TEST_F(FrameClose, OtherwiseOnlyAModifiedDocumentAsks) {
+    const std::string sample = WriteSample("wall.tga", 8, 8);
+    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
+    Frame()->MdiArea()->activeSubWindow()->close();
+    Settle();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(WindowCount(), 0);
+
+    ASSERT_NE(app->OpenDocumentFile(QString::fromStdString(sample)), nullptr);
+    ActiveDoc()->SetModifiedFlag(true);
+    answers = {framework::MessageResult::Cancel};
+    Frame()->MdiArea()->activeSubWindow()->close();
+    Settle();
+    EXPECT_EQ(messages, (std::vector<QString>{"Save changes to wall.tga?"}));
+    EXPECT_EQ(WindowCount(), 1) << "Cancel keeps it";
+}
+
+TEST_F(FrameClose, SecondWindowsAreNumberedAndCloseAlone) {
+    const std::string sample = WriteSample("wall.tga", 8, 8);
+    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
+    CWeftloomDoc* doc = ActiveDoc();
+    Trigger(command::kWindowNew);
+    ASSERT_EQ(WindowCount(), 2);
+    const auto windows = Frame()->MdiArea()->subWindowList();
+    EXPECT_EQ(windows[0]->windowTitle(), "wall.tga:1");
+    EXPECT_EQ(windows[1]->windowTitle(), "wall.tga:2");
+    // Closing one window of a synthesis target still asks, and ends the link.
+    doc->progressDialog = FakeDialog();
+    answers = {framework::MessageResult::Yes};
+    windows[1]->close();
+    Settle();
+    EXPECT_EQ(messages, (std::vector<QString>{"Abort synthesis ?"}));
+    EXPECT_EQ(WindowCount(), 1);
+    EXPECT_EQ(doc->progressDialog, nullptr) << "the view's end ends the synthesis";
+    EXPECT_EQ(windows[0]->windowTitle(), "wall.tga");
+}
+
+}  // namespace
+}  // namespace weftloom

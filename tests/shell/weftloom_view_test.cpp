@@ -1,0 +1,80 @@
+#include <QMdiSubWindow>
+
+#include "shell/framework/commands.h"
+#include "shell/resource_ids.h"
+#include "tests/shell/app_fixture.h"
+
+namespace weftloom {
+namespace {
+
+namespace command = framework::command;
+using ImageView = testing::AppFixture;
+
+TEST_F(ImageView, DisplayCopyIsPaddedTopDownAndBlueFirst) {
+    ASSERT_TRUE(Start());
+    Trigger(command::kFileNew);
+    CWeftloomDoc* doc = ActiveDoc();
+    CWeftloomView* view = ActiveView();
+    EXPECT_FALSE(view->HasBitmap()) << "an empty document has no display copy";
+
+    ASSERT_TRUE(doc->CreateImage(5, 3, 3));
+    doc->image.PixelAt(0, 0)[0] = 255;  // red
+    doc->image.PixelAt(4, 2)[1] = 77;   // green, last pixel
+    view->RefreshRows(doc->image, 0, 0);
+    ASSERT_TRUE(view->HasBitmap());
+    EXPECT_EQ(view->BitmapInfo().width, 8);
+    EXPECT_EQ(view->BitmapInfo().height, -3);
+    EXPECT_EQ(view->BitmapInfo().bitCount, 24);
+    EXPECT_EQ(view->BitmapInfo().sizeImage, 3u * 3u * 5u);
+    const auto& bits = view->BitmapBits();
+    ASSERT_EQ(bits.size(), 8u * 3u * 3u);
+    EXPECT_EQ(bits[0], 0);
+    EXPECT_EQ(bits[1], 0);
+    EXPECT_EQ(bits[2], 255);
+    EXPECT_EQ(bits[2 * 24 + 4 * 3 + 1], 77);
+    EXPECT_EQ(bits[2 * 24 + 5 * 3], 0) << "padding stays black";
+
+    // Only the asked rows change once the copy exists.
+    doc->image.PixelAt(0, 0)[0] = 1;
+    doc->image.PixelAt(0, 1)[0] = 2;
+    view->RefreshRows(doc->image, 1, 2);
+    EXPECT_EQ(view->BitmapBits()[2], 255);
+    EXPECT_EQ(view->BitmapBits()[24 + 2], 2);
+
+    // A four-byte image of width 8 gets a 32-bit copy 12 wide, alpha kept.
+    Image wide;
+    wide.Allocate(8, 2, 4);
+    wide.PixelAt(1, 0)[0] = 10;
+    wide.PixelAt(1, 0)[3] = 99;
+    view->RefreshRows(wide, 0, 0);
+    EXPECT_EQ(view->BitmapInfo().width, 12);
+    EXPECT_EQ(view->BitmapInfo().bitCount, 32);
+    EXPECT_EQ(view->BitmapBits()[4 + 2], 10);
+    EXPECT_EQ(view->BitmapBits()[4 + 3], 99);
+}
+
+TEST_F(ImageView, FitsTheWindowToTheImageEnlargedByAPowerOfTwo) {
+    ASSERT_TRUE(Start());
+    Frame()->resize(1200, 2200);
+    const std::vector<std::tuple<std::uint32_t, std::uint32_t, int, int>> cases = {
+        {64, 48, 256, 192}, {16, 200, 128, 1600}, {300, 300, 300, 300}, {32, 32, 128, 128}};
+    for (const auto& [w, h, sw, sh] : cases) {
+        Trigger(command::kFileNew);
+        ASSERT_TRUE(ActiveDoc()->CreateImage(w, h, 3));
+        Settle();
+        EXPECT_EQ(ActiveView()->ScrollSizes(), QSize(sw, sh)) << w << " x " << h;
+        EXPECT_EQ(ActiveView()->viewport()->size(), QSize(sw, sh)) << w << " x " << h;
+    }
+}
+
+TEST_F(ImageView, SynthesiseWithoutTheSynthesisPartSaysSoAndMakesNothing) {
+    const std::string sample = WriteSample("wall.tga", 40, 40);
+    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
+    ASSERT_TRUE(Enabled(kIdSynthesise));
+    Trigger(kIdSynthesise);
+    EXPECT_EQ(messages, (std::vector<QString>{"Synthesis is not available in this build."}));
+    EXPECT_EQ(WindowCount(), 1);
+}
+
+}  // namespace
+}  // namespace weftloom

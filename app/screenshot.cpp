@@ -32,7 +32,6 @@ int main(int argc, char** argv) {
         }
     }
     application.MainFrame()->resize(900, 640);
-    application.MainFrame()->MdiArea()->tileSubWindows();
     int status = 1;
     QTimer::singleShot(300, [&] {
         const QPixmap picture = application.MainFrame()->grab();

@@ -134,6 +134,7 @@ void DataExchange::Radio(int firstButtonId, std::int32_t& value) {
     QButtonGroup* group = first->group();
     // Only the first button of a group names the group.
     if (group == nullptr || group->id(first) != 0) {
+        qWarning("Dialog data exchange: control %d does not start a radio group", firstButtonId);
         return;
     }
     if (saveAndValidate_) {

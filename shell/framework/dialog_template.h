@@ -21,7 +21,7 @@ enum class ControlKind {
     Edit,               // single-line text edit
     DigitsEdit,         // single-line edit that takes the digits 0-9 only
     AutoRadioButton,    // radio button, checked by a click, exclusive within its group
-    PushButton,         //
+    PushButton,         // button; id 1 accepts the dialog, id 2 rejects it
     DefaultPushButton,  // the button Enter presses
     DropDownList,       // non-editable list, unsorted; filled by the dialog's code
     Icon,               // 32 x 32 pixel picture from ControlTemplate::icon

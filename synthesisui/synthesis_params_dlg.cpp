@@ -1,0 +1,11 @@
+#include "synthesisui/synthesis_params_dlg.h"
+
+namespace weftloom {
+
+CSynthesisParamsDlg::CSynthesisParamsDlg(QWidget* parent) : QDialog(parent) {}
+
+framework::DialogTemplate CSynthesisParamsDlg::Template() { return {}; }
+
+int CSynthesisParamsDlg::DoModal() { return 2; }
+
+}  // namespace weftloom

@@ -13,6 +13,7 @@
 
 #include "shell/main_frame.h"
 #include "shell/weftloom_app.h"
+#include "synthesisui/synthesise_command.h"
 
 int main(int argc, char** argv) {
     QApplication qt(argc, argv);
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: weftloom-screenshot OUTPUT.png [FILE...]\n");
         return 2;
     }
+    weftloom::InstallSynthesisUserInterface();
     weftloom::CWeftloomApp application;
     if (!application.InitInstance({})) {
         return 1;

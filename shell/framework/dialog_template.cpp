@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -126,6 +127,13 @@ QWidget* CreateControl(QDialog& dialog, const ControlTemplate& control) {
             auto* picture = new QLabel(&dialog);
             picture->setPixmap(control.icon.pixmap(32, 32));
             return picture;
+        }
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(&dialog);
+            bar->setTextVisible(false);
+            bar->setRange(0, 100);
+            bar->setValue(0);
+            return bar;
         }
     }
     return nullptr;

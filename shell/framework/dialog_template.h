@@ -25,6 +25,7 @@ enum class ControlKind {
     DefaultPushButton,  // the button Enter presses
     DropDownList,       // non-editable list, unsorted; filled by the dialog's code
     Icon,               // 32 x 32 pixel picture from ControlTemplate::icon
+    ProgressBar,        // smooth bar without text; range and position set by the dialog
 };
 
 // Style bits of a control template, combined with |.

@@ -1,0 +1,291 @@
+#include "synthesisui/synthesis_progress_dlg.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+
+#include <chrono>
+
+#include "engine/accuracy.h"
+#include "engine/time_estimate.h"
+#include "shell/framework/message_box.h"
+#include "shell/weftloom_app.h"
+#include "shell/weftloom_doc.h"
+#include "shell/weftloom_view.h"
+
+namespace weftloom {
+
+namespace {
+
+CSynthesisProgressDlg::Clock& CurrentClock() {
+    static CSynthesisProgressDlg::Clock clock = [] {
+        return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                             std::chrono::steady_clock::now().time_since_epoch())
+                                             .count());
+    };
+    return clock;
+}
+
+}  // namespace
+
+void CSynthesisProgressDlg::SetClock(Clock clock) { CurrentClock() = std::move(clock); }
+
+CSynthesisProgressDlg::CSynthesisProgressDlg()
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {}
+
+CSynthesisProgressDlg::~CSynthesisProgressDlg() {
+    // Whatever path deletes the dialog, the worker is stopped and joined first,
+    // so it never writes into a dialog that is gone.
+    posting_ = false;
+    synthesiser.Abort();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+framework::DialogTemplate CSynthesisProgressDlg::Template() {
+    using framework::ControlKind;
+    framework::DialogTemplate t;
+    t.id = 131;
+    t.caption = QStringLiteral("Synthesis Progress...");
+    t.fontName = QStringLiteral("MS Sans Serif");
+    t.pointSize = 8;
+    t.width = 205;
+    t.height = 133;
+    t.controls = {
+        {1, ControlKind::PushButton, QStringLiteral("Cancel"), 76, 112, 50, 14,
+         framework::kTabStop},
+        {1003, ControlKind::Label, QStringLiteral("Status String"), 8, 32, 184, 8},
+        {-1, ControlKind::Label, QStringLiteral("Current Operation"), 8, 47, 56, 8},
+        {1004, ControlKind::ProgressBar, QString(), 76, 44, 116, 14},
+        {-1, ControlKind::Label, QStringLiteral("Overall Process"), 8, 67, 50, 8},
+        {1005, ControlKind::ProgressBar, QString(), 76, 64, 116, 14},
+        {-1, ControlKind::Label, QStringLiteral("Estimated Time Left : "), 9, 89, 69, 8},
+        {1006, ControlKind::Label, QStringLiteral("HH:MM:SS"), 84, 89, 79, 8},
+        {-1, ControlKind::Label, QStringLiteral("Input file :"), 8, 12, 32, 8},
+        {1000, ControlKind::SunkenLabel, QStringLiteral("..."), 52, 10, 113, 12},
+    };
+    return t;
+}
+
+bool CSynthesisProgressDlg::Create() {
+    if (inputDocument == nullptr || outputDocument == nullptr) {
+        return false;
+    }
+    framework::BuildDialog(*this, Template());
+    operationBar_ = qobject_cast<QProgressBar*>(framework::ControlById(*this, 1004));
+    overallBar_ = qobject_cast<QProgressBar*>(framework::ControlById(*this, 1005));
+    statusLabel_ = qobject_cast<QLabel*>(framework::ControlById(*this, 1003));
+    timeLeftLabel_ = qobject_cast<QLabel*>(framework::ControlById(*this, 1006));
+    inputFileLabel_ = qobject_cast<QLabel*>(framework::ControlById(*this, 1000));
+    if (operationBar_ == nullptr || overallBar_ == nullptr || statusLabel_ == nullptr ||
+        timeLeftLabel_ == nullptr || inputFileLabel_ == nullptr) {
+        return false;
+    }
+    PushStrings();
+    {
+        std::lock_guard lock(outputDocument->progressLock);
+        outputDocument->progressDialog = this;
+    }
+    inputFile = inputDocument->Title();
+    return true;
+}
+
+void CSynthesisProgressDlg::PushStrings() {
+    statusLabel_->setText(statusText);
+    timeLeftLabel_->setText(timeLeftText);
+    inputFileLabel_->setText(inputFile);
+}
+
+void CSynthesisProgressDlg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    if (!workerStarted_ && !ended_) {
+        StartWorker();
+    }
+    PushStrings();
+}
+
+void CSynthesisProgressDlg::StartWorker() {
+    workerStarted_ = true;
+    // Everything the run needs is taken here, on the user-interface thread: the
+    // settings as they are now, the output size, and a copy of the sample, so
+    // that the sample's document may change or close while the run goes on.
+    const SynthesisSettings settings =
+        CWeftloomApp::Instance() != nullptr ? CWeftloomApp::Instance()->settings : SynthesisSettings{};
+    for (std::int32_t level = 0; level < 3; ++level) {
+        synthesiser.neighbourhoodSize[static_cast<std::size_t>(level)] =
+            NeighbourhoodSideFor(level, settings.levelAccuracy[level]);
+    }
+    synthesiser.subsamplingMode = static_cast<SubsamplingMode>(settings.subsamplingMode);
+    synthesiser.subsampleCount = settings.subsampleCount;
+    synthesiser.subsamplePercent = static_cast<std::uint32_t>(settings.subsamplePercent);
+    synthesiser.minimumPixelCount = static_cast<std::uint32_t>(settings.minimumPixelCount);
+    synthesiser.metric = static_cast<DistanceMetric>(settings.metric);
+    synthesiser.progressCallback = &CSynthesisProgressDlg::ForwardProgress;
+    synthesiser.callbackContext = this;
+    sample_ = inputDocument->image;
+    outputWidth_ = outputDocument->image.width;
+    outputHeight_ = outputDocument->image.height;
+    startTime_ = CurrentClock()();
+    posting_ = true;
+    worker_ = std::thread(&CSynthesisProgressDlg::SynthesisThreadProc, this);
+}
+
+void CSynthesisProgressDlg::SynthesisThreadProc() {
+    succeeded_ = synthesiser.Synthesise(sample_, outputWidth_, outputHeight_);
+    if (posting_) {
+        QCoreApplication::postEvent(this, new QEvent(kSynthDoneEvent));
+    }
+}
+
+void CSynthesisProgressDlg::ForwardProgress(const ProgressInfo* info) {
+    auto* dialog = static_cast<CSynthesisProgressDlg*>(info->context);
+    if (!dialog->posting_) {
+        return;
+    }
+    Report report;
+    report.info = *info;
+    report.status = info->status != nullptr ? info->status : "";
+    if (info->rowPixels != nullptr) {
+        // The row's bytes travel with the report: the pyramid they live in is
+        // released when the run ends, possibly before the report is handled.
+        report.row.assign(info->rowPixels,
+                          info->rowPixels + std::size_t{info->levelWidth} * info->bytesPerPixel);
+    }
+    report.info.rowPixels = nullptr;
+    report.info.status = nullptr;
+    {
+        std::lock_guard lock(dialog->reportMutex_);
+        dialog->reports_.push_back(std::move(report));
+    }
+    QCoreApplication::postEvent(dialog, new QEvent(kSynthProgressEvent));
+}
+
+bool CSynthesisProgressDlg::event(QEvent* event) {
+    if (event->type() == kSynthProgressEvent) {
+        OnProgress();
+        return true;
+    }
+    if (event->type() == kSynthDoneEvent) {
+        OnDone();
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void CSynthesisProgressDlg::OnProgress() {
+    Report report;
+    {
+        std::lock_guard lock(reportMutex_);
+        if (reports_.empty()) {
+            return;
+        }
+        report = std::move(reports_.front());
+        reports_.pop_front();
+    }
+    if (ended_ || updating_) {
+        return;
+    }
+    updating_ = true;
+    const ProgressInfo& info = report.info;
+    statusText = QString::fromStdString(report.status);
+    if (info.stepTotal != 0) {
+        operationBar_->setRange(0, info.stepTotal);
+        operationBar_->setValue(info.stepDone);
+    }
+    if (info.overallTotal != 0) {
+        overallBar_->setRange(0, info.overallTotal);
+        overallBar_->setValue(info.overallDone);
+    }
+    if (!report.row.empty() && info.row != -1 && outputDocument != nullptr &&
+        outputDocument->image.bytesPerPixel == info.bytesPerPixel) {
+        outputDocument->PreviewRow(report.row.data(), info.levelWidth, info.levelHeight,
+                                   static_cast<std::uint32_t>(info.row));
+    }
+    std::string timeLeft = timeLeftText.toStdString();
+    if (UpdateTimeLeft(info, outputWidth_, CurrentClock()() - startTime_, timeLeft)) {
+        timeLeftText = QString::fromStdString(timeLeft);
+    }
+    PushStrings();
+    updating_ = false;
+}
+
+void CSynthesisProgressDlg::OnDone() {
+    if (ended_) {
+        return;
+    }
+    // The worker posts this as its last act: joining here is immediate and
+    // makes everything it wrote visible to this thread.
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    CWeftloomDoc* document = outputDocument;
+    const Image* result = synthesiser.result.get();
+    if (succeeded_ && result != nullptr && result->width == document->image.width &&
+        result->height == document->image.height &&
+        result->bytesPerPixel == document->image.bytesPerPixel) {
+        document->image.pixels = result->pixels;
+        for (framework::View* view : document->Views()) {
+            if (auto* imageView = qobject_cast<CWeftloomView*>(view)) {
+                imageView->RefreshRows(document->image, 0, document->image.height);
+            }
+        }
+        document->UpdateAllViews(nullptr, 0);
+    }
+    {
+        std::lock_guard lock(document->progressLock);
+        document->progressDialog = nullptr;
+    }
+    const bool failed = !succeeded_;
+    EndDialog();
+    if (failed) {
+        // Not an abort (that goes through EndDialog first): the run itself failed.
+        framework::MessageBox(
+            QStringLiteral("The synthesis could not be completed: not enough memory."),
+            std::nullopt, framework::MessageButtons::Ok);
+    }
+}
+
+void CSynthesisProgressDlg::accept() { OnCancel(); }
+void CSynthesisProgressDlg::reject() { OnCancel(); }
+
+void CSynthesisProgressDlg::OnCancel() {
+    if (ended_ || asking_) {
+        return;
+    }
+    asking_ = true;
+    // The question runs an event loop: the run may finish, or the document's
+    // view may end the dialog, before it returns.
+    QPointer<CSynthesisProgressDlg> self(this);
+    const framework::MessageResult answer = framework::MessageBox(
+        QString::fromLatin1(kAreYouSureQuestion), QString(), framework::MessageButtons::YesNo);
+    if (self.isNull()) {
+        return;
+    }
+    asking_ = false;
+    if (ended_ || answer != framework::MessageResult::Yes) {
+        return;
+    }
+    {
+        std::lock_guard lock(outputDocument->progressLock);
+        outputDocument->progressDialog = nullptr;
+    }
+    EndDialog();
+}
+
+void CSynthesisProgressDlg::EndDialog() {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
+    posting_ = false;
+    synthesiser.Abort();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    hide();
+    deleteLater();
+}
+
+}  // namespace weftloom

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QDialog>
+#include <QEvent>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/image.h"
+#include "engine/progress.h"
+#include "engine/texture_synthesiser.h"
+#include "shell/framework/dialog_template.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace weftloom {
+
+class CWeftloomDoc;
+
+// Events a worker posts to its dialog (the reports themselves travel in the
+// dialog's report queue, one entry per event).
+inline constexpr QEvent::Type kSynthProgressEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+inline constexpr QEvent::Type kSynthDoneEvent = static_cast<QEvent::Type>(QEvent::User + 2);
+
+inline constexpr const char kAreYouSureQuestion[] = "Are you sure ?";
+
+// The modeless "Synthesis Progress..." dialog (template 131) of one running
+// synthesis. It owns the synthesiser and the worker thread that runs it, shows
+// the engine's stage, two bars and the time left, previews each finished row
+// in the output document, copies the texture in at the end, and stops the
+// worker on Cancel or when the output document's view goes.
+//
+// Threads: everything runs on the user-interface thread except the worker,
+// which only runs the synthesis on its own copy of the sample and hands each
+// report (with a copy of its row) over through a locked queue and a posted
+// event. The dialog ends exactly once, through EndDialog: stop posting, abort,
+// join, then delete itself later.
+class CSynthesisProgressDlg : public QDialog {
+    Q_OBJECT
+public:
+    CSynthesisProgressDlg();
+    ~CSynthesisProgressDlg() override;
+
+    static framework::DialogTemplate Template();
+
+    // Builds the window from template 131 (hidden) and links the dialog into
+    // the output document. inputDocument and outputDocument must be set.
+    bool Create();
+    // Ends the dialog: no more posting, abort, join the worker, delete later.
+    // Safe to call more than once and from inside its own handlers.
+    void EndDialog();
+    bool Ended() const { return ended_; }
+    bool WorkerStarted() const { return workerStarted_; }
+
+    // The time source in whole seconds (tests replace it).
+    using Clock = std::function<std::int64_t()>;
+    static void SetClock(Clock clock);
+
+    CWeftloomDoc* inputDocument = nullptr;
+    CWeftloomDoc* outputDocument = nullptr;
+    TextureSynthesiser synthesiser;
+    QString statusText;
+    QString timeLeftText;
+    QString inputFile;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
+    // The one button carries the OK id; OK, Escape and closing all cancel.
+    void accept() override;
+    void reject() override;
+
+private:
+    struct Report {
+        ProgressInfo info;
+        std::string status;
+        std::vector<std::uint8_t> row;
+    };
+
+    void StartWorker();
+    void SynthesisThreadProc();
+    static void ForwardProgress(const ProgressInfo* info);
+    void OnProgress();
+    void OnDone();
+    void OnCancel();
+    void PushStrings();
+
+    QProgressBar* overallBar_ = nullptr;
+    QProgressBar* operationBar_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    QLabel* timeLeftLabel_ = nullptr;
+    QLabel* inputFileLabel_ = nullptr;
+
+    std::thread worker_;
+    bool workerStarted_ = false;
+    std::atomic<bool> posting_{false};  // the worker may post; cleared before stopping it
+    std::atomic<bool> succeeded_{false};
+    bool ended_ = false;
+    bool updating_ = false;
+    bool asking_ = false;
+    std::int64_t startTime_ = 0;
+    std::uint32_t outputWidth_ = 0;
+    std::uint32_t outputHeight_ = 0;
+    Image sample_;  // the worker's own copy of the sample
+
+    std::mutex reportMutex_;
+    std::deque<Report> reports_;
+};
+
+}  // namespace weftloom

@@ -8,4 +8,6 @@ framework::DialogTemplate CSynthesisParamsDlg::Template() { return {}; }
 
 int CSynthesisParamsDlg::DoModal() { return 2; }
 
+bool CSynthesisParamsDlg::UpdateData(bool) { return false; }
+
 }  // namespace weftloom

@@ -17,6 +17,8 @@ public:
     static framework::DialogTemplate Template();
     // 1 (OK) when confirmed and every check passed, else 2 (Cancel).
     int DoModal();
+    // Moves values between the members and the controls; false when a check failed.
+    bool UpdateData(bool saveAndValidate);
 
     std::int32_t outputHeight = 0;
     std::int32_t outputWidth = 0;

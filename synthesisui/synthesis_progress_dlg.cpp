@@ -27,9 +27,18 @@ CSynthesisProgressDlg::Clock& CurrentClock() {
     return clock;
 }
 
+CSynthesisProgressDlg::ReportObserver& Observer() {
+    static CSynthesisProgressDlg::ReportObserver observer;
+    return observer;
+}
+
 }  // namespace
 
 void CSynthesisProgressDlg::SetClock(Clock clock) { CurrentClock() = std::move(clock); }
+
+void CSynthesisProgressDlg::SetReportObserver(ReportObserver observer) {
+    Observer() = std::move(observer);
+}
 
 CSynthesisProgressDlg::CSynthesisProgressDlg()
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {}
@@ -188,6 +197,7 @@ void CSynthesisProgressDlg::OnProgress() {
         return;
     }
     updating_ = true;
+    lastProgress = report.info;
     const ProgressInfo& info = report.info;
     statusText = QString::fromStdString(report.status);
     if (info.stepTotal != 0) {
@@ -209,6 +219,10 @@ void CSynthesisProgressDlg::OnProgress() {
     }
     PushStrings();
     updating_ = false;
+    if (Observer()) {
+        const ReportObserver observer = Observer();
+        observer(*this);
+    }
 }
 
 void CSynthesisProgressDlg::OnDone() {

@@ -63,6 +63,9 @@ public:
     // The time source in whole seconds (tests replace it).
     using Clock = std::function<std::int64_t()>;
     static void SetClock(Clock clock);
+    // Called after each handled progress report (tests watch the texts with it).
+    using ReportObserver = std::function<void(const CSynthesisProgressDlg& dialog)>;
+    static void SetReportObserver(ReportObserver observer);
 
     CWeftloomDoc* inputDocument = nullptr;
     CWeftloomDoc* outputDocument = nullptr;
@@ -70,6 +73,8 @@ public:
     QString statusText;
     QString timeLeftText;
     QString inputFile;
+    // The most recent report handled (its pointers cleared).
+    ProgressInfo lastProgress;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

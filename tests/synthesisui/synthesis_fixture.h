@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QPushButton>
+#include <QTimer>
+
+#include "shell/resource_ids.h"
+#include "synthesisui/synthesis_params_dlg.h"
+#include "synthesisui/synthesis_progress_dlg.h"
+#include "synthesisui/synthesise_command.h"
+#include "tests/shell/app_fixture.h"
+
+namespace weftloom::testing {
+
+// The application with its synthesis user interface, and ways to drive a run.
+class SynthesisFixture : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        InstallSynthesisUserInterface();
+    }
+
+    void TearDown() override {
+        CSynthesisProgressDlg::SetReportObserver({});
+        CSynthesisProgressDlg::SetClock({});
+        AppFixture::TearDown();
+        SetSynthesisHooks({});
+    }
+
+    // Gives the next parameters dialog these settings for the run and confirms it.
+    void ConfirmNextParameters(std::int32_t width, std::int32_t height) {
+        QTimer::singleShot(0, [width, height] {
+            auto* dialog = qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->outputWidth = width;
+            dialog->outputHeight = height;
+            dialog->UpdateData(false);
+            auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("1"));
+            ASSERT_NE(ok, nullptr);
+            ok->click();
+        });
+    }
+
+    // Quick settings: small windows, so that runs stay short under sanitizers.
+    void UseQuickSettings() {
+        app->settings.levelAccuracy[0] = 2;  // side 5
+        app->settings.levelAccuracy[1] = 2;  // side 3
+        app->settings.levelAccuracy[2] = 1;  // side 3
+        app->settings.subsamplingMode = 0;   // kd-tree: exact and quick
+    }
+
+    // Runs events until the document's synthesis has ended (a generous bound
+    // keeps a broken run from hanging the suite; it measures nothing).
+    static bool WaitForEnd(CWeftloomDoc* document) {
+        QDeadlineTimer deadline(600000);
+        while (document->progressDialog != nullptr && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        Settle();
+        return document->progressDialog == nullptr;
+    }
+
+    // Runs events until condition holds (same bound).
+    template <class Condition>
+    static bool WaitFor(Condition condition) {
+        QDeadlineTimer deadline(600000);
+        while (!condition() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        return condition();
+    }
+};
+
+}  // namespace weftloom::testing

@@ -162,6 +162,7 @@ void CSynthesisParamsDlg::setVisible(bool visible) {
 
 void CSynthesisParamsDlg::accept() {
     if (UpdateData(true)) {
+        given_.reset();
         QDialog::accept();
     }
 }
@@ -171,6 +172,7 @@ void CSynthesisParamsDlg::reject() {
     // into the members; Cancel must hand back what it was given.
     if (given_) {
         Restore(*given_);
+        given_.reset();
     }
     QDialog::reject();
 }

@@ -49,7 +49,8 @@ class CSynthesisParamsDlg : public QDialog {
     // the members held when the exchange stopped.
     void UpdateSubsamplingControls();
 
-    // Looked up when the dialog is built; used only for enabling.
+    // Looked up by every exchange, first when the dialog opens; used only for
+    // enabling. Owned by the dialog.
     QLineEdit* minimumPixelCountEdit = nullptr;  // 1013
     QLineEdit* percentEdit = nullptr;            // 1019
     QLineEdit* pixelCountEdit = nullptr;         // 1012
@@ -95,7 +96,9 @@ class CSynthesisParamsDlg : public QDialog {
     Values Current() const;
     void Restore(const Values& values);
 
-    std::optional<Values> given_;  // the members as the caller gave them, for Cancel
+    // The members as the caller gave them, while the dialog is open; Cancel
+    // puts them back.
+    std::optional<Values> given_;
 };
 
 }  // namespace weftloom

@@ -319,23 +319,20 @@ TEST_F(SynthesisParamsDlgTest, SmallSampleIsReportedAtOnceAndRefusedUntilBothSid
     EXPECT_TRUE(NamesTheSizeRange(messages[2]));
     EXPECT_EQ(dialog.focusWidget(), Edit(1001));
 
+    // One past the top of the range is refused as well; the top itself is not.
+    Type(1001, "1000000");
+    Click(1);
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_TRUE(NamesTheSizeRange(messages[3]));
+
     Type(1001, "999999");
     Click(1);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages.size(), 4u);
     EXPECT_EQ(dialog.outputHeight, 32);
     EXPECT_EQ(dialog.outputWidth, 999999);
-}
-
-TEST_F(SynthesisParamsDlgTest, TooLargeASizeIsRefusedToo) {
-    dialog.open();
-    Type(1001, "1000000");
-    Click(1);
-    EXPECT_TRUE(dialog.isVisible());
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(NamesTheSizeRange(messages[0]));
-    EXPECT_EQ(dialog.focusWidget(), Edit(1001));
 }
 
 TEST_F(SynthesisParamsDlgTest, HeightIsReportedBeforeWidthAndOneMessageAtATime) {
@@ -368,8 +365,18 @@ TEST_F(SynthesisParamsDlgTest, SubsamplingClickWithABadSizeKeepsTheEnabling) {
     EXPECT_EQ(Enabling(), (std::vector<bool>{false, true, true}));
 }
 
-TEST_F(SynthesisParamsDlgTest, EmptyNumberIsRefusedEvenWhenDisabled) {
+TEST_F(SynthesisParamsDlgTest, NumberThatIsNoIntegerIsRefusedEvenWhenDisabled) {
     dialog.open();
+    // More than 32 bits hold is no integer either, rather than a wrapped one.
+    Type(1012, "4294967296");
+    Click(1);
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains("integer")) << messages[0].toStdString();
+    EXPECT_EQ(dialog.subsampleCount, 2500);
+    Type(1012, "2500");
+    messages.clear();
+
     ASSERT_FALSE(Edit(1013)->isEnabled());
     Edit(1013)->clear();
     Click(1);
@@ -393,16 +400,6 @@ TEST_F(SynthesisParamsDlgTest, EmptyNumberIsRefusedEvenWhenDisabled) {
     EXPECT_EQ(dialog.subsamplingMode, 0);
     EXPECT_EQ(dialog.subsampleCount, 400);
     EXPECT_EQ(messages.size(), 2u);
-}
-
-TEST_F(SynthesisParamsDlgTest, NumberTooLargeForThirtyTwoBitsIsNotAnInteger) {
-    dialog.open();
-    Type(1012, "4294967296");
-    Click(1);
-    EXPECT_TRUE(dialog.isVisible());
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].contains("integer"));
-    EXPECT_EQ(dialog.subsampleCount, 2500);
 }
 
 TEST_F(SynthesisParamsDlgTest, ShowsItsCaptionsAndMnemonics) {

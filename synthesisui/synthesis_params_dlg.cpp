@@ -1,12 +1,200 @@
 #include "synthesisui/synthesis_params_dlg.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <iterator>
+
+#include "shell/framework/data_exchange.h"
+
 namespace weftloom {
 
-CSynthesisParamsDlg::CSynthesisParamsDlg(QWidget* parent) : QDialog(parent) {}
+namespace {
 
-framework::DialogTemplate CSynthesisParamsDlg::Template() { return {}; }
+using framework::ControlKind;
+using framework::kGroup;
+using framework::kTabStop;
 
-int CSynthesisParamsDlg::DoModal() { return 2; }
+constexpr int kInputFile = 1000;
+constexpr int kWidth = 1001;
+constexpr int kHeight = 1002;
+constexpr int kLevel1 = 1008;
+constexpr int kLevel2 = 1009;
+constexpr int kLevel3 = 1010;
+constexpr int kPixelCount = 1012;
+constexpr int kMinimumPixelCount = 1013;
+constexpr int kMetricL1 = 1014;
+constexpr int kDisable = 1017;
+constexpr int kPercentage = 1018;
+constexpr int kPercent = 1019;
+constexpr int kFixedCount = 1020;
+
+constexpr int kMinimumSize = 32;
+constexpr int kMaximumSize = 999999;
+
+constexpr int kPercentageMode = 1;
+constexpr int kFixedCountMode = 2;
+
+}  // namespace
+
+framework::DialogTemplate CSynthesisParamsDlg::Template() {
+    framework::DialogTemplate t;
+    t.id = 130;
+    t.caption = QStringLiteral("Synthesis Parameters");
+    t.fontName = QStringLiteral("MS Sans Serif");
+    t.pointSize = 8;
+    t.width = 348;
+    t.height = 213;
+    const auto edit = ControlKind::DigitsEdit;
+    const auto label = ControlKind::Label;
+    const auto radio = ControlKind::AutoRadioButton;
+    const auto list = ControlKind::DropDownList;
+    const auto box = ControlKind::GroupBox;
+    t.controls = {
+        {-1, label, "Input file :", 16, 12, 32, 8, kGroup},
+        {kInputFile, ControlKind::SunkenLabel, "...", 52, 10, 113, 12, kGroup},
+        {-1, box, "New Image", 16, 28, 148, 64},
+        {-1, label, "&Width", 28, 47, 20, 8, kGroup},
+        {kWidth, edit, "", 63, 44, 40, 14, kTabStop},
+        {-1, label, "&Height", 28, 67, 22, 8, kGroup},
+        {kHeight, edit, "", 63, 64, 40, 14, kTabStop},
+        {-1, box, "Subsampling", 16, 100, 148, 100},
+        {kDisable, radio, "&Disable", 24, 116, 39, 10, kGroup},
+        {kPercentage, radio, "S&ubsample to", 24, 136, 56, 10},
+        {kFixedCount, radio, "Su&bsample to", 24, 178, 56, 10},
+        {kPercent, edit, "", 84, 134, 28, 14, kTabStop},
+        {-1, label, "%", 114, 137, 8, 8, kGroup},
+        {-1, label, "Minimum pi&xel count :", 36, 155, 68, 8, kGroup},
+        {kMinimumPixelCount, edit, "", 108, 152, 40, 14, kTabStop},
+        {kPixelCount, edit, "", 84, 176, 40, 14, kTabStop},
+        {-1, label, "pixels", 128, 179, 18, 8, kGroup},
+        {-1, label, "Level 1", 192, 18, 24, 8, kGroup},
+        {kLevel1, list, "", 228, 16, 48, 55, kTabStop},
+        {-1, label, "Level 2", 192, 37, 24, 8, kGroup},
+        {kLevel2, list, "", 228, 35, 48, 48, kTabStop},
+        {-1, label, "Level 3", 192, 57, 24, 8, kGroup},
+        {kLevel3, list, "", 228, 55, 48, 48, kTabStop},
+        {kMetricL1, radio, "L&1 : sum of abs", 192, 116, 64, 10, kGroup},
+        {1015, radio, "L&2 : Euclidian", 192, 128, 59, 10},
+        {1016, radio, "L&inf : largest abs", 192, 140, 67, 10},
+        {1, ControlKind::DefaultPushButton, "OK", 212, 180, 50, 14, kTabStop},
+        {2, ControlKind::PushButton, "Cancel", 273, 180, 50, 14, kTabStop},
+        {-1, box, "Accuracy", 180, 4, 148, 88},
+        {-1, label, "Lower accuracy is faster, but may miss essential texture features", 188, 72,
+         129, 16, kGroup},
+        {-1, box, "&Distance metric", 180, 100, 148, 60},
+    };
+    return t;
+}
+
+CSynthesisParamsDlg::CSynthesisParamsDlg(QWidget* parent) : QDialog(parent) {
+    framework::BuildDialog(*this, Template());
+
+    const QStringList threeLevels = {QStringLiteral("High"), QStringLiteral("Medium"),
+                                     QStringLiteral("Low")};
+    for (int id : {kLevel1, kLevel2}) {
+        qobject_cast<QComboBox*>(framework::ControlById(*this, id))->addItems(threeLevels);
+    }
+    // The coarsest of the three levels has no "Low".
+    qobject_cast<QComboBox*>(framework::ControlById(*this, kLevel3))
+        ->addItems({QStringLiteral("High"), QStringLiteral("Medium")});
+
+    for (int id : {kDisable, kPercentage, kFixedCount}) {
+        connect(qobject_cast<QAbstractButton*>(framework::ControlById(*this, id)),
+                &QAbstractButton::clicked, this, &CSynthesisParamsDlg::UpdateSubsamplingControls);
+    }
+}
+
+int CSynthesisParamsDlg::DoModal() {
+    return exec() == QDialog::Accepted ? 1 : 2;
+}
+
+bool CSynthesisParamsDlg::UpdateData(bool saveAndValidate) {
+    framework::DataExchange dx(*this, saveAndValidate);
+    DoDataExchange(dx);
+    return !dx.Failed();
+}
+
+void CSynthesisParamsDlg::DoDataExchange(framework::DataExchange& dx) {
+    minimumPixelCountEdit = qobject_cast<QLineEdit*>(dx.Control(kMinimumPixelCount));
+    percentEdit = qobject_cast<QLineEdit*>(dx.Control(kPercent));
+    pixelCountEdit = qobject_cast<QLineEdit*>(dx.Control(kPixelCount));
+    dx.Text(kHeight, outputHeight);
+    dx.MinMaxInt(kHeight, outputHeight, kMinimumSize, kMaximumSize);
+    dx.Text(kWidth, outputWidth);
+    dx.MinMaxInt(kWidth, outputWidth, kMinimumSize, kMaximumSize);
+    dx.Text(kInputFile, inputFile);
+    dx.CBIndex(kLevel1, levelAccuracy[0]);
+    dx.CBIndex(kLevel2, levelAccuracy[1]);
+    dx.CBIndex(kLevel3, levelAccuracy[2]);
+    dx.Text(kPixelCount, subsampleCount);
+    dx.Radio(kMetricL1, metric);
+    dx.Radio(kDisable, subsamplingMode);
+    dx.Text(kPercent, subsamplePercent);
+    dx.Text(kMinimumPixelCount, minimumPixelCount);
+}
+
+void CSynthesisParamsDlg::UpdateSubsamplingControls() {
+    // A failed check leaves subsamplingMode as it was, and that is what the
+    // enabling follows.
+    UpdateData(true);
+    pixelCountEdit->setEnabled(subsamplingMode == kFixedCountMode);
+    percentEdit->setEnabled(subsamplingMode == kPercentageMode);
+    minimumPixelCountEdit->setEnabled(subsamplingMode == kPercentageMode);
+}
+
+void CSynthesisParamsDlg::OnInitDialog() {
+    given_ = Current();
+    UpdateData(false);
+    UpdateSubsamplingControls();
+}
+
+void CSynthesisParamsDlg::setVisible(bool visible) {
+    // Set up before the window appears, so the first picture is already right
+    // and a failed check focuses its field before the dialog takes the focus.
+    if (visible && !isVisible()) {
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+void CSynthesisParamsDlg::accept() {
+    if (UpdateData(true)) {
+        given_.reset();
+        QDialog::accept();
+    }
+}
+
+void CSynthesisParamsDlg::reject() {
+    // Checks on the way (opening, subsampling clicks) have already written
+    // into the members; Cancel must hand back what it was given.
+    if (given_) {
+        Restore(*given_);
+        given_.reset();
+    }
+    QDialog::reject();
+}
+
+CSynthesisParamsDlg::Values CSynthesisParamsDlg::Current() const {
+    Values values{outputHeight,    outputWidth,      inputFile,        {}, subsampleCount, metric,
+                  subsamplingMode, subsamplePercent, minimumPixelCount};
+    std::copy(std::begin(levelAccuracy), std::end(levelAccuracy), values.levelAccuracy);
+    return values;
+}
+
+void CSynthesisParamsDlg::Restore(const Values& values) {
+    outputHeight = values.outputHeight;
+    outputWidth = values.outputWidth;
+    inputFile = values.inputFile;
+    std::copy(std::begin(values.levelAccuracy), std::end(values.levelAccuracy), levelAccuracy);
+    subsampleCount = values.subsampleCount;
+    metric = values.metric;
+    subsamplingMode = values.subsamplingMode;
+    subsamplePercent = values.subsamplePercent;
+    minimumPixelCount = values.minimumPixelCount;
+}
 
 bool CSynthesisParamsDlg::UpdateData(bool) { return false; }
 

@@ -4,31 +4,103 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 #include "shell/framework/dialog_template.h"
 
+class QLineEdit;
+
 namespace weftloom {
 
-// The modal "Synthesis Parameters" dialog (template 130).
+namespace framework {
+class DataExchange;
+}
+
+// The modal "Synthesis Parameters" dialog (template 130) that the Synthesise
+// command shows before every run: the sample's title, the size of the new
+// image, the accuracy of three pyramid levels, the subsampling of the search
+// and the distance metric.
+//
+// The caller fills every public member, calls DoModal and reads the members
+// back only when it returns 1 (OK, every check passed). On Cancel the members
+// hold what the caller gave, whatever was typed. The dialog keeps nothing
+// between runs and owns only its child widgets. User-interface thread only.
 class CSynthesisParamsDlg : public QDialog {
     Q_OBJECT
-public:
+
+  public:
     explicit CSynthesisParamsDlg(QWidget* parent = nullptr);
+
+    // Dialog template 130, which the dialog is built from.
     static framework::DialogTemplate Template();
-    // 1 (OK) when confirmed and every check passed, else 2 (Cancel).
+
+    // Shows the dialog modally: 1 (OK) when confirmed and every check passed,
+    // else 2 (Cancel).
     int DoModal();
     // Moves values between the members and the controls; false when a check failed.
     bool UpdateData(bool saveAndValidate);
 
-    std::int32_t outputHeight = 0;
-    std::int32_t outputWidth = 0;
-    QString inputFile;
+    // Members into controls (false) or controls into members with every
+    // check (true). Returns false when a check failed; its message has been
+    // shown, the field focused and the members after it left alone.
+    bool UpdateData(bool saveAndValidate);
+
+    // Reads the controls back (with checks), then enables the pixel-count edit
+    // in fixed-count mode only and the percent and minimum-count edits in
+    // percentage mode only. After a failed check the enabling follows the mode
+    // the members held when the exchange stopped.
+    void UpdateSubsamplingControls();
+
+    // Looked up by every exchange, first when the dialog opens; used only for
+    // enabling. Owned by the dialog.
+    QLineEdit* minimumPixelCountEdit = nullptr;  // 1013
+    QLineEdit* percentEdit = nullptr;            // 1019
+    QLineEdit* pixelCountEdit = nullptr;         // 1012
+
+    std::int32_t outputHeight = 0;  // 32..999999
+    std::int32_t outputWidth = 0;   // 32..999999
+    QString inputFile;              // the sample document's title, shown only
+    // "Level 1".."Level 3" list indices: 0 High, 1 Medium, 2 Low (not for
+    // "Level 3"), -1 none.
     std::int32_t levelAccuracy[3] = {0, 0, 0};
     std::int32_t subsampleCount = 2500;
-    std::int32_t metric = 1;
-    std::int32_t subsamplingMode = 2;
+    std::int32_t metric = 1;           // 0 L1, 1 L2, 2 Linf, -1 none
+    std::int32_t subsamplingMode = 2;  // 0 disabled, 1 percentage, 2 fixed count, -1 none
     std::int32_t subsamplePercent = 10;
     std::int32_t minimumPixelCount = 2500;
+
+  public slots:
+    // OK: closes with 1 only when the full exchange passes.
+    void accept() override;
+    // Cancel, Escape or the close button: puts back the members as given.
+    void reject() override;
+
+  public:
+    // Showing the dialog (exec, open or show) first pushes the members into
+    // the controls and sets the enabling, as each run starts afresh.
+    void setVisible(bool visible) override;
+
+  private:
+    struct Values {
+        std::int32_t outputHeight;
+        std::int32_t outputWidth;
+        QString inputFile;
+        std::int32_t levelAccuracy[3];
+        std::int32_t subsampleCount;
+        std::int32_t metric;
+        std::int32_t subsamplingMode;
+        std::int32_t subsamplePercent;
+        std::int32_t minimumPixelCount;
+    };
+
+    void OnInitDialog();
+    void DoDataExchange(framework::DataExchange& dx);
+    Values Current() const;
+    void Restore(const Values& values);
+
+    // The members as the caller gave them, while the dialog is open; Cancel
+    // puts them back.
+    std::optional<Values> given_;
 };
 
 }  // namespace weftloom

@@ -11,7 +11,7 @@
 
 #include "shell/framework/dialog_template.h"
 #include "shell/framework/message_box.h"
-#include "tests/shell/test_dialogs.h"
+#include "synthesisui/synthesis_params_dlg.h"
 
 namespace weftloom::framework {
 namespace {
@@ -59,7 +59,7 @@ class DataExchangeTest : public ::testing::Test {
     };
 
     void SetUp() override {
-        BuildDialog(dialog, testing::ParametersTemplate());
+        BuildDialog(dialog, CSynthesisParamsDlg::Template());
         for (int id : {1008, 1009}) {
             qobject_cast<QComboBox*>(ControlById(dialog, id))->addItems({"High", "Medium", "Low"});
         }

@@ -12,12 +12,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/shell/test_dialogs.h"
+#include "synthesisui/synthesis_params_dlg.h"
 
 namespace weftloom::framework {
 namespace {
 
-using testing::ParametersTemplate;
+// The parameters dialog's layout serves as a realistic template: two radio
+// groups, one with an edit between its buttons, labels with mnemonics,
+// digits-only edits and drop-down lists.
 
 // A dialog that counts how it was closed, to see that OK reaches an override.
 class RecordingDialog : public QDialog {
@@ -36,7 +38,7 @@ Widget* Find(const QDialog& dialog, int id) {
 
 TEST(DialogTemplate, ControlsAreNamedByIdAndOfTheirKind) {
     QDialog dialog;
-    BuildDialog(dialog, ParametersTemplate());
+    BuildDialog(dialog, CSynthesisParamsDlg::Template());
     EXPECT_EQ(dialog.windowTitle(), "Synthesis Parameters");
     EXPECT_NE(Find<QLabel>(dialog, 1000), nullptr);
     for (int id : {1001, 1002, 1012, 1013, 1019}) {
@@ -58,7 +60,7 @@ TEST(DialogTemplate, ControlsAreNamedByIdAndOfTheirKind) {
 TEST(DialogTemplate, LayoutFollowsTheDialogFontMetrics) {
     const QString family = QStringLiteral("DejaVu Sans");
     ASSERT_TRUE(QFontDatabase::families().contains(family));
-    DialogTemplate small = ParametersTemplate();
+    DialogTemplate small = CSynthesisParamsDlg::Template();
     small.fontName = family;
     DialogTemplate large = small;
     large.pointSize = 16;
@@ -89,7 +91,7 @@ TEST(DialogTemplate, LayoutFollowsTheDialogFontMetrics) {
 }
 
 TEST(DialogTemplate, MissingFontFallsBackToTheApplicationFamilyAtTheTemplateSize) {
-    DialogTemplate dialogTemplate = ParametersTemplate();
+    DialogTemplate dialogTemplate = CSynthesisParamsDlg::Template();
     dialogTemplate.fontName = QStringLiteral("No Such Font Family 7");
     dialogTemplate.pointSize = 13;
     const QFont font = DialogFont(dialogTemplate);
@@ -99,7 +101,7 @@ TEST(DialogTemplate, MissingFontFallsBackToTheApplicationFamilyAtTheTemplateSize
 
 TEST(DialogTemplate, TabVisitsTabStopsInTemplateOrderAndSkipsRadios) {
     QDialog dialog;
-    BuildDialog(dialog, ParametersTemplate());
+    BuildDialog(dialog, CSynthesisParamsDlg::Template());
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     ControlById(dialog, 1001)->setFocus();
@@ -116,7 +118,7 @@ TEST(DialogTemplate, TabVisitsTabStopsInTemplateOrderAndSkipsRadios) {
 
 TEST(DialogTemplate, RadioGroupsAreNumberedInTemplateOrderAndStayApart) {
     QDialog dialog;
-    BuildDialog(dialog, ParametersTemplate());
+    BuildDialog(dialog, CSynthesisParamsDlg::Template());
     // The percent edit 1019 sits between 1020 and the group's end: skipped,
     // so the fixed-count option is number 2 although its id is the highest.
     QButtonGroup* subsampling = Find<QRadioButton>(dialog, 1017)->group();
@@ -141,7 +143,7 @@ TEST(DialogTemplate, RadioGroupsAreNumberedInTemplateOrderAndStayApart) {
 }
 
 TEST(DialogTemplate, MnemonicsFocusTheNextControlUnlessSwitchedOff) {
-    DialogTemplate dialogTemplate = ParametersTemplate();
+    DialogTemplate dialogTemplate = CSynthesisParamsDlg::Template();
     dialogTemplate.controls.push_back(
         {-1, ControlKind::Label, "R&D", 10, 200, 30, 8, kGroup | kNoPrefix});
     dialogTemplate.controls.push_back({1099, ControlKind::Edit, "", 50, 198, 30, 12, kTabStop});
@@ -171,7 +173,7 @@ TEST(DialogTemplate, MnemonicsFocusTheNextControlUnlessSwitchedOff) {
 
 TEST(DialogTemplate, GroupBoxMnemonicFocusesTheCheckedButtonInside) {
     QDialog dialog;
-    BuildDialog(dialog, ParametersTemplate());
+    BuildDialog(dialog, CSynthesisParamsDlg::Template());
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     Find<QRadioButton>(dialog, 1016)->setChecked(true);
@@ -189,7 +191,7 @@ TEST(DialogTemplate, GroupBoxMnemonicFocusesTheCheckedButtonInside) {
 
 TEST(DialogTemplate, DigitsOnlyEditRefusesOtherCharacters) {
     QDialog dialog;
-    BuildDialog(dialog, ParametersTemplate());
+    BuildDialog(dialog, CSynthesisParamsDlg::Template());
     auto* width = Find<QLineEdit>(dialog, 1001);
     QTest::keyClicks(width, "12a-b 3.");
     EXPECT_EQ(width->text(), "123");
@@ -206,7 +208,7 @@ TEST(DialogTemplate, DigitsOnlyEditRefusesOtherCharacters) {
 
 TEST(DialogTemplate, OkGoesThroughAcceptAndCancelRejects) {
     RecordingDialog dialog;
-    BuildDialog(dialog, ParametersTemplate());
+    BuildDialog(dialog, CSynthesisParamsDlg::Template());
     dialog.open();
     QTest::mouseClick(ControlById(dialog, 1), Qt::LeftButton);
     EXPECT_EQ(dialog.accepts, 1);

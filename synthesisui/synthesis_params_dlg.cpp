@@ -196,6 +196,4 @@ void CSynthesisParamsDlg::Restore(const Values& values) {
     minimumPixelCount = values.minimumPixelCount;
 }
 
-bool CSynthesisParamsDlg::UpdateData(bool) { return false; }
-
 }  // namespace weftloom

@@ -37,8 +37,6 @@ class CSynthesisParamsDlg : public QDialog {
     // Shows the dialog modally: 1 (OK) when confirmed and every check passed,
     // else 2 (Cancel).
     int DoModal();
-    // Moves values between the members and the controls; false when a check failed.
-    bool UpdateData(bool saveAndValidate);
 
     // Members into controls (false) or controls into members with every
     // check (true). Returns false when a check failed; its message has been

@@ -18,12 +18,14 @@ namespace weftloom {
 
 namespace {
 
+std::int64_t SteadySeconds() {
+    return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count());
+}
+
 CSynthesisProgressDlg::Clock& CurrentClock() {
-    static CSynthesisProgressDlg::Clock clock = [] {
-        return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                                             std::chrono::steady_clock::now().time_since_epoch())
-                                             .count());
-    };
+    static CSynthesisProgressDlg::Clock clock = &SteadySeconds;
     return clock;
 }
 
@@ -34,7 +36,9 @@ CSynthesisProgressDlg::ReportObserver& Observer() {
 
 }  // namespace
 
-void CSynthesisProgressDlg::SetClock(Clock clock) { CurrentClock() = std::move(clock); }
+void CSynthesisProgressDlg::SetClock(Clock clock) {
+    CurrentClock() = clock ? std::move(clock) : Clock(&SteadySeconds);
+}
 
 void CSynthesisProgressDlg::SetReportObserver(ReportObserver observer) {
     Observer() = std::move(observer);

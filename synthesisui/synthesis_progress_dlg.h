@@ -60,7 +60,7 @@ public:
     bool Ended() const { return ended_; }
     bool WorkerStarted() const { return workerStarted_; }
 
-    // The time source in whole seconds (tests replace it).
+    // The time source in whole seconds (tests replace it; empty restores the clock).
     using Clock = std::function<std::int64_t()>;
     static void SetClock(Clock clock);
     // Called after each handled progress report (tests watch the texts with it).

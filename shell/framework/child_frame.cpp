@@ -52,6 +52,11 @@ bool ChildFrame::OnClose() {
 void ChildFrame::closeEvent(QCloseEvent* event) {
     if (OnClose()) {
         event->accept();
+        // The widget goes later, from the event loop; the view ends now, so
+        // that whatever it stops (a synthesis) stops with the close.
+        if (view_ != nullptr) {
+            view_->Destroy();
+        }
     } else {
         event->ignore();
     }

@@ -9,6 +9,8 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+
+#include <algorithm>
 #include <QProgressBar>
 #include <QLineEdit>
 #include <QPushButton>
@@ -195,6 +197,12 @@ void BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate) {
             geometry.setHeight(widget->sizeHint().height());
         } else if (control.kind == ControlKind::Icon) {
             geometry.setSize(QSize(32, 32));
+        } else if (control.kind == ControlKind::Label && control.height <= 8) {
+            // A one-line label keeps its whole text on its line: the font here
+            // is wider than the one the layout was drawn for.
+            auto* label = static_cast<QLabel*>(widget);
+            label->setWordWrap(false);
+            geometry.setWidth(std::max(geometry.width(), label->sizeHint().width()));
         }
         widget->setGeometry(geometry);
         if (!TakesFocus(control.kind)) {

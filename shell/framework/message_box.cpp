@@ -32,9 +32,12 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
     } else if (buttons == MessageButtons::YesNoCancel) {
         standard = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
+    // No parent: the window that was active may go away while the box is open
+    // (a finished synthesis closes its dialog), and would take the box with it.
     QMessageBox box(buttons == MessageButtons::Ok ? QMessageBox::Information
                                                   : QMessageBox::Question,
-                    shownCaption, text, standard, QApplication::activeWindow());
+                    shownCaption, text, standard);
+    box.setWindowModality(Qt::ApplicationModal);
     const int answer = box.exec();
     switch (answer) {
         case QMessageBox::Yes:

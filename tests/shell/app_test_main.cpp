@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-// The application's tests run offscreen, with the profile in a folder of
+// The desktop tests run offscreen, with the profile in a folder of
 // their own so that no user's recent files are read or written.
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, profile.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, profile.path());
     QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("weftloom"));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

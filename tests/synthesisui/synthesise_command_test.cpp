@@ -244,7 +244,7 @@ TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
 TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
     ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
     UseQuickSettings();
-    CWeftloomDoc* output = nullptr;
+    QPointer<CSynthesisProgressDlg> dialog;
     int reportsAfterClose = 0;
     bool scheduled = false;
     bool closed = false;
@@ -253,24 +253,23 @@ TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
             ++reportsAfterClose;
         } else if (!scheduled && d.lastProgress.row == 1) {
             scheduled = true;
+            dialog = const_cast<CSynthesisProgressDlg*>(&d);
             QTimer::singleShot(0, [&] {
                 answers = {framework::MessageResult::Yes, framework::MessageResult::No};
-                Frame()->MdiArea()->activeSubWindow()->close();
+                CWeftloomDoc* output = dialog->outputDocument;
+                output->Views().front()->ParentFrame()->close();
                 closed = true;
             });
         }
     });
+    const int number = CWeftloomDoc::NextSynthesisNumber();
     ConfirmNextParameters(96, 96);
     Trigger(kIdSynthesise);
-    output = ActiveDoc();
-    QPointer<CSynthesisProgressDlg> dialog(output->progressDialog);
-    ASSERT_TRUE(WaitFor([&] { return dialog.isNull(); }));
+    ASSERT_TRUE(WaitFor([&] { return closed && dialog.isNull(); }));
     Settle();
     // "Abort synthesis ?" Yes, then the unsaved previews: No.
-    ASSERT_GE(messages.size(), 2u);
-    EXPECT_EQ(messages[0], "Abort synthesis ?");
-    EXPECT_EQ(messages[1], QString("Save changes to %1?").arg("Synthesis %1").arg(
-                               CWeftloomDoc::NextSynthesisNumber() - 1));
+    EXPECT_EQ(messages, (std::vector<QString>{"Abort synthesis ?",
+                                              QString("Save changes to Synthesis %1?").arg(number)}));
     EXPECT_EQ(WindowCount(), 1);
     EXPECT_EQ(reportsAfterClose, 0) << "nothing is handled after the dialog ended";
 }

@@ -1,0 +1,75 @@
+// Times one synthesis the two ways a user runs it, side by side in one run:
+// through the desktop application (progress dialog, worker thread, row
+// previews into the document) and through the engine as weftloom-synth runs
+// it. Also checks that both give the same bytes.
+//
+//   weftloom-bench-synthesis SAMPLE WxH [REPEATS]     (QT_QPA_PLATFORM=offscreen)
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+#include "engine/accuracy.h"
+#include "engine/texture_synthesiser.h"
+#include "shell/framework/doc_template.h"
+#include "shell/weftloom_app.h"
+#include "shell/weftloom_doc.h"
+#include "synthesisui/synthesis_progress_dlg.h"
+#include "synthesisui/synthesise_command.h"
+
+int main(int argc, char** argv) {
+    QApplication qt(argc, argv);
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() < 3) {
+        std::fprintf(stderr, "usage: weftloom-bench-synthesis SAMPLE WxH [REPEATS]\n");
+        return 2;
+    }
+    const QStringList sides = arguments[2].split(QLatin1Char('x'));
+    const auto width = static_cast<std::uint32_t>(sides.value(0).toUInt());
+    const auto height = static_cast<std::uint32_t>(sides.value(1).toUInt());
+    const int repeats = arguments.size() > 3 ? arguments[3].toInt() : 3;
+    weftloom::InstallSynthesisUserInterface();
+    weftloom::CWeftloomApp application;
+    if (!application.InitInstance({}) || width == 0 || height == 0) {
+        return 1;
+    }
+    auto* sample =
+        qobject_cast<weftloom::CWeftloomDoc*>(application.OpenDocumentFile(arguments[1]));
+    if (sample == nullptr) {
+        return 1;
+    }
+    std::printf("%s -> %ux%u, start settings (accuracy high, count 2500, L2), %d runs each\n",
+                qPrintable(arguments[1]), width, height, repeats);
+    for (int run = 0; run < repeats; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        auto* output = qobject_cast<weftloom::CWeftloomDoc*>(
+            application.Templates().front()->OpenDocumentFile(QString()));
+        output->CreateImage(width, height, sample->image.bytesPerPixel);
+        auto* dialog = new weftloom::CSynthesisProgressDlg();
+        dialog->inputDocument = sample;
+        dialog->outputDocument = output;
+        dialog->Create();
+        dialog->show();
+        while (output->progressDialog != nullptr) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        const double app = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+
+        timer.restart();
+        weftloom::TextureSynthesiser job;
+        for (std::int32_t level = 0; level < 3; ++level) {
+            job.neighbourhoodSize[static_cast<std::size_t>(level)] =
+                weftloom::NeighbourhoodSideFor(level, 0);
+        }
+        job.Synthesise(sample->image, width, height);
+        const double engine = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        std::printf("run %d: application %.2f s, engine as weftloom-synth %.2f s, same bytes: %s\n",
+                    run + 1, app, engine,
+                    job.result && job.result->pixels == output->image.pixels ? "yes" : "NO");
+        output->SetModifiedFlag(false);
+        output->OnCloseDocument();
+        QCoreApplication::processEvents();
+    }
+    return 0;
+}

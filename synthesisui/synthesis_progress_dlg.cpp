@@ -148,7 +148,7 @@ void CSynthesisProgressDlg::StartWorker() {
 void CSynthesisProgressDlg::SynthesisThreadProc() {
     succeeded_ = synthesiser.Synthesise(sample_, outputWidth_, outputHeight_);
     if (posting_) {
-        QCoreApplication::postEvent(this, new QEvent(kSynthDoneEvent));
+        QMetaObject::invokeMethod(this, "OnDone", Qt::QueuedConnection);
     }
 }
 
@@ -172,19 +172,9 @@ void CSynthesisProgressDlg::ForwardProgress(const ProgressInfo* info) {
         std::lock_guard lock(dialog->reportMutex_);
         dialog->reports_.push_back(std::move(report));
     }
-    QCoreApplication::postEvent(dialog, new QEvent(kSynthProgressEvent));
-}
-
-bool CSynthesisProgressDlg::event(QEvent* event) {
-    if (event->type() == kSynthProgressEvent) {
-        OnProgress();
-        return true;
-    }
-    if (event->type() == kSynthDoneEvent) {
-        OnDone();
-        return true;
-    }
-    return QDialog::event(event);
+    // The call carries no data of ours: the report waits in the queue, whose
+    // lock orders it before the handler that takes it.
+    QMetaObject::invokeMethod(dialog, "OnProgress", Qt::QueuedConnection);
 }
 
 void CSynthesisProgressDlg::OnProgress() {

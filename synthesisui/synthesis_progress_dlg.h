@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QEvent>
 #include <QString>
 
 #include <atomic>
@@ -25,11 +24,6 @@ namespace weftloom {
 
 class CWeftloomDoc;
 
-// Events a worker posts to its dialog (the reports themselves travel in the
-// dialog's report queue, one entry per event).
-inline constexpr QEvent::Type kSynthProgressEvent = static_cast<QEvent::Type>(QEvent::User + 1);
-inline constexpr QEvent::Type kSynthDoneEvent = static_cast<QEvent::Type>(QEvent::User + 2);
-
 inline constexpr const char kAreYouSureQuestion[] = "Are you sure ?";
 
 // The modeless "Synthesis Progress..." dialog (template 131) of one running
@@ -40,8 +34,8 @@ inline constexpr const char kAreYouSureQuestion[] = "Are you sure ?";
 //
 // Threads: everything runs on the user-interface thread except the worker,
 // which only runs the synthesis on its own copy of the sample and hands each
-// report (with a copy of its row) over through a locked queue and a posted
-// event. The dialog ends exactly once, through EndDialog: stop posting, abort,
+// report (with a copy of its row) over through a locked queue, posting one
+// queued call of the progress handler per report and one of the finish. The dialog ends exactly once, through EndDialog: stop posting, abort,
 // join, then delete itself later.
 class CSynthesisProgressDlg : public QDialog {
     Q_OBJECT
@@ -78,7 +72,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    bool event(QEvent* event) override;
     // The one button carries the OK id; OK, Escape and closing all cancel.
     void accept() override;
     void reject() override;
@@ -93,8 +86,9 @@ private:
     void StartWorker();
     void SynthesisThreadProc();
     static void ForwardProgress(const ProgressInfo* info);
-    void OnProgress();
-    void OnDone();
+    // Queued calls from the worker, run on the user-interface thread in order.
+    Q_INVOKABLE void OnProgress();
+    Q_INVOKABLE void OnDone();
     void OnCancel();
     void PushStrings();
 

@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include <functional>
+
 #include <cstdint>
 #include <vector>
 

@@ -326,7 +326,7 @@ TEST_F(Synthesise, ClosingTheMainWindowEndsEveryRun) {
     std::vector<QPointer<CSynthesisProgressDlg>> dialogs;
     for (int i = 0; i < 2; ++i) {
         Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
-        ConfirmNextParameters(256, 256);
+        ConfirmNextParameters(512, 512);
         Trigger(kIdSynthesise);
         dialogs.emplace_back(ActiveDoc()->progressDialog);
     }

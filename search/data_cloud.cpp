@@ -23,10 +23,14 @@ void DataCloud<M>::ConfigureSubsampling(SubsamplingMode mode, std::uint32_t subs
     }
 }
 
-template <DistanceMetric M>
-std::int32_t DataCloud<M>::SubsampleThreshold(std::int32_t sampleSize, std::uint32_t pointCount) {
-    const float ratio =
-        static_cast<float>(static_cast<double>(sampleSize) / static_cast<double>(pointCount));
+namespace {
+
+// sampleSize / n, divided in floating point and rounded to single precision.
+float SubsampleRatio(std::int32_t sampleSize, std::uint32_t pointCount) {
+    return static_cast<float>(static_cast<double>(sampleSize) / static_cast<double>(pointCount));
+}
+
+std::int32_t ThresholdOf(float ratio) {
     const float scaled = ratio * 32768.0f;
     // A hugely negative sample size saturates; every negative threshold reads as
     // an unsigned value above any draw, so all of them mean "examine all".
@@ -34,6 +38,13 @@ std::int32_t DataCloud<M>::SubsampleThreshold(std::int32_t sampleSize, std::uint
         return std::numeric_limits<std::int32_t>::min();
     }
     return static_cast<std::int32_t>(scaled);
+}
+
+}  // namespace
+
+template <DistanceMetric M>
+std::int32_t DataCloud<M>::SubsampleThreshold(std::int32_t sampleSize, std::uint32_t pointCount) {
+    return ThresholdOf(SubsampleRatio(sampleSize, pointCount));
 }
 
 template <DistanceMetric M>
@@ -47,8 +58,7 @@ bool DataCloud<M>::FindNearest(const FeatureVector& query, FeatureVector& pixel,
     std::uint32_t bestIndex = 0;
 
     const std::uint32_t n = PointCount();
-    const float ratio =
-        static_cast<float>(static_cast<double>(sampleSize_) / static_cast<double>(n));
+    const float ratio = SubsampleRatio(sampleSize_, n);
     if (!subsample_ || ratio >= 1.0f) {
         for (std::uint32_t j = 1; j < n; ++j) {
             if (Distance<M>::Bounded(q, points_[j].features.data(), featureDim_, best, best)) {
@@ -56,7 +66,7 @@ bool DataCloud<M>::FindNearest(const FeatureVector& query, FeatureVector& pixel,
             }
         }
     } else {
-        const auto threshold = static_cast<std::uint32_t>(SubsampleThreshold(sampleSize_, n));
+        const auto threshold = static_cast<std::uint32_t>(ThresholdOf(ratio));
         for (std::uint32_t j = 1; j < n; ++j) {
             if (random.Next() < threshold &&
                 Distance<M>::Bounded(q, points_[j].features.data(), featureDim_, best, best)) {

@@ -40,13 +40,8 @@ constexpr int kFixedCountMode = 2;
 }  // namespace
 
 framework::DialogTemplate CSynthesisParamsDlg::Template() {
-    framework::DialogTemplate t;
-    t.id = 130;
-    t.caption = QStringLiteral("Synthesis Parameters");
-    t.fontName = QStringLiteral("MS Sans Serif");
-    t.pointSize = 8;
-    t.width = 348;
-    t.height = 213;
+    framework::DialogTemplate t =
+        framework::StandardDialogTemplate(130, QStringLiteral("Synthesis Parameters"), 348, 213);
     const auto edit = ControlKind::DigitsEdit;
     const auto label = ControlKind::Label;
     const auto radio = ControlKind::AutoRadioButton;

@@ -59,13 +59,8 @@ CSynthesisProgressDlg::~CSynthesisProgressDlg() {
 
 framework::DialogTemplate CSynthesisProgressDlg::Template() {
     using framework::ControlKind;
-    framework::DialogTemplate t;
-    t.id = 131;
-    t.caption = QStringLiteral("Synthesis Progress...");
-    t.fontName = QStringLiteral("MS Sans Serif");
-    t.pointSize = 8;
-    t.width = 205;
-    t.height = 133;
+    framework::DialogTemplate t =
+        framework::StandardDialogTemplate(131, QStringLiteral("Synthesis Progress..."), 205, 133);
     t.controls = {
         {1, ControlKind::PushButton, QStringLiteral("Cancel"), 76, 112, 50, 14,
          framework::kTabStop},

@@ -286,4 +286,15 @@ QWidget* ControlById(const QDialog& dialog, int id) {
     return dialog.findChild<QWidget*>(QString::number(id));
 }
 
+DialogTemplate StandardDialogTemplate(int id, const QString& caption, int width, int height) {
+    DialogTemplate dialog;
+    dialog.id = id;
+    dialog.caption = caption;
+    dialog.fontName = QStringLiteral("MS Sans Serif");
+    dialog.pointSize = 8;
+    dialog.width = width;
+    dialog.height = height;
+    return dialog;
+}
+
 }  // namespace weftloom::framework

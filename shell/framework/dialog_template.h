@@ -79,6 +79,10 @@ struct DialogTemplate {
     std::vector<ControlTemplate> controls;
 };
 
+// A template in the font every dialog of the application uses ("MS Sans
+// Serif", 8 point), without controls yet.
+DialogTemplate StandardDialogTemplate(int id, const QString& caption, int width, int height);
+
 // Pixels per 4 horizontal and per 8 vertical dialog units: the average
 // character width and the height of the dialog's font.
 struct DialogBaseUnits {

@@ -8,13 +8,8 @@ using framework::ControlKind;
 using framework::ControlTemplate;
 
 framework::DialogTemplate CAboutDlg::Template() {
-    framework::DialogTemplate about;
-    about.id = 100;
-    about.caption = QStringLiteral("About weftloom");
-    about.fontName = QStringLiteral("MS Sans Serif");
-    about.pointSize = 8;
-    about.width = 235;
-    about.height = 77;
+    framework::DialogTemplate about =
+        framework::StandardDialogTemplate(100, QStringLiteral("About weftloom"), 235, 77);
     ControlTemplate icon(-1, ControlKind::Icon, {}, 11, 28, 20, 20);
     icon.icon = ApplicationIcon();
     about.controls = {

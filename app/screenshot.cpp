@@ -35,7 +35,8 @@ QPixmap Picture(weftloom::CWeftloomApp& application, QWidget* dialog) {
         const QPixmap over = dialog->grab();
         QPainter painter(&picture);
         const QPoint at(picture.width() - over.width() - 24, picture.height() - over.height() - 24);
-        painter.fillRect(QRect(at - QPoint(1, 24), over.size() + QSize(2, 25)), QColor(60, 90, 150));
+        painter.fillRect(QRect(at - QPoint(1, 24), over.size() + QSize(2, 25)),
+                         QColor(60, 90, 150));
         painter.setPen(Qt::white);
         painter.drawText(QRect(at - QPoint(-6, 24), QSize(over.width(), 24)), Qt::AlignVCenter,
                          dialog->windowTitle());

@@ -74,9 +74,10 @@ std::string DefaultOutputPath(const std::string& samplePath) {
 
 std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOptions& options,
                                      std::ostream& out, std::ostream& err) {
-    CLI::App app{"Grows a texture that looks like SAMPLE (a TGA or JPEG picture) and writes it "
-                 "as a TGA file.",
-                 kSynthProgramName};
+    CLI::App app{
+        "Grows a texture that looks like SAMPLE (a TGA or JPEG picture) and writes it "
+        "as a TGA file.",
+        kSynthProgramName};
     app.set_version_flag("--version", std::string(kSynthProgramName) + " " WEFTLOOM_VERSION);
     app.get_formatter()->column_width(24);
 
@@ -103,7 +104,8 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         ->type_name("A1,A2,A3");
     app.add_option("--subsampling", subsampling, "off | percent | count (default count)")
         ->type_name("MODE");
-    app.add_option("--count", count, "points a subsampled search aims at in mode count (default 2500)")
+    app.add_option("--count", count,
+                   "points a subsampled search aims at in mode count (default 2500)")
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{2147483647}).description(""));
     app.add_option("--percent", percent, "percent of the cloud in mode percent (default 10)")
@@ -113,8 +115,7 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                    "mode percent applies from this cloud size on (default 2500)")
         ->type_name("M")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));
-    app.add_option("--metric", metric, "l1 | l2 | linf (default l2)")
-        ->type_name("METRIC");
+    app.add_option("--metric", metric, "l1 | l2 | linf (default l2)")->type_name("METRIC");
     app.add_option("--seed", seed, "starting state of the run's random generator (default 1)")
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));

@@ -17,7 +17,7 @@ inline constexpr const char kSynthProgramName[] = "weftloom-synth";
 // What weftloom-synth was asked to do, with the defaults of its interface.
 struct SynthOptions {
     std::string sample;
-    std::string output;  // empty: <sample name without extension>-synth.tga here
+    std::string output;        // empty: <sample name without extension>-synth.tga here
     std::uint32_t width = 0;   // 0: the sample's width
     std::uint32_t height = 0;  // 0: the sample's height
     std::array<Accuracy, 3> accuracy = {Accuracy::High, Accuracy::High, Accuracy::High};

@@ -38,7 +38,7 @@ extern "C" void OnInterrupt(int) {
 
 // Installs the SIGINT handler for the lifetime of the object.
 class InterruptScope {
-public:
+  public:
     explicit InterruptScope(TextureSynthesiser& job) {
         interrupted.store(false);
         interruptibleJob.store(&job);
@@ -54,7 +54,7 @@ public:
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
 
-private:
+  private:
     struct sigaction previous_ {};
 };
 
@@ -236,8 +236,8 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     }
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.2f", seconds);
-    *context.out << kSynthProgramName << ": wrote " << savedPath << " (" << width << "x"
-                 << height << ") in " << elapsed << " s\n";
+    *context.out << kSynthProgramName << ": wrote " << savedPath << " (" << width << "x" << height
+                 << ") in " << elapsed << " s\n";
     return kExitSuccess;
 }
 

@@ -37,7 +37,8 @@ bool ReduceLevel(const Image& finer, Image& target) {
         for (std::uint32_t x = 0; x < target.width; ++x) {
             std::uint32_t sums[4] = {0, 0, 0, 0};
             for (int by = 0; by < 4; ++by) {
-                const std::uint32_t fy = ImagePyramid::Wrap(std::int64_t{2} * y + by - 1, finer.height);
+                const std::uint32_t fy =
+                    ImagePyramid::Wrap(std::int64_t{2} * y + by - 1, finer.height);
                 for (int bx = 0; bx < 4; ++bx) {
                     const std::uint32_t weight = kKernel[by][bx];
                     if (weight == 0) {
@@ -98,8 +99,7 @@ const Image* ImagePyramid::Level(std::uint32_t index) const {
 }
 
 bool ImagePyramid::GetPixel(std::int32_t x, std::int32_t y, std::uint32_t level, std::uint8_t& c0,
-                            std::uint8_t& c1, std::uint8_t& c2, std::uint8_t& c3,
-                            bool wrap) const {
+                            std::uint8_t& c1, std::uint8_t& c2, std::uint8_t& c3, bool wrap) const {
     if (level >= levels_.size()) {
         return false;
     }

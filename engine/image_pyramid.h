@@ -12,7 +12,7 @@ namespace weftloom {
 // Built in full on construction and never resized; the synthesis writes its
 // pixels into the levels in place. Owned and used by one thread.
 class ImagePyramid {
-public:
+  public:
     static constexpr std::uint32_t kReductionDivisor = 20;
 
     // Builds levelCount levels from source. A source with a zero side, an
@@ -37,13 +37,15 @@ public:
     // Wraps a coordinate into 0..size-1 (size at least 1).
     static std::uint32_t Wrap(std::int64_t value, std::uint32_t size);
 
-private:
+  private:
     std::vector<Image> levels_;
     bool complete_ = false;
 };
 
 // Size of the level above one of the given size: half, rounded down; 1 stays 1.
-constexpr std::uint32_t ReducedSize(std::uint32_t size) { return size >= 2 ? size / 2 : size; }
+constexpr std::uint32_t ReducedSize(std::uint32_t size) {
+    return size >= 2 ? size / 2 : size;
+}
 
 // Writes into target (allocated to ReducedSize of each side) the 4 x 4 weighted
 // reduction of finer, wrapping toroidally. Returns false when the allocation fails.

@@ -25,8 +25,8 @@ void FinishCloud(DataCloud<M>& cloud, const TextureSynthesiser& job) {
 }
 
 template <DistanceMetric M>
-bool FindNearestPixel(const KdTreeCloud<M>& cloud, const FeatureVector& query,
-                      FeatureVector& pixel, RandomGenerator&) {
+bool FindNearestPixel(const KdTreeCloud<M>& cloud, const FeatureVector& query, FeatureVector& pixel,
+                      RandomGenerator&) {
     std::uint32_t bestDistance = KdTreeCloud<M>::kNoMatch;
     std::uint32_t bestIndex = KdTreeCloud<M>::kNoMatch;
     cloud.FindNearest(0, query, bestDistance, bestIndex, 0);
@@ -60,9 +60,8 @@ bool TextureSynthesiser::SynthesiseLevel(std::uint32_t level, std::int32_t side,
                 return kdTree ? RunLevelPass<KdTreeCloud<DistanceMetric::L2>>(level, side, levels)
                               : RunLevelPass<DataCloud<DistanceMetric::L2>>(level, side, levels);
             case DistanceMetric::Linf:
-                return kdTree
-                           ? RunLevelPass<KdTreeCloud<DistanceMetric::Linf>>(level, side, levels)
-                           : RunLevelPass<DataCloud<DistanceMetric::Linf>>(level, side, levels);
+                return kdTree ? RunLevelPass<KdTreeCloud<DistanceMetric::Linf>>(level, side, levels)
+                              : RunLevelPass<DataCloud<DistanceMetric::Linf>>(level, side, levels);
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -99,8 +98,9 @@ bool TextureSynthesiser::RunLevelPass(std::uint32_t level, std::int32_t side,
         Report(info);
         for (std::uint32_t x = 0; x < sampleLevel->width; ++x) {
             features.clear();
-            if (BuildNeighbourhood(*samplePyramid, level, side, levels, static_cast<std::int32_t>(x),
-                                   static_cast<std::int32_t>(y), features, sampleFour, false)) {
+            if (BuildNeighbourhood(*samplePyramid, level, side, levels,
+                                   static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
+                                   features, sampleFour, false)) {
                 const std::uint8_t* source = sampleLevel->PixelAt(x, y);
                 pixel.assign(source, source + sampleLevel->bytesPerPixel);
                 cloud.AddPoint(features, pixel);
@@ -132,8 +132,9 @@ bool TextureSynthesiser::RunLevelPass(std::uint32_t level, std::int32_t side,
             query.clear();
             // A query can only fail to build when a level is missing; then the
             // cloud is empty as well and the pixel keeps its value.
-            if (BuildNeighbourhood(*outputPyramid, level, side, levels, static_cast<std::int32_t>(x),
-                                   static_cast<std::int32_t>(y), query, bpp == 4, true) &&
+            if (BuildNeighbourhood(*outputPyramid, level, side, levels,
+                                   static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
+                                   query, bpp == 4, true) &&
                 FindNearestPixel(cloud, query, winner, random)) {
                 std::uint8_t* out = outputLevel->PixelAt(x, y);
                 for (std::uint32_t c = 0; c < bpp; ++c) {

@@ -24,13 +24,13 @@ struct ProgressInfo {
     std::uint32_t levelWidth = 0;
     std::uint32_t levelHeight = 0;
     std::uint32_t bytesPerPixel = 0;
-    std::int32_t row = -1;           // row just synthesised, -1 for none
-    std::int32_t stepDone = 0;       // rows finished in the current operation
-    std::int32_t stepTotal = 0;      // rows of the current operation, 0 for none
-    std::int32_t overallDone = 0;    // output pixels synthesised so far, all levels
-    std::int32_t overallTotal = 0;   // output pixels of all levels together
-    const char* status = nullptr;    // one of the status texts
-    void* context = nullptr;         // the job's callbackContext
+    std::int32_t row = -1;          // row just synthesised, -1 for none
+    std::int32_t stepDone = 0;      // rows finished in the current operation
+    std::int32_t stepTotal = 0;     // rows of the current operation, 0 for none
+    std::int32_t overallDone = 0;   // output pixels synthesised so far, all levels
+    std::int32_t overallTotal = 0;  // output pixels of all levels together
+    const char* status = nullptr;   // one of the status texts
+    void* context = nullptr;        // the job's callbackContext
 };
 
 // Receives every report, synchronously, on the thread that runs the synthesis.

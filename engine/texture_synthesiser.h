@@ -25,7 +25,7 @@ namespace weftloom {
 // thread. Abort may be called from any thread at any time and never waits.
 // Nothing is thrown; failures and aborts both return false.
 class TextureSynthesiser {
-public:
+  public:
     // Largest window side a level accepts; the user's choices are 1 to 9.
     static constexpr std::int32_t kMaxNeighbourhoodSide = 255;
     static constexpr std::uint32_t kLevelCount = 4;
@@ -81,7 +81,7 @@ public:
     // The run's generator: random initialisation first, then subsampled queries.
     RandomGenerator random;
 
-private:
+  private:
     template <class Cloud>
     bool RunLevelPass(std::uint32_t level, std::int32_t side, std::uint32_t levels);
     bool RunSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height);

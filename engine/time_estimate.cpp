@@ -64,7 +64,8 @@ bool UpdateTimeLeft(const ProgressInfo& info, std::uint32_t outputWidth,
         return true;
     }
     if (info.overallTotal != 0) {
-        text = FormatTimeLeft(RemainingSeconds(elapsedSeconds, info.overallDone, info.overallTotal));
+        text =
+            FormatTimeLeft(RemainingSeconds(elapsedSeconds, info.overallDone, info.overallTotal));
         return true;
     }
     return false;

@@ -23,7 +23,7 @@ enum class SubsamplingMode : std::int32_t {
 // index. Owned and used by one level pass on one thread.
 template <DistanceMetric M>
 class DataCloud : public PointSet {
-public:
+  public:
     static constexpr std::int32_t kInitialSampleSize = 2500;
 
     using PointSet::PointSet;
@@ -49,7 +49,7 @@ public:
     // single precision, times 32768, truncated. Exposed for tests.
     static std::int32_t SubsampleThreshold(std::int32_t sampleSize, std::uint32_t pointCount);
 
-private:
+  private:
     bool subsample_ = false;
     std::int32_t sampleSize_ = kInitialSampleSize;
 };

@@ -54,7 +54,7 @@ struct Distance {
         return true;
     }
 
-private:
+  private:
     static std::uint32_t Accumulate(std::uint32_t running, std::uint32_t diff) {
         if constexpr (M == DistanceMetric::L1) {
             return running + diff;

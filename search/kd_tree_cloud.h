@@ -28,7 +28,7 @@ struct KdNode {
 // Owned and used by one level pass on one thread.
 template <DistanceMetric M>
 class KdTreeCloud : public PointSet {
-public:
+  public:
     static constexpr std::uint32_t kNoMatch = 0xFFFFFFFFu;
 
     using PointSet::PointSet;
@@ -50,7 +50,7 @@ public:
     void FindNearest(std::uint32_t node, const FeatureVector& query, std::uint32_t& bestDistance,
                      std::uint32_t& bestIndex, std::uint32_t coordinate) const;
 
-private:
+  private:
     std::uint32_t Value(const std::vector<std::uint32_t>& index, std::uint32_t position,
                         std::uint32_t coordinate) const {
         return points_[index[position]].features[coordinate];

@@ -13,7 +13,7 @@ namespace weftloom {
 // search structures refer to them by index. Every point's features have
 // featureDim elements and its pixel pixelDim.
 class PointSet {
-public:
+  public:
     PointSet(std::uint32_t featureDim, std::uint32_t pixelDim)
         : featureDim_(featureDim), pixelDim_(pixelDim) {}
 
@@ -32,7 +32,7 @@ public:
     std::uint32_t PixelDim() const { return pixelDim_; }
     const CloudPoint& Point(std::uint32_t index) const { return points_[index]; }
 
-protected:
+  protected:
     std::vector<CloudPoint> points_;
     std::uint32_t featureDim_;
     std::uint32_t pixelDim_;

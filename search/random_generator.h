@@ -9,7 +9,7 @@ namespace weftloom {
 // with equal inputs and seed repeat exactly on every machine and thread count.
 // Not synchronised: one thread draws from it at a time.
 class RandomGenerator {
-public:
+  public:
     static constexpr std::uint32_t kDefaultSeed = 1;
     static constexpr std::uint32_t kMaxValue = 0x7FFF;
 
@@ -24,7 +24,7 @@ public:
         return (state_ >> 16) & kMaxValue;
     }
 
-private:
+  private:
     std::uint32_t state_;
 };
 

@@ -8,10 +8,10 @@ namespace weftloom {
 // being synthesised asks "Abort synthesis ?" first; No keeps it open.
 class CChildFrame : public framework::ChildFrame {
     Q_OBJECT
-public:
+  public:
     explicit CChildFrame(framework::View* view);
 
-protected:
+  protected:
     bool OnClose() override;
 };
 

@@ -8,7 +8,7 @@ namespace weftloom {
 // Synthesise, Save As, About), the menus and accelerators of the shell.
 class CMainFrame : public framework::MainFrame {
     Q_OBJECT
-public:
+  public:
     explicit CMainFrame(framework::Application& application);
 
     // Creates the menus, the accelerators and the toolbar from resource 128;

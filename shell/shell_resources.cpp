@@ -10,10 +10,12 @@ namespace command = framework::command;
 std::map<int, framework::CommandInfo> CommandTable() {
     using K = QKeySequence;
     std::map<int, framework::CommandInfo> table;
-    table[command::kFileNew] = {"&New\tCtrl+N", "Create a new document\nNew", {K(Qt::CTRL | Qt::Key_N)}};
-    table[command::kFileOpen] = {"&Open...\tCtrl+O", "Open an existing document\nOpen",
-                                 {K(Qt::CTRL | Qt::Key_O)}};
-    table[kIdSynthesise] = {"S&ynthesise...\tCtrl+Y", "Synthesise a new texture\tSynthesise",
+    table[command::kFileNew] = {
+        "&New\tCtrl+N", "Create a new document\nNew", {K(Qt::CTRL | Qt::Key_N)}};
+    table[command::kFileOpen] = {
+        "&Open...\tCtrl+O", "Open an existing document\nOpen", {K(Qt::CTRL | Qt::Key_O)}};
+    table[kIdSynthesise] = {"S&ynthesise...\tCtrl+Y",
+                            "Synthesise a new texture\tSynthesise",
                             {K(Qt::CTRL | Qt::Key_Y)}};
     table[command::kFileSaveAs] = {"Save &As...\tCtrl+S",
                                    "Save the active document with a new name\nSave As",
@@ -22,27 +24,29 @@ std::map<int, framework::CommandInfo> CommandTable() {
     for (int i = 0; i < framework::kRecentFileCount; ++i) {
         table[command::kFileMru1 + i] = {"Recent File", "Open this document", {}};
     }
-    table[command::kAppExit] = {"E&xit", "Quit the application; prompts to save documents\nExit",
-                                {}};
+    table[command::kAppExit] = {
+        "E&xit", "Quit the application; prompts to save documents\nExit", {}};
     table[command::kViewToolbar] = {"&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}};
-    table[command::kWindowNew] = {"&New Window",
-                                  "Open another window for the active document\nNew Window", {}};
-    table[command::kWindowCascade] = {"&Cascade", "Arrange windows so they overlap\nCascade Windows",
-                                      {}};
-    table[command::kWindowTile] = {"&Tile", "Arrange windows as non-overlapping tiles\nTile Windows",
-                                   {}};
+    table[command::kWindowNew] = {
+        "&New Window", "Open another window for the active document\nNew Window", {}};
+    table[command::kWindowCascade] = {
+        "&Cascade", "Arrange windows so they overlap\nCascade Windows", {}};
+    table[command::kWindowTile] = {
+        "&Tile", "Arrange windows as non-overlapping tiles\nTile Windows", {}};
     table[command::kWindowArrange] = {
         "&Arrange Icons", "Arrange icons at the bottom of the window\nArrange Icons", {}};
     table[command::kAppAbout] = {"&About weftloom...",
                                  "Display program information, version number and copyright\nAbout",
                                  {}};
     // The edit and pane keys exist in the accelerator table but have no handler.
-    table[command::kEditCopy] = {"&Copy", "", {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)}};
-    table[command::kEditCut] = {"Cu&t", "", {K(Qt::SHIFT | Qt::Key_Delete), K(Qt::CTRL | Qt::Key_X)}};
-    table[command::kEditPaste] = {"&Paste", "",
-                                  {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)}};
-    table[command::kEditUndo] = {"&Undo", "",
-                                 {K(Qt::ALT | Qt::Key_Backspace), K(Qt::CTRL | Qt::Key_Z)}};
+    table[command::kEditCopy] = {
+        "&Copy", "", {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)}};
+    table[command::kEditCut] = {
+        "Cu&t", "", {K(Qt::SHIFT | Qt::Key_Delete), K(Qt::CTRL | Qt::Key_X)}};
+    table[command::kEditPaste] = {
+        "&Paste", "", {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)}};
+    table[command::kEditUndo] = {
+        "&Undo", "", {K(Qt::ALT | Qt::Key_Backspace), K(Qt::CTRL | Qt::Key_Z)}};
     table[command::kNextPane] = {"Next Pane", "", {K(Qt::Key_F6)}};
     table[command::kPrevPane] = {"Previous Pane", "", {K(Qt::SHIFT | Qt::Key_F6)}};
     return table;

@@ -12,8 +12,8 @@ namespace weftloom {
 
 // The shell's fixed texts and tables: template strings, the main window's
 // title, commands (menu text, prompt, keys), menus and the toolbar.
-inline constexpr const char kMainFrameTitle[] = "WeftLoom";      // string 128
-inline constexpr const char kApplicationName[] = "weftloom";     // string 57344
+inline constexpr const char kMainFrameTitle[] = "WeftLoom";   // string 128
+inline constexpr const char kApplicationName[] = "weftloom";  // string 57344
 inline constexpr const char kTgaTemplateString[] =
     "WeftLoom\n\nWeftlo\nTGA Images (*.tga)\n.tga\n\n\n";
 inline constexpr const char kJpegTemplateString[] =

@@ -36,13 +36,17 @@ CWeftloomApp::CWeftloomApp() : framework::Application(QString::fromLatin1(kAppli
     }
 }
 
-CWeftloomApp::~CWeftloomApp() { delete GetMainFrame(); }
+CWeftloomApp::~CWeftloomApp() {
+    delete GetMainFrame();
+}
 
 CWeftloomApp* CWeftloomApp::Instance() {
     return static_cast<CWeftloomApp*>(framework::Application::Instance());
 }
 
-CMainFrame* CWeftloomApp::MainFrame() const { return static_cast<CMainFrame*>(GetMainFrame()); }
+CMainFrame* CWeftloomApp::MainFrame() const {
+    return static_cast<CMainFrame*>(GetMainFrame());
+}
 
 bool CWeftloomApp::InitInstance(const QStringList& arguments) {
     SetRegistryKey(QString::fromLatin1(framework::kProfileOrganisation));

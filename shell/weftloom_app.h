@@ -26,7 +26,7 @@ struct SynthesisSettings {
 // and the synthesis settings. User-interface thread only.
 class CWeftloomApp : public framework::Application {
     Q_OBJECT
-public:
+  public:
     CWeftloomApp();
     ~CWeftloomApp() override;
 
@@ -44,7 +44,7 @@ public:
     bool OnCommand(int id) override;
     int CommandState(int id) const override;
 
-private:
+  private:
     void OnAppAbout();
 };
 

@@ -21,7 +21,9 @@ CWeftloomDoc::CWeftloomDoc() : progressLock(framework::ProgressMutex()) {}
 
 CWeftloomDoc::~CWeftloomDoc() = default;
 
-int CWeftloomDoc::NextSynthesisNumber() { return synthesisCounter; }
+int CWeftloomDoc::NextSynthesisNumber() {
+    return synthesisCounter;
+}
 
 bool CWeftloomDoc::OnNewDocument() {
     if (!Document::OnNewDocument()) {

@@ -17,7 +17,7 @@ class CSynthesisProgressDlg;
 // running synthesis works on its own copy of its sample.
 class CWeftloomDoc : public framework::Document {
     Q_OBJECT
-public:
+  public:
     CWeftloomDoc();
     ~CWeftloomDoc() override;
 
@@ -45,7 +45,7 @@ public:
     // The next "Synthesis N" number (tests).
     static int NextSynthesisNumber();
 
-protected:
+  protected:
     bool Serialize(framework::Archive& archive) override;
 };
 

@@ -19,7 +19,9 @@ SynthesisHooks& Hooks() {
 
 }  // namespace
 
-void SetSynthesisHooks(SynthesisHooks hooks) { Hooks() = std::move(hooks); }
+void SetSynthesisHooks(SynthesisHooks hooks) {
+    Hooks() = std::move(hooks);
+}
 
 CWeftloomView::CWeftloomView(CWeftloomDoc* document) : View(document) {
     setFrameShape(QFrame::NoFrame);
@@ -59,7 +61,8 @@ bool CWeftloomView::BuildBitmap(const Image& image) {
 }
 
 void CWeftloomView::RefreshRows(const Image& image, std::uint32_t firstRow, std::uint32_t endRow) {
-    const bool rebuild = !HasBitmap() || bitmapInfo_.width < static_cast<std::int64_t>(image.width) ||
+    const bool rebuild = !HasBitmap() ||
+                         bitmapInfo_.width < static_cast<std::int64_t>(image.width) ||
                          -static_cast<std::int64_t>(bitmapInfo_.height) < image.height ||
                          bitmapInfo_.bitCount != (image.bytesPerPixel == 4 ? 32 : 24);
     if (rebuild) {

@@ -30,7 +30,7 @@ struct DisplayBitmapInfo {
 // a synthesis that writes into its document. User-interface thread only.
 class CWeftloomView : public framework::View {
     Q_OBJECT
-public:
+  public:
     explicit CWeftloomView(CWeftloomDoc* document);
     ~CWeftloomView() override;
 
@@ -52,11 +52,11 @@ public:
     const DisplayBitmapInfo& BitmapInfo() const { return bitmapInfo_; }
     bool HasBitmap() const { return !bitmapBits_.empty(); }
 
-protected:
+  protected:
     void OnDestroy() override;
     void OnDraw(QPainter& painter) override;
 
-private:
+  private:
     void OnSynthesise();
     bool BuildBitmap(const Image& image);
 

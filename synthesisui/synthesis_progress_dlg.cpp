@@ -119,8 +119,9 @@ void CSynthesisProgressDlg::StartWorker() {
     // Everything the run needs is taken here, on the user-interface thread: the
     // settings as they are now, the output size, and a copy of the sample, so
     // that the sample's document may change or close while the run goes on.
-    const SynthesisSettings settings =
-        CWeftloomApp::Instance() != nullptr ? CWeftloomApp::Instance()->settings : SynthesisSettings{};
+    const SynthesisSettings settings = CWeftloomApp::Instance() != nullptr
+                                           ? CWeftloomApp::Instance()->settings
+                                           : SynthesisSettings{};
     for (std::int32_t level = 0; level < 3; ++level) {
         synthesiser.neighbourhoodSize[static_cast<std::size_t>(level)] =
             NeighbourhoodSideFor(level, settings.levelAccuracy[level]);
@@ -250,8 +251,12 @@ void CSynthesisProgressDlg::OnDone() {
     }
 }
 
-void CSynthesisProgressDlg::accept() { OnCancel(); }
-void CSynthesisProgressDlg::reject() { OnCancel(); }
+void CSynthesisProgressDlg::accept() {
+    OnCancel();
+}
+void CSynthesisProgressDlg::reject() {
+    OnCancel();
+}
 
 void CSynthesisProgressDlg::OnCancel() {
     if (ended_ || asking_) {

@@ -35,11 +35,11 @@ inline constexpr const char kAreYouSureQuestion[] = "Are you sure ?";
 // Threads: everything runs on the user-interface thread except the worker,
 // which only runs the synthesis on its own copy of the sample and hands each
 // report (with a copy of its row) over through a locked queue, posting one
-// queued call of the progress handler per report and one of the finish. The dialog ends exactly once, through EndDialog: stop posting, abort,
-// join, then delete itself later.
+// queued call of the progress handler per report and one of the finish. The dialog ends exactly
+// once, through EndDialog: stop posting, abort, join, then delete itself later.
 class CSynthesisProgressDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     CSynthesisProgressDlg();
     ~CSynthesisProgressDlg() override;
 
@@ -70,13 +70,13 @@ public:
     // The most recent report handled (its pointers cleared).
     ProgressInfo lastProgress;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     // The one button carries the OK id; OK, Escape and closing all cancel.
     void accept() override;
     void reject() override;
 
-private:
+  private:
     struct Report {
         ProgressInfo info;
         std::string status;

@@ -61,8 +61,8 @@ void OnSynthesise(CWeftloomView& view) {
     if (application->Templates().empty()) {
         return;
     }
-    auto* output = qobject_cast<CWeftloomDoc*>(
-        application->Templates().front()->OpenDocumentFile(QString()));
+    auto* output =
+        qobject_cast<CWeftloomDoc*>(application->Templates().front()->OpenDocumentFile(QString()));
     if (output == nullptr) {
         Tell(QStringLiteral("The new document could not be created."));
         return;

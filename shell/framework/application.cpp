@@ -29,7 +29,9 @@ Application::~Application() {
     }
 }
 
-Application* Application::Instance() { return instance; }
+Application* Application::Instance() {
+    return instance;
+}
 
 void Application::SetRegistryKey(const QString& organisation) {
     QCoreApplication::setOrganizationName(organisation);

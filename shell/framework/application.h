@@ -32,7 +32,7 @@ struct CommandInfo {
 // must exist first. User-interface thread only.
 class Application : public QObject, public CommandTarget {
     Q_OBJECT
-public:
+  public:
     // name is the application's name (profile section, default caption).
     explicit Application(const QString& name);
     ~Application() override;
@@ -68,10 +68,10 @@ public:
     bool OnCommand(int id) override;
     int CommandState(int id) const override;
 
-signals:
+  signals:
     void RecentFilesChanged();
 
-private:
+  private:
     std::vector<std::unique_ptr<DocTemplate>> templates_;
     MainFrame* mainFrame_ = nullptr;
     std::unique_ptr<RecentFileList> recentFiles_;

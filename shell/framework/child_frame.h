@@ -14,7 +14,7 @@ class View;
 // Deleted when closed. User-interface thread only.
 class ChildFrame : public QMdiSubWindow, public CommandTarget {
     Q_OBJECT
-public:
+  public:
     explicit ChildFrame(View* view);
     ~ChildFrame() override;
 
@@ -23,13 +23,13 @@ public:
     // The document's title, numbered ":n" when the document has several windows.
     void UpdateTitle();
 
-protected:
+  protected:
     // Whether the frame may close now; the base asks the document to save
     // when this is its last frame.
     virtual bool OnClose();
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     View* view_;
 };
 

@@ -31,7 +31,7 @@ inline constexpr int kRecentFileCount = 4;
 // frame and the application, asked in that order. Both calls happen on the
 // user-interface thread.
 class CommandTarget {
-public:
+  public:
     virtual ~CommandTarget() = default;
     // Carries out the command; false when this target has no handler for it.
     virtual bool OnCommand(int id) {

@@ -10,13 +10,13 @@
 #include <QGroupBox>
 #include <QLabel>
 
-#include <algorithm>
-#include <QProgressBar>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <algorithm>
 
 #include <cmath>
 

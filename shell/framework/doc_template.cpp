@@ -28,7 +28,9 @@ DocTemplate::~DocTemplate() {
     }
 }
 
-QString DocTemplate::Filter() const { return String(kFilterName); }
+QString DocTemplate::Filter() const {
+    return String(kFilterName);
+}
 
 bool DocTemplate::MatchesPath(const QString& path) const {
     const QString ext = String(kFilterExt);
@@ -64,8 +66,7 @@ ChildFrame* DocTemplate::CreateNewFrame(Document* document) {
 }
 
 void DocTemplate::RemoveDocument(Document* document) {
-    documents_.erase(std::remove(documents_.begin(), documents_.end(), document),
-                     documents_.end());
+    documents_.erase(std::remove(documents_.begin(), documents_.end(), document), documents_.end());
 }
 
 }  // namespace weftloom::framework

@@ -18,7 +18,7 @@ class View;
 // file-type id and file-type name. The resource id names its menu and icon.
 // User-interface thread only.
 class DocTemplate {
-public:
+  public:
     using DocumentFactory = std::function<Document*()>;
     using ViewFactory = std::function<View*(Document*)>;
     using FrameFactory = std::function<ChildFrame*(View*)>;
@@ -57,7 +57,7 @@ public:
     const std::vector<Document*>& Documents() const { return documents_; }
     void RemoveDocument(Document* document);
 
-private:
+  private:
     int resourceId_;
     std::vector<QString> fields_;
     DocumentFactory makeDocument_;

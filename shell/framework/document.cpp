@@ -153,7 +153,9 @@ bool Document::OnCommand(int id) {
     return false;
 }
 
-int Document::CommandState(int id) const { return id == command::kFileSaveAs ? 1 : -1; }
+int Document::CommandState(int id) const {
+    return id == command::kFileSaveAs ? 1 : -1;
+}
 
 void Document::OnCloseDocument() {
     // Closing the last frame removes the last view, and with it the document.

@@ -28,7 +28,7 @@ struct Archive {
 // the event loop) once its last view is gone. User-interface thread only.
 class Document : public QObject, public CommandTarget {
     Q_OBJECT
-public:
+  public:
     Document();
     ~Document() override;
 
@@ -71,15 +71,15 @@ public:
     bool OnCommand(int id) override;
     int CommandState(int id) const override;
 
-signals:
+  signals:
     void TitleChanged();
     void ModifiedChanged(bool modified);
 
-protected:
+  protected:
     // Loads or stores the document at archive.path; true on success.
     virtual bool Serialize(Archive& archive) = 0;
 
-private:
+  private:
     QString title_;
     QString pathName_;
     bool modified_ = false;

@@ -20,7 +20,7 @@ namespace {
 // Swallows tool-tip events of a toolbar button whose command has no tool-tip
 // part in its prompt, so that Qt does not fall back to the button's text.
 class NoToolTip : public QObject {
-public:
+  public:
     using QObject::QObject;
     bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
 };

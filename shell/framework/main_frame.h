@@ -32,7 +32,7 @@ struct MenuTemplate {
 // User-interface thread only.
 class MainFrame : public QMainWindow, public CommandTarget {
     Q_OBJECT
-public:
+  public:
     MainFrame(Application& application, const QString& title);
     ~MainFrame() override;
 
@@ -64,10 +64,10 @@ public:
     bool OnCommand(int id) override;
     int CommandState(int id) const override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void RebuildMenuBar();
 
     Application& application_;

@@ -14,9 +14,13 @@ MessageResponder& Responder() {
 
 }  // namespace
 
-void SetMessageResponder(MessageResponder responder) { Responder() = std::move(responder); }
+void SetMessageResponder(MessageResponder responder) {
+    Responder() = std::move(responder);
+}
 
-QString DefaultMessageCaption() { return QCoreApplication::applicationName(); }
+QString DefaultMessageCaption() {
+    return QCoreApplication::applicationName();
+}
 
 MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
                          MessageButtons buttons) {
@@ -34,9 +38,9 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
     }
     // No parent: the window that was active may go away while the box is open
     // (a finished synthesis closes its dialog), and would take the box with it.
-    QMessageBox box(buttons == MessageButtons::Ok ? QMessageBox::Information
-                                                  : QMessageBox::Question,
-                    shownCaption, text, standard);
+    QMessageBox box(
+        buttons == MessageButtons::Ok ? QMessageBox::Information : QMessageBox::Question,
+        shownCaption, text, standard);
     box.setWindowModality(Qt::ApplicationModal);
     const int answer = box.exec();
     switch (answer) {

@@ -23,8 +23,8 @@ void RecentFileList::Load() {
     QSettings settings = ProfileSettings();
     files_.clear();
     for (int i = 1; i <= capacity_; ++i) {
-        const QString path = settings.value(QStringLiteral("Recent File List/File%1").arg(i))
-                                 .toString();
+        const QString path =
+            settings.value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
         if (!path.isEmpty() && !files_.contains(path)) {
             files_.append(path);
         }

@@ -12,7 +12,7 @@ inline constexpr const char kProfileOrganisation[] = "Local AppWizard-Generated 
 // only the list of recently used files (most recent first, at most
 // kRecentFileCount). User-interface thread only.
 class RecentFileList {
-public:
+  public:
     explicit RecentFileList(int capacity);
 
     // Reads the list from the profile; paths that no longer name a file stay,
@@ -26,7 +26,7 @@ public:
     void Remove(int index);
     const QStringList& Files() const { return files_; }
 
-private:
+  private:
     int capacity_;
     QStringList files_;
 };

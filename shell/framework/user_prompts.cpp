@@ -20,8 +20,12 @@ ChoiceResponder& Choices() {
 
 }  // namespace
 
-void SetFileResponder(FileResponder responder) { Files() = std::move(responder); }
-void SetChoiceResponder(ChoiceResponder responder) { Choices() = std::move(responder); }
+void SetFileResponder(FileResponder responder) {
+    Files() = std::move(responder);
+}
+void SetChoiceResponder(ChoiceResponder responder) {
+    Choices() = std::move(responder);
+}
 
 std::optional<QString> AskForFile(const FileRequest& request) {
     if (Files()) {
@@ -30,11 +34,10 @@ std::optional<QString> AskForFile(const FileRequest& request) {
     }
     const QString filter = request.filters.join(QStringLiteral(";;"));
     const QString path =
-        request.save
-            ? QFileDialog::getSaveFileName(QApplication::activeWindow(), request.caption,
-                                           request.suggestedPath, filter)
-            : QFileDialog::getOpenFileName(QApplication::activeWindow(), request.caption,
-                                           request.suggestedPath, filter);
+        request.save ? QFileDialog::getSaveFileName(QApplication::activeWindow(), request.caption,
+                                                    request.suggestedPath, filter)
+                     : QFileDialog::getOpenFileName(QApplication::activeWindow(), request.caption,
+                                                    request.suggestedPath, filter);
     if (path.isEmpty()) {
         return std::nullopt;
     }

@@ -16,7 +16,9 @@ View::View(Document* document) : document_(document) {
     }
 }
 
-View::~View() { Destroy(); }
+View::~View() {
+    Destroy();
+}
 
 ChildFrame* View::ParentFrame() const {
     for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
@@ -40,9 +42,13 @@ void View::Destroy() {
     }
 }
 
-void View::OnInitialUpdate() { viewport()->update(); }
+void View::OnInitialUpdate() {
+    viewport()->update();
+}
 
-void View::OnUpdate(View*, int) { viewport()->update(); }
+void View::OnUpdate(View*, int) {
+    viewport()->update();
+}
 
 void View::SetScrollSizes(QSize total) {
     scrollSizes_ = total;
@@ -97,7 +103,9 @@ void View::resizeEvent(QResizeEvent* event) {
     UpdateScrollBars();
 }
 
-void View::scrollContentsBy(int, int) { viewport()->update(); }
+void View::scrollContentsBy(int, int) {
+    viewport()->update();
+}
 
 void View::UpdateScrollBars() {
     const QSize client = viewport()->size();

@@ -17,7 +17,7 @@ class Document;
 // drawing is. User-interface thread only.
 class View : public QAbstractScrollArea, public CommandTarget {
     Q_OBJECT
-public:
+  public:
     explicit View(Document* document);
     ~View() override;
 
@@ -39,7 +39,7 @@ public:
     // the view leaves its document (which closes when it was the last view).
     void Destroy();
 
-protected:
+  protected:
     virtual void OnDestroy() {}
     // Draws the document; the painter is already moved by the scroll position.
     virtual void OnDraw(QPainter& painter);
@@ -48,7 +48,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
-private:
+  private:
     void UpdateScrollBars();
 
     Document* document_;

@@ -21,7 +21,9 @@ int RunCommand(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
 
 // Whole outputs of the command-line tool on a bundled sample. A changed hash
 // is a changed behaviour to explain, never a number to paste.
@@ -34,14 +36,15 @@ TEST(SynthBinary, BundledSampleGivesTheRecordedTexture) {
     };
     const Case cases[] = {
         {"-s 48x40 --accuracy medium,medium,medium", "3711a5d06ebe877d"},
-        {"-s 40x36 --accuracy low,low,medium --subsampling off --metric l1 --seed 9", "f3e90c881317ac71"},
+        {"-s 40x36 --accuracy low,low,medium --subsampling off --metric l1 --seed 9",
+         "f3e90c881317ac71"},
     };
     for (const Case& c : cases) {
         const std::string output = (scratch / "out.tga").string();
         const std::string log = (scratch / "log.txt").string();
-        const int code = RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " " + Quote(sample) +
-                                    " " + c.arguments + " -o " + Quote(output) + " > " +
-                                    Quote(log) + " 2>&1");
+        const int code =
+            RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " " + Quote(sample) + " " +
+                       c.arguments + " -o " + Quote(output) + " > " + Quote(log) + " 2>&1");
         ASSERT_EQ(code, 0) << c.arguments;
         Image image;
         std::string reason;
@@ -54,9 +57,8 @@ TEST(SynthBinary, BundledSampleGivesTheRecordedTexture) {
 TEST(SynthBinary, BadInvocationsExitNonZeroWithOneLine) {
     test::ScratchFolder scratch;
     const std::string log = (scratch / "log.txt").string();
-    EXPECT_EQ(RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " --metric l7 x.tga 2> " +
-                         Quote(log)),
-              2);
+    EXPECT_EQ(
+        RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " --metric l7 x.tga 2> " + Quote(log)), 2);
     EXPECT_EQ(RunCommand(std::string(WEFTLOOM_SYNTH_BINARY) + " " +
                          Quote((scratch / "none.tga").string()) + " 2> " + Quote(log)),
               1);

@@ -20,8 +20,8 @@ Parsed Parse(std::vector<const char*> args) {
     Parsed parsed;
     std::ostringstream out;
     std::ostringstream err;
-    parsed.exitCode = ParseSynthOptions(static_cast<int>(args.size()), args.data(), parsed.options,
-                                        out, err);
+    parsed.exitCode =
+        ParseSynthOptions(static_cast<int>(args.size()), args.data(), parsed.options, out, err);
     parsed.out = out.str();
     parsed.err = err.str();
     return parsed;
@@ -47,10 +47,26 @@ TEST(SynthOptions, DefaultsWithOnlyTheSample) {
 }
 
 TEST(SynthOptions, EveryOptionReachesItsField) {
-    const Parsed p = Parse({"-o", "out/result.tga", "--size", "320X200", "--accuracy",
-                            "medium,LOW,low", "--subsampling", "percent", "--count", "99",
-                            "--percent", "25", "--min-pixels", "0", "--metric", "linf", "--seed",
-                            "4294967295", "-q", "in.jpg"});
+    const Parsed p = Parse({"-o",
+                            "out/result.tga",
+                            "--size",
+                            "320X200",
+                            "--accuracy",
+                            "medium,LOW,low",
+                            "--subsampling",
+                            "percent",
+                            "--count",
+                            "99",
+                            "--percent",
+                            "25",
+                            "--min-pixels",
+                            "0",
+                            "--metric",
+                            "linf",
+                            "--seed",
+                            "4294967295",
+                            "-q",
+                            "in.jpg"});
     ASSERT_FALSE(p.exitCode.has_value()) << p.err;
     EXPECT_EQ(p.options.sample, "in.jpg");
     EXPECT_EQ(p.options.output, "out/result.tga");
@@ -96,7 +112,8 @@ TEST(SynthOptions, UsageErrorsAreOneNamedLineAndExitTwo) {
     for (const auto& args : bad) {
         const Parsed p = Parse(args);
         std::string joined;
-        for (const char* a : args) joined += std::string(a) + " ";
+        for (const char* a : args)
+            joined += std::string(a) + " ";
         ASSERT_TRUE(p.exitCode.has_value()) << joined;
         EXPECT_EQ(*p.exitCode, 2) << joined;
         EXPECT_EQ(p.err.rfind("weftloom-synth: ", 0), 0u) << p.err;

@@ -25,7 +25,7 @@ struct Outcome {
 };
 
 Outcome RunTool(const SynthOptions& options, std::function<void(const ProgressInfo&)> observer = {},
-            bool terminal = false) {
+                bool terminal = false) {
     std::ostringstream out;
     std::ostringstream err;
     SynthRunContext context;
@@ -38,7 +38,7 @@ Outcome RunTool(const SynthOptions& options, std::function<void(const ProgressIn
 }
 
 class SynthRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         samplePath = (scratch / "pattern.tga").string();
         ASSERT_TRUE(WriteTga(testing::PatternImage(24, 20, 3), samplePath));

@@ -63,12 +63,14 @@ TEST(BuildNeighbourhood, SideFiveOverTwoLevels) {
     ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 5, 2, 10, 10, v, false, false));
     std::vector<Read> expected;
     for (std::uint32_t y = 8; y <= 9; ++y) {
-        for (std::uint32_t x = 8; x <= 12; ++x) expected.push_back({x, y, 0});
+        for (std::uint32_t x = 8; x <= 12; ++x)
+            expected.push_back({x, y, 0});
     }
     expected.push_back({8, 10, 0});
     expected.push_back({9, 10, 0});
     for (std::uint32_t y = 4; y <= 6; ++y) {
-        for (std::uint32_t x = 4; x <= 6; ++x) expected.push_back({x, y, 1});
+        for (std::uint32_t x = 4; x <= 6; ++x)
+            expected.push_back({x, y, 1});
     }
     EXPECT_EQ(Reads(v), expected);
     EXPECT_EQ(v.size(), 21u * 3u);
@@ -162,8 +164,8 @@ TEST(BuildNeighbourhood, FourChannelsAppendTheFourthElement) {
     EXPECT_EQ(v[3], 100u);
     EXPECT_EQ(v[19], 101u);
     FeatureVector three;
-    ASSERT_TRUE(BuildNeighbourhood(CoordinatePyramid(8, 8, 2, 3), 0, 3, 2, 3, 3, three, false,
-                                   false));
+    ASSERT_TRUE(
+        BuildNeighbourhood(CoordinatePyramid(8, 8, 2, 3), 0, 3, 2, 3, 3, three, false, false));
     EXPECT_EQ(three.size(), 5u * 3u);
 }
 

@@ -37,8 +37,8 @@ void Record(const ProgressInfo* info) {
     auto* recorder = static_cast<Recorder*>(info->context);
     recorder->reports.push_back({info->status, info->row, info->stepDone, info->stepTotal,
                                  info->overallDone, info->overallTotal, info->levelWidth,
-                                 info->levelHeight, info->bytesPerPixel,
-                                 info->rowPixels != nullptr, info->context});
+                                 info->levelHeight, info->bytesPerPixel, info->rowPixels != nullptr,
+                                 info->context});
     if (recorder->abortJob != nullptr &&
         (recorder->abortOnStatus.empty() || recorder->abortOnStatus == info->status) &&
         recorder->reports.size() >= recorder->abortAfter) {
@@ -73,7 +73,7 @@ TEST(TextureSynthesiserReports, WholeRunFromSixtyFourToOneTwentyEight) {
     }
     std::size_t at = 3;
     std::int32_t overall = 0;
-    const std::uint32_t sampleHeights[] = {8, 16, 32, 64};   // levels 3, 2, 1, 0
+    const std::uint32_t sampleHeights[] = {8, 16, 32, 64};  // levels 3, 2, 1, 0
     const std::uint32_t outputSides[] = {16, 32, 64, 128};
     for (int pass = 0; pass < 4; ++pass) {
         SCOPED_TRACE(::testing::Message() << "pass " << pass);
@@ -415,7 +415,9 @@ struct GoldenCase {
     const char* hash;
 };
 
-void PrintTo(const GoldenCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const GoldenCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class TextureSynthesiserGolden : public ::testing::TestWithParam<GoldenCase> {};
 
@@ -434,19 +436,31 @@ TEST_P(TextureSynthesiserGolden, MatchesTheRecordedOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     SmallRuns, TextureSynthesiserGolden,
-    ::testing::Values(
-        GoldenCase{"KdTreeL1", DistanceMetric::L1, SubsamplingMode::Disabled, 3, "3d8459bd7aa0a96b"},
-        GoldenCase{"KdTreeL2", DistanceMetric::L2, SubsamplingMode::Disabled, 3, "2aa4595cd5d51148"},
-        GoldenCase{"KdTreeLinf", DistanceMetric::Linf, SubsamplingMode::Disabled, 3, "3d4b507d5ed55a8e"},
-        GoldenCase{"PercentL1", DistanceMetric::L1, SubsamplingMode::Percentage, 3, "6ac55c0e1641b2aa"},
-        GoldenCase{"PercentL2", DistanceMetric::L2, SubsamplingMode::Percentage, 3, "116ee91f226f22f2"},
-        GoldenCase{"PercentLinf", DistanceMetric::Linf, SubsamplingMode::Percentage, 3, "0ba44f776b08b7ad"},
-        GoldenCase{"CountL1", DistanceMetric::L1, SubsamplingMode::FixedCount, 3, "cd217f97d7c5f2df"},
-        GoldenCase{"CountL2", DistanceMetric::L2, SubsamplingMode::FixedCount, 3, "1e36e5490053ba27"},
-        GoldenCase{"CountLinf", DistanceMetric::Linf, SubsamplingMode::FixedCount, 3, "e96172e201e532ff"},
-        GoldenCase{"KdTreeL2FourBytes", DistanceMetric::L2, SubsamplingMode::Disabled, 4, "b20c0ee318158147"},
-        GoldenCase{"CountL1FourBytes", DistanceMetric::L1, SubsamplingMode::FixedCount, 4, "eb3f8cf801d8af3f"}),
-    [](const ::testing::TestParamInfo<GoldenCase>& param) { return std::string(param.param.name); });
+    ::testing::Values(GoldenCase{"KdTreeL1", DistanceMetric::L1, SubsamplingMode::Disabled, 3,
+                                 "3d8459bd7aa0a96b"},
+                      GoldenCase{"KdTreeL2", DistanceMetric::L2, SubsamplingMode::Disabled, 3,
+                                 "2aa4595cd5d51148"},
+                      GoldenCase{"KdTreeLinf", DistanceMetric::Linf, SubsamplingMode::Disabled, 3,
+                                 "3d4b507d5ed55a8e"},
+                      GoldenCase{"PercentL1", DistanceMetric::L1, SubsamplingMode::Percentage, 3,
+                                 "6ac55c0e1641b2aa"},
+                      GoldenCase{"PercentL2", DistanceMetric::L2, SubsamplingMode::Percentage, 3,
+                                 "116ee91f226f22f2"},
+                      GoldenCase{"PercentLinf", DistanceMetric::Linf, SubsamplingMode::Percentage,
+                                 3, "0ba44f776b08b7ad"},
+                      GoldenCase{"CountL1", DistanceMetric::L1, SubsamplingMode::FixedCount, 3,
+                                 "cd217f97d7c5f2df"},
+                      GoldenCase{"CountL2", DistanceMetric::L2, SubsamplingMode::FixedCount, 3,
+                                 "1e36e5490053ba27"},
+                      GoldenCase{"CountLinf", DistanceMetric::Linf, SubsamplingMode::FixedCount, 3,
+                                 "e96172e201e532ff"},
+                      GoldenCase{"KdTreeL2FourBytes", DistanceMetric::L2, SubsamplingMode::Disabled,
+                                 4, "b20c0ee318158147"},
+                      GoldenCase{"CountL1FourBytes", DistanceMetric::L1,
+                                 SubsamplingMode::FixedCount, 4, "eb3f8cf801d8af3f"}),
+    [](const ::testing::TestParamInfo<GoldenCase>& param) {
+        return std::string(param.param.name);
+    });
 
 }  // namespace
 }  // namespace weftloom

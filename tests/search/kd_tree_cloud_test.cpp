@@ -75,7 +75,7 @@ void ExpectWellFormed(const KdTreeCloud<M>& cloud) {
     std::vector<std::uint32_t> order;
     // Returns the number of nodes of the subtree at r; checks it recursively.
     std::function<std::uint32_t(std::uint32_t, std::uint32_t)> walk = [&](std::uint32_t r,
-                                                                        std::uint32_t c) {
+                                                                          std::uint32_t c) {
         order.push_back(r);
         held[nodes[r].point]++;
         const std::uint32_t next = (c + 1) % cloud.FeatureDim();
@@ -89,8 +89,10 @@ void ExpectWellFormed(const KdTreeCloud<M>& cloud) {
             } else {
                 EXPECT_GE(value, v);
             }
-            if (nodes[s].left != 0) checkSide(nodes[s].left, left);
-            if (nodes[s].right != 0) checkSide(nodes[s].right, left);
+            if (nodes[s].left != 0)
+                checkSide(nodes[s].left, left);
+            if (nodes[s].right != 0)
+                checkSide(nodes[s].right, left);
         };
         if (nodes[r].left != 0) {
             EXPECT_EQ(nodes[r].left, r + 1);

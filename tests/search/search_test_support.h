@@ -11,7 +11,7 @@ namespace weftloom::testing {
 // Random byte-valued point sets for comparing the searches with brute force.
 // Values are drawn from a narrow range so that ties are common.
 class PointMaker {
-public:
+  public:
     explicit PointMaker(std::uint32_t seed) : state_(seed) {}
 
     std::uint32_t Next(std::uint32_t range) {
@@ -27,7 +27,7 @@ public:
         return v;
     }
 
-private:
+  private:
     std::uint32_t state_;
 };
 

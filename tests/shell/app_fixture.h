@@ -29,24 +29,24 @@ namespace weftloom::testing {
 // Runs the application object as the program does, with scripted answers to
 // every question it asks; remembers the questions.
 class AppFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // Each test starts from an empty profile.
         QCoreApplication::setOrganizationName(QString::fromLatin1(framework::kProfileOrganisation));
         QCoreApplication::setApplicationName(QStringLiteral("weftloom"));
         framework::ProfileSettings().clear();
-        framework::SetMessageResponder([this](const QString& text, const QString& caption,
-                                              framework::MessageButtons buttons) {
-            messages.push_back(text);
-            captions.push_back(caption);
-            if (!answers.empty()) {
-                const framework::MessageResult answer = answers.front();
-                answers.erase(answers.begin());
-                return answer;
-            }
-            return buttons == framework::MessageButtons::Ok ? framework::MessageResult::Ok
-                                                            : framework::MessageResult::No;
-        });
+        framework::SetMessageResponder(
+            [this](const QString& text, const QString& caption, framework::MessageButtons buttons) {
+                messages.push_back(text);
+                captions.push_back(caption);
+                if (!answers.empty()) {
+                    const framework::MessageResult answer = answers.front();
+                    answers.erase(answers.begin());
+                    return answer;
+                }
+                return buttons == framework::MessageButtons::Ok ? framework::MessageResult::Ok
+                                                                : framework::MessageResult::No;
+            });
         framework::SetFileResponder([this](const framework::FileRequest& request) {
             fileRequests.push_back(request);
             std::optional<QString> answer;
@@ -98,7 +98,9 @@ protected:
 
     int WindowCount() const { return static_cast<int>(Frame()->MdiArea()->subWindowList().size()); }
 
-    CWeftloomDoc* ActiveDoc() const { return qobject_cast<CWeftloomDoc*>(Frame()->ActiveDocument()); }
+    CWeftloomDoc* ActiveDoc() const {
+        return qobject_cast<CWeftloomDoc*>(Frame()->ActiveDocument());
+    }
 
     CWeftloomView* ActiveView() const {
         return qobject_cast<CWeftloomView*>(Frame()->ActiveView());

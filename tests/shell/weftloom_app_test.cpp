@@ -1,6 +1,6 @@
 #include <QFileInfo>
-#include <QSettings>
 #include <QHelpEvent>
+#include <QSettings>
 #include <QToolBar>
 #include <QToolTip>
 
@@ -125,9 +125,9 @@ TEST_F(OpenAndNew, AccelertorsReachTheirCommands) {
     EXPECT_EQ(Action(kIdSynthesise)->shortcut(), QKeySequence("Ctrl+Y"));
     EXPECT_EQ(Action(command::kFileSaveAs)->shortcut(), QKeySequence("Ctrl+S"));
     EXPECT_EQ(Action(command::kFileNew)->shortcut(), QKeySequence("Ctrl+N"));
-    EXPECT_EQ(Action(command::kEditUndo)->shortcuts(),
-              (QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_Backspace),
-                                   QKeySequence("Ctrl+Z")}));
+    EXPECT_EQ(
+        Action(command::kEditUndo)->shortcuts(),
+        (QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence("Ctrl+Z")}));
     EXPECT_FALSE(Enabled(command::kEditCopy)) << "edit keys have no handler";
     EXPECT_EQ(Action(kIdSynthesise)->text(), "S&ynthesise...\tCtrl+Y");
     EXPECT_EQ(Action(command::kFileOpen)->statusTip(), "Open an existing document");

@@ -46,7 +46,8 @@ inline Image UniformImage(std::uint32_t width, std::uint32_t height, std::uint32
 // The image's fingerprint as 16 hex digits, the form golden values are kept in.
 inline std::string HashImage(const Image& image) {
     char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(Fingerprint(image)));
+    std::snprintf(text, sizeof text, "%016llx",
+                  static_cast<unsigned long long>(Fingerprint(image)));
     return text;
 }
 

@@ -15,7 +15,7 @@ namespace weftloom::testing {
 
 // The application with its synthesis user interface, and ways to drive a run.
 class SynthesisFixture : public AppFixture {
-protected:
+  protected:
     void SetUp() override {
         AppFixture::SetUp();
         InstallSynthesisUserInterface();

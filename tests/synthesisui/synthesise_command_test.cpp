@@ -20,8 +20,8 @@ using Synthesise = testing::SynthesisFixture;
 std::string CopySample(const test::ScratchFolder& scratch) {
     Image full;
     std::string reason;
-    EXPECT_TRUE(LoadImageFile(std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga", full,
-                              reason));
+    EXPECT_TRUE(
+        LoadImageFile(std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga", full, reason));
     Image crop;
     crop.Allocate(32, 32, 3);
     for (std::uint32_t y = 0; y < 32; ++y) {
@@ -171,20 +171,20 @@ TEST_F(Synthesise, CancelAnsweredNoLetsTheRunGoOn) {
                running);
     std::int32_t rowWhenAsked = -1;
     std::int32_t rowWhenAnswered = -1;
-    framework::SetMessageResponder([&](const QString& text, const QString& caption,
-                                       framework::MessageButtons buttons) {
-        messages.push_back(text);
-        EXPECT_EQ(caption, "");
-        EXPECT_EQ(buttons, framework::MessageButtons::YesNo);
-        // Reports keep arriving while the question is open.
-        rowWhenAsked = running->lastProgress.row;
-        WaitFor([&] {
-            return running.isNull() || running->Ended() ||
-                   running->lastProgress.row >= rowWhenAsked + 3;
+    framework::SetMessageResponder(
+        [&](const QString& text, const QString& caption, framework::MessageButtons buttons) {
+            messages.push_back(text);
+            EXPECT_EQ(caption, "");
+            EXPECT_EQ(buttons, framework::MessageButtons::YesNo);
+            // Reports keep arriving while the question is open.
+            rowWhenAsked = running->lastProgress.row;
+            WaitFor([&] {
+                return running.isNull() || running->Ended() ||
+                       running->lastProgress.row >= rowWhenAsked + 3;
+            });
+            rowWhenAnswered = running.isNull() ? -1 : running->lastProgress.row;
+            return framework::MessageResult::No;
         });
-        rowWhenAnswered = running.isNull() ? -1 : running->lastProgress.row;
-        return framework::MessageResult::No;
-    });
     ConfirmNextParameters(64, 64);
     Trigger(kIdSynthesise);
     CWeftloomDoc* output = ActiveDoc();
@@ -223,13 +223,13 @@ TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
     bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
     CancelWhen([](const ProgressInfo& p) { return p.row == 0; }, clicked, running);
-    framework::SetMessageResponder([&](const QString& text, const QString&,
-                                       framework::MessageButtons) {
-        messages.push_back(text);
-        // The question stays open until the run has finished; then Yes.
-        WaitFor([&] { return running.isNull() || running->Ended(); });
-        return framework::MessageResult::Yes;
-    });
+    framework::SetMessageResponder(
+        [&](const QString& text, const QString&, framework::MessageButtons) {
+            messages.push_back(text);
+            // The question stays open until the run has finished; then Yes.
+            WaitFor([&] { return running.isNull() || running->Ended(); });
+            return framework::MessageResult::Yes;
+        });
     ConfirmNextParameters(48, 48);
     Trigger(kIdSynthesise);
     CWeftloomDoc* output = ActiveDoc();
@@ -268,8 +268,9 @@ TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
     ASSERT_TRUE(WaitFor([&] { return closed && dialog.isNull(); }));
     Settle();
     // "Abort synthesis ?" Yes, then the unsaved previews: No.
-    EXPECT_EQ(messages, (std::vector<QString>{"Abort synthesis ?",
-                                              QString("Save changes to Synthesis %1?").arg(number)}));
+    EXPECT_EQ(messages,
+              (std::vector<QString>{"Abort synthesis ?",
+                                    QString("Save changes to Synthesis %1?").arg(number)}));
     EXPECT_EQ(WindowCount(), 1);
     EXPECT_EQ(reportsAfterClose, 0) << "nothing is handled after the dialog ended";
 }

@@ -80,9 +80,7 @@ bool TextureSynthesiser::RunLevelPass(std::uint32_t level, std::int32_t side,
     if (sampleLevel == nullptr || outputLevel == nullptr) {
         return false;
     }
-    if (side % 2 == 0) {
-        ++side;
-    }
+    side = OddWindowSide(side);
     const std::uint32_t sampleBytes = samplePyramid->Level(0)->bytesPerPixel;
     Cloud cloud(NeighbourhoodPixelCount(side, levels) * sampleBytes, sampleBytes);
 

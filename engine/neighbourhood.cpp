@@ -6,7 +6,7 @@ std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels) {
     if (side < 0) {
         return 0;
     }
-    std::int64_t n = side % 2 == 0 ? std::int64_t{side} + 1 : side;
+    std::int64_t n = OddWindowSide(side);
     std::int64_t count = (n + 1) * (n / 2);
     for (std::uint32_t c = 1; c < levels; ++c) {
         if (n > 2) {
@@ -103,9 +103,7 @@ bool HasCompleteNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, 
     if (image == nullptr || side < 0) {
         return false;
     }
-    if (side % 2 == 0) {
-        ++side;
-    }
+    side = OddWindowSide(side);
     const bool four = image->bytesPerPixel == 4;
     FeatureVector vector;
     for (std::uint32_t y = 0; y < image->height; ++y) {

@@ -7,6 +7,12 @@
 
 namespace weftloom {
 
+// The window side a level pass really uses: an even side is raised to the next
+// odd one, so that the window has a centre.
+constexpr std::int32_t OddWindowSide(std::int32_t side) {
+    return side % 2 == 0 ? side + 1 : side;
+}
+
 // Number of pixels in the neighbourhood of side n (made odd first) over
 // `levels` pyramid levels: the causal window at the pixel's own level, then a
 // full square at each coarser level, its side shrinking by 2 while above 2.

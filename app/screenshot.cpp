@@ -14,7 +14,6 @@
 
 #include <cstdio>
 
-#include "shell/framework/doc_template.h"
 #include "shell/main_frame.h"
 #include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
@@ -81,21 +80,12 @@ int main(int argc, char** argv) {
 
     weftloom::CSynthesisProgressDlg* dialog = nullptr;
     if (synthesis.isValid() && sample != nullptr) {
-        auto* target = qobject_cast<weftloom::CWeftloomDoc*>(
-            application.Templates().front()->OpenDocumentFile(QString()));
-        if (target == nullptr ||
-            !target->CreateImage(static_cast<std::uint32_t>(synthesis.width()),
-                                 static_cast<std::uint32_t>(synthesis.height()),
-                                 sample->image.bytesPerPixel)) {
-            return Fail("the output document could not be made");
+        dialog = weftloom::StartSynthesis(*sample, static_cast<std::uint32_t>(synthesis.width()),
+                                          static_cast<std::uint32_t>(synthesis.height()),
+                                          weftloom::SynthesisSettings{});
+        if (dialog == nullptr) {
+            return Fail("the synthesis could not be started");
         }
-        dialog = new weftloom::CSynthesisProgressDlg();
-        dialog->inputDocument = sample;
-        dialog->outputDocument = target;
-        if (!dialog->Create()) {
-            return Fail("the progress dialog could not be made");
-        }
-        dialog->show();
     }
 
     int status = 1;

@@ -9,9 +9,8 @@
 
 #include <cstdio>
 
-#include "engine/accuracy.h"
+#include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
-#include "shell/framework/doc_template.h"
 #include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
 #include "synthesisui/synthesis_progress_dlg.h"
@@ -43,14 +42,13 @@ int main(int argc, char** argv) {
     for (int run = 0; run < repeats; ++run) {
         QElapsedTimer timer;
         timer.start();
-        auto* output = qobject_cast<weftloom::CWeftloomDoc*>(
-            application.Templates().front()->OpenDocumentFile(QString()));
-        output->CreateImage(width, height, sample->image.bytesPerPixel);
-        auto* dialog = new weftloom::CSynthesisProgressDlg();
-        dialog->inputDocument = sample;
-        dialog->outputDocument = output;
-        dialog->Create();
-        dialog->show();
+        const weftloom::SynthesisSettings settings;
+        weftloom::CSynthesisProgressDlg* dialog =
+            weftloom::StartSynthesis(*sample, width, height, settings);
+        if (dialog == nullptr) {
+            return 1;
+        }
+        weftloom::CWeftloomDoc* output = dialog->outputDocument;
         while (output->progressDialog != nullptr) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         }
@@ -58,10 +56,7 @@ int main(int argc, char** argv) {
 
         timer.restart();
         weftloom::TextureSynthesiser job;
-        for (std::int32_t level = 0; level < 3; ++level) {
-            job.neighbourhoodSize[static_cast<std::size_t>(level)] =
-                weftloom::NeighbourhoodSideFor(level, 0);
-        }
+        weftloom::ApplySettings(settings, job);
         job.Synthesise(sample->image, width, height);
         const double engine = static_cast<double>(timer.nsecsElapsed()) / 1e9;
         std::printf("run %d: application %.2f s, engine as weftloom-synth %.2f s, same bytes: %s\n",

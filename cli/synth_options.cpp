@@ -41,7 +41,7 @@ std::string ParseSize(const std::string& text, SynthOptions& options) {
     return {};
 }
 
-std::string ParseAccuracy(const std::string& text, SynthOptions& options) {
+std::string ParseAccuracy(const std::string& text, SynthesisSettings& settings) {
     std::array<Accuracy, 3> levels{};
     std::size_t start = 0;
     for (std::size_t i = 0; i < 3; ++i) {
@@ -62,11 +62,61 @@ std::string ParseAccuracy(const std::string& text, SynthOptions& options) {
         }
         start = comma + 1;
     }
-    options.accuracy = levels;
+    settings.levelAccuracy = levels;
     return {};
 }
 
+const char* AccuracyWord(Accuracy accuracy) {
+    switch (accuracy) {
+        case Accuracy::High:
+            return "high";
+        case Accuracy::Medium:
+            return "medium";
+        case Accuracy::Low:
+            return "low";
+    }
+    return "?";
+}
+
+const char* SubsamplingWord(SubsamplingMode mode) {
+    switch (mode) {
+        case SubsamplingMode::Disabled:
+            return "off";
+        case SubsamplingMode::Percentage:
+            return "percent";
+        case SubsamplingMode::FixedCount:
+            return "count";
+    }
+    return "?";
+}
+
+const char* MetricWord(DistanceMetric metric) {
+    switch (metric) {
+        case DistanceMetric::L1:
+            return "l1";
+        case DistanceMetric::L2:
+            return "l2";
+        case DistanceMetric::Linf:
+            return "linf";
+    }
+    return "?";
+}
+
+// " (default X)" for a help line.
+template <class T>
+std::string Default(const T& value) {
+    return " (default " + std::string(value) + ")";
+}
+
+std::string Default(std::uint64_t value) {
+    return Default(std::to_string(value));
+}
+
 }  // namespace
+
+std::string AccuracyName(Accuracy accuracy) {
+    return AccuracyWord(accuracy);
+}
 
 std::string DefaultOutputPath(const std::string& samplePath) {
     return std::filesystem::path(samplePath).stem().string() + "-synth.tga";
@@ -81,14 +131,19 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     app.set_version_flag("--version", std::string(kSynthProgramName) + " " WEFTLOOM_VERSION);
     app.get_formatter()->column_width(24);
 
+    SynthesisSettings& settings = options.settings;
+    const SynthesisSettings defaults;
     std::string size;
     std::string accuracy;
-    std::string subsampling = "count";
-    std::string metric = "l2";
-    std::uint64_t count = static_cast<std::uint64_t>(options.count);
-    std::uint64_t percent = options.percent;
-    std::uint64_t minPixels = options.minPixels;
-    std::uint64_t seed = options.seed;
+    std::string subsampling = SubsamplingWord(settings.subsamplingMode);
+    std::string metric = MetricWord(settings.metric);
+    std::uint64_t count = static_cast<std::uint64_t>(settings.subsampleCount);
+    std::uint64_t percent = settings.subsamplePercent;
+    std::uint64_t minPixels = settings.minimumPixelCount;
+    std::uint64_t seed = settings.randomSeed;
+    const std::string accuracyDefault = std::string(AccuracyWord(defaults.levelAccuracy[0])) + "," +
+                                        AccuracyWord(defaults.levelAccuracy[1]) + "," +
+                                        AccuracyWord(defaults.levelAccuracy[2]);
 
     app.add_option("SAMPLE", options.sample, "the sample picture (.tga, .jpg or .jpeg)")
         ->required()
@@ -98,25 +153,35 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         ->type_name("FILE");
     app.add_option("-s,--size", size, "output size; default: the sample's size; each side 1..65535")
         ->type_name("WxH");
-    app.add_option("--accuracy", accuracy,
-                   "Level 1, Level 2, Level 3 accuracy: high|medium|low each (default "
-                   "high,high,high)")
+    app.add_option(
+           "--accuracy", accuracy,
+           "Level 1, Level 2, Level 3 accuracy: high|medium|low each" + Default(accuracyDefault))
         ->type_name("A1,A2,A3");
-    app.add_option("--subsampling", subsampling, "off | percent | count (default count)")
+    app.add_option("--subsampling", subsampling,
+                   std::string("off | percent | count") +
+                       Default(SubsamplingWord(defaults.subsamplingMode)))
         ->type_name("MODE");
     app.add_option("--count", count,
-                   "points a subsampled search aims at in mode count (default 2500)")
+                   "points a subsampled search aims at in mode count" +
+                       Default(static_cast<std::uint64_t>(defaults.subsampleCount)))
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{2147483647}).description(""));
-    app.add_option("--percent", percent, "percent of the cloud in mode percent (default 10)")
+    app.add_option("--percent", percent,
+                   "percent of the cloud in mode percent" +
+                       Default(std::uint64_t{defaults.subsamplePercent}))
         ->type_name("P")
         ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{100}).description(""));
     app.add_option("--min-pixels", minPixels,
-                   "mode percent applies from this cloud size on (default 2500)")
+                   "mode percent applies from this cloud size on" +
+                       Default(std::uint64_t{defaults.minimumPixelCount}))
         ->type_name("M")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));
-    app.add_option("--metric", metric, "l1 | l2 | linf (default l2)")->type_name("METRIC");
-    app.add_option("--seed", seed, "starting state of the run's random generator (default 1)")
+    app.add_option("--metric", metric,
+                   std::string("l1 | l2 | linf") + Default(MetricWord(defaults.metric)))
+        ->type_name("METRIC");
+    app.add_option("--seed", seed,
+                   "starting state of the run's random generator" +
+                       Default(std::uint64_t{defaults.randomSeed}))
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));
     app.add_flag("-q,--quiet", options.quiet, "no progress display");
@@ -143,34 +208,34 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         }
     }
     if (!accuracy.empty()) {
-        if (std::string problem = ParseAccuracy(accuracy, options); !problem.empty()) {
+        if (std::string problem = ParseAccuracy(accuracy, settings); !problem.empty()) {
             return usageError(problem);
         }
     }
     const std::string mode = Lower(subsampling);
     if (mode == "off") {
-        options.subsampling = SubsamplingMode::Disabled;
+        settings.subsamplingMode = SubsamplingMode::Disabled;
     } else if (mode == "percent") {
-        options.subsampling = SubsamplingMode::Percentage;
+        settings.subsamplingMode = SubsamplingMode::Percentage;
     } else if (mode == "count") {
-        options.subsampling = SubsamplingMode::FixedCount;
+        settings.subsamplingMode = SubsamplingMode::FixedCount;
     } else {
         return usageError("--subsampling: '" + subsampling + "' is not off, percent or count");
     }
     const std::string metricName = Lower(metric);
     if (metricName == "l1") {
-        options.metric = DistanceMetric::L1;
+        settings.metric = DistanceMetric::L1;
     } else if (metricName == "l2") {
-        options.metric = DistanceMetric::L2;
+        settings.metric = DistanceMetric::L2;
     } else if (metricName == "linf") {
-        options.metric = DistanceMetric::Linf;
+        settings.metric = DistanceMetric::Linf;
     } else {
         return usageError("--metric: '" + metric + "' is not l1, l2 or linf");
     }
-    options.count = static_cast<std::int32_t>(count);
-    options.percent = static_cast<std::uint32_t>(percent);
-    options.minPixels = static_cast<std::uint32_t>(minPixels);
-    options.seed = static_cast<std::uint32_t>(seed);
+    settings.subsampleCount = static_cast<std::int32_t>(count);
+    settings.subsamplePercent = static_cast<std::uint32_t>(percent);
+    settings.minimumPixelCount = static_cast<std::uint32_t>(minPixels);
+    settings.randomSeed = static_cast<std::uint32_t>(seed);
     return std::nullopt;
 }
 

@@ -12,8 +12,7 @@
 #include <ostream>
 
 #include "cli/progress_line.h"
-#include "engine/image_pyramid.h"
-#include "engine/neighbourhood.h"
+#include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
 #include "engine/time_estimate.h"
 #include "imageio/image_file.h"
@@ -135,18 +134,6 @@ std::string WritableProblem(const std::filesystem::path& target) {
     return {};
 }
 
-const char* AccuracyName(Accuracy accuracy) {
-    switch (accuracy) {
-        case Accuracy::High:
-            return "high";
-        case Accuracy::Medium:
-            return "medium";
-        case Accuracy::Low:
-            return "low";
-    }
-    return "?";
-}
-
 }  // namespace
 
 int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
@@ -161,38 +148,37 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     if (!LoadImageFile(options.sample, sample, reason)) {
         return fail("cannot read '" + options.sample + "': " + reason);
     }
-    if (sample.IsEmpty()) {
-        return fail("'" + options.sample + "' is empty (" + std::to_string(sample.width) + "x" +
-                    std::to_string(sample.height) + " pixels): nothing to synthesise from");
-    }
+    const SynthesisSettings& settings = options.settings;
     const std::uint32_t width = options.width != 0 ? options.width : sample.width;
     const std::uint32_t height = options.height != 0 ? options.height : sample.height;
-    if (!TextureSynthesiser::OutputFits(width, height)) {
-        return fail("an output of " + std::to_string(width) + "x" + std::to_string(height) +
-                    " pixels is too large to synthesise");
+    const std::string sampleSize =
+        std::to_string(sample.width) + "x" + std::to_string(sample.height);
+    switch (CheckSynthesis(sample, width, height, settings)) {
+        case SynthesisProblem::None:
+            break;
+        case SynthesisProblem::EmptySample:
+            return fail("'" + options.sample + "' is empty (" + sampleSize +
+                        " pixels): nothing to synthesise from");
+        case SynthesisProblem::UnsupportedSample:
+            return fail("'" + options.sample + "' has " + std::to_string(sample.bytesPerPixel) +
+                        " bytes per pixel; only 3 (RGB) and 4 (RGBA) can be synthesised");
+        case SynthesisProblem::OutputTooLarge:
+            return fail("an output of " + std::to_string(width) + "x" + std::to_string(height) +
+                        " pixels is too large to synthesise");
+        case SynthesisProblem::SampleTooSmall: {
+            const Accuracy accuracy = settings.levelAccuracy[0];
+            const std::int32_t side = settings.WindowSide(0);
+            return fail("'" + options.sample + "' (" + sampleSize +
+                        ") is too small for the Level 1 window of " + std::to_string(side) +
+                        " pixels at accuracy " + AccuracyName(accuracy) +
+                        (accuracy == Accuracy::Low
+                             ? "; use a larger sample"
+                             : "; use a larger sample or a lower --accuracy"));
+        }
     }
 
     TextureSynthesiser job;
-    for (std::int32_t level = 0; level < 3; ++level) {
-        job.neighbourhoodSize[static_cast<std::size_t>(level)] = NeighbourhoodSideFor(
-            level, static_cast<std::int32_t>(options.accuracy[static_cast<std::size_t>(level)]));
-    }
-    job.subsamplingMode = options.subsampling;
-    job.subsampleCount = options.count;
-    job.subsamplePercent = options.percent;
-    job.minimumPixelCount = options.minPixels;
-    job.metric = options.metric;
-    job.randomSeed = options.seed;
-
-    // The finest level's pixels come from its cloud: without a single complete
-    // neighbourhood there, the output would be noise.
-    if (!HasCompleteNeighbourhood(ImagePyramid(sample, 2), 0, job.neighbourhoodSize[0], 2)) {
-        return fail("'" + options.sample + "' (" + std::to_string(sample.width) + "x" +
-                    std::to_string(sample.height) + ") is too small for the Level 1 window of " +
-                    std::to_string(job.neighbourhoodSize[0]) + " pixels at accuracy " +
-                    AccuracyName(options.accuracy[0]) +
-                    "; use a larger sample or a lower --accuracy");
-    }
+    ApplySettings(settings, job);
 
     const std::string requested =
         options.output.empty() ? DefaultOutputPath(options.sample) : options.output;

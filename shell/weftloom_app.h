@@ -4,22 +4,12 @@
 
 #include <cstdint>
 
+#include "engine/synthesis_settings.h"
 #include "shell/framework/application.h"
 
 namespace weftloom {
 
 class CMainFrame;
-
-// The eight values the Synthesise dialog offers and remembers during a run;
-// they start from these values at every start and are never saved.
-struct SynthesisSettings {
-    std::int32_t levelAccuracy[3] = {0, 0, 0};  // "High" for Level 1, 2 and 3
-    std::int32_t subsamplingMode = 2;
-    std::int32_t subsampleCount = 2500;
-    std::int32_t subsamplePercent = 10;
-    std::int32_t minimumPixelCount = 2500;
-    std::int32_t metric = 1;
-};
 
 // The application object of the desktop application: profile, the TGA (129)
 // and JPEG (130) templates, the main frame, the file named on the command line
@@ -39,6 +29,8 @@ class CWeftloomApp : public framework::Application {
     bool InitInstance(const QStringList& arguments);
 
     CMainFrame* MainFrame() const;
+    // What the Synthesise dialog offers next; starts from the defaults at
+    // every start and is never saved.
     SynthesisSettings settings;
 
     bool OnCommand(int id) override;

@@ -4,9 +4,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include <algorithm>
-#include <iterator>
-
 #include "shell/framework/data_exchange.h"
 
 namespace weftloom {
@@ -34,8 +31,28 @@ constexpr int kFixedCount = 1020;
 constexpr int kMinimumSize = 32;
 constexpr int kMaximumSize = 999999;
 
-constexpr int kPercentageMode = 1;
-constexpr int kFixedCountMode = 2;
+// The exchange works on 32-bit signed values; enum and unsigned fields go
+// through one, bit for bit.
+template <class T>
+void TextAs(framework::DataExchange& dx, int id, T& value) {
+    auto exchanged = static_cast<std::int32_t>(value);
+    dx.Text(id, exchanged);
+    value = static_cast<T>(exchanged);
+}
+
+template <class E>
+void CBIndexAs(framework::DataExchange& dx, int id, E& value) {
+    auto exchanged = static_cast<std::int32_t>(value);
+    dx.CBIndex(id, exchanged);
+    value = static_cast<E>(exchanged);
+}
+
+template <class E>
+void RadioAs(framework::DataExchange& dx, int id, E& value) {
+    auto exchanged = static_cast<std::int32_t>(value);
+    dx.Radio(id, exchanged);
+    value = static_cast<E>(exchanged);
+}
 
 }  // namespace
 
@@ -121,23 +138,24 @@ void CSynthesisParamsDlg::DoDataExchange(framework::DataExchange& dx) {
     dx.Text(kWidth, outputWidth);
     dx.MinMaxInt(kWidth, outputWidth, kMinimumSize, kMaximumSize);
     dx.Text(kInputFile, inputFile);
-    dx.CBIndex(kLevel1, levelAccuracy[0]);
-    dx.CBIndex(kLevel2, levelAccuracy[1]);
-    dx.CBIndex(kLevel3, levelAccuracy[2]);
-    dx.Text(kPixelCount, subsampleCount);
-    dx.Radio(kMetricL1, metric);
-    dx.Radio(kDisable, subsamplingMode);
-    dx.Text(kPercent, subsamplePercent);
-    dx.Text(kMinimumPixelCount, minimumPixelCount);
+    CBIndexAs(dx, kLevel1, settings.levelAccuracy[0]);
+    CBIndexAs(dx, kLevel2, settings.levelAccuracy[1]);
+    CBIndexAs(dx, kLevel3, settings.levelAccuracy[2]);
+    dx.Text(kPixelCount, settings.subsampleCount);
+    RadioAs(dx, kMetricL1, settings.metric);
+    RadioAs(dx, kDisable, settings.subsamplingMode);
+    TextAs(dx, kPercent, settings.subsamplePercent);
+    TextAs(dx, kMinimumPixelCount, settings.minimumPixelCount);
 }
 
 void CSynthesisParamsDlg::UpdateSubsamplingControls() {
     // A failed check leaves subsamplingMode as it was, and that is what the
     // enabling follows.
     UpdateData(true);
-    pixelCountEdit->setEnabled(subsamplingMode == kFixedCountMode);
-    percentEdit->setEnabled(subsamplingMode == kPercentageMode);
-    minimumPixelCountEdit->setEnabled(subsamplingMode == kPercentageMode);
+    const SubsamplingMode mode = settings.subsamplingMode;
+    pixelCountEdit->setEnabled(mode == SubsamplingMode::FixedCount);
+    percentEdit->setEnabled(mode == SubsamplingMode::Percentage);
+    minimumPixelCountEdit->setEnabled(mode == SubsamplingMode::Percentage);
 }
 
 void CSynthesisParamsDlg::OnInitDialog() {
@@ -173,22 +191,14 @@ void CSynthesisParamsDlg::reject() {
 }
 
 CSynthesisParamsDlg::Values CSynthesisParamsDlg::Current() const {
-    Values values{outputHeight,    outputWidth,      inputFile,        {}, subsampleCount, metric,
-                  subsamplingMode, subsamplePercent, minimumPixelCount};
-    std::copy(std::begin(levelAccuracy), std::end(levelAccuracy), values.levelAccuracy);
-    return values;
+    return {outputHeight, outputWidth, inputFile, settings};
 }
 
 void CSynthesisParamsDlg::Restore(const Values& values) {
     outputHeight = values.outputHeight;
     outputWidth = values.outputWidth;
     inputFile = values.inputFile;
-    std::copy(std::begin(values.levelAccuracy), std::end(values.levelAccuracy), levelAccuracy);
-    subsampleCount = values.subsampleCount;
-    metric = values.metric;
-    subsamplingMode = values.subsamplingMode;
-    subsamplePercent = values.subsamplePercent;
-    minimumPixelCount = values.minimumPixelCount;
+    settings = values.settings;
 }
 
 }  // namespace weftloom

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/synthesis_settings.h"
 #include "shell/framework/dialog_template.h"
 
 class QLineEdit;
@@ -58,14 +59,11 @@ class CSynthesisParamsDlg : public QDialog {
     std::int32_t outputHeight = 0;  // 32..999999
     std::int32_t outputWidth = 0;   // 32..999999
     QString inputFile;              // the sample document's title, shown only
-    // "Level 1".."Level 3" list indices: 0 High, 1 Medium, 2 Low (not for
-    // "Level 3"), -1 none.
-    std::int32_t levelAccuracy[3] = {0, 0, 0};
-    std::int32_t subsampleCount = 2500;
-    std::int32_t metric = 1;           // 0 L1, 1 L2, 2 Linf, -1 none
-    std::int32_t subsamplingMode = 2;  // 0 disabled, 1 percentage, 2 fixed count, -1 none
-    std::int32_t subsamplePercent = 10;
-    std::int32_t minimumPixelCount = 2500;
+    // The lists and radio groups hold their index: accuracy 0 High, 1 Medium,
+    // 2 Low (not for "Level 3"); subsampling 0 disabled, 1 percentage, 2 fixed
+    // count; metric 0 L1, 1 L2, 2 Linf; -1 when nothing is chosen. The seed is
+    // not shown and goes through as given.
+    SynthesisSettings settings;
 
   public slots:
     // OK: closes with 1 only when the full exchange passes.
@@ -83,12 +81,7 @@ class CSynthesisParamsDlg : public QDialog {
         std::int32_t outputHeight;
         std::int32_t outputWidth;
         QString inputFile;
-        std::int32_t levelAccuracy[3];
-        std::int32_t subsampleCount;
-        std::int32_t metric;
-        std::int32_t subsamplingMode;
-        std::int32_t subsamplePercent;
-        std::int32_t minimumPixelCount;
+        SynthesisSettings settings;
     };
 
     void OnInitDialog();

@@ -7,10 +7,8 @@
 
 #include <chrono>
 
-#include "engine/accuracy.h"
 #include "engine/time_estimate.h"
 #include "shell/framework/message_box.h"
-#include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
 #include "shell/weftloom_view.h"
 
@@ -117,20 +115,9 @@ void CSynthesisProgressDlg::paintEvent(QPaintEvent* event) {
 void CSynthesisProgressDlg::StartWorker() {
     workerStarted_ = true;
     // Everything the run needs is taken here, on the user-interface thread: the
-    // settings as they are now, the output size, and a copy of the sample, so
-    // that the sample's document may change or close while the run goes on.
-    const SynthesisSettings settings = CWeftloomApp::Instance() != nullptr
-                                           ? CWeftloomApp::Instance()->settings
-                                           : SynthesisSettings{};
-    for (std::int32_t level = 0; level < 3; ++level) {
-        synthesiser.neighbourhoodSize[static_cast<std::size_t>(level)] =
-            NeighbourhoodSideFor(level, settings.levelAccuracy[level]);
-    }
-    synthesiser.subsamplingMode = static_cast<SubsamplingMode>(settings.subsamplingMode);
-    synthesiser.subsampleCount = settings.subsampleCount;
-    synthesiser.subsamplePercent = static_cast<std::uint32_t>(settings.subsamplePercent);
-    synthesiser.minimumPixelCount = static_cast<std::uint32_t>(settings.minimumPixelCount);
-    synthesiser.metric = static_cast<DistanceMetric>(settings.metric);
+    // output size and a copy of the sample, so that the sample's document may
+    // change or close while the run goes on.
+    ApplySettings(settings, synthesiser);
     synthesiser.progressCallback = &CSynthesisProgressDlg::ForwardProgress;
     synthesiser.callbackContext = this;
     sample_ = inputDocument->image;

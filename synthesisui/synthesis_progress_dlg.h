@@ -14,6 +14,7 @@
 
 #include "engine/image.h"
 #include "engine/progress.h"
+#include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
 #include "shell/framework/dialog_template.h"
 
@@ -63,6 +64,9 @@ class CSynthesisProgressDlg : public QDialog {
 
     CWeftloomDoc* inputDocument = nullptr;
     CWeftloomDoc* outputDocument = nullptr;
+    // The run's settings, set before the dialog is shown (the worker takes
+    // them when it starts).
+    SynthesisSettings settings;
     TextureSynthesiser synthesiser;
     QString statusText;
     QString timeLeftText;

@@ -17,7 +17,69 @@ void Tell(const QString& text) {
     framework::MessageBox(text, std::nullopt, framework::MessageButtons::Ok);
 }
 
+QString RefusalText(SynthesisProblem problem, const Image& sample, std::uint32_t width,
+                    std::uint32_t height, const SynthesisSettings& settings) {
+    switch (problem) {
+        case SynthesisProblem::None:
+            break;
+        case SynthesisProblem::EmptySample:
+        case SynthesisProblem::UnsupportedSample:
+            return QStringLiteral("This image cannot be used as a sample.");
+        case SynthesisProblem::OutputTooLarge:
+            return QStringLiteral("An image of %1 x %2 pixels is too large to synthesise.")
+                .arg(width)
+                .arg(height);
+        case SynthesisProblem::SampleTooSmall:
+            return QStringLiteral(
+                       "The sample of %1 x %2 pixels is too small for the Level 1 window of %3 "
+                       "x %3 pixels. Use a larger sample%4.")
+                .arg(sample.width)
+                .arg(sample.height)
+                .arg(settings.WindowSide(0))
+                .arg(settings.levelAccuracy[0] == Accuracy::Low
+                         ? QString()
+                         : QStringLiteral(" or a lower Level 1 accuracy"));
+    }
+    return {};
+}
+
 }  // namespace
+
+CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
+                                      std::uint32_t height, const SynthesisSettings& settings) {
+    CWeftloomApp* application = CWeftloomApp::Instance();
+    if (!sample.HasImage() || application == nullptr || application->Templates().empty()) {
+        return nullptr;
+    }
+    const SynthesisProblem problem = CheckSynthesis(sample.image, width, height, settings);
+    if (problem != SynthesisProblem::None) {
+        Tell(RefusalText(problem, sample.image, width, height, settings));
+        return nullptr;
+    }
+    auto* output =
+        qobject_cast<CWeftloomDoc*>(application->Templates().front()->OpenDocumentFile(QString()));
+    if (output == nullptr) {
+        Tell(QStringLiteral("The new document could not be created."));
+        return nullptr;
+    }
+    if (!output->CreateImage(width, height, sample.image.bytesPerPixel)) {
+        output->OnCloseDocument();
+        Tell(QStringLiteral("There is not enough memory for an image of %1 x %2 pixels.")
+                 .arg(width)
+                 .arg(height));
+        return nullptr;
+    }
+    auto* progress = new CSynthesisProgressDlg();
+    progress->inputDocument = &sample;
+    progress->outputDocument = output;
+    progress->settings = settings;
+    if (!progress->Create()) {
+        delete progress;
+        return nullptr;
+    }
+    progress->show();
+    return progress;
+}
 
 void OnSynthesise(CWeftloomView& view) {
     CWeftloomDoc* sample = view.GetDocument();
@@ -25,63 +87,17 @@ void OnSynthesise(CWeftloomView& view) {
     if (sample == nullptr || !sample->HasImage() || application == nullptr) {
         return;
     }
-    SynthesisSettings& settings = application->settings;
     CSynthesisParamsDlg parameters;
     parameters.inputFile = sample->Title();
     parameters.outputWidth = static_cast<std::int32_t>(sample->image.width);
     parameters.outputHeight = static_cast<std::int32_t>(sample->image.height);
-    for (int i = 0; i < 3; ++i) {
-        parameters.levelAccuracy[i] = settings.levelAccuracy[i];
-    }
-    parameters.subsamplingMode = settings.subsamplingMode;
-    parameters.subsampleCount = settings.subsampleCount;
-    parameters.subsamplePercent = settings.subsamplePercent;
-    parameters.minimumPixelCount = settings.minimumPixelCount;
-    parameters.metric = settings.metric;
+    parameters.settings = application->settings;
     if (parameters.DoModal() != 1) {
         return;
     }
-    for (int i = 0; i < 3; ++i) {
-        settings.levelAccuracy[i] = parameters.levelAccuracy[i];
-    }
-    settings.subsamplingMode = parameters.subsamplingMode;
-    settings.subsampleCount = parameters.subsampleCount;
-    settings.subsamplePercent = parameters.subsamplePercent;
-    settings.minimumPixelCount = parameters.minimumPixelCount;
-    settings.metric = parameters.metric;
-
-    const auto width = static_cast<std::uint32_t>(parameters.outputWidth);
-    const auto height = static_cast<std::uint32_t>(parameters.outputHeight);
-    if (!TextureSynthesiser::OutputFits(width, height)) {
-        Tell(QStringLiteral("An image of %1 x %2 pixels is too large to synthesise.")
-                 .arg(width)
-                 .arg(height));
-        return;
-    }
-    if (application->Templates().empty()) {
-        return;
-    }
-    auto* output =
-        qobject_cast<CWeftloomDoc*>(application->Templates().front()->OpenDocumentFile(QString()));
-    if (output == nullptr) {
-        Tell(QStringLiteral("The new document could not be created."));
-        return;
-    }
-    if (!output->CreateImage(width, height, sample->image.bytesPerPixel)) {
-        output->OnCloseDocument();
-        Tell(QStringLiteral("There is not enough memory for an image of %1 x %2 pixels.")
-                 .arg(width)
-                 .arg(height));
-        return;
-    }
-    auto* progress = new CSynthesisProgressDlg();
-    progress->inputDocument = sample;
-    progress->outputDocument = output;
-    if (!progress->Create()) {
-        delete progress;
-        return;
-    }
-    progress->show();
+    application->settings = parameters.settings;
+    StartSynthesis(*sample, static_cast<std::uint32_t>(parameters.outputWidth),
+                   static_cast<std::uint32_t>(parameters.outputHeight), parameters.settings);
 }
 
 void EndSynthesis(CWeftloomDoc& document) {

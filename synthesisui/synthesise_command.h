@@ -1,13 +1,26 @@
 #pragma once
 
+#include <cstdint>
+
+#include "engine/synthesis_settings.h"
+
 namespace weftloom {
 
+class CSynthesisProgressDlg;
 class CWeftloomDoc;
 class CWeftloomView;
 
+// Starts a synthesis from sample's image into a new document of width x height
+// pixels: refuses what cannot be synthesised (with a message box saying why),
+// creates the output document with its black image, and shows a progress dialog
+// that runs the synthesis with settings. Returns the dialog, or nullptr when
+// nothing was started. Returns at once; the run goes on in the dialog's worker.
+// User-interface thread only.
+CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
+                                      std::uint32_t height, const SynthesisSettings& settings);
+
 // The Synthesise command of an image view: asks for the parameters, stores
-// them in the application's settings, creates the output document with its
-// black image and starts a progress dialog that runs the synthesis. Returns at
+// them in the application's settings and starts the synthesis (StartSynthesis). Returns at
 // once; several syntheses may run side by side. User-interface thread only.
 void OnSynthesise(CWeftloomView& view);
 

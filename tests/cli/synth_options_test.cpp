@@ -34,14 +34,7 @@ TEST(SynthOptions, DefaultsWithOnlyTheSample) {
     EXPECT_EQ(p.options.output, "");
     EXPECT_EQ(p.options.width, 0u);
     EXPECT_EQ(p.options.height, 0u);
-    EXPECT_EQ(p.options.accuracy,
-              (std::array<Accuracy, 3>{Accuracy::High, Accuracy::High, Accuracy::High}));
-    EXPECT_EQ(p.options.subsampling, SubsamplingMode::FixedCount);
-    EXPECT_EQ(p.options.count, 2500);
-    EXPECT_EQ(p.options.percent, 10u);
-    EXPECT_EQ(p.options.minPixels, 2500u);
-    EXPECT_EQ(p.options.metric, DistanceMetric::L2);
-    EXPECT_EQ(p.options.seed, 1u);
+    EXPECT_EQ(p.options.settings, SynthesisSettings{});
     EXPECT_FALSE(p.options.quiet);
     EXPECT_TRUE(p.err.empty());
 }
@@ -72,19 +65,21 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(p.options.output, "out/result.tga");
     EXPECT_EQ(p.options.width, 320u);
     EXPECT_EQ(p.options.height, 200u);
-    EXPECT_EQ(p.options.accuracy,
-              (std::array<Accuracy, 3>{Accuracy::Medium, Accuracy::Low, Accuracy::Low}));
-    EXPECT_EQ(p.options.subsampling, SubsamplingMode::Percentage);
-    EXPECT_EQ(p.options.count, 99);
-    EXPECT_EQ(p.options.percent, 25u);
-    EXPECT_EQ(p.options.minPixels, 0u);
-    EXPECT_EQ(p.options.metric, DistanceMetric::Linf);
-    EXPECT_EQ(p.options.seed, 4294967295u);
+    SynthesisSettings expected;
+    expected.levelAccuracy = {Accuracy::Medium, Accuracy::Low, Accuracy::Low};
+    expected.subsamplingMode = SubsamplingMode::Percentage;
+    expected.subsampleCount = 99;
+    expected.subsamplePercent = 25;
+    expected.minimumPixelCount = 0;
+    expected.metric = DistanceMetric::Linf;
+    expected.randomSeed = 4294967295u;
+    EXPECT_EQ(p.options.settings, expected);
     EXPECT_TRUE(p.options.quiet);
 
-    EXPECT_EQ(Parse({"a.tga", "--subsampling", "off", "--metric", "L1"}).options.subsampling,
-              SubsamplingMode::Disabled);
-    EXPECT_EQ(Parse({"a.tga", "--metric", "L1"}).options.metric, DistanceMetric::L1);
+    EXPECT_EQ(
+        Parse({"a.tga", "--subsampling", "off", "--metric", "L1"}).options.settings.subsamplingMode,
+        SubsamplingMode::Disabled);
+    EXPECT_EQ(Parse({"a.tga", "--metric", "L1"}).options.settings.metric, DistanceMetric::L1);
     EXPECT_EQ(Parse({"a.tga", "-s", "1x65535"}).options.height, 65535u);
 }
 
@@ -129,6 +124,11 @@ TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {
     for (const char* option : {"--output", "--size", "--accuracy", "--subsampling", "--count",
                                "--percent", "--min-pixels", "--metric", "--seed", "--quiet"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    // The defaults shown are the ones a run starts from.
+    for (const char* shown : {"(default high,high,high)", "(default count)", "(default 2500)",
+                              "(default 10)", "(default l2)", "(default 1)"}) {
+        EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
     }
     const Parsed version = Parse({"--version"});
     ASSERT_TRUE(version.exitCode.has_value());

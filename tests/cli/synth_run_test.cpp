@@ -46,7 +46,7 @@ class SynthRun : public ::testing::Test {
         options.output = (scratch / "result.tga").string();
         options.width = 30;
         options.height = 26;
-        options.accuracy = {Accuracy::Medium, Accuracy::Low, Accuracy::Low};
+        options.settings.levelAccuracy = {Accuracy::Medium, Accuracy::Low, Accuracy::Low};
     }
 
     test::ScratchFolder scratch;
@@ -55,11 +55,11 @@ class SynthRun : public ::testing::Test {
 };
 
 TEST_F(SynthRun, WritesTheEnginesBytesAndSaysWhere) {
-    options.metric = DistanceMetric::L1;
-    options.subsampling = SubsamplingMode::Percentage;
-    options.percent = 30;
-    options.minPixels = 10;
-    options.seed = 7;
+    options.settings.metric = DistanceMetric::L1;
+    options.settings.subsamplingMode = SubsamplingMode::Percentage;
+    options.settings.subsamplePercent = 30;
+    options.settings.minimumPixelCount = 10;
+    options.settings.randomSeed = 7;
     const Outcome outcome = RunTool(options);
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_TRUE(outcome.err.empty()) << "not a terminal: no progress drawn";

@@ -35,8 +35,7 @@ TEST_F(StartUp, WithoutArgumentsOnlyTheMainWindowAndItsMenu) {
     EXPECT_FALSE(Enabled(kIdSynthesise));
     EXPECT_FALSE(Enabled(command::kFileSaveAs));
     EXPECT_TRUE(Enabled(command::kFileOpen));
-    EXPECT_EQ(app->settings.subsampleCount, 2500);
-    EXPECT_EQ(app->settings.metric, 1);
+    EXPECT_EQ(app->settings, SynthesisSettings{});
     EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
     EXPECT_EQ(QCoreApplication::applicationName(), "weftloom");
 }

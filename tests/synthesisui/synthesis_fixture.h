@@ -13,6 +13,15 @@
 
 namespace weftloom::testing {
 
+// Quick settings: small windows (sides 5, 3, 3) and the kd-tree, exact and
+// quick, so that runs stay short under sanitizers.
+inline SynthesisSettings QuickSettings() {
+    SynthesisSettings settings;
+    settings.levelAccuracy = {Accuracy::Low, Accuracy::Low, Accuracy::Medium};
+    settings.subsamplingMode = SubsamplingMode::Disabled;
+    return settings;
+}
+
 // The application with its synthesis user interface, and ways to drive a run.
 class SynthesisFixture : public AppFixture {
   protected:
@@ -42,13 +51,7 @@ class SynthesisFixture : public AppFixture {
         });
     }
 
-    // Quick settings: small windows, so that runs stay short under sanitizers.
-    void UseQuickSettings() {
-        app->settings.levelAccuracy[0] = 2;  // side 5
-        app->settings.levelAccuracy[1] = 2;  // side 3
-        app->settings.levelAccuracy[2] = 1;  // side 3
-        app->settings.subsamplingMode = 0;   // kd-tree: exact and quick
-    }
+    void UseQuickSettings() { app->settings = QuickSettings(); }
 
     // Runs events until the document's synthesis has ended (a generous bound
     // keeps a broken run from hanging the suite; it measures nothing).

@@ -30,14 +30,7 @@ void FillAsAtStart(CSynthesisParamsDlg& dialog) {
     dialog.inputFile = QStringLiteral("bricks_64_a.tga");
     dialog.outputWidth = 64;
     dialog.outputHeight = 48;
-    dialog.levelAccuracy[0] = 0;
-    dialog.levelAccuracy[1] = 0;
-    dialog.levelAccuracy[2] = 0;
-    dialog.subsamplingMode = 2;
-    dialog.subsampleCount = 2500;
-    dialog.subsamplePercent = 10;
-    dialog.minimumPixelCount = 2500;
-    dialog.metric = 1;
+    dialog.settings = SynthesisSettings{};
 }
 
 // Everything the caller hands in and reads back.
@@ -45,26 +38,13 @@ struct Members {
     std::int32_t outputHeight;
     std::int32_t outputWidth;
     QString inputFile;
-    std::vector<std::int32_t> levelAccuracy;
-    std::int32_t subsampleCount;
-    std::int32_t metric;
-    std::int32_t subsamplingMode;
-    std::int32_t subsamplePercent;
-    std::int32_t minimumPixelCount;
+    SynthesisSettings settings;
 
     bool operator==(const Members&) const = default;
 };
 
 Members MembersOf(const CSynthesisParamsDlg& dialog) {
-    return {dialog.outputHeight,
-            dialog.outputWidth,
-            dialog.inputFile,
-            {dialog.levelAccuracy[0], dialog.levelAccuracy[1], dialog.levelAccuracy[2]},
-            dialog.subsampleCount,
-            dialog.metric,
-            dialog.subsamplingMode,
-            dialog.subsamplePercent,
-            dialog.minimumPixelCount};
+    return {dialog.outputHeight, dialog.outputWidth, dialog.inputFile, dialog.settings};
 }
 
 class SynthesisParamsDlgTest : public ::testing::Test {
@@ -141,40 +121,40 @@ TEST_F(SynthesisParamsDlgTest, ListsOfferTheirChoicesLevelThreeWithoutLow) {
 
     // "Low" remembered for level 3 has no entry: no choice shows, and no
     // choice is what comes back.
-    dialog.levelAccuracy[1] = 2;
-    dialog.levelAccuracy[2] = 2;
+    dialog.settings.levelAccuracy[1] = Accuracy::Low;
+    dialog.settings.levelAccuracy[2] = Accuracy::Low;
     dialog.open();
     EXPECT_EQ(List(1009)->currentText(), "Low");
     EXPECT_EQ(List(1010)->currentIndex(), -1);
     Click(1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.levelAccuracy[1], 2);
-    EXPECT_EQ(dialog.levelAccuracy[2], -1);
+    EXPECT_EQ(dialog.settings.levelAccuracy[1], Accuracy::Low);
+    EXPECT_EQ(dialog.settings.levelAccuracy[2], static_cast<Accuracy>(-1));
 }
 
 TEST_F(SynthesisParamsDlgTest, OpeningEnablesWhatTheGivenModeUses) {
-    dialog.subsamplingMode = 1;
+    dialog.settings.subsamplingMode = SubsamplingMode::Percentage;
     dialog.open();
     EXPECT_TRUE(Radio(1018)->isChecked());
     EXPECT_EQ(Enabling(), (std::vector<bool>{false, true, true}));
     dialog.reject();
 
-    dialog.subsamplingMode = 0;
+    dialog.settings.subsamplingMode = SubsamplingMode::Disabled;
     dialog.open();
     EXPECT_TRUE(Radio(1017)->isChecked());
     EXPECT_EQ(Enabling(), (std::vector<bool>{false, false, false}));
     dialog.reject();
 
     // A mode the group does not have checks nothing and enables nothing.
-    dialog.subsamplingMode = -1;
-    dialog.metric = 7;
+    dialog.settings.subsamplingMode = static_cast<SubsamplingMode>(-1);
+    dialog.settings.metric = static_cast<DistanceMetric>(7);
     dialog.open();
     EXPECT_FALSE(Radio(1017)->isChecked() || Radio(1018)->isChecked() || Radio(1020)->isChecked());
     EXPECT_EQ(Enabling(), (std::vector<bool>{false, false, false}));
     Click(1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.subsamplingMode, -1);
-    EXPECT_EQ(dialog.metric, -1);
+    EXPECT_EQ(dialog.settings.subsamplingMode, static_cast<SubsamplingMode>(-1));
+    EXPECT_EQ(dialog.settings.metric, static_cast<DistanceMetric>(-1));
 }
 
 TEST_F(SynthesisParamsDlgTest, SubsamplingClicksEnableTheChosenOptionsEdits) {
@@ -211,8 +191,13 @@ TEST_F(SynthesisParamsDlgTest, OkStoresWhatWasEntered) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(MembersOf(dialog),
-              (Members{200, 300, "bricks_64_a.tga", {2, 1, 1}, 2500, 2, 1, 25, 0}));
+    SynthesisSettings entered;
+    entered.levelAccuracy = {Accuracy::Low, Accuracy::Medium, Accuracy::Medium};
+    entered.subsamplingMode = SubsamplingMode::Percentage;
+    entered.subsamplePercent = 25;
+    entered.minimumPixelCount = 0;
+    entered.metric = DistanceMetric::Linf;
+    EXPECT_EQ(MembersOf(dialog), (Members{200, 300, "bricks_64_a.tga", entered}));
 }
 
 TEST_F(SynthesisParamsDlgTest, SubsamplingNumbersHaveNoRange) {
@@ -223,8 +208,8 @@ TEST_F(SynthesisParamsDlgTest, SubsamplingNumbersHaveNoRange) {
     Click(1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(dialog.subsampleCount, 0);
-    EXPECT_EQ(dialog.subsamplePercent, 999999999);
+    EXPECT_EQ(dialog.settings.subsampleCount, 0);
+    EXPECT_EQ(dialog.settings.subsamplePercent, 999999999u);
 }
 
 TEST_F(SynthesisParamsDlgTest, CancelLeavesTheMembersAsGiven) {
@@ -357,7 +342,7 @@ TEST_F(SynthesisParamsDlgTest, SubsamplingClickWithABadSizeKeepsTheEnabling) {
     // so the edits still follow the fixed-count mode.
     EXPECT_TRUE(Radio(1018)->isChecked());
     EXPECT_EQ(Enabling(), (std::vector<bool>{true, false, false}));
-    EXPECT_EQ(dialog.subsamplingMode, 2);
+    EXPECT_EQ(dialog.settings.subsamplingMode, SubsamplingMode::FixedCount);
 
     Type(1002, "64");
     Click(1018);
@@ -373,7 +358,7 @@ TEST_F(SynthesisParamsDlgTest, NumberThatIsNoIntegerIsRefusedEvenWhenDisabled) {
     EXPECT_TRUE(dialog.isVisible());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].contains("integer")) << messages[0].toStdString();
-    EXPECT_EQ(dialog.subsampleCount, 2500);
+    EXPECT_EQ(dialog.settings.subsampleCount, 2500);
     Type(1012, "2500");
     messages.clear();
 
@@ -397,8 +382,8 @@ TEST_F(SynthesisParamsDlgTest, NumberThatIsNoIntegerIsRefusedEvenWhenDisabled) {
     Type(1012, "400");
     Click(1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.subsamplingMode, 0);
-    EXPECT_EQ(dialog.subsampleCount, 400);
+    EXPECT_EQ(dialog.settings.subsamplingMode, SubsamplingMode::Disabled);
+    EXPECT_EQ(dialog.settings.subsampleCount, 400);
     EXPECT_EQ(messages.size(), 2u);
 }
 
@@ -429,7 +414,7 @@ TEST_F(SynthesisParamsDlgTest, ShowsItsCaptionsAndMnemonics) {
     }
 
     // Alt+X reaches the minimum count, Alt+B chooses the fixed count.
-    dialog.subsamplingMode = 1;
+    dialog.settings.subsamplingMode = SubsamplingMode::Percentage;
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     QTest::keyClick(&dialog, Qt::Key_X, Qt::AltModifier);

@@ -70,8 +70,7 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
     options.output = (scratch / "cli.tga").string();
     options.width = 40;
     options.height = 36;
-    options.accuracy = {Accuracy::Low, Accuracy::Low, Accuracy::Medium};
-    options.subsampling = SubsamplingMode::Disabled;
+    options.settings = app->settings;
     std::ostringstream out, err;
     SynthRunContext context;
     context.out = &out;
@@ -140,8 +139,7 @@ TEST_F(Synthesise, TimeLeftFollowsTheLevelsWithAnInjectedClock) {
 // The same run as the dialog's, made directly.
 std::vector<std::uint8_t> QuickRun(const Image& sample, std::uint32_t width, std::uint32_t height) {
     TextureSynthesiser job;
-    job.neighbourhoodSize = {5, 3, 3};
-    job.subsamplingMode = SubsamplingMode::Disabled;
+    ApplySettings(testing::QuickSettings(), job);
     EXPECT_TRUE(job.Synthesise(sample, width, height));
     return job.result ? job.result->pixels : std::vector<std::uint8_t>{};
 }
@@ -352,13 +350,39 @@ TEST_F(Synthesise, EmptyDocumentsAndCancelledDialogsMakeNothing) {
     });
     Trigger(kIdSynthesise);
     EXPECT_EQ(WindowCount(), 1);
-    EXPECT_EQ(app->settings.metric, before.metric);
+    EXPECT_EQ(app->settings, before);
     choice = 0;
     Trigger(command::kFileNew);
     EXPECT_FALSE(Enabled(kIdSynthesise));
     ActiveView()->OnCommand(kIdSynthesise);  // as Ctrl+Y would, if it were enabled
     Settle();
     EXPECT_EQ(WindowCount(), 2);
+}
+
+TEST_F(Synthesise, WhatCannotBeSynthesisedIsRefusedWithTheReason) {
+    struct Case {
+        std::int32_t width;
+        Accuracy level1;
+        QString expected;
+    };
+    // A 6 x 6 sample has no whole 9 x 9 window (High) but has 5 x 5 ones (Low).
+    const std::vector<Case> cases = {
+        {64, Accuracy::High,
+         "The sample of 6 x 6 pixels is too small for the Level 1 window of "
+         "9 x 9 pixels. Use a larger sample or a lower Level 1 accuracy."},
+        {999999, Accuracy::Low, "An image of 999999 x 999999 pixels is too large to synthesise."},
+    };
+    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("small.tga", 6, 6))}));
+    for (const Case& c : cases) {
+        app->settings.levelAccuracy[0] = c.level1;
+        messages.clear();
+        ConfirmNextParameters(c.width, c.width);
+        Trigger(kIdSynthesise);
+        // (The dialog may first complain that the sample's own size is below its range.)
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back(), c.expected);
+        EXPECT_EQ(WindowCount(), 1) << "nothing was started";
+    }
 }
 
 }  // namespace

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/accuracy.h"
+#include "engine/image.h"
+#include "search/data_cloud.h"
+#include "search/distance_metric.h"
+#include "search/random_generator.h"
+
+namespace weftloom {
+
+class TextureSynthesiser;
+
+// What a user chooses for a synthesis run, with the defaults both front ends
+// start from. The desktop application keeps one during a session and hands a
+// copy to each run; weftloom-synth fills one from its options. A plain value:
+// copy it freely, on any thread.
+//
+// The fields may hold values no front end offers (a list with nothing
+// selected is -1); the run then behaves as the engine's fields of the same
+// name define.
+struct SynthesisSettings {
+    // Level 1, 2 and 3 (pyramid levels 0, 1 and 2), each mapped to a window side.
+    std::array<Accuracy, 3> levelAccuracy = {Accuracy::High, Accuracy::High, Accuracy::High};
+    SubsamplingMode subsamplingMode = SubsamplingMode::FixedCount;
+    std::int32_t subsampleCount = 2500;      // points a query aims at in FixedCount
+    std::uint32_t subsamplePercent = 10;     // percent of the cloud in Percentage
+    std::uint32_t minimumPixelCount = 2500;  // Percentage applies from this cloud size on
+    DistanceMetric metric = DistanceMetric::L2;
+    std::uint32_t randomSeed = RandomGenerator::kDefaultSeed;
+
+    // The window side a level (0 to 2) is synthesised with.
+    std::int32_t WindowSide(std::int32_t level) const;
+
+    bool operator==(const SynthesisSettings&) const = default;
+};
+
+// Sets the job's parameters from settings; leaves its callback, context and
+// state alone.
+void ApplySettings(const SynthesisSettings& settings, TextureSynthesiser& job);
+
+// Why a run cannot be started, as both front ends refuse it before any work.
+enum class SynthesisProblem {
+    None,
+    EmptySample,        // no pixels at all
+    UnsupportedSample,  // not 3 or 4 bytes per pixel
+    OutputTooLarge,     // the run's 32-bit pixel counters cannot hold the output
+    SampleTooSmall,     // no pixel of the sample has a whole Level 1 window
+};
+
+// Whether settings can synthesise an output of width x height pixels (0: the
+// sample's side) from sample. SampleTooSmall means the finest level's cloud
+// would be empty, so the output would stay the random noise it starts from.
+SynthesisProblem CheckSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height,
+                                const SynthesisSettings& settings);
+
+}  // namespace weftloom

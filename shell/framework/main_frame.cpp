@@ -41,11 +41,6 @@ MainFrame::MainFrame(Application& application, const QString& title)
         shownMenu_ = -1;
         RebuildMenuBar();
     });
-    // Enabling follows state that changes without a command (an image arriving,
-    // a document closing), so it is also refreshed at idle.
-    auto* idle = new QTimer(this);
-    connect(idle, &QTimer::timeout, this, &MainFrame::UpdateCommandUI);
-    idle->start(250);
 }
 
 MainFrame::~MainFrame() {
@@ -150,7 +145,13 @@ Document* MainFrame::ActiveDocument() const {
 void MainFrame::AddFrame(ChildFrame* frame) {
     mdiArea_->addSubWindow(frame);
     if (Document* document = frame->GetActiveDocument()) {
+        // A document's state decides what its commands may do: its title comes
+        // with a load or a save, its modified flag with an edit or a result.
         connect(document, &Document::TitleChanged, this, &MainFrame::RefreshFrame,
+                Qt::UniqueConnection);
+        connect(document, &Document::TitleChanged, this, &MainFrame::UpdateCommandUI,
+                Qt::UniqueConnection);
+        connect(document, &Document::ModifiedChanged, this, &MainFrame::UpdateCommandUI,
                 Qt::UniqueConnection);
     }
     connect(frame, &QObject::destroyed, this, [this] {
@@ -162,7 +163,7 @@ void MainFrame::AddFrame(ChildFrame* frame) {
     });
 }
 
-bool MainFrame::RouteCommand(int id) {
+std::vector<CommandTarget*> MainFrame::CommandRoute() {
     std::vector<CommandTarget*> route;
     if (ChildFrame* frame = ActiveFrame()) {
         if (View* view = frame->GetView()) {
@@ -175,7 +176,11 @@ bool MainFrame::RouteCommand(int id) {
     }
     route.push_back(this);
     route.push_back(&application_);
-    for (CommandTarget* target : route) {
+    return route;
+}
+
+bool MainFrame::RouteCommand(int id) {
+    for (CommandTarget* target : CommandRoute()) {
         if (target->OnCommand(id)) {
             return true;
         }
@@ -184,24 +189,14 @@ bool MainFrame::RouteCommand(int id) {
 }
 
 void MainFrame::UpdateCommandUI() {
+    const std::vector<CommandTarget*> route = CommandRoute();
     for (const auto& [id, action] : actions_) {
         int state = -1;
-        if (ChildFrame* frame = ActiveFrame()) {
-            if (View* view = frame->GetView()) {
-                state = view->CommandState(id);
+        for (const CommandTarget* target : route) {
+            state = target->CommandState(id);
+            if (state >= 0) {
+                break;
             }
-            if (state < 0) {
-                state = frame->CommandState(id);
-            }
-            if (state < 0 && frame->GetActiveDocument() != nullptr) {
-                state = frame->GetActiveDocument()->CommandState(id);
-            }
-        }
-        if (state < 0) {
-            state = CommandState(id);
-        }
-        if (state < 0) {
-            state = application_.CommandState(id);
         }
         action->setEnabled(state > 0);
     }

@@ -56,7 +56,8 @@ class MainFrame : public QMainWindow, public CommandTarget {
     // Carries a command along the route; false when nobody handles it.
     bool RouteCommand(int id);
     // Enables each action as the route says; called after commands, on
-    // activation changes, before menus open and at idle.
+    // activation changes, when a window goes, when a document's title or
+    // modified flag changes and before menus open.
     void UpdateCommandUI();
     // Rebuilds the menu bar for the active document and the window title.
     void RefreshFrame();
@@ -68,6 +69,9 @@ class MainFrame : public QMainWindow, public CommandTarget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // Who is asked about a command, in order: the active view, its frame, its
+    // document, this frame, the application.
+    std::vector<CommandTarget*> CommandRoute();
     void RebuildMenuBar();
 
     Application& application_;

@@ -1,5 +1,6 @@
 #include <QFileInfo>
 #include <QHelpEvent>
+#include <QMdiSubWindow>
 #include <QSettings>
 #include <QToolBar>
 #include <QToolTip>
@@ -116,6 +117,22 @@ TEST_F(OpenAndNew, NewAsksForTheTypeAndMakesAnEmptyDocument) {
     choice = -1;
     Trigger(command::kFileNew);
     EXPECT_EQ(WindowCount(), 1) << "cancelling the type question makes nothing";
+}
+
+TEST_F(OpenAndNew, EnablingFollowsActivationAndClosingWithoutARefreshCall) {
+    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 9, 7))}));
+    QMdiSubWindow* sampleWindow = Frame()->MdiArea()->activeSubWindow();
+    choice = 0;
+    Trigger(command::kFileNew);
+    ASSERT_EQ(WindowCount(), 2);
+    QAction* synthesise = Action(kIdSynthesise);  // read as the toolbar shows it
+    EXPECT_FALSE(synthesise->isEnabled());
+    Frame()->MdiArea()->setActiveSubWindow(sampleWindow);
+    EXPECT_TRUE(synthesise->isEnabled());
+    sampleWindow->close();
+    Settle();
+    EXPECT_EQ(WindowCount(), 1);
+    EXPECT_FALSE(synthesise->isEnabled()) << "the empty document is active again";
 }
 
 TEST_F(OpenAndNew, AccelertorsReachTheirCommands) {

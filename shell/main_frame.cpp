@@ -2,9 +2,9 @@
 
 #include <QToolBar>
 
-#include "shell/resource_ids.h"
 #include "shell/resources/icons.h"
-#include "shell/shell_resources.h"
+#include "shell/resources/resource_ids.h"
+#include "shell/resources/shell_resources.h"
 
 namespace weftloom {
 

@@ -4,10 +4,10 @@
 #include "shell/framework/doc_template.h"
 #include "shell/framework/profile.h"
 #include "shell/main_frame.h"
-#include "shell/resource_ids.h"
 #include "shell/resources/about_dlg.h"
 #include "shell/resources/icons.h"
-#include "shell/shell_resources.h"
+#include "shell/resources/resource_ids.h"
+#include "shell/resources/shell_resources.h"
 #include "shell/weftloom_doc.h"
 #include "shell/weftloom_view.h"
 

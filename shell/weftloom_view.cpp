@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "shell/framework/message_box.h"
-#include "shell/resource_ids.h"
+#include "shell/resources/resource_ids.h"
 #include "shell/weftloom_doc.h"
 
 namespace weftloom {

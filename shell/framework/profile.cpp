@@ -4,14 +4,8 @@
 #include <QFileInfo>
 
 #include "shell/framework/commands.h"
-#include "shell/framework/progress_mutex.h"
 
 namespace weftloom::framework {
-
-std::recursive_mutex& ProgressMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
 
 QSettings ProfileSettings() {
     return QSettings(QCoreApplication::organizationName(), QCoreApplication::applicationName());

@@ -7,7 +7,7 @@
 
 #include "shell/framework/commands.h"
 #include "shell/framework/profile.h"
-#include "shell/resource_ids.h"
+#include "shell/resources/resource_ids.h"
 #include "tests/shell/app_fixture.h"
 
 namespace weftloom {

@@ -1,7 +1,7 @@
 #include <QMdiSubWindow>
 
 #include "shell/framework/commands.h"
-#include "shell/resource_ids.h"
+#include "shell/resources/resource_ids.h"
 #include "tests/shell/app_fixture.h"
 
 namespace weftloom {

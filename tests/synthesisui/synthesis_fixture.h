@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "shell/resource_ids.h"
+#include "shell/resources/resource_ids.h"
 #include "synthesisui/synthesis_params_dlg.h"
 #include "synthesisui/synthesis_progress_dlg.h"
 #include "synthesisui/synthesise_command.h"

@@ -1,7 +1,7 @@
-#include "shell/shell_resources.h"
+#include "shell/resources/shell_resources.h"
 
 #include "shell/framework/commands.h"
-#include "shell/resource_ids.h"
+#include "shell/resources/resource_ids.h"
 
 namespace weftloom {
 

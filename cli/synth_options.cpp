@@ -41,6 +41,44 @@ std::string ParseSize(const std::string& text, SynthOptions& options) {
     return {};
 }
 
+// The words the options use for an enum's values, in the order help lists them.
+template <class E>
+struct Word {
+    E value;
+    const char* text;
+};
+
+constexpr Word<Accuracy> kAccuracyWords[] = {
+    {Accuracy::High, "high"}, {Accuracy::Medium, "medium"}, {Accuracy::Low, "low"}};
+constexpr Word<SubsamplingMode> kSubsamplingWords[] = {{SubsamplingMode::Disabled, "off"},
+                                                       {SubsamplingMode::Percentage, "percent"},
+                                                       {SubsamplingMode::FixedCount, "count"}};
+constexpr Word<DistanceMetric> kMetricWords[] = {
+    {DistanceMetric::L1, "l1"}, {DistanceMetric::L2, "l2"}, {DistanceMetric::Linf, "linf"}};
+
+template <class E, std::size_t N>
+const char* WordFor(const Word<E> (&words)[N], E value) {
+    for (const Word<E>& word : words) {
+        if (word.value == value) {
+            return word.text;
+        }
+    }
+    return "?";
+}
+
+// Reads a word (any case) of the table into value; false when it is none of them.
+template <class E, std::size_t N>
+bool ValueFor(const Word<E> (&words)[N], const std::string& text, E& value) {
+    const std::string lower = Lower(text);
+    for (const Word<E>& word : words) {
+        if (lower == word.text) {
+            value = word.value;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string ParseAccuracy(const std::string& text, SynthesisSettings& settings) {
     std::array<Accuracy, 3> levels{};
     std::size_t start = 0;
@@ -50,56 +88,14 @@ std::string ParseAccuracy(const std::string& text, SynthesisSettings& settings) 
             return "--accuracy: expected three of high|medium|low separated by commas, got '" +
                    text + "'";
         }
-        const std::string word = Lower(text.substr(start, comma - start));
-        if (word == "high") {
-            levels[i] = Accuracy::High;
-        } else if (word == "medium") {
-            levels[i] = Accuracy::Medium;
-        } else if (word == "low") {
-            levels[i] = Accuracy::Low;
-        } else {
-            return "--accuracy: '" + word + "' is not high, medium or low";
+        const std::string word = text.substr(start, comma - start);
+        if (!ValueFor(kAccuracyWords, word, levels[i])) {
+            return "--accuracy: '" + Lower(word) + "' is not high, medium or low";
         }
         start = comma + 1;
     }
     settings.levelAccuracy = levels;
     return {};
-}
-
-const char* AccuracyWord(Accuracy accuracy) {
-    switch (accuracy) {
-        case Accuracy::High:
-            return "high";
-        case Accuracy::Medium:
-            return "medium";
-        case Accuracy::Low:
-            return "low";
-    }
-    return "?";
-}
-
-const char* SubsamplingWord(SubsamplingMode mode) {
-    switch (mode) {
-        case SubsamplingMode::Disabled:
-            return "off";
-        case SubsamplingMode::Percentage:
-            return "percent";
-        case SubsamplingMode::FixedCount:
-            return "count";
-    }
-    return "?";
-}
-
-const char* MetricWord(DistanceMetric metric) {
-    switch (metric) {
-        case DistanceMetric::L1:
-            return "l1";
-        case DistanceMetric::L2:
-            return "l2";
-        case DistanceMetric::Linf:
-            return "linf";
-    }
-    return "?";
 }
 
 // " (default X)" for a help line.
@@ -115,7 +111,7 @@ std::string Default(std::uint64_t value) {
 }  // namespace
 
 std::string AccuracyName(Accuracy accuracy) {
-    return AccuracyWord(accuracy);
+    return WordFor(kAccuracyWords, accuracy);
 }
 
 std::string DefaultOutputPath(const std::string& samplePath) {
@@ -135,15 +131,16 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     const SynthesisSettings defaults;
     std::string size;
     std::string accuracy;
-    std::string subsampling = SubsamplingWord(settings.subsamplingMode);
-    std::string metric = MetricWord(settings.metric);
+    std::string subsampling = WordFor(kSubsamplingWords, settings.subsamplingMode);
+    std::string metric = WordFor(kMetricWords, settings.metric);
     std::uint64_t count = static_cast<std::uint64_t>(settings.subsampleCount);
     std::uint64_t percent = settings.subsamplePercent;
     std::uint64_t minPixels = settings.minimumPixelCount;
     std::uint64_t seed = settings.randomSeed;
-    const std::string accuracyDefault = std::string(AccuracyWord(defaults.levelAccuracy[0])) + "," +
-                                        AccuracyWord(defaults.levelAccuracy[1]) + "," +
-                                        AccuracyWord(defaults.levelAccuracy[2]);
+    const std::string accuracyDefault =
+        std::string(WordFor(kAccuracyWords, defaults.levelAccuracy[0])) + "," +
+        WordFor(kAccuracyWords, defaults.levelAccuracy[1]) + "," +
+        WordFor(kAccuracyWords, defaults.levelAccuracy[2]);
 
     app.add_option("SAMPLE", options.sample, "the sample picture (.tga, .jpg or .jpeg)")
         ->required()
@@ -159,7 +156,7 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         ->type_name("A1,A2,A3");
     app.add_option("--subsampling", subsampling,
                    std::string("off | percent | count") +
-                       Default(SubsamplingWord(defaults.subsamplingMode)))
+                       Default(WordFor(kSubsamplingWords, defaults.subsamplingMode)))
         ->type_name("MODE");
     app.add_option("--count", count,
                    "points a subsampled search aims at in mode count" +
@@ -177,7 +174,7 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         ->type_name("M")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));
     app.add_option("--metric", metric,
-                   std::string("l1 | l2 | linf") + Default(MetricWord(defaults.metric)))
+                   std::string("l1 | l2 | linf") + Default(WordFor(kMetricWords, defaults.metric)))
         ->type_name("METRIC");
     app.add_option("--seed", seed,
                    "starting state of the run's random generator" +
@@ -212,24 +209,10 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
             return usageError(problem);
         }
     }
-    const std::string mode = Lower(subsampling);
-    if (mode == "off") {
-        settings.subsamplingMode = SubsamplingMode::Disabled;
-    } else if (mode == "percent") {
-        settings.subsamplingMode = SubsamplingMode::Percentage;
-    } else if (mode == "count") {
-        settings.subsamplingMode = SubsamplingMode::FixedCount;
-    } else {
+    if (!ValueFor(kSubsamplingWords, subsampling, settings.subsamplingMode)) {
         return usageError("--subsampling: '" + subsampling + "' is not off, percent or count");
     }
-    const std::string metricName = Lower(metric);
-    if (metricName == "l1") {
-        settings.metric = DistanceMetric::L1;
-    } else if (metricName == "l2") {
-        settings.metric = DistanceMetric::L2;
-    } else if (metricName == "linf") {
-        settings.metric = DistanceMetric::Linf;
-    } else {
+    if (!ValueFor(kMetricWords, metric, settings.metric)) {
         return usageError("--metric: '" + metric + "' is not l1, l2 or linf");
     }
     settings.subsampleCount = static_cast<std::int32_t>(count);

@@ -41,6 +41,9 @@ std::string ParseSize(const std::string& text, SynthOptions& options) {
     return {};
 }
 
+// More threads than this help no query; a larger number is a typing error.
+constexpr std::uint64_t kMaxThreads = 256;
+
 // The words the options use for an enum's values, in the order help lists them.
 template <class E>
 struct Word {
@@ -137,6 +140,7 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     std::uint64_t percent = settings.subsamplePercent;
     std::uint64_t minPixels = settings.minimumPixelCount;
     std::uint64_t seed = settings.randomSeed;
+    std::uint64_t threads = settings.threadCount;
     const std::string accuracyDefault =
         std::string(WordFor(kAccuracyWords, defaults.levelAccuracy[0])) + "," +
         WordFor(kAccuracyWords, defaults.levelAccuracy[1]) + "," +
@@ -181,6 +185,11 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                        Default(std::uint64_t{defaults.randomSeed}))
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));
+    app.add_option("--threads", threads,
+                   "threads to search with; 0: every core; the output is the same for any" +
+                       Default(std::uint64_t{defaults.threadCount}))
+        ->type_name("N")
+        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxThreads}).description(""));
     app.add_flag("-q,--quiet", options.quiet, "no progress display");
 
     auto usageError = [&err](const std::string& message) {
@@ -219,6 +228,7 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     settings.subsamplePercent = static_cast<std::uint32_t>(percent);
     settings.minimumPixelCount = static_cast<std::uint32_t>(minPixels);
     settings.randomSeed = static_cast<std::uint32_t>(seed);
+    settings.threadCount = static_cast<std::uint32_t>(threads);
     return std::nullopt;
 }
 

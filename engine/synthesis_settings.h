@@ -30,6 +30,9 @@ struct SynthesisSettings {
     std::uint32_t minimumPixelCount = 2500;  // Percentage applies from this cloud size on
     DistanceMetric metric = DistanceMetric::L2;
     std::uint32_t randomSeed = RandomGenerator::kDefaultSeed;
+    // Threads a query may be split over; 0 means every core. The output does
+    // not depend on it.
+    std::uint32_t threadCount = 0;
 
     // The window side a level (0 to 2) is synthesised with.
     std::int32_t WindowSide(std::int32_t level) const;

@@ -58,6 +58,8 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
                             "linf",
                             "--seed",
                             "4294967295",
+                            "--threads",
+                            "3",
                             "-q",
                             "in.jpg"});
     ASSERT_FALSE(p.exitCode.has_value()) << p.err;
@@ -73,6 +75,7 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
     expected.minimumPixelCount = 0;
     expected.metric = DistanceMetric::Linf;
     expected.randomSeed = 4294967295u;
+    expected.threadCount = 3;
     EXPECT_EQ(p.options.settings, expected);
     EXPECT_TRUE(p.options.quiet);
 
@@ -102,6 +105,7 @@ TEST(SynthOptions, UsageErrorsAreOneNamedLineAndExitTwo) {
         {"a.tga", "--percent", "101"},
         {"a.tga", "--seed", "4294967296"},
         {"a.tga", "--min-pixels", "-1"},
+        {"a.tga", "--threads", "257"},
         {"a.tga", "--frobnicate"},
     };
     for (const auto& args : bad) {
@@ -121,8 +125,9 @@ TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {
     const Parsed help = Parse({"--help"});
     ASSERT_TRUE(help.exitCode.has_value());
     EXPECT_EQ(*help.exitCode, 0);
-    for (const char* option : {"--output", "--size", "--accuracy", "--subsampling", "--count",
-                               "--percent", "--min-pixels", "--metric", "--seed", "--quiet"}) {
+    for (const char* option :
+         {"--output", "--size", "--accuracy", "--subsampling", "--count", "--percent",
+          "--min-pixels", "--metric", "--seed", "--threads", "--quiet"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     // The defaults shown are the ones a run starts from.

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imageio/image_file.h"
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 
 namespace weftloom {
 namespace {

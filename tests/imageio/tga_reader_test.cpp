@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "imageio/image_file.h"
-#include "tests/imageio/test_support.h"
-#include "tests/imageio/tga_builder.h"
+#include "tests/support/test_files.h"
+#include "tests/support/tga_builder.h"
 
 namespace weftloom {
 namespace {

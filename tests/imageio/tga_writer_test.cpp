@@ -9,7 +9,7 @@
 
 #include "imageio/image_file.h"
 #include "imageio/tga_reader.h"
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 
 namespace weftloom {
 namespace {

@@ -22,7 +22,7 @@
 #include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
 #include "shell/weftloom_view.h"
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 
 namespace weftloom::testing {
 

@@ -1,4 +1,4 @@
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// Helpers shared by the image-file tests: test data paths, whole-file I/O,
+// Helpers shared by the test programs: test data paths, whole-file I/O,
 // binary PPM reading, the EXPECTED.tsv tables and a scratch folder.
 
 #include <cstdint>

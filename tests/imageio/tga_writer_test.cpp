@@ -140,18 +140,14 @@ class TgaWriterFailure : public testing::Test {
     const std::vector<std::uint8_t> original = {'o', 'l', 'd', ' ', 'd', 'a', 't', 'a'};
 };
 
-TEST_F(TgaWriterFailure, AFolderThatDoesNotExist) {
+TEST_F(TgaWriterFailure, NoFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
     EXPECT_FALSE(WriteTga(OddImage(3), (folder / "missing" / "out.tga").string()));
     ExpectTargetUntouched();
-}
 
-TEST_F(TgaWriterFailure, AWriteErrorInTheHeader) {
     auto failAll = [](std::FILE*, const std::uint8_t*, std::size_t) { return false; };
     EXPECT_FALSE(WriteTga(OddImage(3), target.string(), failAll));
     ExpectTargetUntouched();
-}
 
-TEST_F(TgaWriterFailure, AShortWriteHalfwayThroughThePixels) {
     int calls = 0;
     auto failThirdBlock = [&calls](std::FILE* file, const std::uint8_t* data, std::size_t size) {
         if (++calls == 3) {
@@ -166,7 +162,7 @@ TEST_F(TgaWriterFailure, AShortWriteHalfwayThroughThePixels) {
     ExpectTargetUntouched();
 }
 
-TEST_F(TgaWriterFailure, ATargetThatIsAFolder) {
+TEST_F(TgaWriterFailure, ATargetThatIsAFolderIsLeftAlone) {
     std::filesystem::create_directory(folder / "taken.tga");
     EXPECT_FALSE(WriteTga(OddImage(3), (folder / "taken.tga").string()));
     EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.tga"));

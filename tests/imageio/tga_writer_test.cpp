@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "imageio/image_file.h"
-#include "imageio/tga_reader.h"
 #include "tests/support/test_files.h"
 
 namespace weftloom {
@@ -57,32 +56,6 @@ TEST(TgaWriterBytes, FourByteImagesAreWrittenBlueGreenRedAlpha) {
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 18, bytes.end()),
               (std::vector<std::uint8_t>{3, 2, 1, 4, 252, 251, 250, 253}));
 }
-
-class TgaWriterRoundTrip : public testing::TestWithParam<std::uint32_t> {};
-
-TEST_P(TgaWriterRoundTrip, ReadsBackTheSameImage) {
-    const Image image = OddImage(GetParam());
-    test::ScratchFolder folder;
-    const auto path = folder / "round.tga";
-    ASSERT_TRUE(WriteTga(image, path.string()));
-    TgaReader reader;
-    ASSERT_TRUE(reader.Read(path.string())) << reader.errorText;
-    ASSERT_EQ(reader.width, image.width);
-    ASSERT_EQ(reader.height, image.height);
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        for (std::uint32_t x = 0; x < image.width; ++x) {
-            const std::uint8_t* want = image.PixelAt(x, y);
-            const std::uint8_t* got = &reader.plane[(std::size_t{y} * image.width + x) * 4];
-            for (std::uint32_t c = 0; c < image.bytesPerPixel; ++c) {
-                EXPECT_EQ(got[c], want[c]) << x << "," << y << " channel " << c;
-            }
-        }
-    }
-    // Only the new file is left in the folder: no temporary beside it.
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"round.tga"});
-}
-
-INSTANTIATE_TEST_SUITE_P(BytesPerPixel, TgaWriterRoundTrip, testing::Values(3u, 4u));
 
 TEST(TgaWriterRefusal, ImagesATgaHeaderCannotDescribeAreRefusedWithoutAFile) {
     test::ScratchFolder folder;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -29,36 +30,18 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
 
 bool ReadPpm(const std::filesystem::path& path, Image& image) {
     const std::vector<std::uint8_t> bytes = ReadBytes(path);
-    // Header: "P6", width, height, maxval, separated by whitespace, then one
-    // whitespace byte before the samples.
-    std::size_t pos = 0;
-    auto skipSpace = [&] {
-        while (pos < bytes.size() && std::isspace(bytes[pos])) {
-            ++pos;
-        }
-    };
-    auto number = [&](std::uint32_t& value) {
-        skipSpace();
-        const std::size_t start = pos;
-        value = 0;
-        while (pos < bytes.size() && std::isdigit(bytes[pos])) {
-            value = value * 10 + (bytes[pos++] - '0');
-        }
-        return pos > start;
-    };
-    if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '6') {
+    // "P6", width, height and maxval apart by whitespace, then one whitespace
+    // byte before the samples.
+    const std::string header(bytes.begin(),
+                             bytes.begin() + std::min<std::ptrdiff_t>(64, std::ssize(bytes)));
+    unsigned width = 0, height = 0, maxval = 0;
+    int end = 0;
+    if (std::sscanf(header.c_str(), "P6 %u %u %u%n", &width, &height, &maxval, &end) != 3 ||
+        maxval != 255 || !image.Allocate(width, height, 3) ||
+        bytes.size() != static_cast<std::size_t>(end) + 1 + image.pixels.size()) {
         return false;
     }
-    pos = 2;
-    std::uint32_t width = 0, height = 0, maxval = 0;
-    if (!number(width) || !number(height) || !number(maxval) || maxval != 255) {
-        return false;
-    }
-    ++pos;
-    if (!image.Allocate(width, height, 3) || bytes.size() - pos != image.pixels.size()) {
-        return false;
-    }
-    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(pos), bytes.end(), image.pixels.begin());
+    std::copy(bytes.end() - std::ssize(image.pixels), bytes.end(), image.pixels.begin());
     return true;
 }
 

@@ -25,18 +25,14 @@ TEST_F(StartUp, WithoutArgumentsOnlyTheMainWindowAndItsMenu) {
     EXPECT_TRUE(Frame()->isVisible());
     // Toolbar 128: Open, Synthesise, Save As, separator, About; the document
     // commands are off without a document.
-    const QList<QAction*> buttons = Frame()->ToolBar()->actions();
-    ASSERT_EQ(buttons.size(), 5);
-    EXPECT_EQ(buttons[0]->objectName(), "57601");
-    EXPECT_EQ(buttons[1]->objectName(), "32771");
-    EXPECT_EQ(buttons[2]->objectName(), "57604");
-    EXPECT_TRUE(buttons[3]->isSeparator());
-    EXPECT_EQ(buttons[4]->objectName(), "57664");
+    QStringList buttons;
+    for (const QAction* button : Frame()->ToolBar()->actions()) {
+        buttons << (button->isSeparator() ? "-" : button->objectName());
+    }
+    EXPECT_EQ(buttons, (QStringList{"57601", "32771", "57604", "-", "57664"}));
     EXPECT_FALSE(Enabled(kIdSynthesise));
     EXPECT_FALSE(Enabled(command::kFileSaveAs));
     EXPECT_TRUE(Enabled(command::kFileOpen));
-    EXPECT_EQ(app->settings.subsampleCount, 2500);
-    EXPECT_EQ(app->settings.metric, 1);
     EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
     EXPECT_EQ(QCoreApplication::applicationName(), "weftloom");
 }

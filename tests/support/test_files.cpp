@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace weftloom::test {
 
@@ -71,6 +72,30 @@ std::vector<ExpectedRow> ReadExpectedTable(const std::filesystem::path& tsv) {
         rows.push_back(row);
     }
     return rows;
+}
+
+bool SameResultsOnThreads(
+    const std::vector<std::string>& paths,
+    const std::function<std::vector<std::uint8_t>(const std::string&)>& decode) {
+    std::vector<std::vector<std::uint8_t>> alone;
+    for (const std::string& path : paths) {
+        alone.push_back(decode(path));
+    }
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < paths.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 4; ++round) {
+                if (alone[t].empty() || decode(paths[t]) != alone[t]) {
+                    ++mismatches;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return mismatches == 0;
 }
 
 double MeanAbsoluteDifference(const Image& a, const Image& b) {

@@ -115,7 +115,7 @@ TEST_F(OpenAndNew, NewAsksForTheTypeAndMakesAnEmptyDocument) {
     EXPECT_EQ(WindowCount(), 1) << "cancelling the type question makes nothing";
 }
 
-TEST_F(OpenAndNew, AccelertorsReachTheirCommands) {
+TEST_F(OpenAndNew, AcceleratorsReachTheirCommands) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(Action(command::kFileOpen)->shortcut(), QKeySequence("Ctrl+O"));
     EXPECT_EQ(Action(kIdSynthesise)->shortcut(), QKeySequence("Ctrl+Y"));

@@ -233,22 +233,6 @@ TEST(TgaReaderHeader, IgnoresFirstEntryOriginAndRightToLeftBit) {
     EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{0, 0, 255, 255, 0, 0}));
 }
 
-TEST(TgaReaderHeader, SkipsTheImageIdAndIgnoresBytesAfterThePixels) {
-    TgaHeader h = With(2, 1, 2, 24);
-    h.idLength = 5;
-    std::vector<std::uint8_t> file = File(h, {'h', 'e', 'l', 'l', 'o', 1, 2, 3, 4, 5, 6});
-    // A TGA 2.0 extension area and footer.
-    Append(file, std::vector<std::uint8_t>(495, 0xEE));
-    for (char c : std::string("TRUEVISION-XFILE.")) {
-        file.push_back(static_cast<std::uint8_t>(c));
-    }
-    file.push_back(0);
-    TgaReader reader;
-    ASSERT_TRUE(Read(reader, file));
-    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{3, 2, 1, 255}));
-    EXPECT_EQ(PlanePixel(reader, 0, 1), (Rgba{6, 5, 4, 255}));
-}
-
 // Failures: each gives its text and leaves nothing behind, also when the
 // reader held an image before. The hostile files below add more.
 TEST(TgaReaderRefusal, EachFaultFailsWithItsTextAndHoldsNothing) {

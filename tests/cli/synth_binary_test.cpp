@@ -10,7 +10,7 @@
 
 #include "engine/image.h"
 #include "imageio/image_file.h"
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_images.h"
 
 namespace weftloom {

@@ -10,7 +10,7 @@
 #include "engine/texture_synthesiser.h"
 #include "imageio/image_file.h"
 #include "imageio/tga_writer.h"
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_images.h"
 
 namespace weftloom {

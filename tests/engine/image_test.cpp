@@ -33,15 +33,5 @@ TEST(ImageAllocate, RefusesImpossibleSizesWithoutThrowing) {
     EXPECT_FALSE(image.Allocate(4, 4, 0));
 }
 
-TEST(ImageCopy, CopiesAreDeep) {
-    Image a;
-    ASSERT_TRUE(a.Allocate(2, 1, 3));
-    a.pixels[0] = 9;
-    Image b = a;
-    b.pixels[0] = 1;
-    EXPECT_EQ(a.pixels[0], 9);
-    EXPECT_EQ(b.width, 2u);
-}
-
 }  // namespace
 }  // namespace weftloom

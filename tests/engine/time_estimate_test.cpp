@@ -14,9 +14,7 @@ TEST(FormatTimeSpan, FieldsAndPadding) {
     EXPECT_EQ(FormatTimeSpan(0, "%H:%M:%S"), "00:00:00");
     EXPECT_EQ(FormatTimeSpan(-5, "%S"), "00");
     EXPECT_EQ(FormatTimeSpan(61, "100%% %M%x%"), "100% 01%x%");
-}
-
-TEST(FormatTimeLeft, SwitchesToDaysAtExactlyOneDay) {
+    // The time left switches to days at exactly one day.
     EXPECT_EQ(FormatTimeLeft(86400), "1 days 00:00:00");
     EXPECT_EQ(FormatTimeLeft(86399), "23:59:59");
     EXPECT_EQ(FormatTimeLeft(0), "00:00:00");
@@ -58,17 +56,20 @@ TEST(UpdateTimeLeft, CoarseRowsHaveNoEstimateAndSetUpLeavesTheText) {
     EXPECT_EQ(text, "00:01:00");
 }
 
-TEST(NeighbourhoodSideFor, AccuracyTable) {
-    EXPECT_EQ(NeighbourhoodSideFor(0, 0), 9);
-    EXPECT_EQ(NeighbourhoodSideFor(0, 1), 7);
-    EXPECT_EQ(NeighbourhoodSideFor(0, 2), 5);
-    EXPECT_EQ(NeighbourhoodSideFor(1, 0), 7);
-    EXPECT_EQ(NeighbourhoodSideFor(1, 2), 3);
-    EXPECT_EQ(NeighbourhoodSideFor(2, 0), 5);
-    EXPECT_EQ(NeighbourhoodSideFor(2, 1), 3);
-    EXPECT_EQ(NeighbourhoodSideFor(2, 2), 1) << "Low is not offered for level 3";
+TEST(NeighbourhoodSideFor, EachStepDownInAccuracyOrLevelNarrowsTheWindowByTwo) {
+    // The finest level at High accuracy has the widest window, 9.
+    for (std::int32_t level = 0; level < 3; ++level) {
+        for (std::int32_t accuracy = 0; accuracy < 3; ++accuracy) {
+            const std::int32_t side = NeighbourhoodSideFor(level, accuracy);
+            if (level == 2 && accuracy == 2) {
+                EXPECT_EQ(side, 1) << "Low is not offered for the coarsest level";
+            } else {
+                EXPECT_EQ(side, 9 - 2 * (level + accuracy)) << level << " " << accuracy;
+            }
+        }
+    }
     EXPECT_EQ(NeighbourhoodSideFor(0, -1), 1) << "no selection";
-    EXPECT_EQ(NeighbourhoodSideFor(3, 0), 1);
+    EXPECT_EQ(NeighbourhoodSideFor(3, 0), 1) << "no such level";
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imageio/tga_writer.h"
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 
 namespace weftloom {
 namespace {
@@ -39,33 +39,35 @@ class ImageFileLoad : public testing::Test {
     test::ScratchFolder folder;
 };
 
-TEST_F(ImageFileLoad, TgaEndingsInAnyCaseReadAsTga) {
-    const Image want = Expected("tga/expected/common__200x32_rgb_tl_rle.ppm");
-    for (const char* name : {"scan.tga", "SCAN.TGA", "scan.Tga", "my.pics.tga"}) {
-        SCOPED_TRACE(name);
-        Image image = Marker();
-        std::string reason;
-        ASSERT_TRUE(LoadImageFile(CopyAs("tga/common/200x32_rgb_tl_rle.tga", name), image, reason))
-            << reason;
-        EXPECT_EQ(image.bytesPerPixel, 3u);
-        EXPECT_EQ(image.width, 200u);
-        EXPECT_TRUE(image.pixels == want.pixels);
+TEST_F(ImageFileLoad, KnownEndingsInAnyCaseChooseTheirCodec) {
+    struct Ending {
+        const char* source;
+        const char* expected;
+        std::vector<const char*> names;
+    };
+    const Ending endings[] = {
+        {"tga/common/200x32_rgb_tl_rle.tga",
+         "tga/expected/common__200x32_rgb_tl_rle.ppm",
+         {"scan.tga", "SCAN.TGA", "scan.Tga", "my.pics.tga"}},
+        {"jpeg/testorig.jpg",
+         "jpeg/expected/testorig.ppm",
+         {"photo.jpg", "PHOTO.JPG", "photo.jpeg", "Photo.JPEG"}},
+    };
+    for (const Ending& ending : endings) {
+        const Image want = Expected(ending.expected);
+        for (const char* name : ending.names) {
+            SCOPED_TRACE(name);
+            Image image = Marker();
+            std::string reason;
+            ASSERT_TRUE(LoadImageFile(CopyAs(ending.source, name), image, reason)) << reason;
+            EXPECT_EQ(image.bytesPerPixel, 3u);
+            EXPECT_EQ(image.width, want.width);
+            EXPECT_TRUE(image.pixels == want.pixels);
+        }
     }
 }
 
-TEST_F(ImageFileLoad, JpgAndJpegEndingsInAnyCaseReadAsJpeg) {
-    const Image want = Expected("jpeg/expected/testorig.ppm");
-    for (const char* name : {"photo.jpg", "PHOTO.JPG", "photo.jpeg", "Photo.JPEG"}) {
-        SCOPED_TRACE(name);
-        Image image = Marker();
-        std::string reason;
-        ASSERT_TRUE(LoadImageFile(CopyAs("jpeg/testorig.jpg", name), image, reason)) << reason;
-        EXPECT_EQ(image.bytesPerPixel, 3u);
-        EXPECT_TRUE(image.pixels == want.pixels);
-    }
-}
-
-TEST_F(ImageFileLoad, OtherEndingsAreRefusedAndTheImageKept) {
+TEST_F(ImageFileLoad, OtherEndingsAreRefusedAndTheEndingDecidesNotTheContent) {
     for (const char* name : {"picture.bmp", "photo.jpg.bak", "tga", "photojpg", "x.tg"}) {
         SCOPED_TRACE(name);
         Image image = Marker();
@@ -74,13 +76,9 @@ TEST_F(ImageFileLoad, OtherEndingsAreRefusedAndTheImageKept) {
         EXPECT_FALSE(reason.empty());
         EXPECT_EQ(image.pixels, Marker().pixels);
     }
-}
-
-TEST_F(ImageFileLoad, TheEndingDecidesNotTheContent) {
     Image image = Marker();
     std::string reason;
     EXPECT_FALSE(LoadImageFile(CopyAs("jpeg/testorig.jpg", "photo.tga"), image, reason));
-    EXPECT_FALSE(reason.empty());
     EXPECT_FALSE(LoadImageFile(CopyAs("tga/rgba16.tga", "image.jpg"), image, reason));
     EXPECT_NE(reason.find("Not a JPEG file"), std::string::npos) << reason;
     EXPECT_EQ(image.pixels, Marker().pixels);
@@ -97,14 +95,6 @@ TEST_F(ImageFileLoad, FailuresKeepTheImageAndGiveTheReadersReason) {
     EXPECT_FALSE(LoadImageFile((folder / "absent.tga").string(), image, reason));
     EXPECT_EQ(reason, "Error opening TGA image.");
     EXPECT_EQ(image.pixels, Marker().pixels);
-}
-
-TEST_F(ImageFileLoad, PaletteIndicesPastTheMapGiveBlack) {
-    Image image;
-    std::string reason;
-    ASSERT_TRUE(LoadImageFile(test::DataPath("crashers/palette_index_past_end.tga").string(), image,
-                              reason));
-    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{255, 0, 0, 0, 0, 0, 0, 0, 255}));
 }
 
 TEST(ImageFileSavePath, FollowsTheEndingRules) {
@@ -164,30 +154,12 @@ TEST_F(ImageFileSave, OtherNamesAreWrittenAsTgaUnderTheSettledName) {
     EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"result.bmp", "result.tga"}));
 }
 
-TEST_F(ImageFileSave, AFourByteImageKeepsItsAlpha) {
-    Image image;
-    ASSERT_TRUE(image.Allocate(1, 1, 4));
-    image.pixels = {10, 20, 30, 40};
-    std::string saved, reason;
-    ASSERT_TRUE(SaveImageFile(image, (folder / "a.tga").string(), saved, reason));
-    const std::vector<std::uint8_t> bytes = test::ReadBytes(saved);
-    ASSERT_EQ(bytes.size(), 22u);
-    EXPECT_EQ(bytes[16], 32);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 18, bytes.end()),
-              (std::vector<std::uint8_t>{30, 20, 10, 40}));
-}
-
 TEST_F(ImageFileSave, RefusedSavesTouchNothing) {
     const fs::path existing = folder / "keep.tga";
     test::WriteBytes(existing, {'k', 'e', 'e', 'p'});
     std::string saved, reason;
     EXPECT_FALSE(SaveImageFile(Image{}, existing.string(), saved, reason));
     EXPECT_FALSE(reason.empty());
-    Image tooWide;
-    ASSERT_TRUE(tooWide.Allocate(70000, 1, 3));
-    EXPECT_FALSE(SaveImageFile(tooWide, existing.string(), saved, reason));
-    EXPECT_FALSE(reason.empty());
-    EXPECT_FALSE(SaveImageFile(Sample(), "", saved, reason));
     EXPECT_FALSE(
         SaveImageFile(Sample(), (folder / "no" / "such" / "folder.tga").string(), saved, reason));
     EXPECT_NE(reason.find("folder.tga"), std::string::npos) << reason;

@@ -22,7 +22,8 @@
 #include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
 #include "shell/weftloom_view.h"
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_images.h"
 
 namespace weftloom::testing {
 
@@ -121,15 +122,8 @@ class AppFixture : public ::testing::Test {
 
     // Writes a TGA sample of the pattern into the scratch folder.
     std::string WriteSample(const std::string& name, std::uint32_t width, std::uint32_t height) {
-        Image image;
-        image.Allocate(width, height, 3);
-        for (std::uint32_t i = 0; i < width * height; ++i) {
-            image.pixels[i * 3] = static_cast<std::uint8_t>(i * 7);
-            image.pixels[i * 3 + 1] = static_cast<std::uint8_t>(i * 3 + 1);
-            image.pixels[i * 3 + 2] = static_cast<std::uint8_t>(255 - i);
-        }
         const std::string path = (scratch / name).string();
-        EXPECT_TRUE(WriteTga(image, path));
+        EXPECT_TRUE(WriteTga(PatternImage(width, height, 3), path));
         return path;
     }
 

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFontDatabase>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,14 +13,12 @@
 
 #include <gtest/gtest.h>
 
-#include "synthesisui/synthesis_params_dlg.h"
+#include "tests/shell/sample_dialog.h"
 
 namespace weftloom::framework {
 namespace {
 
-// The parameters dialog's layout serves as a realistic template: two radio
-// groups, one with an edit between its buttons, labels with mnemonics,
-// digits-only edits and drop-down lists.
+using namespace sample;
 
 // A dialog that counts how it was closed, to see that OK reaches an override.
 class RecordingDialog : public QDialog {
@@ -36,31 +35,38 @@ Widget* Find(const QDialog& dialog, int id) {
     return qobject_cast<Widget*>(ControlById(dialog, id));
 }
 
+// Builds the sample dialog, shown and active.
+void Show(QDialog& dialog) {
+    BuildDialog(dialog, Template());
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+}
+
 TEST(DialogTemplate, ControlsAreNamedByIdAndOfTheirKind) {
     QDialog dialog;
-    BuildDialog(dialog, CSynthesisParamsDlg::Template());
-    EXPECT_EQ(dialog.windowTitle(), "Synthesis Parameters");
-    EXPECT_NE(Find<QLabel>(dialog, 1000), nullptr);
-    for (int id : {1001, 1002, 1012, 1013, 1019}) {
-        EXPECT_NE(Find<QLineEdit>(dialog, id), nullptr) << id;
+    BuildDialog(dialog, Template());
+    EXPECT_EQ(dialog.windowTitle(), "Sample");
+    const std::pair<int, const char*> controls[] = {
+        {kName, "QLineEdit"},      {kCount, "QLineEdit"},    {kSide, "QLineEdit"},
+        {kFile, "QLabel"},         {kQuality, "QComboBox"},  {kRound, "QRadioButton"},
+        {kSquare, "QRadioButton"}, {kRight, "QRadioButton"}, {1, "QPushButton"},
+        {2, "QPushButton"}};
+    for (const auto& [id, kind] : controls) {
+        ASSERT_NE(ControlById(dialog, id), nullptr) << id;
+        EXPECT_TRUE(ControlById(dialog, id)->inherits(kind)) << id;
+        EXPECT_EQ(ControlById(dialog, id)->objectName(), QString::number(id));
     }
-    for (int id : {1008, 1009, 1010}) {
-        EXPECT_NE(Find<QComboBox>(dialog, id), nullptr) << id;
-    }
-    for (int id : {1014, 1015, 1016, 1017, 1018, 1020}) {
-        EXPECT_NE(Find<QRadioButton>(dialog, id), nullptr) << id;
-    }
-    ASSERT_NE(Find<QPushButton>(dialog, 1), nullptr);
+    EXPECT_EQ(dialog.findChildren<QGroupBox*>().size(), 1);
     EXPECT_TRUE(Find<QPushButton>(dialog, 1)->isDefault());
     EXPECT_FALSE(Find<QPushButton>(dialog, 2)->isDefault());
-    EXPECT_EQ(ControlById(dialog, 1003), nullptr);
+    EXPECT_EQ(ControlById(dialog, 106), nullptr);
     EXPECT_EQ(ControlById(dialog, -1), nullptr);
 }
 
 TEST(DialogTemplate, LayoutFollowsTheDialogFontMetrics) {
     const QString family = QStringLiteral("DejaVu Sans");
     ASSERT_TRUE(QFontDatabase::families().contains(family));
-    DialogTemplate small = CSynthesisParamsDlg::Template();
+    DialogTemplate small = Template();
     small.fontName = family;
     DialogTemplate large = small;
     large.pointSize = 16;
@@ -78,20 +84,20 @@ TEST(DialogTemplate, LayoutFollowsTheDialogFontMetrics) {
 
     for (const auto& [dialog, base] :
          {std::pair{&smallDialog, smallBase}, std::pair{&largeDialog, largeBase}}) {
-        // 348 x 213 units; the width edit at 63, 44 and 40 x 14 units.
-        EXPECT_NEAR(dialog->width(), 348 * base.x / 4.0, 1.0);
-        EXPECT_NEAR(dialog->height(), 213 * base.y / 8.0, 1.0);
-        const QWidget* width = ControlById(*dialog, 1001);
-        EXPECT_NEAR(width->x(), 63 * base.x / 4.0, 1.0);
-        EXPECT_NEAR(width->y(), 44 * base.y / 8.0, 1.0);
-        EXPECT_NEAR(width->width(), 40 * base.x / 4.0, 1.0);
-        EXPECT_NEAR(width->height(), 14 * base.y / 8.0, 1.0);
+        // 200 x 120 units; the name edit at 44, 8 and 60 x 14 units.
+        EXPECT_NEAR(dialog->width(), 200 * base.x / 4.0, 1.0);
+        EXPECT_NEAR(dialog->height(), 120 * base.y / 8.0, 1.0);
+        const QWidget* name = ControlById(*dialog, kName);
+        EXPECT_NEAR(name->x(), 44 * base.x / 4.0, 1.0);
+        EXPECT_NEAR(name->y(), 8 * base.y / 8.0, 1.0);
+        EXPECT_NEAR(name->width(), 60 * base.x / 4.0, 1.0);
+        EXPECT_NEAR(name->height(), 14 * base.y / 8.0, 1.0);
         EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
     }
 }
 
 TEST(DialogTemplate, MissingFontFallsBackToTheApplicationFamilyAtTheTemplateSize) {
-    DialogTemplate dialogTemplate = CSynthesisParamsDlg::Template();
+    DialogTemplate dialogTemplate = Template();
     dialogTemplate.fontName = QStringLiteral("No Such Font Family 7");
     dialogTemplate.pointSize = 13;
     const QFont font = DialogFont(dialogTemplate);
@@ -101,64 +107,53 @@ TEST(DialogTemplate, MissingFontFallsBackToTheApplicationFamilyAtTheTemplateSize
 
 TEST(DialogTemplate, TabVisitsTabStopsInTemplateOrderAndSkipsRadios) {
     QDialog dialog;
-    BuildDialog(dialog, CSynthesisParamsDlg::Template());
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    ControlById(dialog, 1001)->setFocus();
+    Show(dialog);
+    ControlById(dialog, kName)->setFocus();
     std::vector<QString> visited;
-    for (int step = 0; step < 10; ++step) {
+    for (int step = 0; step < 7; ++step) {
         visited.push_back(QApplication::focusWidget()->objectName());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    EXPECT_EQ(visited, (std::vector<QString>{"1001", "1002", "1019", "1013", "1012", "1008", "1009",
-                                             "1010", "1", "2"}));
-    // And round again to the first.
-    EXPECT_EQ(QApplication::focusWidget()->objectName(), "1001");
+    EXPECT_EQ(visited, (std::vector<QString>{"101", "102", "104", "105", "1", "2", "101"}));
 }
 
 TEST(DialogTemplate, RadioGroupsAreNumberedInTemplateOrderAndStayApart) {
     QDialog dialog;
-    BuildDialog(dialog, CSynthesisParamsDlg::Template());
-    // The percent edit 1019 sits between 1020 and the group's end: skipped,
-    // so the fixed-count option is number 2 although its id is the highest.
-    QButtonGroup* subsampling = Find<QRadioButton>(dialog, 1017)->group();
-    ASSERT_NE(subsampling, nullptr);
-    EXPECT_EQ(subsampling->buttons().size(), 3);
-    EXPECT_EQ(subsampling->id(Find<QRadioButton>(dialog, 1017)), 0);
-    EXPECT_EQ(subsampling->id(Find<QRadioButton>(dialog, 1018)), 1);
-    EXPECT_EQ(subsampling->id(Find<QRadioButton>(dialog, 1020)), 2);
+    BuildDialog(dialog, Template());
+    // The side edit sits inside the shape group and is skipped; the numbers
+    // follow the template, not the ids.
+    QButtonGroup* shape = Find<QRadioButton>(dialog, kRound)->group();
+    ASSERT_NE(shape, nullptr);
+    EXPECT_EQ(shape->buttons().size(), 3);
+    EXPECT_EQ(shape->id(Find<QRadioButton>(dialog, kRound)), 0);
+    EXPECT_EQ(shape->id(Find<QRadioButton>(dialog, kSquare)), 1);
+    EXPECT_EQ(shape->id(Find<QRadioButton>(dialog, kTriangle)), 2);
 
-    QButtonGroup* metric = Find<QRadioButton>(dialog, 1014)->group();
-    ASSERT_NE(metric, nullptr);
-    EXPECT_NE(metric, subsampling);
-    EXPECT_EQ(metric->id(Find<QRadioButton>(dialog, 1016)), 2);
+    QButtonGroup* hand = Find<QRadioButton>(dialog, kLeft)->group();
+    ASSERT_NE(hand, nullptr);
+    EXPECT_NE(hand, shape);
+    EXPECT_EQ(hand->id(Find<QRadioButton>(dialog, kRight)), 1);
 
     // Clicking in one group leaves the other's choice alone.
-    QTest::mouseClick(Find<QRadioButton>(dialog, 1015), Qt::LeftButton);
-    QTest::mouseClick(Find<QRadioButton>(dialog, 1018), Qt::LeftButton);
-    QTest::mouseClick(Find<QRadioButton>(dialog, 1020), Qt::LeftButton);
-    EXPECT_EQ(subsampling->checkedId(), 2);
-    EXPECT_FALSE(Find<QRadioButton>(dialog, 1018)->isChecked());
-    EXPECT_EQ(metric->checkedId(), 1);
+    QTest::mouseClick(Find<QRadioButton>(dialog, kRight), Qt::LeftButton);
+    QTest::mouseClick(Find<QRadioButton>(dialog, kSquare), Qt::LeftButton);
+    QTest::mouseClick(Find<QRadioButton>(dialog, kTriangle), Qt::LeftButton);
+    EXPECT_EQ(shape->checkedId(), 2);
+    EXPECT_FALSE(Find<QRadioButton>(dialog, kSquare)->isChecked());
+    EXPECT_EQ(hand->checkedId(), 1);
 }
 
 TEST(DialogTemplate, MnemonicsFocusTheNextControlUnlessSwitchedOff) {
-    DialogTemplate dialogTemplate = CSynthesisParamsDlg::Template();
-    dialogTemplate.controls.push_back(
-        {-1, ControlKind::Label, "R&D", 10, 200, 30, 8, kGroup | kNoPrefix});
-    dialogTemplate.controls.push_back({1099, ControlKind::Edit, "", 50, 198, 30, 12, kTabStop});
     QDialog dialog;
-    BuildDialog(dialog, dialogTemplate);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-
-    QTest::keyClick(&dialog, Qt::Key_H, Qt::AltModifier);
-    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, 1002));
-    QTest::keyClick(&dialog, Qt::Key_X, Qt::AltModifier);
-    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, 1013));
+    Show(dialog);
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, kCount));
+    QTest::keyClick(&dialog, Qt::Key_N, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, kName));
     // A radio button's mnemonic chooses it (by an animated click).
-    QTest::keyClick(&dialog, Qt::Key_B, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Find<QRadioButton>(dialog, 1020)->isChecked(); }));
+    QTest::keyClick(&dialog, Qt::Key_T, Qt::AltModifier);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Find<QRadioButton>(dialog, kTriangle)->isChecked(); }));
 
     // "R&D" is shown as it stands and Alt+R does nothing.
     const auto labels = dialog.findChildren<QLabel*>();
@@ -166,49 +161,27 @@ TEST(DialogTemplate, MnemonicsFocusTheNextControlUnlessSwitchedOff) {
                                       [](const QLabel* label) { return label->text() == "R&D"; });
     ASSERT_NE(literal, labels.end());
     EXPECT_EQ((*literal)->buddy(), nullptr);
-    ControlById(dialog, 1001)->setFocus();
+    ControlById(dialog, kName)->setFocus();
     QTest::keyClick(&dialog, Qt::Key_R, Qt::AltModifier);
-    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, 1001));
+    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, kName));
+
+    // A group box's mnemonic focuses the checked button inside, not the first.
+    QTest::keyClick(&dialog, Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, kTriangle));
 }
 
-TEST(DialogTemplate, GroupBoxMnemonicFocusesTheCheckedButtonInside) {
+TEST(DialogTemplate, DigitsOnlyEditRefusesOtherCharactersAndAPlainEditTakesThem) {
     QDialog dialog;
-    BuildDialog(dialog, CSynthesisParamsDlg::Template());
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    Find<QRadioButton>(dialog, 1016)->setChecked(true);
-    ControlById(dialog, 1001)->setFocus();
-    // Alt+D is shared with "&Disable"; pressing it until focus settles inside
-    // the metric box must land on the checked metric, never on 1014 or 1015.
-    for (int press = 0; press < 2; ++press) {
-        QTest::keyClick(&dialog, Qt::Key_D, Qt::AltModifier);
-        if (QApplication::focusWidget() != ControlById(dialog, 1017)) {
-            break;
-        }
-    }
-    EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, 1016));
-}
-
-TEST(DialogTemplate, DigitsOnlyEditRefusesOtherCharacters) {
-    QDialog dialog;
-    BuildDialog(dialog, CSynthesisParamsDlg::Template());
-    auto* width = Find<QLineEdit>(dialog, 1001);
-    QTest::keyClicks(width, "12a-b 3.");
-    EXPECT_EQ(width->text(), "123");
-    // A plain edit takes anything.
-    DialogTemplate plain;
-    plain.width = 100;
-    plain.height = 40;
-    plain.controls = {{7, ControlKind::Edit, "", 4, 4, 60, 14, kTabStop}};
-    QDialog other;
-    BuildDialog(other, plain);
-    QTest::keyClicks(ControlById(other, 7), "a-1");
-    EXPECT_EQ(Find<QLineEdit>(other, 7)->text(), "a-1");
+    BuildDialog(dialog, Template());
+    QTest::keyClicks(ControlById(dialog, kCount), "12a-b 3.");
+    EXPECT_EQ(Find<QLineEdit>(dialog, kCount)->text(), "123");
+    QTest::keyClicks(ControlById(dialog, kName), "a-1");
+    EXPECT_EQ(Find<QLineEdit>(dialog, kName)->text(), "a-1");
 }
 
 TEST(DialogTemplate, OkGoesThroughAcceptAndCancelRejects) {
     RecordingDialog dialog;
-    BuildDialog(dialog, CSynthesisParamsDlg::Template());
+    BuildDialog(dialog, Template());
     dialog.open();
     QTest::mouseClick(ControlById(dialog, 1), Qt::LeftButton);
     EXPECT_EQ(dialog.accepts, 1);

@@ -26,13 +26,11 @@ TEST_F(StartUp, WithoutArgumentsOnlyTheMainWindowAndItsMenu) {
     EXPECT_TRUE(Frame()->isVisible());
     // Toolbar 128: Open, Synthesise, Save As, separator, About; the document
     // commands are off without a document.
-    const QList<QAction*> buttons = Frame()->ToolBar()->actions();
-    ASSERT_EQ(buttons.size(), 5);
-    EXPECT_EQ(buttons[0]->objectName(), "57601");
-    EXPECT_EQ(buttons[1]->objectName(), "32771");
-    EXPECT_EQ(buttons[2]->objectName(), "57604");
-    EXPECT_TRUE(buttons[3]->isSeparator());
-    EXPECT_EQ(buttons[4]->objectName(), "57664");
+    QStringList buttons;
+    for (const QAction* button : Frame()->ToolBar()->actions()) {
+        buttons << (button->isSeparator() ? "-" : button->objectName());
+    }
+    EXPECT_EQ(buttons, (QStringList{"57601", "32771", "57604", "-", "57664"}));
     EXPECT_FALSE(Enabled(kIdSynthesise));
     EXPECT_FALSE(Enabled(command::kFileSaveAs));
     EXPECT_TRUE(Enabled(command::kFileOpen));
@@ -135,7 +133,7 @@ TEST_F(OpenAndNew, EnablingFollowsActivationAndClosingWithoutARefreshCall) {
     EXPECT_FALSE(synthesise->isEnabled()) << "the empty document is active again";
 }
 
-TEST_F(OpenAndNew, AccelertorsReachTheirCommands) {
+TEST_F(OpenAndNew, AcceleratorsReachTheirCommands) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(Action(command::kFileOpen)->shortcut(), QKeySequence("Ctrl+O"));
     EXPECT_EQ(Action(kIdSynthesise)->shortcut(), QKeySequence("Ctrl+Y"));

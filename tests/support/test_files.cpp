@@ -1,13 +1,15 @@
-#include "tests/imageio/test_support.h"
+#include "tests/support/test_files.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace weftloom::test {
 
@@ -29,36 +31,18 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
 
 bool ReadPpm(const std::filesystem::path& path, Image& image) {
     const std::vector<std::uint8_t> bytes = ReadBytes(path);
-    // Header: "P6", width, height, maxval, separated by whitespace, then one
-    // whitespace byte before the samples.
-    std::size_t pos = 0;
-    auto skipSpace = [&] {
-        while (pos < bytes.size() && std::isspace(bytes[pos])) {
-            ++pos;
-        }
-    };
-    auto number = [&](std::uint32_t& value) {
-        skipSpace();
-        const std::size_t start = pos;
-        value = 0;
-        while (pos < bytes.size() && std::isdigit(bytes[pos])) {
-            value = value * 10 + (bytes[pos++] - '0');
-        }
-        return pos > start;
-    };
-    if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '6') {
+    // "P6", width, height and maxval apart by whitespace, then one whitespace
+    // byte before the samples.
+    const std::string header(bytes.begin(),
+                             bytes.begin() + std::min<std::ptrdiff_t>(64, std::ssize(bytes)));
+    unsigned width = 0, height = 0, maxval = 0;
+    int end = 0;
+    if (std::sscanf(header.c_str(), "P6 %u %u %u%n", &width, &height, &maxval, &end) != 3 ||
+        maxval != 255 || !image.Allocate(width, height, 3) ||
+        bytes.size() != static_cast<std::size_t>(end) + 1 + image.pixels.size()) {
         return false;
     }
-    pos = 2;
-    std::uint32_t width = 0, height = 0, maxval = 0;
-    if (!number(width) || !number(height) || !number(maxval) || maxval != 255) {
-        return false;
-    }
-    ++pos;
-    if (!image.Allocate(width, height, 3) || bytes.size() - pos != image.pixels.size()) {
-        return false;
-    }
-    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(pos), bytes.end(), image.pixels.begin());
+    std::copy(bytes.end() - std::ssize(image.pixels), bytes.end(), image.pixels.begin());
     return true;
 }
 
@@ -88,6 +72,30 @@ std::vector<ExpectedRow> ReadExpectedTable(const std::filesystem::path& tsv) {
         rows.push_back(row);
     }
     return rows;
+}
+
+bool SameResultsOnThreads(
+    const std::vector<std::string>& paths,
+    const std::function<std::vector<std::uint8_t>(const std::string&)>& decode) {
+    std::vector<std::vector<std::uint8_t>> alone;
+    for (const std::string& path : paths) {
+        alone.push_back(decode(path));
+    }
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < paths.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 4; ++round) {
+                if (alone[t].empty() || decode(paths[t]) != alone[t]) {
+                    ++mismatches;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return mismatches == 0;
 }
 
 double MeanAbsoluteDifference(const Image& a, const Image& b) {

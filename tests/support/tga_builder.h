@@ -70,37 +70,24 @@ inline std::vector<std::uint8_t> StoredValue(Rgba c, unsigned size) {
 inline std::vector<std::uint8_t> RunLengthPackets(const std::vector<std::uint8_t>& values,
                                                   unsigned size) {
     const std::size_t count = values.size() / size;
-    auto same = [&](std::size_t i, std::size_t j) {
-        for (unsigned k = 0; k < size; ++k) {
-            if (values[i * size + k] != values[j * size + k]) {
-                return false;
-            }
-        }
-        return true;
+    auto value = [&](std::size_t i) {
+        const auto first = values.begin() + static_cast<std::ptrdiff_t>(i * size);
+        return std::vector<std::uint8_t>(first, first + size);
     };
+    auto runAt = [&](std::size_t i) { return i + 1 < count && value(i) == value(i + 1); };
     std::vector<std::uint8_t> out;
-    std::size_t i = 0;
-    while (i < count) {
-        std::size_t run = 1;
-        while (i + run < count && run < 128 && same(i, i + run)) {
-            ++run;
+    for (std::size_t i = 0; i < count;) {
+        const bool run = runAt(i);
+        std::size_t length = 1;
+        while (i + length < count && length < 128 &&
+               (run ? value(i + length) == value(i) : !runAt(i + length))) {
+            ++length;
         }
-        if (run >= 2) {
-            out.push_back(static_cast<std::uint8_t>(0x80 | (run - 1)));
-            out.insert(out.end(), values.begin() + static_cast<std::ptrdiff_t>(i * size),
-                       values.begin() + static_cast<std::ptrdiff_t>((i + 1) * size));
-            i += run;
-            continue;
+        out.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (length - 1)));
+        for (std::size_t k = 0; k < (run ? 1 : length); ++k) {
+            Append(out, value(i + k));
         }
-        std::size_t raw = 1;
-        while (i + raw < count && raw < 128 &&
-               !(i + raw + 1 < count && same(i + raw, i + raw + 1))) {
-            ++raw;
-        }
-        out.push_back(static_cast<std::uint8_t>(raw - 1));
-        out.insert(out.end(), values.begin() + static_cast<std::ptrdiff_t>(i * size),
-                   values.begin() + static_cast<std::ptrdiff_t>((i + raw) * size));
-        i += raw;
+        i += length;
     }
     return out;
 }

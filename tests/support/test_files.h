@@ -1,10 +1,11 @@
 #pragma once
 
-// Helpers shared by the image-file tests: test data paths, whole-file I/O,
+// Helpers shared by the test programs: test data paths, whole-file I/O,
 // binary PPM reading, the EXPECTED.tsv tables and a scratch folder.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,13 @@ struct ExpectedRow {
     std::string expected;  // the PPM, relative to the table's folder, or the reason
 };
 std::vector<ExpectedRow> ReadExpectedTable(const std::filesystem::path& tsv);
+
+// Decodes each file alone, then all of them at once on threads of their own,
+// a reader per thread and several rounds each; true when every threaded
+// result matched. `decode` gives a file's pixels, nothing on failure.
+bool SameResultsOnThreads(
+    const std::vector<std::string>& paths,
+    const std::function<std::vector<std::uint8_t>(const std::string&)>& decode);
 
 // Mean absolute difference per channel value of two images of equal size.
 double MeanAbsoluteDifference(const Image& a, const Image& b);

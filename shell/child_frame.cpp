@@ -9,20 +9,17 @@ namespace weftloom {
 
 CChildFrame::CChildFrame(framework::View* view) : framework::ChildFrame(view) {}
 
-bool CChildFrame::OnClose() {
+bool CChildFrame::ConfirmEnd() {
     auto* document = qobject_cast<CWeftloomDoc*>(GetActiveDocument());
-    if (document != nullptr) {
-        // Held across the question: progress and the finish arrive meanwhile
-        // and take the same lock on this thread.
-        std::unique_lock lock(document->progressLock);
-        if (document->progressDialog != nullptr &&
-            framework::MessageBox(QString::fromLatin1(kAbortSynthesisQuestion), QString(),
-                                  framework::MessageButtons::YesNo) ==
-                framework::MessageResult::No) {
-            return false;
-        }
+    if (document == nullptr) {
+        return true;
     }
-    return framework::ChildFrame::OnClose();
+    // Held across the question: progress and the finish arrive meanwhile
+    // and take the same lock on this thread.
+    std::unique_lock lock(document->progressLock);
+    return document->progressDialog == nullptr ||
+           framework::MessageBox(QString::fromLatin1(kAbortSynthesisQuestion), QString(),
+                                 framework::MessageButtons::YesNo) != framework::MessageResult::No;
 }
 
 }  // namespace weftloom

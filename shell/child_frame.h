@@ -4,15 +4,14 @@
 
 namespace weftloom {
 
-// The window around an image view. Closing the window of a document that is
-// being synthesised asks "Abort synthesis ?" first; No keeps it open.
+// The window around an image view. Ending the window or the document of a
+// synthesis under way asks "Abort synthesis ?" first; No keeps it open.
 class CChildFrame : public framework::ChildFrame {
     Q_OBJECT
   public:
     explicit CChildFrame(framework::View* view);
 
-  protected:
-    bool OnClose() override;
+    bool ConfirmEnd() override;
 };
 
 inline constexpr const char kAbortSynthesisQuestion[] = "Abort synthesis ?";

@@ -59,16 +59,17 @@ bool CWeftloomApp::InitInstance(const QStringList& arguments) {
     if (!frame->LoadFrame()) {
         return false;
     }
-    // Only a file name asks for more than the empty start.
+    // Shown first: a window fitted before its main window is shown keeps no
+    // size, and a message about a file that cannot be opened belongs in front
+    // of the main window.
+    frame->show();
+    // Every file named opens in its own window; one that cannot be read has
+    // said so and opens nothing, and the others still open.
     for (const QString& argument : arguments) {
         if (!argument.startsWith(QLatin1Char('-'))) {
-            if (OpenDocumentFile(argument) == nullptr) {
-                return false;
-            }
-            break;
+            OpenDocumentFile(argument);
         }
     }
-    frame->show();
     frame->UpdateCommandUI();
     settings = SynthesisSettings{};
     return true;
@@ -87,6 +88,11 @@ int CWeftloomApp::CommandState(int id) const {
         return 1;
     }
     return framework::Application::CommandState(id);
+}
+
+QStringList CWeftloomApp::OpenFilters() const {
+    return {QStringLiteral("All images (*.tga *.jpg *.jpeg)"), QStringLiteral("TGA Images (*.tga)"),
+            QStringLiteral("JPEG Images (*.jpg *.jpeg)"), QStringLiteral("All Files (*)")};
 }
 
 void CWeftloomApp::OnAppAbout() {

@@ -22,10 +22,11 @@ class CWeftloomApp : public framework::Application {
 
     static CWeftloomApp* Instance();
 
-    // Start-up: profile and recent files, templates, the main frame, the file
-    // named in arguments (the program's arguments after its name). False when
-    // the main frame cannot be made or the named file cannot be opened; the
-    // application then ends.
+    // Start-up: profile and recent files, templates, the main frame, then the
+    // files named in arguments (the program's arguments after its name), each
+    // in its own window. False only when the main frame cannot be made; the
+    // application then ends. A file that cannot be opened is reported and
+    // skipped.
     bool InitInstance(const QStringList& arguments);
 
     CMainFrame* MainFrame() const;
@@ -35,6 +36,8 @@ class CWeftloomApp : public framework::Application {
 
     bool OnCommand(int id) override;
     int CommandState(int id) const override;
+    // Every readable image first, then each format with all its endings.
+    QStringList OpenFilters() const override;
 
   private:
     void OnAppAbout();

@@ -33,14 +33,25 @@ bool CWeftloomDoc::OnNewDocument() {
     return true;
 }
 
+QString CWeftloomDoc::SavePathFor(const QString& path) const {
+    return QString::fromStdString(weftloom::SavePathFor(path.toStdString()));
+}
+
+QStringList CWeftloomDoc::SaveFilters() const {
+    // Every save writes TGA, whatever the document was read from.
+    return {QStringLiteral("TGA Images (*.tga)"), QStringLiteral("All Files (*)")};
+}
+
 bool CWeftloomDoc::Serialize(framework::Archive& archive) {
     const std::string path = archive.path.toStdString();
     if (!archive.IsStoring()) {
         Image loaded;
         std::string reason;
         if (!LoadImageFile(path, loaded, reason)) {
-            framework::MessageBox(QString::fromLatin1(kReadErrorMessage), std::nullopt,
-                                  framework::MessageButtons::Ok);
+            // The reader's reason goes under the fixed line.
+            framework::MessageBox(QString::fromLatin1(kReadErrorMessage) + QStringLiteral("\n\n") +
+                                      QString::fromStdString(reason),
+                                  std::nullopt, framework::MessageButtons::Ok);
             return false;
         }
         image = std::move(loaded);

@@ -23,6 +23,8 @@ class CWeftloomDoc : public framework::Document {
 
     // A new document: titled "<Empty>", no image.
     bool OnNewDocument() override;
+    QString SavePathFor(const QString& path) const override;
+    QStringList SaveFilters() const override;
 
     // Gives the document a black width x height image and the title
     // "Synthesis N" with the next number of this run, and fits its views.

@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "shell/framework/child_frame.h"
 #include "shell/framework/message_box.h"
 #include "shell/resources/resource_ids.h"
 #include "shell/weftloom_doc.h"
@@ -11,6 +12,9 @@
 namespace weftloom {
 
 namespace {
+
+// The size of the window of a document without an image.
+constexpr QSize kEmptyWindowSize(240, 160);
 
 SynthesisHooks& Hooks() {
     static SynthesisHooks hooks;
@@ -106,6 +110,12 @@ void CWeftloomView::FitToImage() {
     }
     SetScrollSizes(QSize(a, b));
     ResizeParentToFit(false);
+    if (a == 0 || b == 0) {
+        // Nothing to fit: a window still needs room for its title and buttons.
+        if (framework::ChildFrame* frame = ParentFrame()) {
+            frame->resize(frame->size().expandedTo(kEmptyWindowSize));
+        }
+    }
 }
 
 void CWeftloomView::OnInitialUpdate() {

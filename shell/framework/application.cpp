@@ -95,7 +95,11 @@ Document* Application::OnFileNew() {
     if (templates_.size() > 1) {
         QStringList names;
         for (const auto& docTemplate : templates_) {
-            names.append(docTemplate->String(DocTemplate::kFileNewName));
+            // Templates may share a name; their filters tell them apart.
+            const QString filter = docTemplate->Filter();
+            const QString kind = filter.left(filter.indexOf(QLatin1String(" (")));
+            names.append(QStringLiteral("%1 (%2)").arg(
+                docTemplate->String(DocTemplate::kFileNewName), kind));
         }
         const int answer = AskForChoice(QStringLiteral("New"), names);
         if (answer < 0 || answer >= static_cast<int>(templates_.size())) {
@@ -106,13 +110,19 @@ Document* Application::OnFileNew() {
     return templates_[chosen]->OpenDocumentFile(QString());
 }
 
+QStringList Application::OpenFilters() const {
+    QStringList filters;
+    for (const auto& docTemplate : templates_) {
+        filters.append(docTemplate->Filter());
+    }
+    filters.append(QStringLiteral("All Files (*)"));
+    return filters;
+}
+
 Document* Application::OnFileOpen() {
     FileRequest request;
     request.caption = QStringLiteral("Open");
-    for (const auto& docTemplate : templates_) {
-        request.filters.append(docTemplate->Filter());
-    }
-    request.filters.append(QStringLiteral("All Files (*)"));
+    request.filters = OpenFilters();
     const std::optional<QString> path = AskForFile(request);
     return path ? OpenDocumentFile(*path) : nullptr;
 }

@@ -58,8 +58,11 @@ class Application : public QObject, public CommandTarget {
     Document* OpenDocumentFile(const QString& path);
     // The New command: asks for the type when there are several templates.
     Document* OnFileNew();
-    // The Open command: asks for a file with the templates' filters.
+    // The Open command: asks for a file with OpenFilters.
     Document* OnFileOpen();
+    // The file chooser's filters for Open, the one selected first first: the
+    // base offers each template's filter, then every file.
+    virtual QStringList OpenFilters() const;
     // Asks every modified document whether to save; false when one cancels.
     bool SaveAllModified();
     // Closes every document without asking.

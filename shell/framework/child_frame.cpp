@@ -42,6 +42,9 @@ void ChildFrame::UpdateTitle() {
 }
 
 bool ChildFrame::OnClose() {
+    if (!ConfirmEnd()) {
+        return false;
+    }
     Document* document = GetActiveDocument();
     if (document != nullptr && document->Views().size() == 1) {
         return document->SaveModified();

@@ -23,9 +23,14 @@ class ChildFrame : public QMdiSubWindow, public CommandTarget {
     // The document's title, numbered ":n" when the document has several windows.
     void UpdateTitle();
 
+    // Asked before the view or the whole document ends, whichever way (the close
+    // box, File > Close, closing the main window): true when it may. The base
+    // has nothing to ask.
+    virtual bool ConfirmEnd() { return true; }
+
   protected:
-    // Whether the frame may close now; the base asks the document to save
-    // when this is its last frame.
+    // Whether the frame may close now: ConfirmEnd, then, when this is the
+    // document's last frame, the document's offer to save.
     virtual bool OnClose();
     void closeEvent(QCloseEvent* event) override;
 

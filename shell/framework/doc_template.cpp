@@ -1,5 +1,7 @@
 #include "shell/framework/doc_template.h"
 
+#include <QMdiArea>
+
 #include <algorithm>
 
 #include "shell/framework/application.h"
@@ -61,6 +63,11 @@ ChildFrame* DocTemplate::CreateNewFrame(Document* document) {
     }
     frame->UpdateTitle();
     frame->show();
+    // A new window is the one the user works in next, whether or not the
+    // main window has the focus yet (as at start-up).
+    if (QMdiArea* area = frame->mdiArea()) {
+        area->setActiveSubWindow(frame);
+    }
     view->OnInitialUpdate();
     return frame;
 }

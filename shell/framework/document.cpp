@@ -112,17 +112,33 @@ bool Document::OnSaveDocument(const QString& path) {
     return true;
 }
 
+QStringList Document::SaveFilters() const {
+    QStringList filters;
+    if (template_ != nullptr) {
+        filters.append(template_->Filter());
+    }
+    filters.append(QStringLiteral("All Files (*)"));
+    return filters;
+}
+
 bool Document::DoSaveAs() {
     FileRequest request;
     request.save = true;
     request.caption = QStringLiteral("Save As");
     request.suggestedPath = pathName_.isEmpty() ? title_ : pathName_;
-    if (template_ != nullptr) {
-        request.filters.append(template_->Filter());
-    }
-    request.filters.append(QStringLiteral("All Files (*)"));
+    request.filters = SaveFilters();
     const std::optional<QString> path = AskForFile(request);
     if (!path) {
+        return false;
+    }
+    // The file chooser confirmed the name as typed; a save that writes
+    // another file must ask about that one itself.
+    const QString written = SavePathFor(*path);
+    if (QFileInfo(written).absoluteFilePath() != QFileInfo(*path).absoluteFilePath() &&
+        QFileInfo::exists(written) &&
+        MessageBox(QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                       .arg(QFileInfo(written).fileName()),
+                   std::nullopt, MessageButtons::YesNo) != MessageResult::Yes) {
         return false;
     }
     return OnSaveDocument(*path);

@@ -60,7 +60,14 @@ class Document : public QObject, public CommandTarget {
     // longer modified. On failure it stays modified.
     bool OnSaveDocument(const QString& path);
     // Saves under a name the user chooses; false when cancelled or failed.
+    // When the file really written (SavePathFor) is not the one chosen and
+    // exists, asks before replacing it.
     bool DoSaveAs();
+    // The file a save to path really writes; the base keeps path.
+    virtual QString SavePathFor(const QString& path) const { return path; }
+    // The file chooser's filters for Save As: the base offers the template's
+    // filter, then every file.
+    virtual QStringList SaveFilters() const;
     // Before the document closes: a modified document asks whether to save.
     // False when the user cancels (or the save fails): the close stops.
     bool SaveModified();

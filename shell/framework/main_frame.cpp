@@ -279,11 +279,14 @@ bool MainFrame::OnCommand(int id) {
             }
             return true;
         }
-        case command::kFileClose:
-            if (document != nullptr && document->SaveModified()) {
+        case command::kFileClose: {
+            ChildFrame* frame = ActiveFrame();
+            if (document != nullptr && frame != nullptr && frame->ConfirmEnd() &&
+                document->SaveModified()) {
                 document->OnCloseDocument();
             }
             return true;
+        }
         default:
             return false;
     }

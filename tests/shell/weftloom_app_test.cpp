@@ -39,12 +39,15 @@ TEST_F(StartUp, WithoutArgumentsOnlyTheMainWindowAndItsMenu) {
     EXPECT_EQ(QCoreApplication::applicationName(), "weftloom");
 }
 
-TEST_F(StartUp, AFileOnTheCommandLineOpensInAChildWindow) {
+TEST_F(StartUp, FilesOnTheCommandLineOpenEachInAFittedWindow) {
+    const std::string other = WriteSample("other.tga", 20, 10);
     const std::string sample = WriteSample("wall.tga", 9, 7);
-    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
-    ASSERT_EQ(WindowCount(), 1);
+    ASSERT_TRUE(Start({QString::fromStdString(other), QString::fromStdString(sample)}));
+    ASSERT_EQ(WindowCount(), 2);
+    // Fitted as File > Open fits: enlarged by two until both sides reach 128.
+    EXPECT_EQ(ActiveView()->viewport()->size(), QSize(9 * 32, 7 * 32));
     EXPECT_EQ(ActiveDoc()->Title(), "wall.tga");
-    EXPECT_EQ(Frame()->MdiArea()->subWindowList().front()->windowTitle(), "wall.tga");
+    EXPECT_EQ(Frame()->MdiArea()->activeSubWindow()->windowTitle(), "wall.tga");
     EXPECT_EQ(Frame()->windowTitle(), "WeftLoom - wall.tga");
     EXPECT_EQ(MenuTitles(), (QStringList{"&File", "&View", "&Window", "&Help"}));
     EXPECT_EQ(ActiveDoc()->image.width, 9u);
@@ -52,11 +55,21 @@ TEST_F(StartUp, AFileOnTheCommandLineOpensInAChildWindow) {
     EXPECT_TRUE(Enabled(command::kFileSaveAs));
 }
 
-TEST_F(StartUp, AnUnreadableFileOnTheCommandLineEndsTheStart) {
+TEST_F(StartUp, AnUnreadableFileOnTheCommandLineIsReportedInFrontOfTheMainWindow) {
     test::WriteBytes(scratch / "broken.tga", {1, 2, 3});
-    EXPECT_FALSE(Start({QString::fromStdString((scratch / "broken.tga").string())}));
-    EXPECT_EQ(messages, (std::vector<QString>{"An error occured while reading the file"}));
-    EXPECT_EQ(captions, (std::vector<QString>{"weftloom"}));
+    bool frameShownWhenAsked = false;
+    framework::SetMessageResponder(
+        [&](const QString& text, const QString&, framework::MessageButtons) {
+            messages.push_back(text);
+            frameShownWhenAsked = Frame() != nullptr && Frame()->isVisible();
+            return framework::MessageResult::Ok;
+        });
+    ASSERT_TRUE(Start({QString::fromStdString((scratch / "broken.tga").string())}));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("An error occured while reading the file\n\n"));
+    EXPECT_TRUE(frameShownWhenAsked);
+    EXPECT_TRUE(Frame()->isVisible());
+    EXPECT_EQ(WindowCount(), 0);
 }
 
 TEST_F(OpenAndNew, EveryKnownEndingOpensItsCodec) {
@@ -82,19 +95,25 @@ TEST_F(OpenAndNew, EveryKnownEndingOpensItsCodec) {
     EXPECT_TRUE(messages.empty());
     ASSERT_FALSE(fileRequests.empty());
     EXPECT_EQ(fileRequests.front().filters,
-              (QStringList{"TGA Images (*.tga)", "JPEG Images (*.jpg)", "All Files (*)"}));
+              (QStringList{"All images (*.tga *.jpg *.jpeg)", "TGA Images (*.tga)",
+                           "JPEG Images (*.jpg *.jpeg)", "All Files (*)"}));
 }
 
-TEST_F(OpenAndNew, ABrokenOrUnknownFileShowsTheMessageAndOpensNoWindow) {
+TEST_F(OpenAndNew, ABrokenOrUnknownFileShowsTheMessageWithItsReasonAndOpensNoWindow) {
     ASSERT_TRUE(Start());
     test::WriteBytes(scratch / "cut.tga", {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 4, 0, 24, 0});
     WriteSample("picture.bmp", 4, 4);
-    for (const char* name : {"cut.tga", "picture.bmp", "missing.jpg"}) {
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"cut.tga", "TGA"}, {"picture.bmp", "Unknown image file type"}, {"missing.jpg", "JPEG"}};
+    for (const auto& [name, reason] : cases) {
         messages.clear();
         fileAnswers.push_back(QString::fromStdString((scratch / name).string()));
         Trigger(command::kFileOpen);
-        EXPECT_EQ(messages, (std::vector<QString>{"An error occured while reading the file"}))
-            << name;
+        ASSERT_EQ(messages.size(), 1u) << name;
+        const QStringList parts = messages[0].split("\n\n");
+        ASSERT_EQ(parts.size(), 2) << messages[0].toStdString();
+        EXPECT_EQ(parts[0], "An error occured while reading the file");
+        EXPECT_TRUE(parts[1].contains(reason)) << parts[1].toStdString();
         EXPECT_EQ(WindowCount(), 0) << name;
     }
     EXPECT_TRUE(app->RecentFiles().Files().isEmpty()) << "a failed open is not remembered";
@@ -104,10 +123,12 @@ TEST_F(OpenAndNew, NewAsksForTheTypeAndMakesAnEmptyDocument) {
     ASSERT_TRUE(Start());
     choice = 1;
     Trigger(command::kFileNew);
-    EXPECT_EQ(choiceItems, (QStringList{"Weftlo", "Weftlo"}));
+    EXPECT_EQ(choiceItems, (QStringList{"Weftlo (TGA Images)", "Weftlo (JPEG Images)"}));
     ASSERT_EQ(WindowCount(), 1);
     EXPECT_EQ(ActiveDoc()->Title(), "<Empty>");
     EXPECT_TRUE(ActiveDoc()->image.IsEmpty());
+    // Room for the title and the window's buttons.
+    EXPECT_GE(Frame()->MdiArea()->activeSubWindow()->width(), 240);
     EXPECT_EQ(ActiveDoc()->Template()->ResourceId(), kIdrJpegDocument);
     EXPECT_FALSE(Enabled(kIdSynthesise));
     EXPECT_FALSE(Enabled(command::kFileSaveAs));

@@ -46,6 +46,27 @@ TEST_F(SaveAs, PathRulesAndTheJpegStaysUntouched) {
     EXPECT_FALSE(std::filesystem::exists(scratch / "result")) << "nothing under the bare name";
 }
 
+TEST_F(SaveAs, ReplacingTheFileReallyWrittenIsAskedFirst) {
+    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 6, 5))}));
+    test::WriteBytes(scratch / "victim.tga", {1, 2, 3});
+    const QString question = "victim.tga already exists.\nDo you want to replace it?";
+    for (const char* chosen : {"victim.jpg", "victim"}) {
+        messages.clear();
+        ActiveDoc()->SetModifiedFlag(true);
+        answers = {framework::MessageResult::No};
+        fileAnswers.push_back(QString::fromStdString((scratch / chosen).string()));
+        Trigger(command::kFileSaveAs);
+        EXPECT_EQ(messages, std::vector<QString>{question}) << chosen;
+        EXPECT_EQ(test::ReadBytes(scratch / "victim.tga"), (std::vector<std::uint8_t>{1, 2, 3}));
+        EXPECT_TRUE(ActiveDoc()->IsModified());
+    }
+    answers = {framework::MessageResult::Yes};
+    fileAnswers.push_back(QString::fromStdString((scratch / "victim").string()));
+    Trigger(command::kFileSaveAs);
+    EXPECT_EQ(ActiveDoc()->Title(), "victim.tga");
+    EXPECT_GT(std::filesystem::file_size(scratch / "victim.tga"), 3u);
+}
+
 TEST_F(SaveAs, EmptyDocumentsAndFailedWritesKeepTheModifiedFlag) {
     const std::string sample = WriteSample("wall.tga", 6, 5);
     const auto original = test::ReadBytes(sample);

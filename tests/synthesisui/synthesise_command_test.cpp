@@ -242,35 +242,45 @@ TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
 TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
     ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
     UseQuickSettings();
-    QPointer<CSynthesisProgressDlg> dialog;
-    int reportsAfterClose = 0;
-    bool scheduled = false;
-    bool closed = false;
-    CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& d) {
-        if (closed) {
-            ++reportsAfterClose;
-        } else if (!scheduled && d.lastProgress.row == 1) {
-            scheduled = true;
-            dialog = const_cast<CSynthesisProgressDlg*>(&d);
-            QTimer::singleShot(0, [&] {
-                answers = {framework::MessageResult::Yes, framework::MessageResult::No};
-                CWeftloomDoc* output = dialog->outputDocument;
-                output->Views().front()->ParentFrame()->close();
-                closed = true;
-            });
-        }
-    });
-    const int number = CWeftloomDoc::NextSynthesisNumber();
-    ConfirmNextParameters(96, 96);
-    Trigger(kIdSynthesise);
-    ASSERT_TRUE(WaitFor([&] { return closed && dialog.isNull(); }));
-    Settle();
-    // "Abort synthesis ?" Yes, then the unsaved previews: No.
-    EXPECT_EQ(messages,
-              (std::vector<QString>{"Abort synthesis ?",
-                                    QString("Save changes to Synthesis %1?").arg(number)}));
-    EXPECT_EQ(WindowCount(), 1);
-    EXPECT_EQ(reportsAfterClose, 0) << "nothing is handled after the dialog ended";
+    CWeftloomDoc* sampleDoc = ActiveDoc();
+    // The window's close box and File > Close ask the same.
+    for (const bool byCommand : {false, true}) {
+        SCOPED_TRACE(byCommand ? "File > Close" : "close box");
+        messages.clear();
+        QPointer<CSynthesisProgressDlg> dialog;
+        int reportsAfterClose = 0;
+        bool scheduled = false;
+        bool closed = false;
+        CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& d) {
+            if (closed) {
+                ++reportsAfterClose;
+            } else if (!scheduled && d.lastProgress.row == 1) {
+                scheduled = true;
+                dialog = const_cast<CSynthesisProgressDlg*>(&d);
+                QTimer::singleShot(0, [&] {
+                    answers = {framework::MessageResult::Yes, framework::MessageResult::No};
+                    if (byCommand) {
+                        Trigger(command::kFileClose);
+                    } else {
+                        dialog->outputDocument->Views().front()->ParentFrame()->close();
+                    }
+                    closed = true;
+                });
+            }
+        });
+        Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
+        const int number = CWeftloomDoc::NextSynthesisNumber();
+        ConfirmNextParameters(96, 96);
+        Trigger(kIdSynthesise);
+        ASSERT_TRUE(WaitFor([&] { return closed && dialog.isNull(); }));
+        Settle();
+        // "Abort synthesis ?" Yes, then the unsaved previews: No.
+        EXPECT_EQ(messages,
+                  (std::vector<QString>{"Abort synthesis ?",
+                                        QString("Save changes to Synthesis %1?").arg(number)}));
+        EXPECT_EQ(WindowCount(), 1);
+        EXPECT_EQ(reportsAfterClose, 0) << "nothing is handled after the dialog ended";
+    }
 }
 
 TEST_F(Synthesise, ClosingTheSampleWindowAsksNothingAndTheRunCompletes) {

@@ -48,10 +48,8 @@ TEST_F(ImageFileLoad, KnownEndingsInAnyCaseChooseTheirCodec) {
     const Ending endings[] = {
         {"tga/common/200x32_rgb_tl_rle.tga",
          "tga/expected/common__200x32_rgb_tl_rle.ppm",
-         {"scan.tga", "SCAN.TGA", "scan.Tga", "my.pics.tga"}},
-        {"jpeg/testorig.jpg",
-         "jpeg/expected/testorig.ppm",
-         {"photo.jpg", "PHOTO.JPG", "photo.jpeg", "Photo.JPEG"}},
+         {"SCAN.TGA", "my.pics.tga"}},
+        {"jpeg/testorig.jpg", "jpeg/expected/testorig.ppm", {"photo.jpg", "Photo.JPEG"}},
     };
     for (const Ending& ending : endings) {
         const Image want = Expected(ending.expected);
@@ -68,7 +66,7 @@ TEST_F(ImageFileLoad, KnownEndingsInAnyCaseChooseTheirCodec) {
 }
 
 TEST_F(ImageFileLoad, OtherEndingsAreRefusedAndTheEndingDecidesNotTheContent) {
-    for (const char* name : {"picture.bmp", "photo.jpg.bak", "tga", "photojpg", "x.tg"}) {
+    for (const char* name : {"picture.bmp", "photo.jpg.bak", "photojpg"}) {
         SCOPED_TRACE(name);
         Image image = Marker();
         std::string reason;
@@ -101,14 +99,10 @@ TEST(ImageFileSavePath, FollowsTheEndingRules) {
     const std::pair<const char*, const char*> cases[] = {
         {"photo.jpg", "photo.tga"},
         {"/home/a/PHOTO.JPG", "/home/a/PHOTO.tga"},
-        {"shots/photo.Jpg", "shots/photo.tga"},
-        {"photo.jpeg", "photo.tga"},
         {"Photo.JPEG", "Photo.tga"},
         {"/out/result", "/out/result.tga"},
-        {"result", "result.tga"},
         {"/my.pics/result", "/my.pics/result"},
         {"result.bmp", "result.bmp"},
-        {"result.tga", "result.tga"},
         {"result.TGA", "result.TGA"},
         {"archive.jpg.bak", "archive.jpg.bak"},
         {".jpg", ".tga"},
@@ -129,7 +123,7 @@ class ImageFileSave : public testing::Test {
     test::ScratchFolder folder;
 };
 
-TEST_F(ImageFileSave, AJpgNameIsSavedBesideItAsTgaAndTheJpgIsKept) {
+TEST_F(ImageFileSave, AJpgNameIsSavedBesideItAsTgaOtherNamesUnderTheSettledName) {
     const fs::path photo = folder / "photo.jpg";
     fs::copy_file(test::DataPath("jpeg/testorig.jpg"), photo);
     const std::vector<std::uint8_t> before = test::ReadBytes(photo);
@@ -140,18 +134,14 @@ TEST_F(ImageFileSave, AJpgNameIsSavedBesideItAsTgaAndTheJpgIsKept) {
     Image back;
     ASSERT_TRUE(LoadImageFile(saved, back, reason)) << reason;
     EXPECT_EQ(back.pixels, Sample().pixels);
-}
 
-TEST_F(ImageFileSave, OtherNamesAreWrittenAsTgaUnderTheSettledName) {
-    std::string saved, reason;
     ASSERT_TRUE(SaveImageFile(Sample(), (folder / "result").string(), saved, reason));
     EXPECT_EQ(saved, (folder / "result.tga").string());
     ASSERT_TRUE(SaveImageFile(Sample(), (folder / "result.bmp").string(), saved, reason));
     EXPECT_EQ(saved, (folder / "result.bmp").string());
-    std::vector<std::uint8_t> tga;
-    ASSERT_TRUE(EncodeTga(Sample(), tga));
-    EXPECT_EQ(test::ReadBytes(folder / "result.bmp"), tga);
-    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"result.bmp", "result.tga"}));
+    EXPECT_EQ(test::ReadBytes(folder / "result.bmp"), test::ReadBytes(folder / "photo.tga"));
+    EXPECT_EQ(folder.Entries(),
+              (std::vector<std::string>{"photo.jpg", "photo.tga", "result.bmp", "result.tga"}));
 }
 
 TEST_F(ImageFileSave, RefusedSavesTouchNothing) {

@@ -59,25 +59,14 @@ TEST(TgaWriterBytes, FourByteImagesAreWrittenBlueGreenRedAlpha) {
 
 TEST(TgaWriterRefusal, ImagesATgaHeaderCannotDescribeAreRefusedWithoutAFile) {
     test::ScratchFolder folder;
-    const auto path = (folder / "refused.tga").string();
-    Image empty;
-    EXPECT_FALSE(WriteTga(empty, path));
-
-    Image grey;
+    Image empty, grey, wide, tall, inconsistent = OddImage(3);
     ASSERT_TRUE(grey.Allocate(2, 2, 1));
-    EXPECT_FALSE(WriteTga(grey, path));
-
-    Image wide;
     ASSERT_TRUE(wide.Allocate(kMaxTgaSide + 1, 1, 3));
-    EXPECT_FALSE(WriteTga(wide, path));
-    Image tall;
     ASSERT_TRUE(tall.Allocate(1, kMaxTgaSide + 1, 3));
-    EXPECT_FALSE(WriteTga(tall, path));
-
-    Image inconsistent = OddImage(3);
     inconsistent.pixels.pop_back();
-    EXPECT_FALSE(WriteTga(inconsistent, path));
-
+    for (const Image* image : {&empty, &grey, &wide, &tall, &inconsistent}) {
+        EXPECT_FALSE(WriteTga(*image, (folder / "refused.tga").string())) << image->width;
+    }
     EXPECT_FALSE(WriteTga(OddImage(3), ""));
     EXPECT_TRUE(folder.Entries().empty());
 
@@ -113,8 +102,14 @@ class TgaWriterFailure : public testing::Test {
     const std::vector<std::uint8_t> original = {'o', 'l', 'd', ' ', 'd', 'a', 't', 'a'};
 };
 
-TEST_F(TgaWriterFailure, NoFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
+TEST_F(TgaWriterFailure, NoFolderAFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
     EXPECT_FALSE(WriteTga(OddImage(3), (folder / "missing" / "out.tga").string()));
+    ExpectTargetUntouched();
+
+    std::filesystem::create_directory(folder / "taken.tga");
+    EXPECT_FALSE(WriteTga(OddImage(3), (folder / "taken.tga").string()));
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.tga"));
+    std::filesystem::remove(folder / "taken.tga");
     ExpectTargetUntouched();
 
     auto failAll = [](std::FILE*, const std::uint8_t*, std::size_t) { return false; };
@@ -132,14 +127,6 @@ TEST_F(TgaWriterFailure, NoFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
     };
     EXPECT_FALSE(WriteTga(OddImage(4), target.string(), failThirdBlock));
     EXPECT_EQ(calls, 3);
-    ExpectTargetUntouched();
-}
-
-TEST_F(TgaWriterFailure, ATargetThatIsAFolderIsLeftAlone) {
-    std::filesystem::create_directory(folder / "taken.tga");
-    EXPECT_FALSE(WriteTga(OddImage(3), (folder / "taken.tga").string()));
-    EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.tga"));
-    std::filesystem::remove(folder / "taken.tga");
     ExpectTargetUntouched();
 }
 

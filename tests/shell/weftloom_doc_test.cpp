@@ -29,7 +29,6 @@ TEST_F(SaveAs, PathRulesAndTheJpegStaysUntouched) {
         {"photo.jpg", "photo.tga", "photo.tga"},
         {"result", "result.tga", "result.tga"},
         {"my.pics/result", "my.pics/result", "result"},
-        {"other.bmp", "other.bmp", "other.bmp"},
     };
     for (const Case& c : cases) {
         ActiveDoc()->SetModifiedFlag(true);
@@ -95,42 +94,40 @@ TEST_F(ImageDocument, SynthesisTitlesCountOnAcrossClosedDocuments) {
     EXPECT_EQ(CWeftloomDoc::NextSynthesisNumber(), first + 4) << "a failed image takes no number";
 }
 
+// A level's row is enlarged by whole factors into the image; what the factors
+// do not reach, and rows past the image, stay black.
 TEST_F(ImageDocument, PreviewRowsAreEnlargedIntoTheImage) {
     ASSERT_TRUE(Start());
     Trigger(command::kFileNew);
     CWeftloomDoc* doc = ActiveDoc();
-    ASSERT_TRUE(doc->CreateImage(256, 256, 3));
-    std::vector<std::uint8_t> row(64 * 3);
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        row[i] = static_cast<std::uint8_t>(i + 1);
+    struct Case {
+        std::uint32_t width, height, levelWidth, levelHeight, row;
+    };
+    // 3 across with column 99 left over; rows past the image; 4 both ways.
+    for (const Case& c : {Case{100, 10, 33, 10, 2}, Case{100, 10, 33, 10, 10},
+                          Case{100, 10, 33, 5, 7}, Case{256, 256, 64, 64, 5}}) {
+        SCOPED_TRACE(c.width + c.row);
+        ASSERT_TRUE(doc->CreateImage(c.width, c.height, 3));
+        std::vector<std::uint8_t> row(c.levelWidth * 3);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i] = static_cast<std::uint8_t>(i + 1);
+        }
+        doc->PreviewRow(row.data(), c.levelWidth, c.levelHeight, c.row);
+        const std::uint32_t xScale = c.width / c.levelWidth, yScale = c.height / c.levelHeight;
+        for (std::uint32_t y = 0; y < c.height; ++y) {
+            for (std::uint32_t x = 0; x < c.width; ++x) {
+                const bool written = y / yScale == c.row && x / xScale < c.levelWidth;
+                ASSERT_EQ(doc->image.PixelAt(x, y)[2], written ? row[x / xScale * 3 + 2] : 0)
+                    << x << "," << y;
+            }
+        }
     }
-    doc->PreviewRow(row.data(), 64, 64, 5);
     EXPECT_TRUE(doc->IsModified());
-    for (std::uint32_t y = 0; y < 256; ++y) {
-        const bool written = y >= 20 && y <= 23;
-        EXPECT_EQ(doc->image.PixelAt(0, y)[0], written ? 1 : 0) << y;
-    }
-    // Each level pixel four times across.
-    EXPECT_EQ(doc->image.PixelAt(3, 21)[2], 3);
-    EXPECT_EQ(doc->image.PixelAt(4, 21)[0], 4);
-    EXPECT_EQ(doc->image.PixelAt(255, 23)[2], 192);
-    // The view's copy has those rows too (blue first).
+    // The view's copy has the rows too, blue first.
     const CWeftloomView* view = ActiveView();
     const std::size_t stride = 3 * static_cast<std::size_t>(view->BitmapInfo().width);
     EXPECT_EQ(view->BitmapBits()[20 * stride + 0], 3);
     EXPECT_EQ(view->BitmapBits()[20 * stride + 2], 1);
-
-    // 100 wide from 33: xScale 3, column 99 never written.
-    ASSERT_TRUE(doc->CreateImage(100, 10, 3));
-    std::vector<std::uint8_t> narrow(33 * 3, 200);
-    doc->PreviewRow(narrow.data(), 33, 10, 2);
-    EXPECT_EQ(doc->image.PixelAt(98, 2)[0], 200);
-    EXPECT_EQ(doc->image.PixelAt(99, 2)[0], 0);
-
-    // Rows at or past the image's height, and past the level's, stay outside.
-    doc->PreviewRow(narrow.data(), 33, 10, 10);
-    doc->PreviewRow(narrow.data(), 33, 5, 7);  // row beyond the level: rows 14.. do not exist
-    EXPECT_EQ(doc->image.pixels.size(), 100u * 10u * 3u);
 }
 
 }  // namespace

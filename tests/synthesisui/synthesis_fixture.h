@@ -51,7 +51,11 @@ class SynthesisFixture : public AppFixture {
         });
     }
 
-    void UseQuickSettings() { app->settings = QuickSettings(); }
+    // Starts with a 32 x 32 sample open and the quick settings.
+    void StartWithSample() {
+        ASSERT_TRUE(Start({QString::fromStdString(WriteSample("brick.tga", 32, 32))}));
+        app->settings = QuickSettings();
+    }
 
     // Runs events until the document's synthesis has ended (a generous bound
     // keeps a broken run from hanging the suite; it measures nothing).

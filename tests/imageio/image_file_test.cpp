@@ -65,34 +65,34 @@ TEST_F(ImageFileLoad, KnownEndingsInAnyCaseChooseTheirCodec) {
     }
 }
 
-TEST_F(ImageFileLoad, OtherEndingsAreRefusedAndTheEndingDecidesNotTheContent) {
-    for (const char* name : {"picture.bmp", "photo.jpg.bak", "photojpg"}) {
+// Other endings are refused, the ending decides and not the content, and a
+// failure keeps the image and gives the reader's reason.
+TEST_F(ImageFileLoad, FailuresKeepTheImageAndGiveTheReason) {
+    const std::tuple<const char*, const char*, const char*> failures[] = {
+        {"tga/rgba16.tga", "picture.bmp", ""},
+        {"tga/rgba16.tga", "photo.jpg.bak", ""},
+        {"tga/rgba16.tga", "photojpg", ""},
+        {"jpeg/testorig.jpg", "photo.tga", ""},
+        {"tga/rgba16.tga", "image.jpg", "Not a JPEG file"},
+        {"tga/cross_scan_line_truncated.tga", "cut.tga", "Error reading data from TGA image."},
+        {"jpeg/monkey12.jpg", "deep.jpg", ""},
+        {nullptr, "absent.tga", "Error opening TGA image."},
+    };
+    for (const auto& [source, name, reason] : failures) {
         SCOPED_TRACE(name);
         Image image = Marker();
-        std::string reason;
-        EXPECT_FALSE(LoadImageFile(CopyAs("tga/rgba16.tga", name), image, reason));
-        EXPECT_FALSE(reason.empty());
+        std::string given;
+        const std::string path = source ? CopyAs(source, name) : (folder / name).string();
+        EXPECT_FALSE(LoadImageFile(path, image, given));
+        EXPECT_FALSE(given.empty());
+        // The TGA reader's texts are given whole, libjpeg's within its own words.
+        if (std::string(reason).starts_with("Error")) {
+            EXPECT_EQ(given, reason);
+        } else {
+            EXPECT_NE(given.find(reason), std::string::npos) << given;
+        }
         EXPECT_EQ(image.pixels, Marker().pixels);
     }
-    Image image = Marker();
-    std::string reason;
-    EXPECT_FALSE(LoadImageFile(CopyAs("jpeg/testorig.jpg", "photo.tga"), image, reason));
-    EXPECT_FALSE(LoadImageFile(CopyAs("tga/rgba16.tga", "image.jpg"), image, reason));
-    EXPECT_NE(reason.find("Not a JPEG file"), std::string::npos) << reason;
-    EXPECT_EQ(image.pixels, Marker().pixels);
-}
-
-TEST_F(ImageFileLoad, FailuresKeepTheImageAndGiveTheReadersReason) {
-    Image image = Marker();
-    std::string reason;
-    EXPECT_FALSE(
-        LoadImageFile(CopyAs("tga/cross_scan_line_truncated.tga", "cut.tga"), image, reason));
-    EXPECT_EQ(reason, "Error reading data from TGA image.");
-    EXPECT_FALSE(LoadImageFile(CopyAs("jpeg/monkey12.jpg", "deep.jpg"), image, reason));
-    EXPECT_FALSE(reason.empty());
-    EXPECT_FALSE(LoadImageFile((folder / "absent.tga").string(), image, reason));
-    EXPECT_EQ(reason, "Error opening TGA image.");
-    EXPECT_EQ(image.pixels, Marker().pixels);
 }
 
 TEST(ImageFileSavePath, FollowsTheEndingRules) {

@@ -167,18 +167,11 @@ TEST(JpegReaderLimits, APixelLimitAndAHugeFrameAreRefusedBeforeDecoding) {
 
     // Without a limit, a frame header patched to 65500 x 65500 is refused too.
     std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
-    std::size_t sof = 0;
-    for (std::size_t i = 2; i + 8 < bytes.size(); ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-            sof = i;
-            break;
-        }
-    }
-    ASSERT_NE(sof, 0u);
-    bytes[sof + 5] = 0xFF;
-    bytes[sof + 6] = 0xDC;
-    bytes[sof + 7] = 0xFF;
-    bytes[sof + 8] = 0xDC;
+    const std::uint8_t marker[] = {0xFF, 0xC0};
+    const auto sof = std::search(bytes.begin() + 2, bytes.end(), marker, marker + 2);
+    ASSERT_LT(sof + 8, bytes.end());
+    const std::uint8_t huge[] = {0xFF, 0xDC, 0xFF, 0xDC};  // the height, then the width
+    std::copy(huge, huge + 4, sof + 5);
     reader.pixelLimit = JpegReader().pixelLimit;
     EXPECT_FALSE(reader.ReadFromMemory(bytes.data(), bytes.size()));
     EXPECT_EQ(reader.errorText, "Image too large in JPEG image.");

@@ -43,6 +43,7 @@ TgaHeader With(std::uint8_t type, std::uint16_t w, std::uint16_t h, std::uint8_t
     header.width = w;
     header.height = h;
     header.depth = depth;
+    header.colorMapType = mapLength != 0 ? 1 : 0;
     header.mapLength = mapLength;
     header.entryBits = entryBits;
     return header;
@@ -66,7 +67,8 @@ bool Read(TgaReader& reader, const Bytes& bytes) {
 }
 
 // Small files for what the real files below do not hold: 15- and 16-bit
-// pixels with their alpha bit, alpha kept, and palettes of every entry size.
+// pixels with their alpha bit, alpha kept, palettes of every entry size, the
+// header fields that play no part and the one that decides about a palette.
 TEST(TgaReaderDecoding, SmallFilesGiveTheirPlaneAndPalette) {
     struct Decoding {
         const char* name;
@@ -74,6 +76,13 @@ TEST(TgaReaderDecoding, SmallFilesGiveTheirPlaneAndPalette) {
         Bytes plane;    // RGBA per pixel, or indices
         Bytes palette;  // RGBA per entry
     };
+    TgaHeader ignored = With(1, 2, 1, 8, 2, 8);
+    ignored.firstEntry = 7;
+    ignored.xOrigin = 300;
+    ignored.yOrigin = 5;
+    ignored.descriptor = 0x20 | 0x10 | 0x08;  // right to left, alpha bits
+    TgaHeader mapTypeZero = With(1, 1, 1, 8, 1, 24);
+    mapTypeZero.colorMapType = 0;
     const Decoding decodings[] = {
         {"15-bit raw",
          File(With(2, 2, 1, 15), {0x00, 0xFC, 0xE0, 0x03}),
@@ -94,6 +103,8 @@ TEST(TgaReaderDecoding, SmallFilesGiveTheirPlaneAndPalette) {
          {0, 0},
          {248, 0, 0, 255}},
         {"32-bit entries", File(With(1, 1, 1, 8, 1, 32), {1, 2, 3, 4, 0}), {0}, {3, 2, 1, 4}},
+        {"map type 0 with a map", File(mapTypeZero, {1, 2, 3, 0}), {0}, {3, 2, 1, 255}},
+        {"type 1 without a map is grey", File(With(1, 1, 1, 8), {77}), {77, 77, 77, 255}, {}},
     };
     for (const Decoding& decoding : decodings) {
         SCOPED_TRACE(decoding.name);
@@ -103,40 +114,6 @@ TEST(TgaReaderDecoding, SmallFilesGiveTheirPlaneAndPalette) {
         EXPECT_EQ(reader.plane, decoding.plane);
         EXPECT_EQ(reader.palette, decoding.palette);
     }
-}
-
-// Header fields that must play no part, and fields that decide alone.
-TEST(TgaReaderHeader, OnlyTheMapLengthDecidesAboutThePalette) {
-    // Colour-map type 0 with a non-zero length is still a palette image.
-    TgaReader reader;
-    ASSERT_TRUE(Read(reader, File(With(1, 1, 1, 8, 1, 24), {1, 2, 3, 0})));
-    ASSERT_TRUE(reader.HasPalette());
-    Image image;
-    ASSERT_TRUE(ImageFromTga(reader, image));
-    EXPECT_EQ(image.pixels, (Bytes{3, 2, 1}));
-
-    // Type 1 without a colour map is read as grey.
-    ASSERT_TRUE(Read(reader, File(With(1, 1, 1, 8), {77})));
-    EXPECT_FALSE(reader.HasPalette());
-    EXPECT_EQ(reader.plane, (Bytes{77, 77, 77, 255}));
-}
-
-TEST(TgaReaderHeader, IgnoresFirstEntryOriginAndRightToLeftBit) {
-    const TgaHeader plain = With(1, 2, 1, 8, 2, 24);
-    TgaHeader odd = plain;
-    odd.firstEntry = 7;
-    odd.xOrigin = 300;
-    odd.yOrigin = 5;
-    odd.descriptor = 0x20 | 0x10 | 0x08;
-    const Bytes body = {0, 0, 255, 255, 0, 0, 1, 0};
-    TgaReader first, second;
-    ASSERT_TRUE(Read(first, File(plain, body)));
-    ASSERT_TRUE(Read(second, File(odd, body)));
-    EXPECT_EQ(first.plane, second.plane);
-    EXPECT_EQ(first.palette, second.palette);
-    Image image;
-    ASSERT_TRUE(ImageFromTga(second, image));
-    EXPECT_EQ(image.pixels, (Bytes{0, 0, 255, 255, 0, 0}));
 }
 
 // Failures: each gives its text and leaves nothing behind, also when the

@@ -57,18 +57,8 @@ class SynthesisFixture : public AppFixture {
         app->settings = QuickSettings();
     }
 
-    // Runs events until the document's synthesis has ended (a generous bound
-    // keeps a broken run from hanging the suite; it measures nothing).
-    static bool WaitForEnd(CWeftloomDoc* document) {
-        QDeadlineTimer deadline(600000);
-        while (document->progressDialog != nullptr && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
-        Settle();
-        return document->progressDialog == nullptr;
-    }
-
-    // Runs events until condition holds (same bound).
+    // Runs events until condition holds (a generous bound keeps a broken run
+    // from hanging the suite; it measures nothing).
     template <class Condition>
     static bool WaitFor(Condition condition) {
         QDeadlineTimer deadline(600000);
@@ -76,6 +66,13 @@ class SynthesisFixture : public AppFixture {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
         return condition();
+    }
+
+    // Runs events until the document's synthesis has ended.
+    static bool WaitForEnd(CWeftloomDoc* document) {
+        const bool ended = WaitFor([document] { return document->progressDialog == nullptr; });
+        Settle();
+        return ended;
     }
 };
 

@@ -266,22 +266,32 @@ TEST_F(SynthesisParamsDlgTest, SizesOutsideTheRangeAreRefusedUntilBothFit) {
     EXPECT_EQ(dialog.outputWidth, 999999);
 }
 
+// A number past 32 bits is no integer rather than a wrapped one; a disabled
+// field is checked too; spaces around a number are fine.
 TEST_F(SynthesisParamsDlgTest, NumberThatIsNoIntegerIsRefusedEvenWhenDisabled) {
     dialog.open();
     ASSERT_FALSE(Edit(1013)->isEnabled());
+    Type(1012, "4294967296");
     Edit(1013)->clear();
-    Click(1);
-    EXPECT_TRUE(dialog.isVisible());
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].contains("integer")) << messages[0].toStdString();
-    EXPECT_FALSE(NamesTheSizeRange(messages[0]));
+    for (const int refused : {1012, 1013}) {
+        Click(1);
+        EXPECT_TRUE(dialog.isVisible());
+        // A disabled field cannot take the focus; the count must not have it.
+        EXPECT_EQ(dialog.focusWidget() == Edit(1012), refused == 1012);
+        Edit(1012)->setText(" 2500 ");
+    }
+    ASSERT_EQ(messages.size(), 2u);
+    for (const QString& message : messages) {
+        EXPECT_TRUE(message.contains("integer") && !NamesTheSizeRange(message))
+            << message.toStdString();
+    }
 
     // Emptied while enabled: switching away is refused at that field, so it
     // stays enabled to be put right and the mode is not taken.
     Edit(1013)->setText("2500");
     Type(1012, "");
     Click(1017);
-    ASSERT_EQ(messages.size(), 2u);
+    ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(dialog.focusWidget(), Edit(1012));
     EXPECT_TRUE(Radio(1017)->isChecked());
     EXPECT_EQ(Enabling(), (std::vector<bool>{true, false, false}));
@@ -291,7 +301,7 @@ TEST_F(SynthesisParamsDlgTest, NumberThatIsNoIntegerIsRefusedEvenWhenDisabled) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.settings.subsamplingMode, SubsamplingMode::Disabled);
     EXPECT_EQ(dialog.settings.subsampleCount, 400);
-    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages.size(), 3u);
 }
 
 TEST_F(SynthesisParamsDlgTest, MnemonicsReachTheirControls) {

@@ -97,27 +97,6 @@ TEST(DialogTemplate, LayoutFollowsTheDialogFontMetrics) {
     EXPECT_EQ(DialogFont(small).pointSize(), 13);
 }
 
-TEST(DialogTemplate, RadioGroupsAreNumberedInTemplateOrderAndStayApart) {
-    QDialog dialog;
-    BuildDialog(dialog, Template());
-    // The side edit sits inside the shape group and is skipped; the numbers
-    // follow the template, not the ids.
-    QButtonGroup* shape = Find<QRadioButton>(dialog, kRound)->group();
-    QButtonGroup* hand = Find<QRadioButton>(dialog, kLeft)->group();
-    ASSERT_TRUE(shape != nullptr && hand != nullptr && hand != shape);
-    EXPECT_EQ(shape->buttons().size(), 3);
-    EXPECT_EQ(shape->id(Find<QRadioButton>(dialog, kSquare)), 1);
-    EXPECT_EQ(shape->id(Find<QRadioButton>(dialog, kTriangle)), 2);
-
-    // Clicking in one group leaves the other's choice alone.
-    QTest::mouseClick(Find<QRadioButton>(dialog, kRight), Qt::LeftButton);
-    QTest::mouseClick(Find<QRadioButton>(dialog, kSquare), Qt::LeftButton);
-    QTest::mouseClick(Find<QRadioButton>(dialog, kTriangle), Qt::LeftButton);
-    EXPECT_EQ(shape->checkedId(), 2);
-    EXPECT_FALSE(Find<QRadioButton>(dialog, kSquare)->isChecked());
-    EXPECT_EQ(hand->checkedId(), 1);
-}
-
 // Tab visits the tab stops in template order, skipping radios; a mnemonic
 // focuses the control after its label unless switched off.
 TEST(DialogTemplate, TabAndMnemonicsReachTheirControls) {

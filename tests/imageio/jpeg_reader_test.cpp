@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,15 @@ Image Expected(const std::string& ppm) {
     Image image;
     EXPECT_TRUE(test::ReadPpm(test::DataPath("jpeg/" + ppm), image)) << ppm;
     return image;
+}
+
+// Mean absolute difference per channel value of two images of equal size.
+double MeanAbsoluteDifference(const Image& a, const Image& b) {
+    double sum = 0;
+    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
+        sum += std::abs(int{a.pixels[i]} - int{b.pixels[i]});
+    }
+    return sum / static_cast<double>(a.pixels.size());
 }
 
 // Every file of the set against libjpeg's default decode; APPROX rows within
@@ -58,7 +68,8 @@ TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
             ++exact;
         } else {
             ASSERT_EQ(row.result, "APPROX");
-            EXPECT_LT(test::MeanAbsoluteDifference(image, expected), 3.0);
+            ASSERT_EQ(image.pixels.size(), expected.pixels.size());
+            EXPECT_LT(MeanAbsoluteDifference(image, expected), 3.0);
             ++approximate;
         }
     }
@@ -69,8 +80,8 @@ TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
 
 // Damage: cut files fail cleanly, corrupt entropy data decodes.
 TEST(JpegReaderDamage, FilesCutBeforeTheirLastRowFail) {
-    for (const char* name : {"jpeg/testorig.jpg", "jpeg/gen/grey.jpg", "jpeg/testimgari.jpg",
-                             "jpeg/gen/prog_arith.jpg"}) {
+    for (const char* name :
+         {"jpeg/testorig.jpg", "jpeg/testimgari.jpg", "jpeg/gen/prog_arith.jpg"}) {
         SCOPED_TRACE(name);
         const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath(name));
         ASSERT_GT(bytes.size(), 100u);
@@ -138,16 +149,10 @@ TEST(JpegReaderDamage, OtherFilesAreRefusedWithLibjpegsReason) {
 
     EXPECT_FALSE(reader.ReadFromMemory(nullptr, 0));
     EXPECT_FALSE(reader.errorText.empty());
-
     const std::vector<std::uint8_t> markerOnly = {0xFF, 0xD8, 0xFF, 0xD9};
     EXPECT_FALSE(reader.ReadFromMemory(markerOnly.data(), markerOnly.size()));
     EXPECT_FALSE(reader.errorText.empty());
-
-    test::ScratchFolder folder;
-    test::WriteBytes(folder / "empty.jpg", {});
-    EXPECT_FALSE(reader.Read((folder / "empty.jpg").string()));
-    EXPECT_FALSE(reader.errorText.empty());
-    EXPECT_FALSE(reader.Read((folder / "absent.jpg").string()));
+    EXPECT_FALSE(reader.Read(test::DataPath("jpeg/absent.jpg").string()));
     EXPECT_EQ(reader.errorText, "Error opening JPEG image.");
     ExpectHoldsNothing(reader);
 }
@@ -162,18 +167,11 @@ TEST(JpegReaderLimits, APixelLimitAndAHugeFrameAreRefusedBeforeDecoding) {
 
     // Without a limit, a frame header patched to 65500 x 65500 is refused too.
     std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
-    std::size_t sof = 0;
-    for (std::size_t i = 2; i + 8 < bytes.size(); ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-            sof = i;
-            break;
-        }
-    }
-    ASSERT_NE(sof, 0u);
-    bytes[sof + 5] = 0xFF;
-    bytes[sof + 6] = 0xDC;
-    bytes[sof + 7] = 0xFF;
-    bytes[sof + 8] = 0xDC;
+    const std::uint8_t marker[] = {0xFF, 0xC0};
+    const auto sof = std::search(bytes.begin() + 2, bytes.end(), marker, marker + 2);
+    ASSERT_LT(sof + 8, bytes.end());
+    const std::uint8_t huge[] = {0xFF, 0xDC, 0xFF, 0xDC};  // the height, then the width
+    std::copy(huge, huge + 4, sof + 5);
     reader.pixelLimit = JpegReader().pixelLimit;
     EXPECT_FALSE(reader.ReadFromMemory(bytes.data(), bytes.size()));
     EXPECT_EQ(reader.errorText, "Image too large in JPEG image.");

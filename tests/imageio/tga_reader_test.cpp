@@ -7,35 +7,33 @@
 
 #include "imageio/image_file.h"
 #include "tests/support/test_files.h"
-#include "tests/support/tga_builder.h"
 
 namespace weftloom {
 namespace {
 
-using test::Append;
-using test::HeaderBytes;
-using test::Rgba;
-using test::StoredValue;
-using test::TgaHeader;
+using Bytes = std::vector<std::uint8_t>;
 
 constexpr const char* kPaletteDepthText = "Unsupported palette bit depth in TGA image.";
 constexpr const char* kColorMapText = "Error reading color map from TGA image.";
 constexpr const char* kDataText = "Error reading data from TGA image.";
 
-void ExpectHoldsNothing(const TgaReader& reader) {
-    EXPECT_EQ(reader.width, 0u);
-    EXPECT_EQ(reader.height, 0u);
-    EXPECT_TRUE(reader.plane.empty());
-    EXPECT_TRUE(reader.palette.empty());
-}
+// TGA files built byte by byte, so that every header field and every packet
+// is spelled out where the test uses it.
+struct TgaHeader {
+    std::uint8_t idLength = 0, colorMapType = 0, imageType = 2;
+    std::uint16_t firstEntry = 0, mapLength = 0;
+    std::uint8_t entryBits = 0;
+    std::uint16_t xOrigin = 0, yOrigin = 0, width = 0, height = 0;
+    std::uint8_t depth = 24, descriptor = 0x20;
+};
 
-bool Read(TgaReader& reader, const std::vector<std::uint8_t>& bytes) {
-    return reader.ReadFromMemory(bytes.data(), bytes.size());
-}
-
-Rgba PlanePixel(const TgaReader& reader, std::uint32_t x, std::uint32_t y) {
-    const std::uint8_t* p = &reader.plane[(std::size_t{y} * reader.width + x) * 4];
-    return {p[0], p[1], p[2], p[3]};
+Bytes HeaderBytes(const TgaHeader& h) {
+    auto lo = [](unsigned v) { return static_cast<std::uint8_t>(v & 0xFF); };
+    auto hi = [](unsigned v) { return static_cast<std::uint8_t>(v >> 8); };
+    return {h.idLength,      h.colorMapType,  h.imageType, lo(h.firstEntry), hi(h.firstEntry),
+            lo(h.mapLength), hi(h.mapLength), h.entryBits, lo(h.xOrigin),    hi(h.xOrigin),
+            lo(h.yOrigin),   hi(h.yOrigin),   lo(h.width), hi(h.width),      lo(h.height),
+            hi(h.height),    h.depth,         h.descriptor};
 }
 
 TgaHeader With(std::uint8_t type, std::uint16_t w, std::uint16_t h, std::uint8_t depth,
@@ -45,192 +43,77 @@ TgaHeader With(std::uint8_t type, std::uint16_t w, std::uint16_t h, std::uint8_t
     header.width = w;
     header.height = h;
     header.depth = depth;
+    header.colorMapType = mapLength != 0 ? 1 : 0;
     header.mapLength = mapLength;
     header.entryBits = entryBits;
     return header;
 }
 
-std::vector<std::uint8_t> File(const TgaHeader& header, const std::vector<std::uint8_t>& body) {
-    std::vector<std::uint8_t> file = HeaderBytes(header);
-    Append(file, body);
+Bytes File(const TgaHeader& header, const Bytes& body) {
+    Bytes file = HeaderBytes(header);
+    file.insert(file.end(), body.begin(), body.end());
     return file;
 }
 
-// A 5 x 3 picture, top row first: no symmetry, red and blue far apart so a
-// channel swap shows, and a run of equal pixels that crosses the end of the
-// first row. Every value is a multiple of 8 and every alpha 0 or 255, so the
-// 16-bit layout holds it exactly.
-const std::vector<Rgba>& Picture() {
-    static const std::vector<Rgba> picture = {
-        {248, 0, 0, 255},  {0, 248, 0, 255}, {0, 0, 248, 0},     {8, 16, 24, 255},
-        {8, 16, 24, 255},  {8, 16, 24, 255}, {8, 16, 24, 255},   {200, 96, 40, 255},
-        {40, 96, 200, 0},  {0, 0, 0, 255},   {248, 248, 248, 0}, {120, 64, 8, 255},
-        {64, 8, 120, 255}, {16, 0, 0, 255},  {0, 0, 16, 255},
+void ExpectHoldsNothing(const TgaReader& reader) {
+    EXPECT_EQ(reader.width, 0u);
+    EXPECT_EQ(reader.height, 0u);
+    EXPECT_TRUE(reader.plane.empty());
+    EXPECT_TRUE(reader.palette.empty());
+}
+
+bool Read(TgaReader& reader, const Bytes& bytes) {
+    return reader.ReadFromMemory(bytes.data(), bytes.size());
+}
+
+// Small files for what the real files below do not hold: 15- and 16-bit
+// pixels with their alpha bit, alpha kept, palettes of every entry size, the
+// header fields that play no part and the one that decides about a palette.
+TEST(TgaReaderDecoding, SmallFilesGiveTheirPlaneAndPalette) {
+    struct Decoding {
+        const char* name;
+        Bytes file;
+        Bytes plane;    // RGBA per pixel, or indices
+        Bytes palette;  // RGBA per entry
     };
-    return picture;
-}
-constexpr std::uint16_t kPictureWidth = 5;
-constexpr std::uint16_t kPictureHeight = 3;
-
-// The picture's pixel values in storage order for the given row order.
-std::vector<std::uint8_t> StoredPicture(unsigned valueBytes, bool topDown) {
-    std::vector<std::uint8_t> values;
-    for (unsigned stored = 0; stored < kPictureHeight; ++stored) {
-        const unsigned row = topDown ? stored : kPictureHeight - 1 - stored;
-        for (unsigned x = 0; x < kPictureWidth; ++x) {
-            Append(values, StoredValue(Picture()[row * kPictureWidth + x], valueBytes));
-        }
+    TgaHeader ignored = With(1, 2, 1, 8, 2, 8);
+    ignored.firstEntry = 7;
+    ignored.xOrigin = 300;
+    ignored.yOrigin = 5;
+    ignored.descriptor = 0x20 | 0x10 | 0x08;  // right to left, alpha bits
+    TgaHeader mapTypeZero = With(1, 1, 1, 8, 1, 24);
+    mapTypeZero.colorMapType = 0;
+    const Decoding decodings[] = {
+        {"15-bit raw",
+         File(With(2, 2, 1, 15), {0x00, 0xFC, 0xE0, 0x03}),
+         {248, 0, 0, 255, 0, 248, 0, 0},
+         {}},
+        {"16-bit run",
+         File(With(10, 2, 1, 16), {0x81, 0x1F, 0x00}),
+         {0, 0, 248, 0, 0, 0, 248, 0},
+         {}},
+        {"32-bit keeps alpha", File(With(2, 1, 1, 32), {1, 2, 3, 4}), {3, 2, 1, 4}, {}},
+        {"grey run", File(With(11, 2, 1, 8), {0x81, 77}), {77, 77, 77, 255, 77, 77, 77, 255}, {}},
+        {"8-bit entries",
+         File(With(1, 2, 1, 8, 2, 8), {10, 20, 1, 0}),
+         {1, 0},
+         {10, 10, 10, 255, 20, 20, 20, 255}},
+        {"16-bit entries, run",
+         File(With(9, 2, 1, 8, 1, 16), {0x00, 0xFC, 0x81, 0}),
+         {0, 0},
+         {248, 0, 0, 255}},
+        {"32-bit entries", File(With(1, 1, 1, 8, 1, 32), {1, 2, 3, 4, 0}), {0}, {3, 2, 1, 4}},
+        {"map type 0 with a map", File(mapTypeZero, {1, 2, 3, 0}), {0}, {3, 2, 1, 255}},
+        {"type 1 without a map is grey", File(With(1, 1, 1, 8), {77}), {77, 77, 77, 255}, {}},
+    };
+    for (const Decoding& decoding : decodings) {
+        SCOPED_TRACE(decoding.name);
+        TgaReader reader;
+        ASSERT_TRUE(Read(reader, decoding.file)) << reader.errorText;
+        EXPECT_EQ(reader.errorText, nullptr);
+        EXPECT_EQ(reader.plane, decoding.plane);
+        EXPECT_EQ(reader.palette, decoding.palette);
     }
-    return values;
-}
-
-// What the reader must hold for a picture pixel stored with the given size.
-Rgba Decoded(Rgba c, unsigned valueBytes) {
-    switch (valueBytes) {
-        case 1:
-            return {c.r, c.r, c.r, 255};
-        case 2:
-            return {c.r, c.g, c.b, static_cast<std::uint8_t>(c.a >= 128 ? 255 : 0)};
-        case 3:
-            return {c.r, c.g, c.b, 255};
-        default:
-            return c;
-    }
-}
-
-struct TrueColourCase {
-    std::uint8_t depth;
-    bool topDown;
-    bool runLength;
-};
-
-class TrueColourDecoding : public testing::TestWithParam<TrueColourCase> {};
-
-TEST_P(TrueColourDecoding, GivesThePictureInBothRowOrders) {
-    const auto [depth, topDown, runLength] = GetParam();
-    const unsigned valueBytes = depth == 15 ? 2u : depth / 8u;
-    TgaHeader h = With(static_cast<std::uint8_t>((valueBytes == 1 ? 3 : 2) + (runLength ? 8 : 0)),
-                       kPictureWidth, kPictureHeight, depth);
-    h.descriptor = topDown ? 0x20 : 0x00;
-    const std::vector<std::uint8_t> values = StoredPicture(valueBytes, topDown);
-    const auto file = File(h, runLength ? test::RunLengthPackets(values, valueBytes) : values);
-
-    TgaReader reader;
-    ASSERT_TRUE(Read(reader, file)) << reader.errorText;
-    EXPECT_EQ(reader.errorText, nullptr);
-    ASSERT_EQ(reader.width, kPictureWidth);
-    ASSERT_EQ(reader.height, kPictureHeight);
-    EXPECT_FALSE(reader.HasPalette());
-    for (std::uint32_t y = 0; y < kPictureHeight; ++y) {
-        for (std::uint32_t x = 0; x < kPictureWidth; ++x) {
-            const Rgba want = Decoded(Picture()[y * kPictureWidth + x], valueBytes);
-            const Rgba got = PlanePixel(reader, x, y);
-            EXPECT_EQ(got, want) << "pixel " << x << "," << y << ": got " << int{got.r} << " "
-                                 << int{got.g} << " " << int{got.b} << " " << int{got.a};
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    AllDepths, TrueColourDecoding,
-    testing::Values(TrueColourCase{8, true, false}, TrueColourCase{8, false, true},
-                    TrueColourCase{15, true, false}, TrueColourCase{16, false, false},
-                    TrueColourCase{16, true, true}, TrueColourCase{24, true, false},
-                    TrueColourCase{24, false, false}, TrueColourCase{24, true, true},
-                    TrueColourCase{24, false, true}, TrueColourCase{32, true, false},
-                    TrueColourCase{32, false, true}),
-    [](const testing::TestParamInfo<TrueColourCase>& param) {
-        return "depth" + std::to_string(param.param.depth) +
-               (param.param.topDown ? "_topdown" : "_bottomup") +
-               (param.param.runLength ? "_rle" : "_raw");
-    });
-
-// Palette images: a 3 x 2 picture of indices into a 4-entry map.
-struct PaletteCase {
-    std::uint8_t entryBits;
-    bool runLength;
-};
-
-class PaletteDecoding : public testing::TestWithParam<PaletteCase> {};
-
-TEST_P(PaletteDecoding, StoresIndicesAndConvertsEntries) {
-    const auto [entryBits, runLength] = GetParam();
-    const unsigned entryBytes = entryBits / 8u;
-    const std::vector<Rgba> entries = {
-        {248, 0, 0, 255}, {0, 0, 248, 255}, {8, 128, 64, 0}, {200, 16, 96, 255}};
-    // Top row 0 1 2, bottom row 3 3 0; stored bottom-up.
-    const std::vector<std::uint8_t> stored = {3, 3, 0, 0, 1, 2};
-    TgaHeader h = With(runLength ? 9 : 1, 3, 2, 8, 4, entryBits);
-    h.colorMapType = 1;
-    h.descriptor = 0x00;
-    std::vector<std::uint8_t> file = HeaderBytes(h);
-    for (const Rgba& entry : entries) {
-        Append(file, StoredValue(entry, entryBytes));
-    }
-    Append(file, runLength ? test::RunLengthPackets(stored, 1) : stored);
-
-    TgaReader reader;
-    ASSERT_TRUE(Read(reader, file)) << reader.errorText;
-    ASSERT_TRUE(reader.HasPalette());
-    EXPECT_EQ(reader.plane, (std::vector<std::uint8_t>{0, 1, 2, 3, 3, 0}));
-    ASSERT_EQ(reader.palette.size(), 16u);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Rgba want = Decoded(entries[i], entryBytes);
-        const Rgba got = {reader.palette[i * 4], reader.palette[i * 4 + 1],
-                          reader.palette[i * 4 + 2], reader.palette[i * 4 + 3]};
-        EXPECT_EQ(got, want) << "entry " << i;
-    }
-    Image image;
-    ASSERT_TRUE(ImageFromTga(reader, image));
-    std::vector<std::uint8_t> want;
-    for (std::uint8_t index : reader.plane) {
-        const Rgba c = Decoded(entries[index], entryBytes);
-        Append(want, {c.r, c.g, c.b});
-    }
-    EXPECT_EQ(image.pixels, want);
-}
-
-INSTANTIATE_TEST_SUITE_P(EntrySizes, PaletteDecoding,
-                         testing::Values(PaletteCase{8, false}, PaletteCase{16, false},
-                                         PaletteCase{24, false}, PaletteCase{32, false},
-                                         PaletteCase{24, true}, PaletteCase{16, true}),
-                         [](const testing::TestParamInfo<PaletteCase>& param) {
-                             return "entry" + std::to_string(param.param.entryBits) +
-                                    (param.param.runLength ? "_rle" : "_raw");
-                         });
-
-// Header fields that must play no part, and fields that decide alone.
-TEST(TgaReaderHeader, OnlyTheMapLengthDecidesAboutThePalette) {
-    // Colour-map type 0 with a non-zero length is still a palette image.
-    TgaReader reader;
-    ASSERT_TRUE(Read(reader, File(With(1, 1, 1, 8, 1, 24), {1, 2, 3, 0})));
-    ASSERT_TRUE(reader.HasPalette());
-    Image image;
-    ASSERT_TRUE(ImageFromTga(reader, image));
-    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{3, 2, 1}));
-
-    // Type 1 without a colour map is read as grey.
-    ASSERT_TRUE(Read(reader, File(With(1, 1, 1, 8), {77})));
-    EXPECT_FALSE(reader.HasPalette());
-    EXPECT_EQ(PlanePixel(reader, 0, 0), (Rgba{77, 77, 77, 255}));
-}
-
-TEST(TgaReaderHeader, IgnoresFirstEntryOriginAndRightToLeftBit) {
-    const TgaHeader plain = With(1, 2, 1, 8, 2, 24);
-    TgaHeader odd = plain;
-    odd.firstEntry = 7;
-    odd.xOrigin = 300;
-    odd.yOrigin = 5;
-    odd.descriptor = 0x20 | 0x10 | 0x08;
-    const std::vector<std::uint8_t> body = {0, 0, 255, 255, 0, 0, 1, 0};
-    TgaReader first, second;
-    ASSERT_TRUE(Read(first, File(plain, body)));
-    ASSERT_TRUE(Read(second, File(odd, body)));
-    EXPECT_EQ(first.plane, second.plane);
-    EXPECT_EQ(first.palette, second.palette);
-    Image image;
-    ASSERT_TRUE(ImageFromTga(second, image));
-    EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{0, 0, 255, 255, 0, 0}));
 }
 
 // Failures: each gives its text and leaves nothing behind, also when the
@@ -238,45 +121,35 @@ TEST(TgaReaderHeader, IgnoresFirstEntryOriginAndRightToLeftBit) {
 TEST(TgaReaderRefusal, EachFaultFailsWithItsTextAndHoldsNothing) {
     struct Refusal {
         const char* name;
-        TgaHeader header;
-        std::vector<std::uint8_t> body;
+        Bytes file;
         const char* text;
     };
     constexpr const char* kTypeText = "Unsupported image type in TGA image.";
+    TgaHeader withId = With(2, 1, 1, 24);
+    withId.idLength = 30;
     const Refusal refusals[] = {
-        {"type 0", With(0, 1, 1, 24), {1, 2, 3}, kTypeText},
-        {"type 32", With(32, 1, 1, 24), {1, 2, 3}, kTypeText},
-        {"palette of 16-bit pixels", With(1, 1, 1, 16, 1, 24), {0, 0, 0, 0, 0}, kPaletteDepthText},
-        {"depth 0", With(2, 1, 1, 0), {1}, "Unsupported pixel bit depth in TGA image."},
-        {"map cut short", With(1, 1, 1, 8, 3, 24), {1, 2, 3, 4, 5, 6, 7}, kColorMapText},
-        {"raw data cut short", With(2, 2, 2, 24), {1, 2, 3, 4, 5, 6, 7, 8, 9}, kDataText},
-        {"run value cut short", With(10, 2, 2, 24), {0x83, 1, 2}, kDataText},
-        {"packets run out", With(10, 200, 1, 24), {0x83, 1, 2, 3, 0x83, 1, 2, 3}, kDataText},
+        {"empty", {}, "Error reading header from TGA image."},
+        {"short header", Bytes(17, 0), "Error reading header from TGA image."},
+        {"image ID cut short", HeaderBytes(withId), "Error reading image ID from TGA image."},
+        {"type 0", File(With(0, 1, 1, 24), {1, 2, 3}), kTypeText},
+        {"type 32", File(With(32, 1, 1, 24), {1, 2, 3}), kTypeText},
+        {"palette of 16-bit pixels", File(With(1, 1, 1, 16, 1, 24), {0, 0, 0, 0, 0}),
+         kPaletteDepthText},
+        {"depth 0", File(With(2, 1, 1, 0), {1}), "Unsupported pixel bit depth in TGA image."},
+        {"map cut short", File(With(1, 1, 1, 8, 3, 24), {1, 2, 3, 4, 5, 6, 7}), kColorMapText},
+        {"raw data cut short", File(With(2, 2, 2, 24), {1, 2, 3, 4, 5, 6, 7, 8, 9}), kDataText},
+        {"run value cut short", File(With(10, 2, 2, 24), {0x83, 1, 2}), kDataText},
+        {"packets run out", File(With(10, 200, 1, 24), {0x83, 1, 2, 3, 0x83, 1, 2, 3}), kDataText},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.name);
         TgaReader reader;
         ASSERT_TRUE(Read(reader, File(With(2, 1, 1, 24), {1, 2, 3})));
-        EXPECT_FALSE(Read(reader, File(refusal.header, refusal.body)));
+        EXPECT_FALSE(Read(reader, refusal.file));
         EXPECT_STREQ(reader.errorText, refusal.text);
         ExpectHoldsNothing(reader);
     }
-}
-
-TEST(TgaReaderRefusal, ShortHeaderImageIdAndUnopenableFilesHaveTheirOwnTexts) {
     TgaReader reader;
-    const std::vector<std::uint8_t> header = HeaderBytes(With(2, 1, 1, 24));
-    EXPECT_FALSE(reader.ReadFromMemory(header.data(), 17));
-    EXPECT_STREQ(reader.errorText, "Error reading header from TGA image.");
-    EXPECT_FALSE(reader.ReadFromMemory(nullptr, 0));
-    EXPECT_STREQ(reader.errorText, "Error reading header from TGA image.");
-
-    TgaHeader withId = With(2, 1, 1, 24);
-    withId.idLength = 30;
-    EXPECT_FALSE(Read(reader, HeaderBytes(withId)));
-    EXPECT_STREQ(reader.errorText, "Error reading image ID from TGA image.");
-    ExpectHoldsNothing(reader);
-
     EXPECT_FALSE(reader.Read(test::DataPath("tga/no_such_file.tga").string()));
     EXPECT_STREQ(reader.errorText, "Error opening TGA image.");
     EXPECT_FALSE(reader.Read(test::DataPath("tga").string()));
@@ -286,26 +159,21 @@ TEST(TgaReaderRefusal, ShortHeaderImageIdAndUnopenableFilesHaveTheirOwnTexts) {
 TEST(TgaReaderRefusal, PixelLimitIsCheckedBeforeTheData) {
     TgaReader reader;
     reader.pixelLimit = 5;
-    const std::vector<std::uint8_t> file =
-        File(With(2, 3, 2, 24), std::vector<std::uint8_t>(18, 9));
+    const Bytes file = File(With(2, 3, 2, 24), Bytes(18, 9));
     EXPECT_FALSE(Read(reader, file));
     EXPECT_STREQ(reader.errorText, "Image too large in TGA image.");
     reader.pixelLimit = 6;
     EXPECT_TRUE(Read(reader, file));
-    EXPECT_EQ(reader.errorText, nullptr);
 }
 
-// Every prefix of a valid file must fail cleanly: from disk through the
-// chunked buffer, and from memory.
+// Every prefix of a valid file must fail cleanly: from memory, and a sample
+// of them from disk through the chunked buffer.
 TEST(TgaReaderTruncation, EveryPrefixOfAValidFileFails) {
-    const char* files[] = {"tga/common/200x32_p_bl_rle.tga", "tga/common/200x32_la_tl_raw.tga",
-                           "tga/cross_scan_line.tga",        "tga/rgba16.tga",
-                           "tga/tga_id_field.tga",           "tga/common/1x1_l_bl_rle.tga"};
     test::ScratchFolder folder;
-    for (const char* name : files) {
+    for (const char* name : {"tga/common/200x32_p_bl_rle.tga", "tga/common/200x32_la_tl_raw.tga",
+                             "tga/cross_scan_line.tga", "tga/rgba16.tga", "tga/tga_id_field.tga"}) {
         SCOPED_TRACE(name);
-        const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath(name));
-        ASSERT_FALSE(bytes.empty());
+        const Bytes bytes = test::ReadBytes(test::DataPath(name));
         TgaReader reader;
         ASSERT_TRUE(Read(reader, bytes));
         // The decoded part ends before any trailing footer: find its length
@@ -319,13 +187,9 @@ TEST(TgaReaderTruncation, EveryPrefixOfAValidFileFails) {
             ASSERT_NE(reader.errorText, nullptr);
             ExpectHoldsNothing(reader);
         }
-        // A sample of the prefixes again through a real file.
         for (std::size_t size = 0; size < needed; size += 1 + needed / 40) {
-            const auto path = folder / "cut.tga";
-            test::WriteBytes(
-                path, std::vector<std::uint8_t>(bytes.begin(),
-                                                bytes.begin() + static_cast<std::ptrdiff_t>(size)));
-            ASSERT_FALSE(reader.Read(path.string())) << "prefix " << size;
+            test::WriteBytes(folder / "cut.tga", Bytes(bytes.begin(), bytes.begin() + size));
+            ASSERT_FALSE(reader.Read((folder / "cut.tga").string())) << "prefix " << size;
             ExpectHoldsNothing(reader);
         }
     }
@@ -333,9 +197,8 @@ TEST(TgaReaderTruncation, EveryPrefixOfAValidFileFails) {
 
 TEST(TgaReaderFiles, FileMemoryAndThreadsAgree) {
     std::vector<std::string> paths;
-    for (const char* name :
-         {"tga/rgb32rle.tga", "tga/common/200x32_rgba_tl_rle.tga", "tga/p_16.tga",
-          "tga/tga_id_field.tga", "tga/rgb32rle_top_right.tga"}) {
+    for (const char* name : {"tga/rgb32rle.tga", "tga/common/200x32_rgba_tl_rle.tga",
+                             "tga/p_16.tga", "tga/rgb32rle_top_right.tga"}) {
         paths.push_back(test::DataPath(name).string());
     }
     // The last is larger than the 64 KiB read buffer, so packets straddle chunk ends.
@@ -348,7 +211,7 @@ TEST(TgaReaderFiles, FileMemoryAndThreadsAgree) {
     }
     EXPECT_TRUE(test::SameResultsOnThreads(paths, [](const std::string& path) {
         TgaReader reader;
-        return reader.Read(path) ? reader.plane : std::vector<std::uint8_t>{};
+        return reader.Read(path) ? reader.plane : Bytes{};
     }));
 }
 
@@ -356,7 +219,6 @@ TEST(TgaReaderFiles, FileMemoryAndThreadsAgree) {
 TEST(TgaReaderConformance, RealFilesGiveTheirExpectedImages) {
     const auto rows = test::ReadExpectedTable(test::DataPath("tga/EXPECTED.tsv"));
     ASSERT_GE(rows.size(), 30u);
-    int checked = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
         TgaReader reader;
@@ -365,7 +227,6 @@ TEST(TgaReaderConformance, RealFilesGiveTheirExpectedImages) {
             EXPECT_FALSE(ok);
             EXPECT_NE(reader.errorText, nullptr);
             ExpectHoldsNothing(reader);
-            ++checked;
             continue;
         }
         ASSERT_EQ(row.result, "OK");
@@ -377,9 +238,7 @@ TEST(TgaReaderConformance, RealFilesGiveTheirExpectedImages) {
         EXPECT_EQ(image.height, row.height);
         EXPECT_EQ(image.bytesPerPixel, 3u);
         EXPECT_TRUE(image.pixels == expected.pixels);
-        ++checked;
     }
-    EXPECT_EQ(checked, static_cast<int>(rows.size()));
 }
 
 // Hostile files kept as regression fixtures: what each must give, as the
@@ -388,7 +247,7 @@ TEST(TgaReaderCrashers, EachGivesItsImageOrItsRefusal) {
     struct Crasher {
         const char* file;
         const char* text;  // nullptr: read, giving `pixels`
-        std::vector<std::uint8_t> pixels;
+        Bytes pixels;
     };
     const Crasher crashers[] = {
         // A run past the last pixel is clipped.

@@ -30,54 +30,37 @@ std::vector<std::uint8_t> Encoded(const Image& image) {
     return bytes;
 }
 
-TEST(TgaWriterBytes, TwoPixelImageGivesTheExactFile) {
-    Image image;
-    ASSERT_TRUE(image.Allocate(2, 1, 3));
-    image.pixels = {10, 20, 30, 40, 50, 60};
-    const std::vector<std::uint8_t> want = {0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                            0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00,
-                                            0x18, 0x20, 0x1E, 0x14, 0x0A, 0x3C, 0x32, 0x28};
-    EXPECT_EQ(Encoded(image), want);
-
+// Golden bytes: a header for an uncompressed top-down image, then the pixels
+// blue first; four-byte images keep their alpha after them.
+TEST(TgaWriterBytes, SmallImagesGiveTheExactFile) {
+    Image rgb, rgba;
+    ASSERT_TRUE(rgb.Allocate(2, 1, 3));
+    rgb.pixels = {10, 20, 30, 40, 50, 60};
+    ASSERT_TRUE(rgba.Allocate(1, 2, 4));
+    rgba.pixels = {1, 2, 3, 4, 250, 251, 252, 253};
+    const std::vector<std::uint8_t> header = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> want = header;
+    want.insert(want.end(), {2, 0, 1, 0, 24, 0x20, 30, 20, 10, 60, 50, 40});
+    EXPECT_EQ(Encoded(rgb), want);
     test::ScratchFolder folder;
-    const auto path = folder / "two.tga";
-    ASSERT_TRUE(WriteTga(image, path.string()));
-    EXPECT_EQ(test::ReadBytes(path), want);
-}
+    ASSERT_TRUE(WriteTga(rgb, (folder / "two.tga").string()));
+    EXPECT_EQ(test::ReadBytes(folder / "two.tga"), want);
 
-TEST(TgaWriterBytes, FourByteImagesAreWrittenBlueGreenRedAlpha) {
-    Image image;
-    ASSERT_TRUE(image.Allocate(1, 2, 4));
-    image.pixels = {1, 2, 3, 4, 250, 251, 252, 253};
-    const std::vector<std::uint8_t> bytes = Encoded(image);
-    ASSERT_EQ(bytes.size(), 18u + 8u);
-    EXPECT_EQ(bytes[16], 32);
-    EXPECT_EQ(bytes[17], 0x20);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 18, bytes.end()),
-              (std::vector<std::uint8_t>{3, 2, 1, 4, 252, 251, 250, 253}));
+    want = header;
+    want.insert(want.end(), {1, 0, 2, 0, 32, 0x20, 3, 2, 1, 4, 252, 251, 250, 253});
+    EXPECT_EQ(Encoded(rgba), want);
 }
 
 TEST(TgaWriterRefusal, ImagesATgaHeaderCannotDescribeAreRefusedWithoutAFile) {
     test::ScratchFolder folder;
-    const auto path = (folder / "refused.tga").string();
-    Image empty;
-    EXPECT_FALSE(WriteTga(empty, path));
-
-    Image grey;
+    Image empty, grey, wide, tall, inconsistent = OddImage(3);
     ASSERT_TRUE(grey.Allocate(2, 2, 1));
-    EXPECT_FALSE(WriteTga(grey, path));
-
-    Image wide;
     ASSERT_TRUE(wide.Allocate(kMaxTgaSide + 1, 1, 3));
-    EXPECT_FALSE(WriteTga(wide, path));
-    Image tall;
     ASSERT_TRUE(tall.Allocate(1, kMaxTgaSide + 1, 3));
-    EXPECT_FALSE(WriteTga(tall, path));
-
-    Image inconsistent = OddImage(3);
     inconsistent.pixels.pop_back();
-    EXPECT_FALSE(WriteTga(inconsistent, path));
-
+    for (const Image* image : {&empty, &grey, &wide, &tall, &inconsistent}) {
+        EXPECT_FALSE(WriteTga(*image, (folder / "refused.tga").string())) << image->width;
+    }
     EXPECT_FALSE(WriteTga(OddImage(3), ""));
     EXPECT_TRUE(folder.Entries().empty());
 
@@ -113,8 +96,14 @@ class TgaWriterFailure : public testing::Test {
     const std::vector<std::uint8_t> original = {'o', 'l', 'd', ' ', 'd', 'a', 't', 'a'};
 };
 
-TEST_F(TgaWriterFailure, NoFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
+TEST_F(TgaWriterFailure, NoFolderAFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
     EXPECT_FALSE(WriteTga(OddImage(3), (folder / "missing" / "out.tga").string()));
+    ExpectTargetUntouched();
+
+    std::filesystem::create_directory(folder / "taken.tga");
+    EXPECT_FALSE(WriteTga(OddImage(3), (folder / "taken.tga").string()));
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.tga"));
+    std::filesystem::remove(folder / "taken.tga");
     ExpectTargetUntouched();
 
     auto failAll = [](std::FILE*, const std::uint8_t*, std::size_t) { return false; };
@@ -132,14 +121,6 @@ TEST_F(TgaWriterFailure, NoFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
     };
     EXPECT_FALSE(WriteTga(OddImage(4), target.string(), failThirdBlock));
     EXPECT_EQ(calls, 3);
-    ExpectTargetUntouched();
-}
-
-TEST_F(TgaWriterFailure, ATargetThatIsAFolderIsLeftAlone) {
-    std::filesystem::create_directory(folder / "taken.tga");
-    EXPECT_FALSE(WriteTga(OddImage(3), (folder / "taken.tga").string()));
-    EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.tga"));
-    std::filesystem::remove(folder / "taken.tga");
     ExpectTargetUntouched();
 }
 

@@ -72,51 +72,47 @@ TEST_F(StartUp, AnUnreadableFileOnTheCommandLineIsReportedInFrontOfTheMainWindow
     EXPECT_EQ(WindowCount(), 0);
 }
 
-TEST_F(OpenAndNew, EveryKnownEndingOpensItsCodec) {
+// Open offers the readers' endings; a file of either opens in a window of its
+// own, a broken, unknown or missing one shows the message, opens nothing and
+// is not remembered.
+TEST_F(OpenAndNew, OpenReadsEitherCodecAndReportsWhatItCannot) {
     ASSERT_TRUE(Start());
-    WriteSample("lower.tga", 5, 4);
     WriteSample("UPPER.TGA", 6, 4);
-    std::filesystem::copy_file(std::string(WEFTLOOM_TEST_DATA_DIR) + "/jpeg/testorig.jpg",
-                               scratch / "photo.jpg");
-    std::filesystem::copy_file(std::string(WEFTLOOM_TEST_DATA_DIR) + "/jpeg/testorig.jpg",
-                               scratch / "photo.jpeg");
-    const std::vector<std::pair<std::string, std::uint32_t>> files = {
-        {"lower.tga", 5}, {"UPPER.TGA", 6}, {"photo.jpg", 227}, {"photo.jpeg", 227}};
-    for (const auto& [name, width] : files) {
+    std::filesystem::copy_file(test::DataPath("jpeg/testorig.jpg"), scratch / "photo.jpeg");
+    test::WriteBytes(scratch / "cut.tga", {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 4, 0, 24, 0});
+    WriteSample("picture.bmp", 4, 4);
+    // Failures (width 0) give the reader's reason under the fixed line.
+    const std::tuple<const char*, std::uint32_t, const char*> files[] = {
+        {"UPPER.TGA", 6, ""},
+        {"photo.jpeg", 227, ""},
+        {"cut.tga", 0, "TGA"},
+        {"picture.bmp", 0, "Unknown image file type"},
+        {"none.jpg", 0, "JPEG"}};
+    for (const auto& [name, width, reason] : files) {
+        SCOPED_TRACE(name);
+        messages.clear();
+        const int windows = WindowCount();
         fileAnswers.push_back(QString::fromStdString((scratch / name).string()));
         Trigger(command::kFileOpen);
-        ASSERT_NE(ActiveDoc(), nullptr) << name;
+        if (width == 0) {
+            ASSERT_EQ(messages.size(), 1u);
+            const QStringList parts = messages[0].split("\n\n");
+            ASSERT_EQ(parts.size(), 2) << messages[0].toStdString();
+            EXPECT_EQ(parts[0], "An error occured while reading the file");
+            EXPECT_TRUE(parts[1].contains(reason)) << parts[1].toStdString();
+            EXPECT_EQ(WindowCount(), windows);
+            continue;
+        }
+        EXPECT_TRUE(messages.empty());
+        ASSERT_EQ(WindowCount(), windows + 1);
         EXPECT_EQ(ActiveDoc()->Title().toStdString(), name);
-        EXPECT_EQ(ActiveDoc()->image.width, width) << name;
-        EXPECT_EQ(ActiveDoc()->image.bytesPerPixel, 3u);
+        EXPECT_EQ(ActiveDoc()->image.width, width);
         EXPECT_FALSE(ActiveDoc()->IsModified());
     }
-    EXPECT_EQ(WindowCount(), 4);
-    EXPECT_TRUE(messages.empty());
-    ASSERT_FALSE(fileRequests.empty());
+    EXPECT_EQ(app->RecentFiles().Files().size(), 2);
     EXPECT_EQ(fileRequests.front().filters,
               (QStringList{"All images (*.tga *.jpg *.jpeg)", "TGA Images (*.tga)",
                            "JPEG Images (*.jpg *.jpeg)", "All Files (*)"}));
-}
-
-TEST_F(OpenAndNew, ABrokenOrUnknownFileShowsTheMessageWithItsReasonAndOpensNoWindow) {
-    ASSERT_TRUE(Start());
-    test::WriteBytes(scratch / "cut.tga", {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 4, 0, 24, 0});
-    WriteSample("picture.bmp", 4, 4);
-    const std::vector<std::pair<const char*, const char*>> cases = {
-        {"cut.tga", "TGA"}, {"picture.bmp", "Unknown image file type"}, {"missing.jpg", "JPEG"}};
-    for (const auto& [name, reason] : cases) {
-        messages.clear();
-        fileAnswers.push_back(QString::fromStdString((scratch / name).string()));
-        Trigger(command::kFileOpen);
-        ASSERT_EQ(messages.size(), 1u) << name;
-        const QStringList parts = messages[0].split("\n\n");
-        ASSERT_EQ(parts.size(), 2) << messages[0].toStdString();
-        EXPECT_EQ(parts[0], "An error occured while reading the file");
-        EXPECT_TRUE(parts[1].contains(reason)) << parts[1].toStdString();
-        EXPECT_EQ(WindowCount(), 0) << name;
-    }
-    EXPECT_TRUE(app->RecentFiles().Files().isEmpty()) << "a failed open is not remembered";
 }
 
 TEST_F(OpenAndNew, NewAsksForTheTypeAndMakesAnEmptyDocument) {
@@ -154,29 +150,29 @@ TEST_F(OpenAndNew, EnablingFollowsActivationAndClosingWithoutARefreshCall) {
     EXPECT_FALSE(synthesise->isEnabled()) << "the empty document is active again";
 }
 
-TEST_F(OpenAndNew, AcceleratorsReachTheirCommands) {
+TEST_F(OpenAndNew, AcceleratorsAndPromptsReachTheirCommands) {
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Action(command::kFileOpen)->shortcut(), QKeySequence("Ctrl+O"));
-    EXPECT_EQ(Action(kIdSynthesise)->shortcut(), QKeySequence("Ctrl+Y"));
-    EXPECT_EQ(Action(command::kFileSaveAs)->shortcut(), QKeySequence("Ctrl+S"));
-    EXPECT_EQ(Action(command::kFileNew)->shortcut(), QKeySequence("Ctrl+N"));
-    EXPECT_EQ(
-        Action(command::kEditUndo)->shortcuts(),
-        (QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence("Ctrl+Z")}));
+    const std::tuple<int, const char*, const char*> keys[] = {
+        {command::kFileOpen, "Ctrl+O", "Open an existing document"},
+        {kIdSynthesise, "Ctrl+Y", "Synthesise a new texture\tSynthesise"},
+        {command::kFileSaveAs, "Ctrl+S", nullptr},
+        {command::kFileNew, "Ctrl+N", nullptr},
+        {command::kEditUndo, "Alt+Backspace; Ctrl+Z", nullptr}};
+    for (const auto& [id, shortcuts, prompt] : keys) {
+        EXPECT_EQ(QKeySequence::listToString(Action(id)->shortcuts()), shortcuts) << id;
+        if (prompt != nullptr) {
+            EXPECT_EQ(Action(id)->statusTip(), prompt);
+        }
+    }
     EXPECT_FALSE(Enabled(command::kEditCopy)) << "edit keys have no handler";
-    EXPECT_EQ(Action(kIdSynthesise)->text(), "S&ynthesise...\tCtrl+Y");
-    EXPECT_EQ(Action(command::kFileOpen)->statusTip(), "Open an existing document");
-    EXPECT_EQ(Action(command::kFileOpen)->toolTip(), "Open");
-    EXPECT_EQ(Action(kIdSynthesise)->statusTip(), "Synthesise a new texture\tSynthesise");
-    // Its prompt has no tool-tip part: hovering its button shows nothing.
-    QWidget* open = Frame()->ToolBar()->widgetForAction(Action(command::kFileOpen));
-    QWidget* synthesise = Frame()->ToolBar()->widgetForAction(Action(kIdSynthesise));
-    QHelpEvent atSynthesise(QEvent::ToolTip, QPoint(2, 2), synthesise->mapToGlobal(QPoint(2, 2)));
-    QCoreApplication::sendEvent(synthesise, &atSynthesise);
-    EXPECT_FALSE(QToolTip::isVisible());
-    QHelpEvent atOpen(QEvent::ToolTip, QPoint(2, 2), open->mapToGlobal(QPoint(2, 2)));
-    QCoreApplication::sendEvent(open, &atOpen);
-    EXPECT_EQ(QToolTip::text(), "Open");
+    // Synthesise's prompt has no tool-tip part: hovering its button shows nothing.
+    for (const auto& [id, tip] :
+         {std::pair{kIdSynthesise, ""}, std::pair{command::kFileOpen, "Open"}}) {
+        QWidget* button = Frame()->ToolBar()->widgetForAction(Action(id));
+        QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), button->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(button, &hover);
+        EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), tip);
+    }
     QToolTip::hideText();
 }
 

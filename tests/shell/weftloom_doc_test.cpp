@@ -10,40 +10,107 @@ namespace command = framework::command;
 using SaveAs = testing::AppFixture;
 using ImageDocument = testing::AppFixture;
 
-TEST_F(SaveAs, PathRulesAndTheJpegStaysUntouched) {
+// Save As follows the path rules, leaves the photo alone and clears the
+// modified flag; a failed write or an empty document keep it.
+TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
     ASSERT_EQ(scratch.path().string().find('.'), std::string::npos);
-    std::filesystem::copy_file(std::string(WEFTLOOM_TEST_DATA_DIR) + "/jpeg/testorig.jpg",
-                               scratch / "photo.jpg");
+    std::filesystem::copy_file(test::DataPath("jpeg/testorig.jpg"), scratch / "photo.jpg");
     const auto jpegBytes = test::ReadBytes(scratch / "photo.jpg");
     ASSERT_TRUE(Start({QString::fromStdString((scratch / "photo.jpg").string())}));
     std::filesystem::create_directory(scratch / "my.pics");
     std::vector<std::uint8_t> expected;
     ASSERT_TRUE(EncodeTga(ActiveDoc()->image, expected));
-
-    struct Case {
-        std::string chosen;
-        std::string written;
-        QString title;
-    };
-    const std::vector<Case> cases = {
+    const std::tuple<std::string, std::string, QString> cases[] = {
         {"photo.jpg", "photo.tga", "photo.tga"},
         {"result", "result.tga", "result.tga"},
         {"my.pics/result", "my.pics/result", "result"},
-        {"other.bmp", "other.bmp", "other.bmp"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [chosen, written, title] : cases) {
+        SCOPED_TRACE(chosen);
         ActiveDoc()->SetModifiedFlag(true);
-        fileAnswers.push_back(QString::fromStdString((scratch / c.chosen).string()));
+        fileAnswers.push_back(QString::fromStdString((scratch / chosen).string()));
         Trigger(command::kFileSaveAs);
-        EXPECT_TRUE(messages.empty()) << c.chosen;
-        ASSERT_TRUE(std::filesystem::is_regular_file(scratch / c.written)) << c.chosen;
-        EXPECT_EQ(test::ReadBytes(scratch / c.written), expected) << c.chosen;
-        EXPECT_EQ(ActiveDoc()->Title(), c.title) << c.chosen;
-        EXPECT_EQ(ActiveDoc()->PathName().toStdString(), (scratch / c.written).string());
-        EXPECT_FALSE(ActiveDoc()->IsModified()) << c.chosen;
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(test::ReadBytes(scratch / written), expected);
+        EXPECT_EQ(ActiveDoc()->Title(), title);
+        EXPECT_EQ(ActiveDoc()->PathName().toStdString(), (scratch / written).string());
+        EXPECT_FALSE(ActiveDoc()->IsModified());
     }
     EXPECT_EQ(test::ReadBytes(scratch / "photo.jpg"), jpegBytes) << "the photo keeps its bytes";
     EXPECT_FALSE(std::filesystem::exists(scratch / "result")) << "nothing under the bare name";
+
+    ActiveDoc()->SetModifiedFlag(true);
+    fileAnswers.push_back(QString::fromStdString((scratch / "no-such-folder" / "x.tga").string()));
+    Trigger(command::kFileSaveAs);
+    EXPECT_EQ(messages, (std::vector<QString>{"An error occured while saving the file"}));
+    EXPECT_TRUE(ActiveDoc()->IsModified());
+    EXPECT_EQ(ActiveDoc()->Title(), "result");
+
+    // An empty document refuses before any file is touched.
+    messages.clear();
+    choice = 0;
+    Trigger(command::kFileNew);
+    ActiveDoc()->SetModifiedFlag(true);
+    fileAnswers.push_back(QString::fromStdString((scratch / "photo.tga").string()));
+    EXPECT_FALSE(ActiveDoc()->DoSaveAs());
+    EXPECT_EQ(messages, (std::vector<QString>{"This is an empty document"}));
+    EXPECT_TRUE(ActiveDoc()->IsModified());
+    EXPECT_EQ(test::ReadBytes(scratch / "photo.tga"), expected);
+}
+
+TEST_F(ImageDocument, SynthesisTitlesCountOnAcrossClosedDocuments) {
+    ASSERT_TRUE(Start());
+    const int first = CWeftloomDoc::NextSynthesisNumber();
+    for (int i = 0; i < 2; ++i) {
+        choice = 0;
+        Trigger(command::kFileNew);
+        ASSERT_TRUE(ActiveDoc()->CreateImage(8, 6, 3));
+        EXPECT_EQ(ActiveDoc()->Title(), QString("Synthesis %1").arg(first + i));
+        EXPECT_FALSE(ActiveDoc()->IsModified());
+        Trigger(command::kFileClose);
+        EXPECT_EQ(WindowCount(), 0);
+    }
+    Trigger(command::kFileNew);
+    ASSERT_TRUE(ActiveDoc()->CreateImage(0, 0, 3));
+    EXPECT_EQ(ActiveDoc()->Title(), QString("Synthesis %1").arg(first + 2));
+    EXPECT_FALSE(ActiveDoc()->CreateImage(0xFFFFFFFFu, 0xFFFFFFFFu, 4));
+    EXPECT_EQ(CWeftloomDoc::NextSynthesisNumber(), first + 3) << "a failed image takes no number";
+}
+
+// A level's row is enlarged by whole factors into the image; what the factors
+// do not reach, and rows past the image, stay black.
+TEST_F(ImageDocument, PreviewRowsAreEnlargedIntoTheImage) {
+    ASSERT_TRUE(Start());
+    Trigger(command::kFileNew);
+    CWeftloomDoc* doc = ActiveDoc();
+    struct Case {
+        std::uint32_t width, height, levelWidth, levelHeight, row;
+    };
+    // 3 across with column 99 left over; rows past the image; 4 both ways.
+    for (const Case& c : {Case{100, 10, 33, 10, 2}, Case{100, 10, 33, 10, 10},
+                          Case{100, 10, 33, 5, 7}, Case{256, 256, 64, 64, 5}}) {
+        SCOPED_TRACE(c.width + c.row);
+        ASSERT_TRUE(doc->CreateImage(c.width, c.height, 3));
+        std::vector<std::uint8_t> row(c.levelWidth * 3);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i] = static_cast<std::uint8_t>(i + 1);
+        }
+        doc->PreviewRow(row.data(), c.levelWidth, c.levelHeight, c.row);
+        const std::uint32_t xScale = c.width / c.levelWidth, yScale = c.height / c.levelHeight;
+        for (std::uint32_t y = 0; y < c.height; ++y) {
+            for (std::uint32_t x = 0; x < c.width; ++x) {
+                const bool written = y / yScale == c.row && x / xScale < c.levelWidth;
+                ASSERT_EQ(doc->image.PixelAt(x, y)[2], written ? row[x / xScale * 3 + 2] : 0)
+                    << x << "," << y;
+            }
+        }
+    }
+    EXPECT_TRUE(doc->IsModified());
+    // The view's copy has the rows too, blue first.
+    const CWeftloomView* view = ActiveView();
+    const std::size_t stride = 3 * static_cast<std::size_t>(view->BitmapInfo().width);
+    EXPECT_EQ(view->BitmapBits()[20 * stride + 0], 3);
+    EXPECT_EQ(view->BitmapBits()[20 * stride + 2], 1);
 }
 
 TEST_F(SaveAs, ReplacingTheFileReallyWrittenIsAskedFirst) {
@@ -65,93 +132,6 @@ TEST_F(SaveAs, ReplacingTheFileReallyWrittenIsAskedFirst) {
     Trigger(command::kFileSaveAs);
     EXPECT_EQ(ActiveDoc()->Title(), "victim.tga");
     EXPECT_GT(std::filesystem::file_size(scratch / "victim.tga"), 3u);
-}
-
-TEST_F(SaveAs, EmptyDocumentsAndFailedWritesKeepTheModifiedFlag) {
-    const std::string sample = WriteSample("wall.tga", 6, 5);
-    const auto original = test::ReadBytes(sample);
-    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
-    ActiveDoc()->SetModifiedFlag(true);
-    fileAnswers.push_back(QString::fromStdString((scratch / "no-such-folder" / "x.tga").string()));
-    Trigger(command::kFileSaveAs);
-    EXPECT_EQ(messages, (std::vector<QString>{"An error occured while saving the file"}));
-    EXPECT_TRUE(ActiveDoc()->IsModified());
-    EXPECT_EQ(ActiveDoc()->Title(), "wall.tga");
-    EXPECT_EQ(test::ReadBytes(sample), original);
-
-    // An empty document refuses before any file is touched.
-    messages.clear();
-    choice = 0;
-    Trigger(command::kFileNew);
-    ActiveDoc()->SetModifiedFlag(true);
-    test::WriteBytes(scratch / "keep.tga", {9, 9, 9});
-    fileAnswers.push_back(QString::fromStdString((scratch / "keep.tga").string()));
-    ASSERT_TRUE(ActiveDoc()->DoSaveAs() == false);
-    EXPECT_EQ(messages, (std::vector<QString>{"This is an empty document"}));
-    EXPECT_TRUE(ActiveDoc()->IsModified());
-    EXPECT_EQ(test::ReadBytes(scratch / "keep.tga"), (std::vector<std::uint8_t>{9, 9, 9}));
-}
-
-TEST_F(ImageDocument, SynthesisTitlesCountOnAcrossClosedDocuments) {
-    ASSERT_TRUE(Start());
-    const int first = CWeftloomDoc::NextSynthesisNumber();
-    std::vector<QString> titles;
-    for (int i = 0; i < 3; ++i) {
-        choice = 0;
-        Trigger(command::kFileNew);
-        ASSERT_TRUE(ActiveDoc()->CreateImage(8, 6, 3));
-        titles.push_back(ActiveDoc()->Title());
-        EXPECT_FALSE(ActiveDoc()->IsModified());
-        Trigger(command::kFileClose);
-        EXPECT_EQ(WindowCount(), 0);
-    }
-    EXPECT_EQ(titles, (std::vector<QString>{QString("Synthesis %1").arg(first),
-                                            QString("Synthesis %1").arg(first + 1),
-                                            QString("Synthesis %1").arg(first + 2)}));
-    Trigger(command::kFileNew);
-    ASSERT_TRUE(ActiveDoc()->CreateImage(0, 0, 3));
-    EXPECT_TRUE(ActiveDoc()->image.IsEmpty());
-    EXPECT_EQ(ActiveDoc()->Title(), QString("Synthesis %1").arg(first + 3));
-    EXPECT_FALSE(ActiveDoc()->CreateImage(0xFFFFFFFFu, 0xFFFFFFFFu, 4));
-    EXPECT_EQ(CWeftloomDoc::NextSynthesisNumber(), first + 4) << "a failed image takes no number";
-}
-
-TEST_F(ImageDocument, PreviewRowsAreEnlargedIntoTheImage) {
-    ASSERT_TRUE(Start());
-    Trigger(command::kFileNew);
-    CWeftloomDoc* doc = ActiveDoc();
-    ASSERT_TRUE(doc->CreateImage(256, 256, 3));
-    std::vector<std::uint8_t> row(64 * 3);
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        row[i] = static_cast<std::uint8_t>(i + 1);
-    }
-    doc->PreviewRow(row.data(), 64, 64, 5);
-    EXPECT_TRUE(doc->IsModified());
-    for (std::uint32_t y = 0; y < 256; ++y) {
-        const bool written = y >= 20 && y <= 23;
-        EXPECT_EQ(doc->image.PixelAt(0, y)[0], written ? 1 : 0) << y;
-    }
-    // Each level pixel four times across.
-    EXPECT_EQ(doc->image.PixelAt(3, 21)[2], 3);
-    EXPECT_EQ(doc->image.PixelAt(4, 21)[0], 4);
-    EXPECT_EQ(doc->image.PixelAt(255, 23)[2], 192);
-    // The view's copy has those rows too (blue first).
-    const CWeftloomView* view = ActiveView();
-    const std::size_t stride = 3 * static_cast<std::size_t>(view->BitmapInfo().width);
-    EXPECT_EQ(view->BitmapBits()[20 * stride + 0], 3);
-    EXPECT_EQ(view->BitmapBits()[20 * stride + 2], 1);
-
-    // 100 wide from 33: xScale 3, column 99 never written.
-    ASSERT_TRUE(doc->CreateImage(100, 10, 3));
-    std::vector<std::uint8_t> narrow(33 * 3, 200);
-    doc->PreviewRow(narrow.data(), 33, 10, 2);
-    EXPECT_EQ(doc->image.PixelAt(98, 2)[0], 200);
-    EXPECT_EQ(doc->image.PixelAt(99, 2)[0], 0);
-
-    // Rows at or past the image's height, and past the level's, stay outside.
-    doc->PreviewRow(narrow.data(), 33, 10, 10);
-    doc->PreviewRow(narrow.data(), 33, 5, 7);  // row beyond the level: rows 14.. do not exist
-    EXPECT_EQ(doc->image.pixels.size(), 100u * 10u * 3u);
 }
 
 }  // namespace

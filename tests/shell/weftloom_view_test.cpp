@@ -40,17 +40,6 @@ TEST_F(ImageView, DisplayCopyIsPaddedTopDownAndBlueFirst) {
     view->RefreshRows(doc->image, 1, 2);
     EXPECT_EQ(view->BitmapBits()[2], 255);
     EXPECT_EQ(view->BitmapBits()[24 + 2], 2);
-
-    // A four-byte image of width 8 gets a 32-bit copy 12 wide, alpha kept.
-    Image wide;
-    wide.Allocate(8, 2, 4);
-    wide.PixelAt(1, 0)[0] = 10;
-    wide.PixelAt(1, 0)[3] = 99;
-    view->RefreshRows(wide, 0, 0);
-    EXPECT_EQ(view->BitmapInfo().width, 12);
-    EXPECT_EQ(view->BitmapInfo().bitCount, 32);
-    EXPECT_EQ(view->BitmapBits()[4 + 2], 10);
-    EXPECT_EQ(view->BitmapBits()[4 + 3], 99);
 }
 
 TEST_F(ImageView, FitsTheWindowToTheImageEnlargedByAPowerOfTwo) {

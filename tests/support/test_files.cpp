@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -96,17 +95,6 @@ bool SameResultsOnThreads(
         thread.join();
     }
     return mismatches == 0;
-}
-
-double MeanAbsoluteDifference(const Image& a, const Image& b) {
-    if (a.pixels.size() != b.pixels.size() || a.pixels.empty()) {
-        return 1e9;
-    }
-    double sum = 0;
-    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
-        sum += std::abs(int{a.pixels[i]} - int{b.pixels[i]});
-    }
-    return sum / static_cast<double>(a.pixels.size());
 }
 
 ScratchFolder::ScratchFolder() {

@@ -38,9 +38,6 @@ bool SameResultsOnThreads(
     const std::vector<std::string>& paths,
     const std::function<std::vector<std::uint8_t>(const std::string&)>& decode);
 
-// Mean absolute difference per channel value of two images of equal size.
-double MeanAbsoluteDifference(const Image& a, const Image& b);
-
 // A fresh folder below the system's temporary folder, removed with its
 // contents when the object goes.
 class ScratchFolder {

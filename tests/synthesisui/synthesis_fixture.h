@@ -51,20 +51,14 @@ class SynthesisFixture : public AppFixture {
         });
     }
 
-    void UseQuickSettings() { app->settings = QuickSettings(); }
-
-    // Runs events until the document's synthesis has ended (a generous bound
-    // keeps a broken run from hanging the suite; it measures nothing).
-    static bool WaitForEnd(CWeftloomDoc* document) {
-        QDeadlineTimer deadline(600000);
-        while (document->progressDialog != nullptr && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
-        Settle();
-        return document->progressDialog == nullptr;
+    // Starts with a 32 x 32 sample open and the quick settings.
+    void StartWithSample() {
+        ASSERT_TRUE(Start({QString::fromStdString(WriteSample("brick.tga", 32, 32))}));
+        app->settings = QuickSettings();
     }
 
-    // Runs events until condition holds (same bound).
+    // Runs events until condition holds (a generous bound keeps a broken run
+    // from hanging the suite; it measures nothing).
     template <class Condition>
     static bool WaitFor(Condition condition) {
         QDeadlineTimer deadline(600000);
@@ -72,6 +66,13 @@ class SynthesisFixture : public AppFixture {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
         return condition();
+    }
+
+    // Runs events until the document's synthesis has ended.
+    static bool WaitForEnd(CWeftloomDoc* document) {
+        const bool ended = WaitFor([document] { return document->progressDialog == nullptr; });
+        Settle();
+        return ended;
     }
 };
 

@@ -16,37 +16,36 @@ namespace {
 namespace command = framework::command;
 using Synthesise = testing::SynthesisFixture;
 
-// The sample the runs grow from: a real texture, cut to 32 x 32 to keep runs short.
-std::string CopySample(const test::ScratchFolder& scratch) {
-    Image full;
-    std::string reason;
-    EXPECT_TRUE(
-        LoadImageFile(std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga", full, reason));
-    Image crop;
-    crop.Allocate(32, 32, 3);
-    for (std::uint32_t y = 0; y < 32; ++y) {
-        std::copy(full.PixelAt(8, y + 8), full.PixelAt(8, y + 8) + 32 * 3, crop.PixelAt(0, y));
-    }
-    const std::string path = (scratch / "brick.tga").string();
-    EXPECT_TRUE(WriteTga(crop, path));
-    return path;
-}
-
 TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
-    const std::string sample = CopySample(scratch);
-    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
-    UseQuickSettings();
+    StartWithSample();
     CWeftloomDoc* sampleDoc = ActiveDoc();
     int previews = 0;
     std::vector<QString> statuses;
     QString inputFile;
+    std::int64_t now = 1000;
+    CSynthesisProgressDlg::SetClock([&now] { return now; });
+    bool levelStarted = false;
     CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& dialog) {
+        const ProgressInfo& p = dialog.lastProgress;
+        const QString& left = dialog.timeLeftText;
         inputFile = dialog.inputFile;
-        if (dialog.lastProgress.row >= 0) {
-            ++previews;
-        }
+        previews += p.row >= 0 ? 1 : 0;
         if (statuses.empty() || statuses.back() != dialog.statusText) {
             statuses.push_back(dialog.statusText);
+        }
+        now += 1;  // each report a second after the last
+        // Time left: none before the first level, zero at its start, no
+        // estimate on levels under half the output's width, then hh:mm:ss.
+        if (dialog.statusText != "Synthesizing") {
+            EXPECT_TRUE(levelStarted || left.isEmpty()) << left.toStdString();
+        } else if (p.row == -1 && p.overallDone == 0) {
+            EXPECT_EQ(left, "00:00:00");
+            levelStarted = true;
+        } else if (p.row >= 0 && p.levelWidth < 40 / 2) {
+            EXPECT_EQ(left, "No accurate estimate yet") << p.levelWidth;
+        } else {
+            EXPECT_EQ(left.size(), 8) << left.toStdString();
+            EXPECT_NE(left, "No accurate estimate yet");
         }
     });
     const int number = CWeftloomDoc::NextSynthesisNumber();
@@ -59,6 +58,7 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
     ASSERT_TRUE(WaitForEnd(output));
     EXPECT_EQ(inputFile, "brick.tga");
 
+    EXPECT_TRUE(levelStarted);
     EXPECT_EQ(previews, 4 + 9 + 18 + 36) << "every row of levels 3 to 0 previewed";
     EXPECT_EQ(statuses.front(), "Initialising output");
     EXPECT_EQ(statuses.back(), "Synthesizing");
@@ -66,7 +66,7 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
 
     // The command-line tool with the same settings writes the same bytes.
     SynthOptions options;
-    options.sample = sample;
+    options.sample = (scratch / "brick.tga").string();
     options.output = (scratch / "cli.tga").string();
     options.width = 40;
     options.height = 36;
@@ -89,51 +89,6 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
     ASSERT_TRUE(LoadImageFile((scratch / "saved.tga").string(), saved, reason)) << reason;
     EXPECT_EQ(saved.pixels, expected.pixels);
     EXPECT_FALSE(output->IsModified());
-}
-
-TEST_F(Synthesise, TimeLeftFollowsTheLevelsWithAnInjectedClock) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
-    std::int64_t now = 1000;
-    CSynthesisProgressDlg::SetClock([&now] { return now; });
-    struct Seen {
-        std::string status;
-        std::int32_t row;
-        std::uint32_t levelWidth;
-        std::int32_t overallDone;
-        QString timeLeft;
-    };
-    std::vector<Seen> seen;
-    CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& dialog) {
-        const ProgressInfo& info = dialog.lastProgress;
-        seen.push_back({dialog.statusText.toStdString(), info.row, info.levelWidth,
-                        info.overallDone, dialog.timeLeftText});
-        now += 1;  // each report one second later
-    });
-    ConfirmNextParameters(64, 32);
-    Trigger(kIdSynthesise);
-    CWeftloomDoc* output = ActiveDoc();
-    ASSERT_TRUE(WaitForEnd(output));
-    ASSERT_FALSE(seen.empty());
-    bool sawFirstLevelStart = false;
-    for (const Seen& s : seen) {
-        if (s.status != "Synthesizing") {
-            if (!sawFirstLevelStart) {
-                EXPECT_EQ(s.timeLeft, "") << "no estimate before the first level";
-            }
-            continue;
-        }
-        if (s.row == -1 && s.overallDone == 0) {
-            EXPECT_EQ(s.timeLeft, "00:00:00");
-            sawFirstLevelStart = true;
-        } else if (s.row >= 0 && s.levelWidth < 64 / 2) {
-            EXPECT_EQ(s.timeLeft, "No accurate estimate yet") << s.levelWidth;
-        } else {
-            EXPECT_EQ(s.timeLeft.size(), 8) << s.timeLeft.toStdString();
-            EXPECT_NE(s.timeLeft, "No accurate estimate yet");
-        }
-    }
-    EXPECT_TRUE(sawFirstLevelStart);
 }
 
 // The same run as the dialog's, made directly.
@@ -159,10 +114,12 @@ void CancelWhen(std::function<bool(const ProgressInfo&)> when, bool& clicked,
         });
 }
 
-TEST_F(Synthesise, CancelAnsweredNoLetsTheRunGoOn) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
+// Cancel answered No lets the run go on, as does closing the sample's window,
+// which asks nothing: the run has a copy of its own.
+TEST_F(Synthesise, CancelAnsweredNoOrClosingTheSampleLetsTheRunGoOn) {
+    StartWithSample();
     const Image sampleImage = ActiveDoc()->image;
+    QMdiSubWindow* sampleWindow = Frame()->MdiArea()->activeSubWindow();
     bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
     CancelWhen([](const ProgressInfo& p) { return p.row == 0 && p.levelWidth == 64; }, clicked,
@@ -181,6 +138,7 @@ TEST_F(Synthesise, CancelAnsweredNoLetsTheRunGoOn) {
                        running->lastProgress.row >= rowWhenAsked + 3;
             });
             rowWhenAnswered = running.isNull() ? -1 : running->lastProgress.row;
+            QTimer::singleShot(0, sampleWindow, &QMdiSubWindow::close);
             return framework::MessageResult::No;
         });
     ConfirmNextParameters(64, 64);
@@ -188,13 +146,13 @@ TEST_F(Synthesise, CancelAnsweredNoLetsTheRunGoOn) {
     CWeftloomDoc* output = ActiveDoc();
     ASSERT_TRUE(WaitForEnd(output));
     EXPECT_EQ(messages, (std::vector<QString>{"Are you sure ?"}));
+    EXPECT_EQ(WindowCount(), 1);
     EXPECT_GE(rowWhenAnswered, rowWhenAsked + 3);
     EXPECT_EQ(output->image.pixels, QuickRun(sampleImage, 64, 64)) << "the run finished";
 }
 
 TEST_F(Synthesise, CancelAnsweredYesStopsAndKeepsThePreviews) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
+    StartWithSample();
     bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
     CancelWhen([](const ProgressInfo& p) { return p.row == 2 && p.levelWidth == 64; }, clicked,
@@ -215,8 +173,7 @@ TEST_F(Synthesise, CancelAnsweredYesStopsAndKeepsThePreviews) {
 }
 
 TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
+    StartWithSample();
     const Image sampleImage = ActiveDoc()->image;
     bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
@@ -240,8 +197,7 @@ TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
 }
 
 TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
+    StartWithSample();
     CWeftloomDoc* sampleDoc = ActiveDoc();
     // The window's close box and File > Close ask the same.
     for (const bool byCommand : {false, true}) {
@@ -283,73 +239,42 @@ TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
     }
 }
 
-TEST_F(Synthesise, ClosingTheSampleWindowAsksNothingAndTheRunCompletes) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
-    QMdiSubWindow* sampleWindow = Frame()->MdiArea()->activeSubWindow();
-    Image sampleImage = ActiveDoc()->image;
-    bool closed = false;
-    CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& d) {
-        if (!closed && d.lastProgress.row == 0) {
-            closed = true;
-            QTimer::singleShot(0, sampleWindow, &QMdiSubWindow::close);
-        }
-    });
-    ConfirmNextParameters(40, 40);
-    Trigger(kIdSynthesise);
-    CWeftloomDoc* output = ActiveDoc();
-    ASSERT_TRUE(WaitForEnd(output));
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(WindowCount(), 1);
-    EXPECT_EQ(output->image.pixels, QuickRun(sampleImage, 40, 40)) << "the run used its own copy";
-}
-
-TEST_F(Synthesise, TwoRunsSideBySideEachUpdateTheirOwnDocument) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
+// Runs side by side each update their own document; closing the main window
+// ends those still running.
+TEST_F(Synthesise, RunsSideBySideEachUpdateTheirOwnDocumentAndEndWithTheApplication) {
+    StartWithSample();
     CWeftloomDoc* sampleDoc = ActiveDoc();
+    auto startRun = [&](std::int32_t width, std::int32_t height) {
+        Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
+        ConfirmNextParameters(width, height);
+        Trigger(kIdSynthesise);
+        return ActiveDoc();
+    };
     const int number = CWeftloomDoc::NextSynthesisNumber();
-    ConfirmNextParameters(40, 36);
-    Trigger(kIdSynthesise);
-    CWeftloomDoc* first = ActiveDoc();
-    Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
-    ConfirmNextParameters(36, 40);
-    Trigger(kIdSynthesise);
-    CWeftloomDoc* second = ActiveDoc();
+    CWeftloomDoc* first = startRun(40, 36);
+    CWeftloomDoc* second = startRun(36, 40);
     ASSERT_NE(first, second);
     EXPECT_EQ(first->Title(), QString("Synthesis %1").arg(number));
     EXPECT_EQ(second->Title(), QString("Synthesis %1").arg(number + 1));
     EXPECT_NE(first->progressDialog, second->progressDialog);
     ASSERT_TRUE(WaitForEnd(first));
     ASSERT_TRUE(WaitForEnd(second));
-    EXPECT_EQ(first->image.width, 40u);
-    EXPECT_EQ(second->image.width, 36u);
     EXPECT_EQ(first->image.pixels, QuickRun(sampleDoc->image, 40, 36));
     EXPECT_EQ(second->image.pixels, QuickRun(sampleDoc->image, 36, 40));
-}
 
-TEST_F(Synthesise, ClosingTheMainWindowEndsEveryRun) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
-    UseQuickSettings();
-    CWeftloomDoc* sampleDoc = ActiveDoc();
-    std::vector<QPointer<CSynthesisProgressDlg>> dialogs;
-    for (int i = 0; i < 2; ++i) {
-        Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
-        ConfirmNextParameters(512, 512);
-        Trigger(kIdSynthesise);
-        dialogs.emplace_back(ActiveDoc()->progressDialog);
-    }
-    ASSERT_TRUE(WaitFor([&] { return dialogs[1] && dialogs[1]->WorkerStarted(); }));
-    answers = {framework::MessageResult::No, framework::MessageResult::No};  // save prompts
+    const QPointer<CSynthesisProgressDlg> running[] = {startRun(512, 512)->progressDialog,
+                                                       startRun(512, 512)->progressDialog};
+    ASSERT_TRUE(WaitFor([&] { return running[1] && running[1]->WorkerStarted(); }));
+    answers = std::vector(4, framework::MessageResult::No);  // save prompts
     Frame()->close();
     Settle();
     EXPECT_EQ(WindowCount(), 0);
-    EXPECT_TRUE(dialogs[0].isNull());
-    EXPECT_TRUE(dialogs[1].isNull());
+    EXPECT_TRUE(running[0].isNull());
+    EXPECT_TRUE(running[1].isNull());
 }
 
 TEST_F(Synthesise, EmptyDocumentsAndCancelledDialogsMakeNothing) {
-    ASSERT_TRUE(Start({QString::fromStdString(CopySample(scratch))}));
+    StartWithSample();
     const SynthesisSettings before = app->settings;
     QTimer::singleShot(0, [] {
         auto* dialog = qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
@@ -361,10 +286,10 @@ TEST_F(Synthesise, EmptyDocumentsAndCancelledDialogsMakeNothing) {
     Trigger(kIdSynthesise);
     EXPECT_EQ(WindowCount(), 1);
     EXPECT_EQ(app->settings, before);
+    // An empty document has nothing to grow from, even if the command is reached.
     choice = 0;
     Trigger(command::kFileNew);
-    EXPECT_FALSE(Enabled(kIdSynthesise));
-    ActiveView()->OnCommand(kIdSynthesise);  // as Ctrl+Y would, if it were enabled
+    ActiveView()->OnCommand(kIdSynthesise);
     Settle();
     EXPECT_EQ(WindowCount(), 2);
 }

@@ -4,7 +4,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include "engine/texture_synthesiser.h"
+#include "imageio/tga_writer.h"
 #include "shell/framework/data_exchange.h"
+#include "shell/framework/message_box.h"
 
 namespace weftloom {
 
@@ -152,6 +155,10 @@ void CSynthesisParamsDlg::UpdateSubsamplingControls() {
     // A failed check leaves subsamplingMode as it was, and that is what the
     // enabling follows.
     UpdateData(true);
+    EnableSubsamplingEdits();
+}
+
+void CSynthesisParamsDlg::EnableSubsamplingEdits() {
     const SubsamplingMode mode = settings.subsamplingMode;
     pixelCountEdit->setEnabled(mode == SubsamplingMode::FixedCount);
     percentEdit->setEnabled(mode == SubsamplingMode::Percentage);
@@ -161,7 +168,13 @@ void CSynthesisParamsDlg::UpdateSubsamplingControls() {
 void CSynthesisParamsDlg::OnInitDialog() {
     given_ = Current();
     UpdateData(false);
-    UpdateSubsamplingControls();
+    // No check yet: a sample smaller than the size range must not greet the
+    // user with a message before the dialog is even seen.
+    minimumPixelCountEdit =
+        qobject_cast<QLineEdit*>(framework::ControlById(*this, kMinimumPixelCount));
+    percentEdit = qobject_cast<QLineEdit*>(framework::ControlById(*this, kPercent));
+    pixelCountEdit = qobject_cast<QLineEdit*>(framework::ControlById(*this, kPixelCount));
+    EnableSubsamplingEdits();
 }
 
 void CSynthesisParamsDlg::setVisible(bool visible) {
@@ -173,8 +186,33 @@ void CSynthesisParamsDlg::setVisible(bool visible) {
     QDialog::setVisible(visible);
 }
 
+bool CSynthesisParamsDlg::CheckOutputSize() {
+    const auto width = static_cast<std::uint32_t>(outputWidth);
+    const auto height = static_cast<std::uint32_t>(outputHeight);
+    const int sideId = height > kMaxTgaSide ? kHeight : kWidth;
+    QString problem;
+    if (width > kMaxTgaSide || height > kMaxTgaSide) {
+        problem =
+            QStringLiteral("An image can be saved with at most %1 pixels a side.").arg(kMaxTgaSide);
+    } else if (!TextureSynthesiser::OutputFits(width, height)) {
+        problem = QStringLiteral("An image of %1 x %2 pixels is too large to synthesise.")
+                      .arg(width)
+                      .arg(height);
+    } else {
+        return true;
+    }
+    framework::MessageBox(problem, std::nullopt, framework::MessageButtons::Ok);
+    if (auto* edit = qobject_cast<QLineEdit*>(framework::ControlById(*this, sideId))) {
+        edit->setFocus();
+        edit->selectAll();
+    }
+    return false;
+}
+
 void CSynthesisParamsDlg::accept() {
-    if (UpdateData(true)) {
+    // The size is checked here, with the values still in the fields to be
+    // put right, rather than after the dialog has gone.
+    if (UpdateData(true) && CheckOutputSize()) {
         given_.reset();
         QDialog::accept();
     }

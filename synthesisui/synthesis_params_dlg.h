@@ -85,6 +85,11 @@ class CSynthesisParamsDlg : public QDialog {
     };
 
     void OnInitDialog();
+    // Enables the edits of the subsampling mode the members hold.
+    void EnableSubsamplingEdits();
+    // Whether the entered size can be synthesised and saved; if not, says
+    // why and focuses the side to change.
+    bool CheckOutputSize();
     void DoDataExchange(framework::DataExchange& dx);
     Values Current() const;
     void Restore(const Values& values);

@@ -25,8 +25,8 @@ void FinishCloud(DataCloud<M>& cloud, const TextureSynthesiser& job) {
 }
 
 template <DistanceMetric M>
-std::uint32_t NearestPoint(const KdTreeCloud<M>& cloud, const std::uint8_t* query,
-                           RandomGenerator&) {
+std::uint32_t NearestPoint(const KdTreeCloud<M>& cloud, const std::uint8_t* query, RandomGenerator&,
+                           std::uint32_t) {
     std::uint32_t bestDistance = KdTreeCloud<M>::kNoMatch;
     std::uint32_t bestIndex = KdTreeCloud<M>::kNoMatch;
     cloud.FindNearestIndex(query, bestDistance, bestIndex);
@@ -35,8 +35,8 @@ std::uint32_t NearestPoint(const KdTreeCloud<M>& cloud, const std::uint8_t* quer
 
 template <DistanceMetric M>
 std::uint32_t NearestPoint(const DataCloud<M>& cloud, const std::uint8_t* query,
-                           RandomGenerator& random) {
-    return cloud.FindNearestIndex(query, random);
+                           RandomGenerator& random, std::uint32_t hint) {
+    return cloud.FindNearestIndex(query, random, hint);
 }
 
 }  // namespace
@@ -113,10 +113,14 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
         queryWindows.ByteCount() == cloud.FeatureDim() && cloud.PointCount() > 0;
     ByteRows query(std::max<std::size_t>(cloud.RowStride(), 1), 0);
     const std::uint32_t copied = std::min(bpp, cloud.PixelDim());
+    // Points are stored in sample scan order, so the point after the previous
+    // pixel's winner is usually the sample pixel to its right: a good first guess.
+    std::uint32_t hint = Cloud::kNoMatch;
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             if (searchable && queryWindows.Gather(x, y, query.data())) {
-                const std::uint32_t index = NearestPoint(cloud, query.data(), job.random);
+                const std::uint32_t index = NearestPoint(cloud, query.data(), job.random, hint);
+                hint = index + 1;
                 if (index != Cloud::kNoMatch) {
                     std::copy_n(cloud.Pixel(index), copied, outputLevel->PixelAt(x, y));
                 }

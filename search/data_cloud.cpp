@@ -178,7 +178,7 @@ struct DataCloud<M>::Scan {
 
 template <DistanceMetric M>
 std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bestDistance,
-                                    bool subsampled, std::uint32_t state,
+                                    std::uint32_t hint, bool subsampled, std::uint32_t state,
                                     std::uint32_t threshold) const {
     const std::uint32_t n = PointCount();
     // A sum that may wrap keeps the literal order: one chunk, one bound.
@@ -194,15 +194,25 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
     }
     typename Scan::Best results[64];
     chunks = std::min(chunks, 64u);
+    // An examined point's distance prunes every point above it from the start
+    // (that point itself is found again in its chunk).
+    std::uint32_t pruning = bestDistance;
+    const bool examined = hint != 0 && hint < n &&
+                          (!subsampled || ((RandomGenerator::Advance(state, hint) >> 16) &
+                                           RandomGenerator::kMaxValue) < threshold);
+    if (!exactOrder && examined) {
+        pruning = std::min(pruning, kernel_(query, rows_.data() + std::size_t{hint} * stride_,
+                                            stride_, bestDistance));
+    }
     Scan scan{this,
               query,
               bestDistance,
               subsampled,
-              chunks > 1,
+              !exactOrder,
               state,
               threshold,
               (n - 1 + chunks - 1) / chunks,
-              {bestDistance},
+              {pruning},
               results,
               exactOrder ? nullptr : StageKernelFor(M, BestSimdLevel())};
     WorkerPool::Shared().Run(
@@ -219,8 +229,8 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
 }
 
 template <DistanceMetric M>
-std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query,
-                                             RandomGenerator& random) const {
+std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query, RandomGenerator& random,
+                                             std::uint32_t hint) const {
     const std::uint32_t n = PointCount();
     if (n == 0) {
         return kNoMatch;
@@ -233,7 +243,7 @@ std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query,
     }
     const float ratio = SubsampleRatio(sampleSize_, n);
     if (!subsample_ || ratio >= 1.0f) {
-        return ScanAll(query, first, false, 0, 0);
+        return ScanAll(query, first, hint, false, 0, 0);
     }
     // The draws never depend on the distances: take them all at once.
     const std::uint32_t state = random.State();
@@ -242,7 +252,8 @@ std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query,
     if (threshold == 0) {
         return 0;
     }
-    return ScanAll(query, first, threshold <= RandomGenerator::kMaxValue, state, threshold);
+    return ScanAll(query, first, hint, threshold <= RandomGenerator::kMaxValue, state,
+                   threshold);
 }
 
 template class DataCloud<DistanceMetric::L1>;

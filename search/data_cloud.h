@@ -54,7 +54,11 @@ class DataCloud : public PointSet {
 
     // The same search for a query row of RowStride() bytes, zero-padded; the
     // winner's index, or kNoMatch for an empty cloud (which draws nothing).
-    std::uint32_t FindNearestIndex(const std::uint8_t* query, RandomGenerator& random) const;
+    // hint names a point likely to be near (say, the neighbour of the previous
+    // pixel's winner); when the query examines it, its distance prunes the scan
+    // from the start. The answer never depends on it.
+    std::uint32_t FindNearestIndex(const std::uint8_t* query, RandomGenerator& random,
+                                   std::uint32_t hint = kNoMatch) const;
 
     // The threshold a subsampled query compares its draws with: sampleSize / n in
     // single precision, times 32768, truncated. Exposed for tests.
@@ -62,8 +66,9 @@ class DataCloud : public PointSet {
 
   private:
     struct Scan;
-    std::uint32_t ScanAll(const std::uint8_t* query, std::uint32_t bestDistance, bool subsampled,
-                          std::uint32_t state, std::uint32_t threshold) const;
+    std::uint32_t ScanAll(const std::uint8_t* query, std::uint32_t bestDistance,
+                          std::uint32_t hint, bool subsampled, std::uint32_t state,
+                          std::uint32_t threshold) const;
 
     bool subsample_ = false;
     std::int32_t sampleSize_ = kInitialSampleSize;

@@ -316,11 +316,13 @@ WEFTLOOM_AVX512 inline __m512i Combine(__m512i a, __m512i b) {
 template <DistanceMetric M>
 WEFTLOOM_AVX512 inline __m512i Totals(const __m512i* v) {
     __m512i pairs[8];
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
         pairs[i] = Combine<M>(_mm512_unpacklo_epi32(v[2 * i], v[2 * i + 1]),
                               _mm512_unpackhi_epi32(v[2 * i], v[2 * i + 1]));
     }
     __m512i quads[4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
         quads[i] = Combine<M>(_mm512_unpacklo_epi64(pairs[2 * i], pairs[2 * i + 1]),
                               _mm512_unpackhi_epi64(pairs[2 * i], pairs[2 * i + 1]));
@@ -344,6 +346,7 @@ WEFTLOOM_AVX512 std::uint32_t Avx512Stage(const std::uint8_t* query, const std::
         const std::uint32_t n = std::min(16u, count - k);
         const auto valid = static_cast<__mmask16>((1u << n) - 1u);
         __m512i lanes[16];
+#pragma GCC unroll 16
         for (std::uint32_t i = 0; i < 16; ++i) {
             // Past the end, the first candidate again; its lane is masked off.
             const std::uint32_t candidate = candidates[k + (i < n ? i : 0)];

@@ -47,6 +47,8 @@ std::int32_t ThresholdOf(float ratio) {
 
 // Indices a chunk selects per round of draws; a chunk is at least this long.
 constexpr std::uint32_t kDrawWindow = 1024;
+// Indices below which a chunk is not worth a thread's hand-off.
+constexpr std::uint32_t kMinChunk = 512;
 // Points a query examines below which splitting it costs more than it saves.
 constexpr std::uint32_t kSplitWork = 1536;
 // Candidates evaluated side by side: few enough that the bound keeps up.
@@ -187,7 +189,9 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
         subsampled ? static_cast<std::uint32_t>(std::uint64_t{n} * threshold / 32768u) : n;
     std::uint32_t threads =
         exactOrder || work < kSplitWork ? 1u : WorkerPool::EffectiveThreads(threadCount_);
-    std::uint32_t chunks = threads == 1 ? 1u : std::min(threads * 2, (n - 1) / kDrawWindow + 1);
+    // One chunk per thread: more would leave one thread a chunk behind; a
+    // worker that comes late finds its chunk taken by the caller.
+    std::uint32_t chunks = std::min(threads, std::max(1u, (n - 1) / kMinChunk));
     if (chunks <= 1) {
         threads = 1;
         chunks = 1;

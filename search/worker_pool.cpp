@@ -17,8 +17,10 @@ void Pause() {
 // between two queries of a run, far shorter than anything a person notices.
 constexpr auto kSpinTime = std::chrono::microseconds(200);
 
+// Asked once: the C library reads it from /sys on every call.
 std::uint32_t CoreCount() {
-    return std::max(1u, std::thread::hardware_concurrency());
+    static const std::uint32_t cores = std::max(1u, std::thread::hardware_concurrency());
+    return cores;
 }
 
 }  // namespace

@@ -101,12 +101,12 @@ void LaneDraws(benchmark::State& state, SimdLevel level) {
         return;
     }
     const DrawKernel draw = DrawKernelFor(level);
-    std::vector<std::uint32_t> out(1024 + 16);
+    std::vector<std::uint32_t> out(4096 + 16);
     std::uint32_t s = 1;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(draw(s, 1, 1024, 1375u, out.data()));
+        benchmark::DoNotOptimize(draw(s, 1, 4096, 1375u, out.data()));
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 1024);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
 }
 
 // One query of the default settings (count 2500) on a level-0 cloud of a

@@ -46,7 +46,7 @@ std::int32_t ThresholdOf(float ratio) {
 }
 
 // Indices a chunk selects per round of draws; a chunk is at least this long.
-constexpr std::uint32_t kDrawWindow = 1024;
+constexpr std::uint32_t kDrawWindow = 4096;
 // Indices below which a chunk is not worth a thread's hand-off.
 constexpr std::uint32_t kMinChunk = 512;
 // Points a query examines below which splitting it costs more than it saves.
@@ -131,6 +131,14 @@ struct DataCloud<M>::Scan {
         for (std::uint32_t at = 0; at < count; at += kBatch) {
             std::uint32_t* batch = candidates + at;
             std::uint32_t left = std::min(kBatch, count - at);
+            // The next batch's rows, scattered when subsampling, are on their
+            // way while this batch is measured.
+            const std::uint32_t ahead = std::min(count, at + 2 * kBatch);
+            for (std::uint32_t k = at + kBatch; k < ahead; ++k) {
+                const std::uint8_t* row = rows + std::size_t{candidates[k]} * stride;
+                __builtin_prefetch(row);
+                __builtin_prefetch(row + 64);
+            }
             std::fill_n(partials, left, 0u);
             for (std::size_t offset = 0; offset < stride && left != 0; offset += 64) {
                 left = stage(query, rows, stride, offset, batch, partials, left, Bound(best));

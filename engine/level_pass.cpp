@@ -1,7 +1,6 @@
-// The level pass: gathers the sample level's neighbourhoods into a cloud, then
-// replaces every output pixel of the level, in scan order, by the pixel of the
-// nearest cloud point. Six variants (kd-tree or linear scan, times three
-// metrics) share this one routine.
+#include "engine/level_pass.h"
+
+#include <algorithm>
 #include <new>
 
 #include "engine/neighbourhood.h"
@@ -22,93 +21,76 @@ template <DistanceMetric M>
 void FinishCloud(DataCloud<M>& cloud, const TextureSynthesiser& job) {
     cloud.ConfigureSubsampling(job.subsamplingMode, job.subsamplePercent, job.minimumPixelCount,
                                job.subsampleCount);
+    cloud.SetThreadCount(job.threadCount);
 }
 
 template <DistanceMetric M>
-bool FindNearestPixel(const KdTreeCloud<M>& cloud, const FeatureVector& query, FeatureVector& pixel,
-                      RandomGenerator&) {
+std::uint32_t NearestPoint(const KdTreeCloud<M>& cloud, const std::uint8_t* query, RandomGenerator&,
+                           std::uint32_t) {
     std::uint32_t bestDistance = KdTreeCloud<M>::kNoMatch;
     std::uint32_t bestIndex = KdTreeCloud<M>::kNoMatch;
-    cloud.FindNearest(0, query, bestDistance, bestIndex, 0);
-    if (bestIndex == KdTreeCloud<M>::kNoMatch) {
-        return false;
-    }
-    pixel = cloud.Point(bestIndex).pixel;
-    return true;
+    cloud.FindNearestIndex(query, bestDistance, bestIndex);
+    return bestIndex;
 }
 
 template <DistanceMetric M>
-bool FindNearestPixel(const DataCloud<M>& cloud, const FeatureVector& query, FeatureVector& pixel,
-                      RandomGenerator& random) {
-    return cloud.FindNearest(query, pixel, random);
+std::uint32_t NearestPoint(const DataCloud<M>& cloud, const std::uint8_t* query,
+                           RandomGenerator& random, std::uint32_t hint) {
+    return cloud.FindNearestIndex(query, random, hint);
 }
 
 }  // namespace
 
-bool TextureSynthesiser::SynthesiseLevel(std::uint32_t level, std::int32_t side,
-                                         std::uint32_t levels) {
-    if (side < 0 || side > kMaxNeighbourhoodSide) {
-        return false;
-    }
-    const bool kdTree = subsamplingMode == SubsamplingMode::Disabled;
-    try {
-        switch (metric) {
-            case DistanceMetric::L1:
-                return kdTree ? RunLevelPass<KdTreeCloud<DistanceMetric::L1>>(level, side, levels)
-                              : RunLevelPass<DataCloud<DistanceMetric::L1>>(level, side, levels);
-            case DistanceMetric::L2:
-                return kdTree ? RunLevelPass<KdTreeCloud<DistanceMetric::L2>>(level, side, levels)
-                              : RunLevelPass<DataCloud<DistanceMetric::L2>>(level, side, levels);
-            case DistanceMetric::Linf:
-                return kdTree ? RunLevelPass<KdTreeCloud<DistanceMetric::Linf>>(level, side, levels)
-                              : RunLevelPass<DataCloud<DistanceMetric::Linf>>(level, side, levels);
-        }
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return false;  // not a metric
-}
-
+// A friend of TextureSynthesiser: it reports and polls the abort flag.
 template <class Cloud>
-bool TextureSynthesiser::RunLevelPass(std::uint32_t level, std::int32_t side,
-                                      std::uint32_t levels) {
-    if (!samplePyramid || !outputPyramid) {
+bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
+                  std::uint32_t levels) {
+    if (!job.samplePyramid || !job.outputPyramid) {
         return false;
     }
-    const Image* sampleLevel = samplePyramid->Level(level);
-    Image* outputLevel = outputPyramid->Level(level);
+    const ImagePyramid& samplePyramid = *job.samplePyramid;
+    const Image* sampleLevel = samplePyramid.Level(level);
+    Image* outputLevel = job.outputPyramid->Level(level);
     if (sampleLevel == nullptr || outputLevel == nullptr) {
         return false;
     }
     side = OddWindowSide(side);
-    const std::uint32_t sampleBytes = samplePyramid->Level(0)->bytesPerPixel;
+    const std::uint32_t sampleBytes = samplePyramid.Level(0)->bytesPerPixel;
     Cloud cloud(NeighbourhoodPixelCount(side, levels) * sampleBytes, sampleBytes);
 
-    const bool sampleFour = sampleLevel->bytesPerPixel == 4;
-    FeatureVector features;
-    FeatureVector pixel;
+    const NeighbourhoodGatherer sampleWindows(samplePyramid, level, side, levels,
+                                              sampleLevel->bytesPerPixel == 4, false);
+    // Neighbourhoods of another length, or pixels of another size, are refused
+    // by the cloud, as the vector interface refuses them.
+    const bool fits = sampleWindows.ByteCount() == cloud.FeatureDim() &&
+                      sampleLevel->bytesPerPixel == sampleBytes;
+    if (fits) {
+        std::uint32_t inside = 0;
+        for (std::uint32_t y = 0; y < sampleLevel->height; ++y) {
+            for (std::uint32_t x = 0; x < sampleLevel->width; ++x) {
+                inside += sampleWindows.Inside(x, y) ? 1u : 0u;
+            }
+        }
+        cloud.Reserve(inside);
+    }
+    ByteRows features(std::max<std::size_t>(sampleWindows.ByteCount(), 1), 0);
     for (std::uint32_t y = 0; y < sampleLevel->height; ++y) {
         ProgressInfo info;
         info.status = status::kBuildingDataCloud;
-        info.context = callbackContext;
+        info.context = job.callbackContext;
         info.stepDone = static_cast<std::int32_t>(y);
         info.stepTotal = static_cast<std::int32_t>(sampleLevel->height);
-        Report(info);
+        job.Report(info);
         for (std::uint32_t x = 0; x < sampleLevel->width; ++x) {
-            features.clear();
-            if (BuildNeighbourhood(*samplePyramid, level, side, levels,
-                                   static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-                                   features, sampleFour, false)) {
-                const std::uint8_t* source = sampleLevel->PixelAt(x, y);
-                pixel.assign(source, source + sampleLevel->bytesPerPixel);
-                cloud.AddPoint(features, pixel);
+            if (fits && sampleWindows.Gather(x, y, features.data())) {
+                cloud.AddPoint(features.data(), sampleLevel->PixelAt(x, y));
             }
-            if (AbortRequested()) {
+            if (job.AbortRequested()) {
                 return false;
             }
         }
     }
-    FinishCloud(cloud, *this);
+    FinishCloud(cloud, job);
 
     const std::uint32_t width = outputLevel->width;
     const std::uint32_t height = outputLevel->height;
@@ -116,37 +98,41 @@ bool TextureSynthesiser::RunLevelPass(std::uint32_t level, std::int32_t side,
     {
         ProgressInfo info;
         info.status = status::kSynthesizing;
-        info.context = callbackContext;
+        info.context = job.callbackContext;
         info.stepDone = 0;
         info.stepTotal = static_cast<std::int32_t>(height);
-        info.overallDone = pixelsDone;
-        info.overallTotal = pixelsTotal;
-        Report(info);
+        info.overallDone = job.pixelsDone;
+        info.overallTotal = job.pixelsTotal;
+        job.Report(info);
     }
-    FeatureVector query;
-    FeatureVector winner(bpp);
+    const NeighbourhoodGatherer queryWindows(*job.outputPyramid, level, side, levels, bpp == 4,
+                                             true);
+    // A query of another length finds nothing, as an empty cloud does; then
+    // the pixel keeps its value.
+    const bool searchable =
+        queryWindows.ByteCount() == cloud.FeatureDim() && cloud.PointCount() > 0;
+    ByteRows query(std::max<std::size_t>(cloud.RowStride(), 1), 0);
+    const std::uint32_t copied = std::min(bpp, cloud.PixelDim());
+    // Points are stored in sample scan order, so the point after the previous
+    // pixel's winner is usually the sample pixel to its right: a good first guess.
+    std::uint32_t hint = Cloud::kNoMatch;
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
-            query.clear();
-            // A query can only fail to build when a level is missing; then the
-            // cloud is empty as well and the pixel keeps its value.
-            if (BuildNeighbourhood(*outputPyramid, level, side, levels,
-                                   static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-                                   query, bpp == 4, true) &&
-                FindNearestPixel(cloud, query, winner, random)) {
-                std::uint8_t* out = outputLevel->PixelAt(x, y);
-                for (std::uint32_t c = 0; c < bpp; ++c) {
-                    out[c] = static_cast<std::uint8_t>(winner[c] & 0xFFu);
+            if (searchable && queryWindows.Gather(x, y, query.data())) {
+                const std::uint32_t index = NearestPoint(cloud, query.data(), job.random, hint);
+                hint = index + 1;
+                if (index != Cloud::kNoMatch) {
+                    std::copy_n(cloud.Pixel(index), copied, outputLevel->PixelAt(x, y));
                 }
             }
-            if (AbortRequested()) {
+            if (job.AbortRequested()) {
                 return false;
             }
         }
-        pixelsDone += static_cast<std::int32_t>(width);
+        job.pixelsDone += static_cast<std::int32_t>(width);
         ProgressInfo info;
         info.status = status::kSynthesizing;
-        info.context = callbackContext;
+        info.context = job.callbackContext;
         info.rowPixels = outputLevel->PixelAt(0, y);
         info.levelWidth = width;
         info.levelHeight = height;
@@ -154,11 +140,36 @@ bool TextureSynthesiser::RunLevelPass(std::uint32_t level, std::int32_t side,
         info.row = static_cast<std::int32_t>(y);
         info.stepDone = static_cast<std::int32_t>(y + 1);
         info.stepTotal = static_cast<std::int32_t>(height);
-        info.overallDone = pixelsDone;
-        info.overallTotal = pixelsTotal;
-        Report(info);
+        info.overallDone = job.pixelsDone;
+        info.overallTotal = job.pixelsTotal;
+        job.Report(info);
     }
     return true;
+}
+
+bool RunLevelPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
+                  std::uint32_t levels) {
+    const bool kdTree = job.subsamplingMode == SubsamplingMode::Disabled;
+    try {
+        switch (job.metric) {
+            case DistanceMetric::L1:
+                return kdTree
+                           ? RunCloudPass<KdTreeCloud<DistanceMetric::L1>>(job, level, side, levels)
+                           : RunCloudPass<DataCloud<DistanceMetric::L1>>(job, level, side, levels);
+            case DistanceMetric::L2:
+                return kdTree
+                           ? RunCloudPass<KdTreeCloud<DistanceMetric::L2>>(job, level, side, levels)
+                           : RunCloudPass<DataCloud<DistanceMetric::L2>>(job, level, side, levels);
+            case DistanceMetric::Linf:
+                return kdTree ? RunCloudPass<KdTreeCloud<DistanceMetric::Linf>>(job, level, side,
+                                                                                levels)
+                              : RunCloudPass<DataCloud<DistanceMetric::Linf>>(job, level, side,
+                                                                              levels);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return false;  // not a metric
 }
 
 }  // namespace weftloom

@@ -1,5 +1,7 @@
 #include "engine/neighbourhood.h"
 
+#include <cstring>
+
 namespace weftloom {
 
 std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels) {
@@ -91,6 +93,125 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
                 if (!AppendPixel(pyramid, level + c, px + i, py + j, vector, fourChannels, wrap)) {
                     return false;
                 }
+            }
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// The parent coordinate `halvings` levels up: halved, except that 0 and 1 stay.
+std::int64_t Parent(std::int64_t value, std::uint32_t halvings) {
+    for (std::uint32_t c = 0; c < halvings; ++c) {
+        if (value > 1) {
+            value /= 2;
+        }
+    }
+    return value;
+}
+
+}  // namespace
+
+NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::uint32_t level,
+                                             std::int32_t side, std::uint32_t levels,
+                                             bool fourChannels, bool wrap)
+    : channels_(fourChannels ? 4u : 3u), wrap_(wrap) {
+    byteCount_ = NeighbourhoodPixelCount(side, levels) * channels_;
+    const Image* own = pyramid.Level(level);
+    if (own == nullptr || own->IsEmpty() || side < 0) {
+        missing_ = true;
+        return;
+    }
+    std::int64_t n = side;
+    std::int64_t h = n / 2;
+    if (h > 0) {
+        parts_.push_back(Part{own, 0, -h, -1, -h, n, {}, {}, 0, 0});
+        parts_.push_back(Part{own, 0, 0, 0, -h, h, {}, {}, 0, 0});
+    }
+    for (std::uint32_t c = 1; c < levels; ++c) {
+        const Image* image = level + c < level ? nullptr : pyramid.Level(level + c);
+        if (image == nullptr || image->IsEmpty()) {
+            missing_ = true;
+            return;
+        }
+        if (n > 2) {
+            n -= 2;
+            h = n / 2;
+        }
+        parts_.push_back(Part{image, c, -h, h, -h, n, {}, {}, 0, 0});
+    }
+    if (!wrap_) {
+        return;
+    }
+    for (Part& part : parts_) {
+        // Coordinates reach from the smallest parent plus the lowest offset to
+        // the largest parent (the halving is monotonic) plus the highest.
+        const std::int64_t rowTop = Parent(std::int64_t{own->height} - 1, part.halvings);
+        const std::int64_t colTop = Parent(std::int64_t{own->width} - 1, part.halvings);
+        const std::size_t bpp = part.image->bytesPerPixel;
+        part.rowBase = part.rowFrom;
+        part.colBase = part.colFrom;
+        for (std::int64_t r = part.rowFrom; r <= rowTop + part.rowTo; ++r) {
+            part.rowOffsets.push_back(ImagePyramid::Wrap(r, part.image->height) *
+                                      std::size_t{part.image->width} * bpp);
+        }
+        for (std::int64_t c = part.colFrom; c < colTop + part.colFrom + part.count; ++c) {
+            part.colOffsets.push_back(ImagePyramid::Wrap(c, part.image->width) * bpp);
+        }
+    }
+}
+
+bool NeighbourhoodGatherer::PartInside(const Part& part, std::int64_t px, std::int64_t py) const {
+    return py + part.rowFrom >= 0 && py + part.rowTo < std::int64_t{part.image->height} &&
+           px + part.colFrom >= 0 &&
+           px + part.colFrom + part.count <= std::int64_t{part.image->width};
+}
+
+bool NeighbourhoodGatherer::Inside(std::uint32_t x, std::uint32_t y) const {
+    if (missing_) {
+        return false;
+    }
+    if (wrap_) {
+        return true;
+    }
+    for (const Part& part : parts_) {
+        if (!PartInside(part, Parent(x, part.halvings), Parent(y, part.halvings))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool NeighbourhoodGatherer::Gather(std::uint32_t x, std::uint32_t y, std::uint8_t* out) const {
+    if (!Inside(x, y)) {
+        return false;
+    }
+    for (const Part& part : parts_) {
+        const std::int64_t px = Parent(x, part.halvings);
+        const std::int64_t py = Parent(y, part.halvings);
+        const Image& image = *part.image;
+        const std::size_t bpp = image.bytesPerPixel;
+        const bool straight = px + part.colFrom >= 0 &&
+                              px + part.colFrom + part.count <= std::int64_t{image.width} &&
+                              bpp == channels_;
+        const auto runBytes = static_cast<std::size_t>(part.count) * channels_;
+        for (std::int64_t dy = part.rowFrom; dy <= part.rowTo; ++dy) {
+            const std::uint8_t* row =
+                image.pixels.data() +
+                (wrap_ ? part.rowOffsets[static_cast<std::size_t>(py + dy - part.rowBase)]
+                       : static_cast<std::size_t>(py + dy) * image.width * bpp);
+            if (straight) {
+                std::memcpy(out, row + static_cast<std::size_t>(px + part.colFrom) * bpp, runBytes);
+                out += runBytes;
+                continue;
+            }
+            for (std::int64_t dx = part.colFrom; dx < part.colFrom + part.count; ++dx) {
+                const std::uint8_t* pixel =
+                    row + (wrap_ ? part.colOffsets[static_cast<std::size_t>(px + dx - part.colBase)]
+                                 : static_cast<std::size_t>(px + dx) * bpp);
+                std::memcpy(out, pixel, channels_);
+                out += channels_;
             }
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/image_pyramid.h"
 #include "search/feature_vector.h"
@@ -29,6 +30,55 @@ std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels);
 bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::int32_t side,
                         std::uint32_t levels, std::int32_t x, std::int32_t y, FeatureVector& vector,
                         bool fourChannels, bool wrap);
+
+// The neighbourhoods of one level pass as bytes, in BuildNeighbourhood's
+// element order and with its rules, gathered from row pointers: a window row
+// that lies inside its level is one copy, and wrapped coordinates come from
+// tables made once per pass. Reads the pyramid, which must outlive it and may
+// change between calls (the output is written as the pass goes).
+class NeighbourhoodGatherer {
+  public:
+    // side as the pass uses it (already odd); fourChannels and wrap as for
+    // BuildNeighbourhood.
+    NeighbourhoodGatherer(const ImagePyramid& pyramid, std::uint32_t level, std::int32_t side,
+                          std::uint32_t levels, bool fourChannels, bool wrap);
+
+    // Bytes of one neighbourhood: NeighbourhoodPixelCount times 3 or 4.
+    std::uint32_t ByteCount() const { return byteCount_; }
+
+    // Whether the whole neighbourhood of (x, y) lies in the pyramid (always,
+    // with wrap, unless a level is missing).
+    bool Inside(std::uint32_t x, std::uint32_t y) const;
+
+    // Writes the ByteCount() bytes of the neighbourhood of (x, y) into out;
+    // false, with out undefined, when it is not Inside.
+    bool Gather(std::uint32_t x, std::uint32_t y, std::uint8_t* out) const;
+
+  private:
+    // One rectangle of the window: rows dy from rowFrom to rowTo around the
+    // (parent) pixel, each of `count` pixels from column offset colFrom.
+    struct Part {
+        const Image* image;
+        std::uint32_t halvings;  // how often the pixel's coordinates are halved
+        std::int64_t rowFrom;
+        std::int64_t rowTo;
+        std::int64_t colFrom;
+        std::int64_t count;
+        // With wrap: byte offset of the wrapped row / column for coordinate
+        // c + dy (or dx), indexed c + dy - lowest.
+        std::vector<std::size_t> rowOffsets;
+        std::vector<std::size_t> colOffsets;
+        std::int64_t rowBase;
+        std::int64_t colBase;
+    };
+    bool PartInside(const Part& part, std::int64_t px, std::int64_t py) const;
+
+    std::vector<Part> parts_;
+    std::uint32_t byteCount_ = 0;
+    std::uint32_t channels_;
+    bool wrap_;
+    bool missing_ = false;
+};
 
 // Whether at least one pixel of `level` has its whole neighbourhood of side
 // `side` (raised to odd, as a level pass does) over `levels` levels inside the

@@ -4,6 +4,8 @@
 #include <limits>
 #include <new>
 
+#include "engine/level_pass.h"
+
 namespace weftloom {
 
 namespace {
@@ -43,6 +45,14 @@ void TextureSynthesiser::ReportStatus(const char* status) const {
     info.status = status;
     info.context = callbackContext;
     Report(info);
+}
+
+bool TextureSynthesiser::SynthesiseLevel(std::uint32_t level, std::int32_t side,
+                                         std::uint32_t levels) {
+    if (side < 0 || side > kMaxNeighbourhoodSide) {
+        return false;
+    }
+    return RunLevelPass(*this, level, side, levels);
 }
 
 bool TextureSynthesiser::Synthesise(const Image& sample, std::uint32_t width,

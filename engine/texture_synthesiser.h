@@ -22,8 +22,9 @@ namespace weftloom {
 // nearest. Progress goes to progressCallback on the running thread.
 //
 // Threads: Synthesise, SynthesiseLevel and every report run on the caller's
-// thread. Abort may be called from any thread at any time and never waits.
-// Nothing is thrown; failures and aborts both return false.
+// thread; the searches may borrow workers of the shared pool (threadCount). Abort may be called
+// from any thread at any time and never waits. Nothing is thrown; failures and aborts both return
+// false.
 class TextureSynthesiser {
   public:
     // Largest window side a level accepts; the user's choices are 1 to 9.
@@ -81,9 +82,15 @@ class TextureSynthesiser {
     // The run's generator: random initialisation first, then subsampled queries.
     RandomGenerator random;
 
+    // Threads each nearest-neighbour query may use, the calling thread
+    // included; 0 means all cores. The output never depends on it. Runs share
+    // the process's WorkerPool, so several at once do not oversubscribe.
+    std::uint32_t threadCount = 0;
+
   private:
     template <class Cloud>
-    bool RunLevelPass(std::uint32_t level, std::int32_t side, std::uint32_t levels);
+    friend bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
+                             std::uint32_t levels);
     bool RunSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height);
     bool AbortRequested() const { return abortRequested.load(std::memory_order_relaxed); }
     void Report(const ProgressInfo& info) const;

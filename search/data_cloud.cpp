@@ -1,7 +1,12 @@
 #include "search/data_cloud.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+
+#include "search/subsample_draws.h"
+#include "search/worker_pool.h"
 
 namespace weftloom {
 
@@ -40,6 +45,15 @@ std::int32_t ThresholdOf(float ratio) {
     return static_cast<std::int32_t>(scaled);
 }
 
+// Indices a chunk selects per round of draws; a chunk is at least this long.
+constexpr std::uint32_t kDrawWindow = 4096;
+// Indices below which a chunk is not worth a thread's hand-off.
+constexpr std::uint32_t kMinChunk = 512;
+// Points a query examines below which splitting it costs more than it saves.
+constexpr std::uint32_t kSplitWork = 1536;
+// Candidates evaluated side by side: few enough that the bound keeps up.
+constexpr std::uint32_t kBatch = 32;
+
 }  // namespace
 
 template <DistanceMetric M>
@@ -50,32 +64,208 @@ std::int32_t DataCloud<M>::SubsampleThreshold(std::int32_t sampleSize, std::uint
 template <DistanceMetric M>
 bool DataCloud<M>::FindNearest(const FeatureVector& query, FeatureVector& pixel,
                                RandomGenerator& random) const {
-    if (points_.empty() || query.size() != featureDim_) {
+    const ByteRows row = QueryRow(query);
+    if (row.empty()) {
         return false;
     }
-    const std::uint32_t* q = query.data();
-    std::uint32_t best = Distance<M>::Full(q, points_[0].features.data(), featureDim_);
-    std::uint32_t bestIndex = 0;
+    const std::uint32_t index = FindNearestIndex(row.data(), random);
+    if (index == kNoMatch) {
+        return false;
+    }
+    pixel = PixelValues(index);
+    return true;
+}
 
-    const std::uint32_t n = PointCount();
-    const float ratio = SubsampleRatio(sampleSize_, n);
-    if (!subsample_ || ratio >= 1.0f) {
-        for (std::uint32_t j = 1; j < n; ++j) {
-            if (Distance<M>::Bounded(q, points_[j].features.data(), featureDim_, best, best)) {
-                bestIndex = j;
-            }
+// One query's scan of points 1..n-1, cut into chunks of consecutive indices.
+// Each chunk finds the lowest (distance, index) among its examined points that
+// beats point 0; the chunks' winners are merged in index order. A chunk may
+// reject against a distance another chunk has already found (plus one, since
+// its own points may have lower indices): a point above it cannot win.
+template <DistanceMetric M>
+struct DataCloud<M>::Scan {
+    const DataCloud* cloud;
+    const std::uint8_t* query;
+    std::uint32_t firstDistance;
+    bool subsampled;
+    bool shareBound;
+    std::uint32_t state;
+    std::uint32_t threshold;
+    std::uint32_t chunkLength;
+    std::atomic<std::uint32_t> sharedBest;
+    struct Best {
+        std::uint32_t distance;
+        std::uint32_t index;
+    };
+    Best* results;
+    StageKernel stage;  // null when the sum may wrap: then every point in full, in order
+
+    void Evaluate(std::uint32_t j, Best& best) {
+        const std::uint32_t bound = Bound(best);
+        const std::uint32_t d = cloud->kernel_(
+            query, cloud->rows_.data() + std::size_t{j} * cloud->stride_, cloud->stride_, bound);
+        if (d < bound) {
+            Accept(d, j, best);
         }
-    } else {
-        const auto threshold = static_cast<std::uint32_t>(ThresholdOf(ratio));
-        for (std::uint32_t j = 1; j < n; ++j) {
-            if (random.Next() < threshold &&
-                Distance<M>::Bounded(q, points_[j].features.data(), featureDim_, best, best)) {
-                bestIndex = j;
+    }
+
+    std::uint32_t Bound(const Best& best) const {
+        return shareBound ? std::min(best.distance, sharedBest.load(std::memory_order_relaxed) + 1u)
+                          : best.distance;
+    }
+
+    // Evaluates candidates in batches, 64 bytes of every row of the batch per
+    // stage, dropping those already at the bound (a rejection against an
+    // older, larger bound is still valid); the survivors of the last stage
+    // carry their whole distance and are accepted in index order against the
+    // bound of the moment, exactly as one at a time would.
+    void EvaluateAll(std::uint32_t* candidates, std::uint32_t count, Best& best) {
+        if (stage == nullptr) {
+            for (std::uint32_t k = 0; k < count; ++k) {
+                Evaluate(candidates[k], best);
+            }
+            return;
+        }
+        const std::uint8_t* rows = cloud->rows_.data();
+        const std::size_t stride = cloud->stride_;
+        std::uint32_t partials[kBatch];
+        for (std::uint32_t at = 0; at < count; at += kBatch) {
+            std::uint32_t* batch = candidates + at;
+            std::uint32_t left = std::min(kBatch, count - at);
+            // The next batch's rows, scattered when subsampling, are on their
+            // way while this batch is measured.
+            const std::uint32_t ahead = std::min(count, at + 2 * kBatch);
+            for (std::uint32_t k = at + kBatch; k < ahead; ++k) {
+                const std::uint8_t* row = rows + std::size_t{candidates[k]} * stride;
+                __builtin_prefetch(row);
+                __builtin_prefetch(row + 64);
+            }
+            std::fill_n(partials, left, 0u);
+            for (std::size_t offset = 0; offset < stride && left != 0; offset += 64) {
+                left = stage(query, rows, stride, offset, batch, partials, left, Bound(best));
+            }
+            for (std::uint32_t k = 0; k < left; ++k) {
+                if (partials[k] < Bound(best)) {
+                    Accept(partials[k], batch[k], best);
+                }
             }
         }
     }
-    pixel = points_[bestIndex].pixel;
-    return true;
+
+    void Accept(std::uint32_t distance, std::uint32_t index, Best& best) {
+        best = {distance, index};
+        if (shareBound) {
+            std::uint32_t seen = sharedBest.load(std::memory_order_relaxed);
+            while (distance < seen &&
+                   !sharedBest.compare_exchange_weak(seen, distance, std::memory_order_relaxed)) {
+            }
+        }
+    }
+
+    void Chunk(std::uint32_t chunk) {
+        const std::uint32_t n = cloud->PointCount();
+        const std::uint32_t begin = 1 + chunk * chunkLength;
+        const std::uint32_t end = std::min(n, begin + chunkLength);
+        Best best{firstDistance, 0};
+        std::uint32_t picked[kDrawWindow + 16];
+        // Draw j is the j-th after the query's starting state.
+        std::uint32_t s = subsampled ? RandomGenerator::Advance(state, begin - 1) : 0;
+        const DrawKernel draw = BestDrawKernel();
+        for (std::uint32_t at = begin; at < end; at += kDrawWindow) {
+            const std::uint32_t count = std::min(kDrawWindow, end - at);
+            std::uint32_t found = count;
+            if (subsampled) {
+                found = draw(s, at, count, threshold, picked);
+            } else {
+                for (std::uint32_t k = 0; k < count; ++k) {
+                    picked[k] = at + k;
+                }
+            }
+            EvaluateAll(picked, found, best);
+        }
+        results[chunk] = best;
+    }
+};
+
+template <DistanceMetric M>
+std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bestDistance,
+                                    std::uint32_t hint, bool subsampled, std::uint32_t state,
+                                    std::uint32_t threshold) const {
+    const std::uint32_t n = PointCount();
+    // A sum that may wrap keeps the literal order: one chunk, one bound.
+    const bool exactOrder = SumMayWrap(M, stride_);
+    const std::uint32_t work =
+        subsampled ? static_cast<std::uint32_t>(std::uint64_t{n} * threshold / 32768u) : n;
+    std::uint32_t threads =
+        exactOrder || work < kSplitWork ? 1u : WorkerPool::EffectiveThreads(threadCount_);
+    // One chunk per thread: more would leave one thread a chunk behind; a
+    // worker that comes late finds its chunk taken by the caller.
+    std::uint32_t chunks = std::min(threads, std::max(1u, (n - 1) / kMinChunk));
+    if (chunks <= 1) {
+        threads = 1;
+        chunks = 1;
+    }
+    typename Scan::Best results[64];
+    chunks = std::min(chunks, 64u);
+    // An examined point's distance prunes every point above it from the start
+    // (that point itself is found again in its chunk).
+    std::uint32_t pruning = bestDistance;
+    const bool examined = hint != 0 && hint < n &&
+                          (!subsampled || ((RandomGenerator::Advance(state, hint) >> 16) &
+                                           RandomGenerator::kMaxValue) < threshold);
+    if (!exactOrder && examined) {
+        pruning = std::min(pruning, kernel_(query, rows_.data() + std::size_t{hint} * stride_,
+                                            stride_, bestDistance));
+    }
+    Scan scan{this,
+              query,
+              bestDistance,
+              subsampled,
+              !exactOrder,
+              state,
+              threshold,
+              (n - 1 + chunks - 1) / chunks,
+              {pruning},
+              results,
+              exactOrder ? nullptr : StageKernelFor(M, BestSimdLevel())};
+    WorkerPool::Shared().Run(
+        chunks, threads - 1,
+        [](void* context, std::uint32_t chunk) { static_cast<Scan*>(context)->Chunk(chunk); },
+        &scan);
+    typename Scan::Best best{bestDistance, 0};
+    for (std::uint32_t c = 0; c < chunks; ++c) {
+        if (results[c].distance < best.distance) {
+            best = results[c];
+        }
+    }
+    return best.index;
+}
+
+template <DistanceMetric M>
+std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query, RandomGenerator& random,
+                                             std::uint32_t hint) const {
+    const std::uint32_t n = PointCount();
+    if (n == 0) {
+        return kNoMatch;
+    }
+    const std::uint32_t first = SumMayWrap(M, stride_)
+                                    ? LiteralFullDistance(M, query, rows_.data(), featureDim_)
+                                    : kernel_(query, rows_.data(), stride_, 0xFFFFFFFFu);
+    if (n == 1) {
+        return 0;
+    }
+    const float ratio = SubsampleRatio(sampleSize_, n);
+    if (!subsample_ || ratio >= 1.0f) {
+        return ScanAll(query, first, hint, false, 0, 0);
+    }
+    // The draws never depend on the distances: take them all at once.
+    const std::uint32_t state = random.State();
+    random.Skip(n - 1);
+    const auto threshold = static_cast<std::uint32_t>(ThresholdOf(ratio));
+    if (threshold == 0) {
+        return 0;
+    }
+    return ScanAll(query, first, hint, threshold <= RandomGenerator::kMaxValue, state,
+                   threshold);
 }
 
 template class DataCloud<DistanceMetric::L1>;

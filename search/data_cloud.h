@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
+#include "search/distance_kernels.h"
 #include "search/distance_metric.h"
 #include "search/feature_vector.h"
 #include "search/point_set.h"
@@ -20,13 +20,16 @@ enum class SubsamplingMode : std::int32_t {
 // A flat point set searched by a linear scan, examining either every point or
 // a random subset of about sampleSize points per query. Points keep their
 // insertion order; a point's index is its position and ties go to the lower
-// index. Owned and used by one level pass on one thread.
+// index. Filled and configured by one thread; a query may then be split across
+// the shared WorkerPool (SetThreadCount), and the answer never depends on it.
 template <DistanceMetric M>
 class DataCloud : public PointSet {
   public:
     static constexpr std::int32_t kInitialSampleSize = 2500;
+    static constexpr std::uint32_t kNoMatch = 0xFFFFFFFFu;
 
-    using PointSet::PointSet;
+    DataCloud(std::uint32_t featureDim, std::uint32_t pixelDim)
+        : PointSet(featureDim, pixelDim), kernel_(ChooseKernel(M, RowStride())) {}
 
     // Decides, once the cloud is complete, whether queries subsample and how many
     // points they aim at. Percentage applies only from minimumPixelCount points
@@ -37,21 +40,40 @@ class DataCloud : public PointSet {
     bool Subsample() const { return subsample_; }
     std::int32_t SampleSize() const { return sampleSize_; }
 
+    // Threads a query may use, the caller's included; 0 means all cores, 1 (the
+    // default) keeps every query on the calling thread.
+    void SetThreadCount(std::uint32_t threadCount) { threadCount_ = threadCount; }
+
     // Finds the point whose features are nearest the query and copies its pixel
     // into pixel. Point 0 is always examined; the others all, or each with
     // probability threshold / 32768 under subsampling, drawing one value from
     // random per point after the first. False, with pixel untouched, when the
-    // cloud is empty or the query has the wrong length.
+    // cloud is empty or the query has the wrong length or an element above 255.
     bool FindNearest(const FeatureVector& query, FeatureVector& pixel,
                      RandomGenerator& random) const;
+
+    // The same search for a query row of RowStride() bytes, zero-padded; the
+    // winner's index, or kNoMatch for an empty cloud (which draws nothing).
+    // hint names a point likely to be near (say, the neighbour of the previous
+    // pixel's winner); when the query examines it, its distance prunes the scan
+    // from the start. The answer never depends on it.
+    std::uint32_t FindNearestIndex(const std::uint8_t* query, RandomGenerator& random,
+                                   std::uint32_t hint = kNoMatch) const;
 
     // The threshold a subsampled query compares its draws with: sampleSize / n in
     // single precision, times 32768, truncated. Exposed for tests.
     static std::int32_t SubsampleThreshold(std::int32_t sampleSize, std::uint32_t pointCount);
 
   private:
+    struct Scan;
+    std::uint32_t ScanAll(const std::uint8_t* query, std::uint32_t bestDistance,
+                          std::uint32_t hint, bool subsampled, std::uint32_t state,
+                          std::uint32_t threshold) const;
+
     bool subsample_ = false;
     std::int32_t sampleSize_ = kInitialSampleSize;
+    std::uint32_t threadCount_ = 1;
+    DistanceKernel kernel_;
 };
 
 extern template class DataCloud<DistanceMetric::L1>;

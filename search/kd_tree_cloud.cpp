@@ -1,5 +1,6 @@
 #include "search/kd_tree_cloud.h"
 
+#include <cstring>
 #include <numeric>
 #include <utility>
 
@@ -8,53 +9,57 @@ namespace weftloom {
 template <DistanceMetric M>
 void KdTreeCloud<M>::Build() {
     built_ = true;
-    if (points_.empty() || featureDim_ == 0) {
+    if (count_ == 0 || featureDim_ == 0) {
         return;
     }
-    std::vector<std::uint32_t> index(points_.size());
+    std::vector<std::uint32_t> index(count_);
     std::iota(index.begin(), index.end(), 0u);
-    nodes_.reserve(points_.size());
-    BuildRange(index, 0, PointCount() - 1, 0);
+    nodes_.reserve(count_);
+    BuildRange(index, 0, count_ - 1, 0);
+
+    // Node i's point moves to row i; rowOfPoint_ remembers where each went.
+    ByteRows ordered(rows_.size());
+    rowOfPoint_.assign(count_, 0);
+    for (std::uint32_t node = 0; node < count_; ++node) {
+        const std::uint32_t point = nodes_[node].point;
+        std::memcpy(ordered.data() + std::size_t{node} * stride_,
+                    rows_.data() + std::size_t{point} * stride_, stride_);
+        rowOfPoint_[point] = node;
+    }
+    rows_.swap(ordered);
 }
 
 template <DistanceMetric M>
 std::uint32_t KdTreeCloud<M>::BuildRange(std::vector<std::uint32_t>& index, std::uint32_t lo,
                                          std::uint32_t hi, std::uint32_t coordinate) {
-    if (hi < lo) {
-        return 0;
-    }
     if (lo == hi) {
         nodes_.push_back(KdNode{index[lo], 0, 0});
         return static_cast<std::uint32_t>(nodes_.size() - 1);
     }
-    const std::uint32_t rank = (hi - lo + 1) / 2;
-    const std::uint32_t median = SelectRank(index, lo, hi, rank, coordinate);
+    // The median by Hoare selection: partition, keep the side holding the rank.
+    std::uint32_t rank = (hi - lo + 1) / 2;
+    std::uint32_t a = lo;
+    std::uint32_t b = hi;
+    while (a != b) {
+        const std::uint32_t split = Partition(index, a, b, coordinate);
+        const std::uint32_t lower = split - a + 1;
+        if (rank >= lower) {
+            rank -= lower;
+            a = split + 1;
+        } else {
+            b = split;
+        }
+    }
+    const std::uint32_t median = a;
     nodes_.push_back(KdNode{index[median], 0, 0});
     const auto node = static_cast<std::uint32_t>(nodes_.size() - 1);
     const std::uint32_t next = (coordinate + 1) % featureDim_;
     // Pre-order: the whole left subtree is appended before the right one.
     const std::uint32_t left = median > lo ? BuildRange(index, lo, median - 1, next) : 0;
-    const std::uint32_t right = BuildRange(index, median + 1, hi, next);
+    const std::uint32_t right = median < hi ? BuildRange(index, median + 1, hi, next) : 0;
     nodes_[node].left = left;
     nodes_[node].right = right;
     return node;
-}
-
-template <DistanceMetric M>
-std::uint32_t KdTreeCloud<M>::SelectRank(std::vector<std::uint32_t>& index, std::uint32_t lo,
-                                         std::uint32_t hi, std::uint32_t rank,
-                                         std::uint32_t coordinate) const {
-    while (lo != hi) {
-        const std::uint32_t split = Partition(index, lo, hi, coordinate);
-        const std::uint32_t lower = split - lo + 1;
-        if (rank >= lower) {
-            rank -= lower;
-            lo = split + 1;
-        } else {
-            hi = split;
-        }
-    }
-    return lo;
 }
 
 // Hoare's partition with the range's first element as the pivot. Which of
@@ -63,16 +68,20 @@ std::uint32_t KdTreeCloud<M>::SelectRank(std::vector<std::uint32_t>& index, std:
 template <DistanceMetric M>
 std::uint32_t KdTreeCloud<M>::Partition(std::vector<std::uint32_t>& index, std::uint32_t lo,
                                         std::uint32_t hi, std::uint32_t coordinate) const {
-    const std::uint32_t pivot = Value(index, lo, coordinate);
+    // Before Build finishes, rows are still in insertion order.
+    const auto value = [&](std::uint32_t position) {
+        return rows_[std::size_t{index[position]} * stride_ + coordinate];
+    };
+    const std::uint8_t pivot = value(lo);
     std::uint32_t i = lo - 1;  // wraps for lo == 0; the first increment brings it back
     std::uint32_t j = hi + 1;
     for (;;) {
         do {
             --j;
-        } while (Value(index, j, coordinate) > pivot);
+        } while (value(j) > pivot);
         do {
             ++i;
-        } while (Value(index, i, coordinate) < pivot);
+        } while (value(i) < pivot);
         if (i >= j) {
             return j;
         }
@@ -84,60 +93,81 @@ template <DistanceMetric M>
 void KdTreeCloud<M>::FindNearest(std::uint32_t node, const FeatureVector& query,
                                  std::uint32_t& bestDistance, std::uint32_t& bestIndex,
                                  std::uint32_t coordinate) const {
-    if (nodes_.empty() || query.size() != featureDim_ || node >= nodes_.size() ||
-        coordinate >= featureDim_) {
+    const ByteRows row = QueryRow(query);
+    if (nodes_.empty() || row.empty() || node >= nodes_.size() || coordinate >= featureDim_) {
         return;
     }
-    Descend(node, query.data(), bestDistance, bestIndex, coordinate);
+    Descend(node, row.data(), bestDistance, bestIndex, coordinate);
 }
 
+// The literal recursion (near side first, then the node's own point and the
+// far side while the split bound allows) with an explicit stack. Node i's
+// features are row i, so the split value is the node's own row at coordinate.
 template <DistanceMetric M>
-void KdTreeCloud<M>::Evaluate(std::uint32_t pointIndex, const std::uint32_t* query,
-                              std::uint32_t& bestDistance, std::uint32_t& bestIndex) const {
-    if (Distance<M>::Bounded(query, points_[pointIndex].features.data(), featureDim_, bestDistance,
-                             bestDistance)) {
-        bestIndex = pointIndex;
-    }
-}
-
-// Recurses into near sides only and loops into far sides, so the call depth
-// is at most the tree's depth.
-template <DistanceMetric M>
-void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint32_t* query,
+void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
                              std::uint32_t& bestDistance, std::uint32_t& bestIndex,
                              std::uint32_t coordinate) const {
+    struct Pending {
+        std::uint32_t node;
+        std::uint32_t bound;
+        std::uint32_t farChild;
+        std::uint32_t coordinate;  // the far child's
+    };
+    // A balanced tree over at most 2^32 points is at most 33 levels deep.
+    Pending stack[40];
+    std::uint32_t depth = 0;
+    const std::uint8_t* rows = rows_.data();
+    const auto evaluate = [&](std::uint32_t at) {
+        const std::uint32_t d =
+            kernel_(query, rows + std::size_t{at} * stride_, stride_, bestDistance);
+        if (d < bestDistance) {
+            bestDistance = d;
+            bestIndex = nodes_[at].point;
+        }
+    };
     for (;;) {
-        const KdNode current = nodes_[node];
-        if (current.left == 0 && current.right == 0) {
-            Evaluate(current.point, query, bestDistance, bestIndex);
-            return;
+        // Go down the near sides, leaving each node's remaining work on the stack.
+        for (;;) {
+            const KdNode current = nodes_[node];
+            if (current.left == 0 && current.right == 0) {
+                evaluate(node);
+                break;
+            }
+            const std::uint32_t next = coordinate + 1 == featureDim_ ? 0 : coordinate + 1;
+            const std::uint32_t split = rows[std::size_t{node} * stride_ + coordinate];
+            const std::uint32_t q = query[coordinate];
+            std::uint32_t nearChild = current.left;
+            std::uint32_t farChild = current.right;
+            std::uint32_t diff = split - q;
+            if (q > split) {
+                nearChild = current.right;
+                farChild = current.left;
+                diff = q - split;
+            }
+            stack[depth++] = Pending{node, diff * diff, farChild, next};
+            if (nearChild == 0) {
+                break;
+            }
+            node = nearChild;
+            coordinate = next;
         }
-        const std::uint32_t next = (coordinate + 1) % featureDim_;
-        const std::uint32_t split = points_[current.point].features[coordinate];
-        const std::uint32_t q = query[coordinate];
-        std::uint32_t nearChild = current.left;
-        std::uint32_t farChild = current.right;
-        std::uint32_t diff = split - q;
-        if (q > split) {
-            nearChild = current.right;
-            farChild = current.left;
-            diff = q - split;
+        // Back up until a far side is to be searched.
+        for (;;) {
+            if (depth == 0) {
+                return;
+            }
+            const Pending pending = stack[--depth];
+            if (pending.bound > bestDistance) {
+                continue;
+            }
+            evaluate(pending.node);
+            if (pending.bound > bestDistance || pending.farChild == 0) {
+                continue;
+            }
+            node = pending.farChild;
+            coordinate = pending.coordinate;
+            break;
         }
-        if (nearChild != 0) {
-            Descend(nearChild, query, bestDistance, bestIndex, next);
-        }
-        // The squared split difference bounds every metric, also L1 and Linf,
-        // where it is looser than their own distance and makes them approximate.
-        const std::uint32_t bound = diff * diff;
-        if (bound > bestDistance) {
-            return;
-        }
-        Evaluate(current.point, query, bestDistance, bestIndex);
-        if (bound > bestDistance || farChild == 0) {
-            return;
-        }
-        node = farChild;
-        coordinate = next;
     }
 }
 

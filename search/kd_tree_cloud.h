@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "search/distance_kernels.h"
 #include "search/distance_metric.h"
 #include "search/feature_vector.h"
 #include "search/point_set.h"
@@ -20,22 +21,30 @@ struct KdNode {
 // A point set with a balanced kd-tree over it. Points are added first, then
 // Build puts the tree over them once; after that the cloud is read only and
 // answers nearest-neighbour queries by descending the tree. The tree holds
-// point indices, never copies, and points never move. A node at depth d splits
-// on coordinate d modulo featureDim at the median of its range.
+// point indices, never copies; Build moves the feature rows into node order
+// so that a descent reads them close together, and a point keeps its index.
+// A node at depth d splits on coordinate d modulo featureDim at the median of
+// its range (Hoare's selection, whose order of steps decides ties).
 //
 // The descent prunes with the squared difference along the split coordinate
 // for every metric: exact under L2, approximate under L1 and Linf.
-// Owned and used by one level pass on one thread.
+// Filled by one thread; a built tree may be queried from any number.
 template <DistanceMetric M>
 class KdTreeCloud : public PointSet {
   public:
     static constexpr std::uint32_t kNoMatch = 0xFFFFFFFFu;
 
-    using PointSet::PointSet;
+    KdTreeCloud(std::uint32_t featureDim, std::uint32_t pixelDim)
+        : PointSet(featureDim, pixelDim), kernel_(ChooseKernel(M, RowStride())) {}
 
-    // As PointSet::AddPoint, and false once the tree is built.
+    // As PointSet::AddPoint, and false (or nothing) once the tree is built.
     bool AddPoint(const FeatureVector& features, const FeatureVector& pixel) {
         return !built_ && PointSet::AddPoint(features, pixel);
+    }
+    void AddPoint(const std::uint8_t* features, const std::uint8_t* pixel) {
+        if (!built_) {
+            PointSet::AddPoint(features, pixel);
+        }
     }
 
     const std::vector<KdNode>& Nodes() const { return nodes_; }
@@ -46,27 +55,29 @@ class KdTreeCloud : public PointSet {
     // Descends from node (the caller passes 0, the root, and coordinate 0),
     // improving bestDistance and bestIndex, which the caller sets to kNoMatch
     // beforehand. bestIndex stays kNoMatch when the cloud is empty. A query
-    // whose length differs from featureDim finds nothing.
+    // whose length differs from featureDim, or with an element above 255,
+    // finds nothing.
     void FindNearest(std::uint32_t node, const FeatureVector& query, std::uint32_t& bestDistance,
                      std::uint32_t& bestIndex, std::uint32_t coordinate) const;
 
-  private:
-    std::uint32_t Value(const std::vector<std::uint32_t>& index, std::uint32_t position,
-                        std::uint32_t coordinate) const {
-        return points_[index[position]].features[coordinate];
+    // The same descent from the root for a zero-padded query row of RowStride() bytes.
+    void FindNearestIndex(const std::uint8_t* query, std::uint32_t& bestDistance,
+                          std::uint32_t& bestIndex) const {
+        if (!nodes_.empty()) {
+            Descend(0, query, bestDistance, bestIndex, 0);
+        }
     }
+
+  private:
     std::uint32_t BuildRange(std::vector<std::uint32_t>& index, std::uint32_t lo, std::uint32_t hi,
                              std::uint32_t coordinate);
-    std::uint32_t SelectRank(std::vector<std::uint32_t>& index, std::uint32_t lo, std::uint32_t hi,
-                             std::uint32_t rank, std::uint32_t coordinate) const;
     std::uint32_t Partition(std::vector<std::uint32_t>& index, std::uint32_t lo, std::uint32_t hi,
                             std::uint32_t coordinate) const;
-    void Descend(std::uint32_t node, const std::uint32_t* query, std::uint32_t& bestDistance,
+    void Descend(std::uint32_t node, const std::uint8_t* query, std::uint32_t& bestDistance,
                  std::uint32_t& bestIndex, std::uint32_t coordinate) const;
-    void Evaluate(std::uint32_t pointIndex, const std::uint32_t* query, std::uint32_t& bestDistance,
-                  std::uint32_t& bestIndex) const;
 
     std::vector<KdNode> nodes_;
+    DistanceKernel kernel_;
     bool built_ = false;
 };
 

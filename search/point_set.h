@@ -1,41 +1,88 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
-#include "search/cloud_point.h"
 #include "search/feature_vector.h"
 
 namespace weftloom {
 
+// Allocates with 64-byte alignment, so that every row starts on a cache line.
+template <class T>
+struct AlignedAllocator {
+    using value_type = T;
+    static constexpr std::align_val_t kAlignment{64};
+    AlignedAllocator() = default;
+    template <class U>
+    explicit AlignedAllocator(const AlignedAllocator<U>&) {}
+    T* allocate(std::size_t n) {
+        return static_cast<T*>(::operator new(n * sizeof(T), kAlignment));
+    }
+    void deallocate(T* p, std::size_t) { ::operator delete(p, kAlignment); }
+    friend bool operator==(const AlignedAllocator&, const AlignedAllocator&) { return true; }
+};
+
+using ByteRows = std::vector<std::uint8_t, AlignedAllocator<std::uint8_t>>;
+
 // The points of a data cloud in insertion order; a point's index is its
-// position. Points are never reordered, changed or removed once added, so
-// search structures refer to them by index. Every point's features have
-// featureDim elements and its pixel pixelDim.
+// position. Every point's features are featureDim bytes (channel values
+// 0..255) kept in one contiguous row of RowStride() bytes, zero-padded to a
+// multiple of 64 and 64-byte aligned; its pixel is pixelDim bytes. Points are
+// never changed or removed once added, so search structures refer to them by
+// index. Filled by one thread, then read by any number.
 class PointSet {
   public:
+    static constexpr std::uint32_t kRowAlignment = 64;
+
     PointSet(std::uint32_t featureDim, std::uint32_t pixelDim)
-        : featureDim_(featureDim), pixelDim_(pixelDim) {}
+        : featureDim_(featureDim),
+          pixelDim_(pixelDim),
+          stride_((featureDim + kRowAlignment - 1) / kRowAlignment * kRowAlignment) {}
 
     // Appends copies of both vectors; false (nothing stored) when a length
-    // differs from the set's dimensions.
-    bool AddPoint(const FeatureVector& features, const FeatureVector& pixel) {
-        if (features.size() != featureDim_ || pixel.size() != pixelDim_) {
-            return false;
-        }
-        points_.push_back(CloudPoint{features, pixel});
-        return true;
-    }
+    // differs from the set's dimensions or an element is above 255.
+    bool AddPoint(const FeatureVector& features, const FeatureVector& pixel);
 
-    std::uint32_t PointCount() const { return static_cast<std::uint32_t>(points_.size()); }
+    // Appends featureDim feature bytes and pixelDim pixel bytes.
+    void AddPoint(const std::uint8_t* features, const std::uint8_t* pixel);
+
+    // Makes room for `points` points in all, so that filling allocates once.
+    void Reserve(std::uint32_t points);
+
+    std::uint32_t PointCount() const { return count_; }
     std::uint32_t FeatureDim() const { return featureDim_; }
     std::uint32_t PixelDim() const { return pixelDim_; }
-    const CloudPoint& Point(std::uint32_t index) const { return points_[index]; }
+    std::uint32_t RowStride() const { return stride_; }
+    const std::uint8_t* Features(std::uint32_t index) const {
+        return rows_.data() + std::size_t{RowOf(index)} * stride_;
+    }
+    const std::uint8_t* Pixel(std::uint32_t index) const {
+        return pixels_.data() + std::size_t{index} * pixelDim_;
+    }
+
+    // A point's features and pixel as vectors, for tests and the vector API.
+    FeatureVector FeatureValues(std::uint32_t index) const;
+    FeatureVector PixelValues(std::uint32_t index) const;
+
+    // A zero-padded row of RowStride() bytes holding query, or empty when its
+    // length differs from featureDim or an element is above 255.
+    ByteRows QueryRow(const FeatureVector& query) const;
 
   protected:
-    std::vector<CloudPoint> points_;
+    // Where a point's row lies; a kd-tree puts its rows in node order.
+    std::uint32_t RowOf(std::uint32_t index) const {
+        return rowOfPoint_.empty() ? index : rowOfPoint_[index];
+    }
+
+    ByteRows rows_;
+    std::vector<std::uint8_t> pixels_;
+    std::vector<std::uint32_t> rowOfPoint_;
+    std::uint32_t count_ = 0;
     std::uint32_t featureDim_;
     std::uint32_t pixelDim_;
+    std::uint32_t stride_;
 };
 
 }  // namespace weftloom

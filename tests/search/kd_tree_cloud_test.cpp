@@ -13,7 +13,7 @@ template <DistanceMetric M = DistanceMetric::L2>
 KdTreeCloud<M> BuiltCloud(const std::vector<FeatureVector>& features) {
     KdTreeCloud<M> cloud(static_cast<std::uint32_t>(features.front().size()), 1);
     for (std::uint32_t i = 0; i < features.size(); ++i) {
-        EXPECT_TRUE(cloud.AddPoint(features[i], {i}));
+        EXPECT_TRUE(cloud.AddPoint(features[i], {i % 256}));
     }
     cloud.Build();
     return cloud;
@@ -79,11 +79,11 @@ void ExpectWellFormed(const KdTreeCloud<M>& cloud) {
         order.push_back(r);
         held[nodes[r].point]++;
         const std::uint32_t next = (c + 1) % cloud.FeatureDim();
-        const std::uint32_t v = cloud.Point(nodes[r].point).features[c];
+        const std::uint32_t v = cloud.FeatureValues(nodes[r].point)[c];
         std::uint32_t sizeLeft = 0;
         std::uint32_t sizeRight = 0;
         std::function<void(std::uint32_t, bool)> checkSide = [&](std::uint32_t s, bool left) {
-            const std::uint32_t value = cloud.Point(nodes[s].point).features[c];
+            const std::uint32_t value = cloud.FeatureValues(nodes[s].point)[c];
             if (left) {
                 EXPECT_LE(value, v);
             } else {
@@ -169,7 +169,7 @@ TEST(KdTreeFindNearest, ExactMatchReturnsAPointAtDistanceZero) {
     std::uint32_t d = 99;
     const std::uint32_t found = Nearest(cloud, {3, 4}, &d);
     EXPECT_EQ(d, 0u);
-    EXPECT_EQ(cloud.Point(found).features, (FeatureVector{3, 4}));
+    EXPECT_EQ(cloud.FeatureValues(found), (FeatureVector{3, 4}));
 }
 
 TEST(KdTreeFindNearest, QueryOfTheWrongLengthFindsNothing) {
@@ -194,7 +194,7 @@ void CompareWithBruteForce(std::uint32_t seed, bool exact) {
                 const std::uint32_t found = Nearest(cloud, query, &d);
                 ASSERT_LT(found, n);
                 const std::uint32_t actual =
-                    Distance<M>::Full(query.data(), points[found].data(), dim);
+                    reference::Distance<M>::Full(query.data(), points[found].data(), dim);
                 EXPECT_EQ(d, actual) << "the reported distance is the winner's";
                 const auto expected = testing::BruteForceNearest<M>(points, query);
                 if (exact) {

@@ -5,6 +5,7 @@
 
 #include "search/distance_metric.h"
 #include "search/feature_vector.h"
+#include "tests/reference/reference_search.h"
 
 namespace weftloom::testing {
 
@@ -38,7 +39,8 @@ std::pair<std::uint32_t, std::uint32_t> BruteForceNearest(const std::vector<Feat
     std::uint32_t best = 0xFFFFFFFFu;
     std::uint32_t bestIndex = 0xFFFFFFFFu;
     for (std::uint32_t i = 0; i < points.size(); ++i) {
-        const std::uint32_t d = Distance<M>::Full(query.data(), points[i].data(), query.size());
+        const std::uint32_t d =
+            reference::Distance<M>::Full(query.data(), points[i].data(), query.size());
         if (bestIndex == 0xFFFFFFFFu || d < best) {
             best = d;
             bestIndex = i;

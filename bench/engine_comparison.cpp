@@ -1,0 +1,226 @@
+// Runs the literal reference engine and the product engine on the same inputs
+// in one process and prints, per configuration, both times, their ratio, the
+// peak heap of each run and whether the bytes are equal.
+//
+//   weftloom-bench-compare [--quick] [--product-only] [--filter TEXT] [SAMPLES_DIR]
+//
+// SAMPLES_DIR holds crops/ and full/ (default ../shared/data/textures next to
+// the source tree). --quick leaves out the slow reference runs of the large
+// samples; --product-only times the product alone.
+#include <malloc.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/texture_synthesiser.h"
+#include "imageio/image_file.h"
+#include "tests/reference/reference_synthesiser.h"
+
+// Every heap block of the process is counted, so that a run's peak is the
+// highest the heap rose above where it stood when the run started.
+namespace {
+std::atomic<std::int64_t> heapNow{0};
+std::atomic<std::int64_t> heapPeak{0};
+
+void Count(void* p) {
+    const auto size = static_cast<std::int64_t>(malloc_usable_size(p));
+    const std::int64_t now = heapNow.fetch_add(size, std::memory_order_relaxed) + size;
+    std::int64_t peak = heapPeak.load(std::memory_order_relaxed);
+    while (now > peak && !heapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+}
+
+void Uncount(void* p) {
+    heapNow.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+}
+
+void* Allocate(std::size_t size, std::size_t alignment) {
+    void* p = alignment <= alignof(std::max_align_t)
+                  ? std::malloc(size == 0 ? 1 : size)
+                  : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    Count(p);
+    return p;
+}
+
+void Release(void* p) {
+    if (p != nullptr) {
+        Uncount(p);
+        std::free(p);
+    }
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return Allocate(size, 0);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size, 0);
+}
+void* operator new(std::size_t size, std::align_val_t a) {
+    return Allocate(size, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+    return Allocate(size, static_cast<std::size_t>(a));
+}
+void operator delete(void* p) noexcept {
+    Release(p);
+}
+void operator delete[](void* p) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    Release(p);
+}
+
+namespace {
+
+using weftloom::DistanceMetric;
+using weftloom::SubsamplingMode;
+
+struct Config {
+    std::string name;
+    std::string sample;  // relative to the samples folder
+    SubsamplingMode mode;
+    DistanceMetric metric;
+    std::uint32_t threads;
+    bool slowReference;  // left out by --quick
+};
+
+struct Measure {
+    double seconds = 0;
+    double peakMiB = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+Measure Time(const std::function<std::vector<std::uint8_t>()>& run) {
+    Measure m;
+    const std::int64_t base = heapNow.load();
+    heapPeak.store(base);
+    const auto start = std::chrono::steady_clock::now();
+    m.bytes = run();
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.peakMiB = static_cast<double>(heapPeak.load() - base) / (1024.0 * 1024.0);
+    return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    bool productOnly = false;
+    std::string filter;
+    std::string dir = WEFTLOOM_TEXTURES_DIR;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            quick = true;
+        } else if (std::strcmp(argv[i], "--product-only") == 0) {
+            productOnly = true;
+        } else if (std::strcmp(argv[i], "--filter") == 0 && i + 1 < argc) {
+            filter = argv[++i];
+        } else {
+            dir = argv[i];
+        }
+    }
+    const std::string s64 = "crops/sk_brick_64_a.tga";
+    const std::string s128 = "crops/sk_brick_128x128.tga";
+    const std::string s256 = "full/sk_brick.tga";
+    const auto L1 = DistanceMetric::L1;
+    const auto L2 = DistanceMetric::L2;
+    const auto Linf = DistanceMetric::Linf;
+    const std::vector<Config> configs = {
+        {"default 64x64", s64, SubsamplingMode::FixedCount, L2, 0, false},
+        {"default 128x128", s128, SubsamplingMode::FixedCount, L2, 0, false},
+        {"default 256x256", s256, SubsamplingMode::FixedCount, L2, 0, true},
+        {"percent 64x64", s64, SubsamplingMode::Percentage, L2, 0, false},
+        {"percent 128x128", s128, SubsamplingMode::Percentage, L2, 0, false},
+        {"percent 256x256", s256, SubsamplingMode::Percentage, L2, 0, true},
+        {"kd-tree L1 64x64", s64, SubsamplingMode::Disabled, L1, 0, false},
+        {"kd-tree L2 64x64", s64, SubsamplingMode::Disabled, L2, 0, false},
+        {"kd-tree Linf 64x64", s64, SubsamplingMode::Disabled, Linf, 0, false},
+        {"default 64x64, 1 thread", s64, SubsamplingMode::FixedCount, L2, 1, false},
+        {"default 64x64, 2 threads", s64, SubsamplingMode::FixedCount, L2, 2, false},
+        {"default 256x256, 1 thread", s256, SubsamplingMode::FixedCount, L2, 1, true},
+        {"default 256x256, 2 threads", s256, SubsamplingMode::FixedCount, L2, 2, true},
+    };
+    std::printf(
+        "256x256 outputs, defaults unless named (count 2500, percent 10, L2, windows 9/7/5)\n");
+    std::printf("%-28s %10s %10s %8s %10s %10s %6s\n", "configuration", "reference", "product",
+                "ratio", "ref MiB", "prod MiB", "equal");
+    // The reference does not depend on the thread count: one run per input serves all.
+    std::vector<std::pair<std::string, Measure>> referenceRuns;
+    for (const Config& c : configs) {
+        if (!filter.empty() && c.name.find(filter) == std::string::npos) {
+            continue;
+        }
+        weftloom::Image sample;
+        std::string reason;
+        if (!weftloom::LoadImageFile(dir + "/" + c.sample, sample, reason)) {
+            std::fprintf(stderr, "cannot read %s: %s\n", c.sample.c_str(), reason.c_str());
+            return 1;
+        }
+        const Measure product = Time([&] {
+            weftloom::TextureSynthesiser job;
+            job.subsamplingMode = c.mode;
+            job.metric = c.metric;
+            job.threadCount = c.threads;
+            job.Synthesise(sample, 256, 256);
+            return job.result ? job.result->pixels : std::vector<std::uint8_t>{};
+        });
+        const bool runReference = !productOnly && !(quick && c.slowReference);
+        const std::string key = c.sample + "/" + std::to_string(static_cast<int>(c.mode)) + "/" +
+                                std::to_string(static_cast<int>(c.metric));
+        const Measure* reference = nullptr;
+        for (const auto& [k, m] : referenceRuns) {
+            if (k == key) {
+                reference = &m;
+            }
+        }
+        if (reference == nullptr && runReference) {
+            referenceRuns.emplace_back(key, Time([&] {
+                                           weftloom::reference::TextureSynthesiser job;
+                                           job.subsamplingMode = c.mode;
+                                           job.metric = c.metric;
+                                           job.Synthesise(sample, 256, 256);
+                                           return job.result ? job.result->pixels
+                                                             : std::vector<std::uint8_t>{};
+                                       }));
+            reference = &referenceRuns.back().second;
+        }
+        if (reference != nullptr) {
+            std::printf("%-28s %9.2fs %9.3fs %7.1fx %10.1f %10.1f %6s\n", c.name.c_str(),
+                        reference->seconds, product.seconds, reference->seconds / product.seconds,
+                        reference->peakMiB, product.peakMiB,
+                        reference->bytes == product.bytes ? "yes" : "NO");
+        } else {
+            std::printf("%-28s %10s %9.3fs %8s %10s %10.1f %6s\n", c.name.c_str(), "-",
+                        product.seconds, "-", "-", product.peakMiB, "-");
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}

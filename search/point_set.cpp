@@ -1,0 +1,61 @@
+#include "search/point_set.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace weftloom {
+
+namespace {
+
+bool AllBytes(const FeatureVector& values) {
+    return std::all_of(values.begin(), values.end(), [](std::uint32_t v) { return v <= 255u; });
+}
+
+}  // namespace
+
+bool PointSet::AddPoint(const FeatureVector& features, const FeatureVector& pixel) {
+    if (features.size() != featureDim_ || pixel.size() != pixelDim_ || !AllBytes(features) ||
+        !AllBytes(pixel)) {
+        return false;
+    }
+    const std::vector<std::uint8_t> f(features.begin(), features.end());
+    const std::vector<std::uint8_t> p(pixel.begin(), pixel.end());
+    AddPoint(f.data(), p.data());
+    return true;
+}
+
+void PointSet::AddPoint(const std::uint8_t* features, const std::uint8_t* pixel) {
+    const std::size_t at = rows_.size();
+    rows_.resize(at + stride_, 0);
+    if (featureDim_ != 0) {
+        std::memcpy(rows_.data() + at, features, featureDim_);
+    }
+    pixels_.insert(pixels_.end(), pixel, pixel + pixelDim_);
+    ++count_;
+}
+
+void PointSet::Reserve(std::uint32_t points) {
+    rows_.reserve(std::size_t{points} * stride_);
+    pixels_.reserve(std::size_t{points} * pixelDim_);
+}
+
+FeatureVector PointSet::FeatureValues(std::uint32_t index) const {
+    const std::uint8_t* row = Features(index);
+    return FeatureVector(row, row + featureDim_);
+}
+
+FeatureVector PointSet::PixelValues(std::uint32_t index) const {
+    const std::uint8_t* pixel = Pixel(index);
+    return FeatureVector(pixel, pixel + pixelDim_);
+}
+
+ByteRows PointSet::QueryRow(const FeatureVector& query) const {
+    ByteRows row;
+    if (query.size() == featureDim_ && AllBytes(query)) {
+        row.assign(std::max<std::size_t>(stride_, 1), 0);
+        std::copy(query.begin(), query.end(), row.begin());
+    }
+    return row;
+}
+
+}  // namespace weftloom

@@ -1,0 +1,154 @@
+#include "search/subsample_draws.h"
+
+#include "search/random_generator.h"
+
+#if defined(__x86_64__)
+// GCC 12's AVX-512 shifts pass _mm512_undefined_epi32() as a merge source,
+// which -Wmaybe-uninitialized reports inside the compiler's own header.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#define WEFTLOOM_X86 1
+#endif
+
+namespace weftloom {
+
+namespace {
+
+std::uint32_t Draw(std::uint32_t state) {
+    return (state >> 16) & RandomGenerator::kMaxValue;
+}
+
+std::uint32_t ScalarDraws(std::uint32_t& state, std::uint32_t first, std::uint32_t count,
+                          std::uint32_t threshold, std::uint32_t* out) {
+    std::uint32_t found = 0;
+    std::uint32_t s = state;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        s = s * RandomGenerator::kMultiplier + RandomGenerator::kIncrement;
+        out[found] = first + k;
+        found += Draw(s) < threshold ? 1u : 0u;
+    }
+    state = s;
+    return found;
+}
+
+// The multiplier and increment of `steps` steps at once.
+struct Jump {
+    std::uint32_t multiplier;
+    std::uint32_t increment;
+};
+
+constexpr Jump JumpOf(std::uint64_t steps) {
+    // Advance is affine in the state: a(s) = m s + c, so c = a(0), m = a(1) - c.
+    const std::uint32_t c = RandomGenerator::Advance(0, steps);
+    return Jump{RandomGenerator::Advance(1, steps) - c, c};
+}
+
+#ifdef WEFTLOOM_X86
+
+__attribute__((target("avx2"))) std::uint32_t Avx2Draws(std::uint32_t& state, std::uint32_t first,
+                                                        std::uint32_t count,
+                                                        std::uint32_t threshold,
+                                                        std::uint32_t* out) {
+    constexpr Jump kEight = JumpOf(8);
+    const std::uint32_t whole = count / 8 * 8;
+    std::uint32_t found = 0;
+    if (whole != 0) {
+        alignas(32) std::uint32_t lanes[8];
+        std::uint32_t walk = state;
+        for (std::uint32_t l = 0; l < 8; ++l) {
+            walk = walk * RandomGenerator::kMultiplier + RandomGenerator::kIncrement;
+            lanes[l] = walk;
+        }
+        __m256i s = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+        const __m256i mul = _mm256_set1_epi32(static_cast<int>(kEight.multiplier));
+        const __m256i add = _mm256_set1_epi32(static_cast<int>(kEight.increment));
+        const __m256i mask = _mm256_set1_epi32(0x7FFF);
+        const __m256i limit = _mm256_set1_epi32(static_cast<int>(threshold));
+        for (std::uint32_t k = 0; k < whole; k += 8) {
+            const __m256i draws = _mm256_and_si256(_mm256_srli_epi32(s, 16), mask);
+            auto bits = static_cast<std::uint32_t>(
+                _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, draws))));
+            while (bits != 0) {
+                out[found++] = first + k + static_cast<std::uint32_t>(__builtin_ctz(bits));
+                bits &= bits - 1;
+            }
+            s = _mm256_add_epi32(_mm256_mullo_epi32(s, mul), add);
+        }
+        state = RandomGenerator::Advance(state, whole);
+    }
+    return found + ScalarDraws(state, first + whole, count - whole, threshold, out + found);
+}
+
+__attribute__((target("avx512f,bmi"))) std::uint32_t Avx512Draws(std::uint32_t& state,
+                                                                  std::uint32_t first,
+                                                                  std::uint32_t count,
+                                                                  std::uint32_t threshold,
+                                                                  std::uint32_t* out) {
+    // Four registers of 16 lanes, 64 draws per step, so that the four
+    // multiplications overlap. A draw (s >> 16) & 0x7FFF lies below t exactly
+    // when s & 0x7FFF0000 lies below t << 16, which saves the shift; the
+    // chosen few come out of a 64-bit mask one set bit at a time.
+    constexpr Jump kSixtyFour = JumpOf(64);
+    const std::uint32_t whole = count / 64 * 64;
+    std::uint32_t found = 0;
+    if (whole != 0) {
+        alignas(64) std::uint32_t lanes[16];
+        std::uint32_t walk = state;
+        for (std::uint32_t l = 0; l < 16; ++l) {
+            walk = walk * RandomGenerator::kMultiplier + RandomGenerator::kIncrement;
+            lanes[l] = walk;
+        }
+        constexpr Jump kSixteen = JumpOf(16);
+        const __m512i mul16 = _mm512_set1_epi32(static_cast<int>(kSixteen.multiplier));
+        const __m512i add16 = _mm512_set1_epi32(static_cast<int>(kSixteen.increment));
+        __m512i s0 = _mm512_load_si512(lanes);
+        __m512i s1 = _mm512_add_epi32(_mm512_mullo_epi32(s0, mul16), add16);
+        __m512i s2 = _mm512_add_epi32(_mm512_mullo_epi32(s1, mul16), add16);
+        __m512i s3 = _mm512_add_epi32(_mm512_mullo_epi32(s2, mul16), add16);
+        const __m512i mul = _mm512_set1_epi32(static_cast<int>(kSixtyFour.multiplier));
+        const __m512i add = _mm512_set1_epi32(static_cast<int>(kSixtyFour.increment));
+        const __m512i bits = _mm512_set1_epi32(0x7FFF0000);
+        const __m512i limit = _mm512_set1_epi32(static_cast<int>(threshold << 16));
+        for (std::uint32_t k = 0; k < whole; k += 64) {
+            const auto m0 = static_cast<std::uint64_t>(
+                _mm512_cmplt_epu32_mask(_mm512_and_si512(s0, bits), limit));
+            const auto m1 = static_cast<std::uint64_t>(
+                _mm512_cmplt_epu32_mask(_mm512_and_si512(s1, bits), limit));
+            const auto m2 = static_cast<std::uint64_t>(
+                _mm512_cmplt_epu32_mask(_mm512_and_si512(s2, bits), limit));
+            const auto m3 = static_cast<std::uint64_t>(
+                _mm512_cmplt_epu32_mask(_mm512_and_si512(s3, bits), limit));
+            std::uint64_t chosen = m0 | (m1 << 16) | (m2 << 32) | (m3 << 48);
+            s0 = _mm512_add_epi32(_mm512_mullo_epi32(s0, mul), add);
+            s1 = _mm512_add_epi32(_mm512_mullo_epi32(s1, mul), add);
+            s2 = _mm512_add_epi32(_mm512_mullo_epi32(s2, mul), add);
+            s3 = _mm512_add_epi32(_mm512_mullo_epi32(s3, mul), add);
+            while (chosen != 0) {
+                out[found++] = first + k + static_cast<std::uint32_t>(__builtin_ctzll(chosen));
+                chosen &= chosen - 1;
+            }
+        }
+        state = RandomGenerator::Advance(state, whole);
+    }
+    return found + ScalarDraws(state, first + whole, count - whole, threshold, out + found);
+}
+
+#endif  // WEFTLOOM_X86
+
+}  // namespace
+
+DrawKernel DrawKernelFor(SimdLevel level) {
+#ifdef WEFTLOOM_X86
+    if (level == SimdLevel::Avx512) {
+        return &Avx512Draws;
+    }
+    if (level == SimdLevel::Avx2) {
+        return &Avx2Draws;
+    }
+#else
+    (void)level;
+#endif
+    return &ScalarDraws;
+}
+
+}  // namespace weftloom

@@ -1,0 +1,152 @@
+#include "search/distance_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/search/search_test_support.h"
+
+namespace weftloom {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const DistanceMetric kMetrics[] = {DistanceMetric::L1, DistanceMetric::L2, DistanceMetric::Linf};
+
+std::vector<SimdLevel> Levels() {
+    std::vector<SimdLevel> levels;
+    for (SimdLevel level : {SimdLevel::Scalar, SimdLevel::Avx2, SimdLevel::Avx512}) {
+        if (SimdLevelSupported(level)) {
+            levels.push_back(level);
+        }
+    }
+    return levels;
+}
+
+std::uint32_t Full(DistanceMetric m, const Bytes& a, const Bytes& b) {
+    return LiteralFullDistance(m, a.data(), b.data(), a.size());
+}
+
+TEST(LiteralFullDistance, WorkedExamplesOfTheThreeMetrics) {
+    const Bytes q = {10, 10};
+    EXPECT_EQ(Full(DistanceMetric::L1, q, {12, 10}), 2u);
+    EXPECT_EQ(Full(DistanceMetric::L1, q, {13, 11}), 4u);
+    EXPECT_EQ(Full(DistanceMetric::L2, q, {13, 11}), 10u);
+    EXPECT_EQ(Full(DistanceMetric::L2, q, {12, 12}), 8u);
+    EXPECT_EQ(Full(DistanceMetric::Linf, q, {13, 11}), 3u);
+    EXPECT_EQ(Full(DistanceMetric::Linf, q, {12, 12}), 2u);
+    // Differences are unsigned, larger minus smaller, in either order.
+    EXPECT_EQ(Full(DistanceMetric::L1, {0, 255}, {255, 0}), 510u);
+    EXPECT_EQ(Full(DistanceMetric::L2, Bytes(356, 0), Bytes(356, 255)), 23148900u);
+    // Past 66,051 elements of 255 the L2 sum wraps as the original's did.
+    EXPECT_TRUE(SumMayWrap(DistanceMetric::L2, 66052));
+    EXPECT_FALSE(SumMayWrap(DistanceMetric::L2, 66051));
+    EXPECT_EQ(Full(DistanceMetric::L2, Bytes(66052, 0), Bytes(66052, 255)), 66052u * 65025u);
+}
+
+TEST(LiteralKernel, StopsAtTheBoundAsTheOriginalDid) {
+    // The wrapped sum drops below the bound again, but the first element at
+    // the bound has rejected the row already.
+    const std::size_t n = 66052;
+    const Bytes zeros(n, 0);
+    const Bytes full(n, 255);
+    const DistanceKernel literal = LiteralKernel(DistanceMetric::L2);
+    const std::uint32_t wrapped = Full(DistanceMetric::L2, zeros, full);
+    EXPECT_GE(literal(zeros.data(), full.data(), n, wrapped + 1), wrapped + 1);
+    EXPECT_EQ(literal(zeros.data(), full.data(), n, 0xFFFFFFFFu), wrapped)
+        << "the running sum never reached the top";
+}
+
+// Every block kernel against the literal one: the same decision at the
+// exact distance, just above it and at 0, and the same distance when accepted.
+TEST(BlockKernel, DecidesAsTheLiteralKernelOnEveryLevel) {
+    testing::PointMaker maker(7);
+    for (SimdLevel level : Levels()) {
+        for (DistanceMetric metric : kMetrics) {
+            const DistanceKernel kernel = BlockKernel(metric, level);
+            for (std::size_t n : {0u, 1u, 31u, 33u, 63u, 64u, 65u, 100u, 267u, 356u}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "level " << static_cast<int>(level) << " metric "
+                             << static_cast<int>(metric) << " n " << n);
+                for (std::uint32_t range : {2u, 256u}) {
+                    Bytes a(n);
+                    Bytes b(n);
+                    for (std::size_t i = 0; i < n; ++i) {
+                        a[i] = static_cast<std::uint8_t>(maker.Next(range));
+                        b[i] = static_cast<std::uint8_t>(maker.Next(range));
+                    }
+                    const std::uint32_t d = Full(metric, a, b);
+                    EXPECT_EQ(kernel(a.data(), b.data(), n, 0xFFFFFFFFu), d);
+                    EXPECT_EQ(kernel(a.data(), b.data(), n, d + 1), d);
+                    EXPECT_GE(kernel(a.data(), b.data(), n, d), d) << "at the bound: rejected";
+                    EXPECT_GE(kernel(a.data(), b.data(), n, 0), 0u);
+                    if (d > 0) {
+                        EXPECT_GE(kernel(a.data(), b.data(), n, d - 1), d - 1);
+                        EXPECT_GE(kernel(a.data(), b.data(), n, 1), 1u);
+                    }
+                    EXPECT_GE(kernel(a.data(), a.data(), n, 0), 0u)
+                        << "a duplicate never beats a bound of 0";
+                    EXPECT_EQ(kernel(a.data(), a.data(), n, 1), 0u);
+                }
+            }
+        }
+    }
+}
+
+// A stage keeps exactly the candidates whose partial distance is below the
+// bound, in order, with their partials; after the last stage, the whole
+// distance.
+TEST(StageKernel, KeepsTheCandidatesBelowTheBoundWithTheirDistances) {
+    testing::PointMaker maker(8);
+    const std::size_t stride = 192;
+    const std::uint32_t rowsCount = 40;
+    Bytes rows(stride * rowsCount, 0);
+    Bytes query(stride, 0);
+    for (std::size_t i = 0; i < 150; ++i) {  // zero padding from 150 on
+        query[i] = static_cast<std::uint8_t>(maker.Next(256));
+        for (std::uint32_t r = 0; r < rowsCount; ++r) {
+            // Rows 0..9 repeat the query: distance 0, ties everywhere.
+            rows[r * stride + i] =
+                r < 10 ? query[i] : static_cast<std::uint8_t>(maker.Next(r < 25 ? 256 : 4));
+        }
+    }
+    for (SimdLevel level : Levels()) {
+        for (DistanceMetric metric : kMetrics) {
+            const StageKernel stage = StageKernelFor(metric, level);
+            std::vector<std::uint32_t> whole(rowsCount);
+            for (std::uint32_t r = 0; r < rowsCount; ++r) {
+                whole[r] = LiteralFullDistance(metric, query.data(), &rows[r * stride], stride);
+            }
+            for (std::uint32_t bound : {0u, 1u, whole[30], whole[30] + 1, whole[12], 0xFFFFFFFFu}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "level " << static_cast<int>(level) << " metric "
+                             << static_cast<int>(metric) << " bound " << bound);
+                // Candidates out of order and repeated, 37 of them (not a multiple of 16).
+                std::vector<std::uint32_t> candidates;
+                for (std::uint32_t k = 0; k < 37; ++k) {
+                    candidates.push_back((k * 7) % rowsCount);
+                }
+                std::vector<std::uint32_t> expected;
+                for (std::uint32_t c : candidates) {
+                    if (whole[c] < bound) {
+                        expected.push_back(c);
+                    }
+                }
+                std::vector<std::uint32_t> partials(candidates.size(), 0);
+                auto left = static_cast<std::uint32_t>(candidates.size());
+                for (std::size_t offset = 0; offset < stride; offset += 64) {
+                    left = stage(query.data(), rows.data(), stride, offset, candidates.data(),
+                                 partials.data(), left, bound);
+                }
+                candidates.resize(left);
+                EXPECT_EQ(candidates, expected);
+                for (std::uint32_t k = 0; k < left; ++k) {
+                    EXPECT_EQ(partials[k], whole[candidates[k]]);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace weftloom

@@ -1,0 +1,64 @@
+#include "search/worker_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace weftloom {
+namespace {
+
+struct Counts {
+    std::vector<std::atomic<int>> calls;
+    explicit Counts(std::size_t n) : calls(n) {}
+};
+
+void CountCall(void* context, std::uint32_t chunk) {
+    static_cast<Counts*>(context)->calls[chunk].fetch_add(1);
+}
+
+TEST(WorkerPool, RunsEveryChunkOnceWhateverTheHelpers) {
+    WorkerPool pool(3);
+    for (std::uint32_t helpers : {0u, 1u, 2u, 3u, 10u}) {
+        for (std::uint32_t chunks : {0u, 1u, 2u, 7u, 64u}) {
+            Counts counts(chunks);
+            pool.Run(chunks, helpers, &CountCall, &counts);
+            for (std::uint32_t c = 0; c < chunks; ++c) {
+                EXPECT_EQ(counts.calls[c].load(), 1) << helpers << " helpers, chunk " << c;
+            }
+        }
+    }
+}
+
+TEST(WorkerPool, SeveralCallersShareTheWorkers) {
+    // Four runs at once over two workers: each caller finishes its own job
+    // whether or not a worker joins it.
+    WorkerPool pool(2);
+    std::vector<std::thread> callers;
+    std::atomic<int> total{0};
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&] {
+            for (int round = 0; round < 200; ++round) {
+                Counts counts(5);
+                pool.Run(5, 2, &CountCall, &counts);
+                for (auto& c : counts.calls) {
+                    total += c.load();
+                }
+            }
+        });
+    }
+    for (auto& caller : callers) {
+        caller.join();
+    }
+    EXPECT_EQ(total.load(), 4 * 200 * 5);
+}
+
+TEST(WorkerPool, ThreadCountZeroMeansEveryCore) {
+    EXPECT_GE(WorkerPool::EffectiveThreads(0), 1u);
+    EXPECT_EQ(WorkerPool::EffectiveThreads(1), 1u);
+    EXPECT_LE(WorkerPool::EffectiveThreads(1000), WorkerPool::EffectiveThreads(0));
+}
+
+}  // namespace
+}  // namespace weftloom

@@ -24,6 +24,7 @@ void ApplySettings(const SynthesisSettings& settings, TextureSynthesiser& job) {
     job.minimumPixelCount = settings.minimumPixelCount;
     job.metric = settings.metric;
     job.randomSeed = settings.randomSeed;
+    job.threadCount = settings.threadCount;
 }
 
 SynthesisProblem CheckSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height,

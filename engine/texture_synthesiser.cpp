@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/level_pass.h"
+#include "engine/synthesis_settings.h"
 
 namespace weftloom {
 
@@ -28,6 +29,10 @@ bool IsUsableSample(const Image& sample) {
 }
 
 }  // namespace
+
+TextureSynthesiser::TextureSynthesiser() {
+    ApplySettings(SynthesisSettings{}, *this);
+}
 
 bool TextureSynthesiser::OutputFits(std::uint32_t width, std::uint32_t height) {
     return PyramidPixelTotal(width, height, kLevelCount) <=

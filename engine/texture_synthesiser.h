@@ -31,7 +31,9 @@ class TextureSynthesiser {
     static constexpr std::int32_t kMaxNeighbourhoodSide = 255;
     static constexpr std::uint32_t kLevelCount = 4;
 
-    TextureSynthesiser() = default;
+    // A new job holds the default settings (SynthesisSettings); ApplySettings
+    // sets others.
+    TextureSynthesiser();
     TextureSynthesiser(const TextureSynthesiser&) = delete;
     TextureSynthesiser& operator=(const TextureSynthesiser&) = delete;
     virtual ~TextureSynthesiser() = default;
@@ -71,14 +73,14 @@ class TextureSynthesiser {
     std::atomic<bool> abortRequested{false};
 
     // Window side per pyramid level 0, 1, 2; level 3 always uses 3 over one level.
-    std::array<std::int32_t, 3> neighbourhoodSize = {9, 7, 5};
-    SubsamplingMode subsamplingMode = SubsamplingMode::FixedCount;
-    std::int32_t subsampleCount = 2500;
-    std::uint32_t subsamplePercent = 10;
-    std::uint32_t minimumPixelCount = 2500;
-    DistanceMetric metric = DistanceMetric::L2;
+    std::array<std::int32_t, 3> neighbourhoodSize{};
+    SubsamplingMode subsamplingMode{};
+    std::int32_t subsampleCount = 0;
+    std::uint32_t subsamplePercent = 0;
+    std::uint32_t minimumPixelCount = 0;
+    DistanceMetric metric{};
     // Starting state of the run's generator, set when Synthesise starts.
-    std::uint32_t randomSeed = RandomGenerator::kDefaultSeed;
+    std::uint32_t randomSeed = 0;
     // The run's generator: random initialisation first, then subsampled queries.
     RandomGenerator random;
 

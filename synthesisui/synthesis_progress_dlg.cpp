@@ -32,7 +32,16 @@ CSynthesisProgressDlg::ReportObserver& Observer() {
     return observer;
 }
 
+CSynthesisProgressDlg::WorkerPace& Pace() {
+    static CSynthesisProgressDlg::WorkerPace pace;
+    return pace;
+}
+
 }  // namespace
+
+void CSynthesisProgressDlg::SetWorkerPace(WorkerPace pace) {
+    Pace() = std::move(pace);
+}
 
 void CSynthesisProgressDlg::SetClock(Clock clock) {
     CurrentClock() = clock ? std::move(clock) : Clock(&SteadySeconds);
@@ -158,6 +167,9 @@ void CSynthesisProgressDlg::ForwardProgress(const ProgressInfo* info) {
     // The call carries no data of ours: the report waits in the queue, whose
     // lock orders it before the handler that takes it.
     QMetaObject::invokeMethod(dialog, "OnProgress", Qt::QueuedConnection);
+    if (Pace()) {
+        Pace()();
+    }
 }
 
 void CSynthesisProgressDlg::OnProgress() {

@@ -58,6 +58,11 @@ class CSynthesisProgressDlg : public QDialog {
     // The time source in whole seconds (tests replace it; empty restores the clock).
     using Clock = std::function<std::int64_t()>;
     static void SetClock(Clock clock);
+    // Called on the worker thread after each report it hands over. Tests slow
+    // runs down with it, so that a run is still under way when they act on it
+    // however fast the engine is. Set only while no run is going.
+    using WorkerPace = std::function<void()>;
+    static void SetWorkerPace(WorkerPace pace);
     // Called after each handled progress report (tests watch the texts with it).
     using ReportObserver = std::function<void(const CSynthesisProgressDlg& dialog)>;
     static void SetReportObserver(ReportObserver observer);

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
+#include <thread>
+
 #include "shell/resources/resource_ids.h"
 #include "synthesisui/synthesis_params_dlg.h"
 #include "synthesisui/synthesis_progress_dlg.h"
@@ -28,12 +31,17 @@ class SynthesisFixture : public AppFixture {
     void SetUp() override {
         AppFixture::SetUp();
         InstallSynthesisUserInterface();
+        // Runs take a millisecond a report at least: still under way when a
+        // test clicks, closes or starts another, however fast the engine is.
+        CSynthesisProgressDlg::SetWorkerPace(
+            [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
     }
 
     void TearDown() override {
         CSynthesisProgressDlg::SetReportObserver({});
         CSynthesisProgressDlg::SetClock({});
         AppFixture::TearDown();
+        CSynthesisProgressDlg::SetWorkerPace({});
         SetSynthesisHooks({});
     }
 

@@ -1,8 +1,11 @@
 #include "synthesisui/synthesise_command.h"
 
+#include <QApplication>
+
 #include "engine/texture_synthesiser.h"
 #include "shell/framework/doc_template.h"
 #include "shell/framework/message_box.h"
+#include "shell/main_frame.h"
 #include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
 #include "shell/weftloom_view.h"
@@ -43,6 +46,26 @@ QString RefusalText(SynthesisProblem problem, const Image& sample, std::uint32_t
     return {};
 }
 
+// Centres a new progress dialog over the main window, each one running already
+// moving it a step down and right, so that none hides another.
+void PlaceOverMainWindow(CSynthesisProgressDlg& dialog) {
+    CWeftloomApp* application = CWeftloomApp::Instance();
+    QWidget* main = application != nullptr ? application->MainFrame() : nullptr;
+    if (main == nullptr) {
+        return;
+    }
+    int running = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* other = qobject_cast<CSynthesisProgressDlg*>(widget);
+        running += other != nullptr && other != &dialog && other->isVisible() && !other->Ended();
+    }
+    dialog.adjustSize();
+    const QRect frame = main->frameGeometry();
+    const int step = 24 * (running % 8);
+    dialog.move(frame.center() - QPoint(dialog.width() / 2, dialog.height() / 2) +
+                QPoint(step, step));
+}
+
 }  // namespace
 
 CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
@@ -77,6 +100,7 @@ CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
         delete progress;
         return nullptr;
     }
+    PlaceOverMainWindow(*progress);
     progress->show();
     return progress;
 }

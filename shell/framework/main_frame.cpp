@@ -154,6 +154,7 @@ void MainFrame::AddFrame(ChildFrame* frame) {
         connect(document, &Document::ModifiedChanged, this, &MainFrame::UpdateCommandUI,
                 Qt::UniqueConnection);
     }
+    connect(frame, &QMdiSubWindow::windowStateChanged, this, &MainFrame::RefreshFrame);
     connect(frame, &QObject::destroyed, this, [this] {
         // Activation does not change when the last window goes.
         QTimer::singleShot(0, this, [this] {
@@ -207,8 +208,12 @@ void MainFrame::UpdateCommandUI() {
 
 void MainFrame::RefreshFrame() {
     Document* document = ActiveDocument();
-    setWindowTitle(document != nullptr ? title_ + QStringLiteral(" - ") + document->Title()
-                                       : title_);
+    // A maximised child's title is added by the work area itself, as " - [title]".
+    const ChildFrame* frame = ActiveFrame();
+    const bool maximised = frame != nullptr && frame->isMaximized();
+    setWindowTitle(document != nullptr && !maximised
+                       ? title_ + QStringLiteral(" - ") + document->Title()
+                       : title_);
     RebuildMenuBar();
 }
 

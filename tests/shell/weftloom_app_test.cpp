@@ -49,6 +49,10 @@ TEST_F(StartUp, FilesOnTheCommandLineOpenEachInAFittedWindow) {
     EXPECT_EQ(ActiveDoc()->Title(), "wall.tga");
     EXPECT_EQ(Frame()->MdiArea()->activeSubWindow()->windowTitle(), "wall.tga");
     EXPECT_EQ(Frame()->windowTitle(), "WeftLoom - wall.tga");
+    Frame()->MdiArea()->activeSubWindow()->showMaximized();
+    EXPECT_EQ(Frame()->windowTitle(), "WeftLoom - [wall.tga]") << "the name once";
+    Frame()->MdiArea()->activeSubWindow()->showNormal();
+    EXPECT_EQ(Frame()->windowTitle(), "WeftLoom - wall.tga");
     EXPECT_EQ(MenuTitles(), (QStringList{"&File", "&View", "&Window", "&Help"}));
     EXPECT_EQ(ActiveDoc()->image.width, 9u);
     EXPECT_TRUE(Enabled(kIdSynthesise));

@@ -256,7 +256,16 @@ TEST_F(Synthesise, RunsSideBySideEachUpdateTheirOwnDocumentAndEndWithTheApplicat
     ASSERT_NE(first, second);
     EXPECT_EQ(first->Title(), QString("Synthesis %1").arg(number));
     EXPECT_EQ(second->Title(), QString("Synthesis %1").arg(number + 1));
+    ASSERT_NE(first->progressDialog, nullptr);
+    ASSERT_NE(second->progressDialog, nullptr);
     EXPECT_NE(first->progressDialog, second->progressDialog);
+    // Both over the main window, the second a step aside: neither hides the other.
+    const QRect main = Frame()->frameGeometry();
+    const QPoint step = second->progressDialog->pos() - first->progressDialog->pos();
+    EXPECT_TRUE(main.contains(first->progressDialog->frameGeometry().center()));
+    EXPECT_TRUE(main.contains(second->progressDialog->frameGeometry().center()));
+    EXPECT_GT(step.x(), 0);
+    EXPECT_GT(step.y(), 0);
     ASSERT_TRUE(WaitForEnd(first));
     ASSERT_TRUE(WaitForEnd(second));
     EXPECT_EQ(first->image.pixels, QuickRun(sampleDoc->image, 40, 36));

@@ -30,6 +30,7 @@ constexpr int kDisable = 1017;
 constexpr int kPercentage = 1018;
 constexpr int kPercent = 1019;
 constexpr int kFixedCount = 1020;
+constexpr int kSeed = 1021;
 
 constexpr int kMinimumSize = 32;
 constexpr int kMaximumSize = 999999;
@@ -100,6 +101,8 @@ framework::DialogTemplate CSynthesisParamsDlg::Template() {
         {-1, label, "Lower accuracy is faster, but may miss essential texture features", 188, 72,
          129, 16, kGroup},
         {-1, box, "&Distance metric", 180, 100, 148, 60},
+        {-1, label, "S&eed", 192, 165, 24, 8, kGroup},
+        {kSeed, edit, "", 228, 162, 48, 14, kTabStop},
     };
     return t;
 }
@@ -149,6 +152,7 @@ void CSynthesisParamsDlg::DoDataExchange(framework::DataExchange& dx) {
     RadioAs(dx, kDisable, settings.subsamplingMode);
     TextAs(dx, kPercent, settings.subsamplePercent);
     TextAs(dx, kMinimumPixelCount, settings.minimumPixelCount);
+    dx.Text(kSeed, settings.randomSeed);
 }
 
 void CSynthesisParamsDlg::UpdateSubsamplingControls() {

@@ -61,8 +61,8 @@ class CSynthesisParamsDlg : public QDialog {
     QString inputFile;              // the sample document's title, shown only
     // The lists and radio groups hold their index: accuracy 0 High, 1 Medium,
     // 2 Low (not for "Level 3"); subsampling 0 disabled, 1 percentage, 2 fixed
-    // count; metric 0 L1, 1 L2, 2 Linf; -1 when nothing is chosen. The seed is
-    // not shown and goes through as given.
+    // count; metric 0 L1, 1 L2, 2 Linf; -1 when nothing is chosen. The seed
+    // (1021) is the run's generator's starting state, 0 to 4294967295.
     SynthesisSettings settings;
 
   public slots:

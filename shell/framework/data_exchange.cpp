@@ -92,6 +92,24 @@ void DataExchange::Text(int id, std::int32_t& value) {
     value = parsed;
 }
 
+void DataExchange::Text(int id, std::uint32_t& value) {
+    QWidget* control = Find(id);
+    if (failed_ || control == nullptr) {
+        return;
+    }
+    if (!saveAndValidate_) {
+        WriteText(control, QString::number(value));
+        return;
+    }
+    bool ok = false;
+    const qulonglong parsed = ReadText(control).trimmed().toULongLong(&ok, 10);
+    if (!ok || parsed > UINT32_MAX) {
+        Fail(control, QStringLiteral("Please enter a whole number from 0 to %1.").arg(UINT32_MAX));
+        return;
+    }
+    value = static_cast<std::uint32_t>(parsed);
+}
+
 void DataExchange::Text(int id, QString& value) {
     QWidget* control = Find(id);
     if (failed_ || control == nullptr) {

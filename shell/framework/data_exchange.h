@@ -29,6 +29,9 @@ class DataExchange {
     // Saving refuses anything else (an empty field too) with
     // "Please enter an integer."
     void Text(int id, std::int32_t& value);
+    // An unsigned 32-bit integer; saving refuses a sign, anything else and
+    // values past 32 bits, naming the range.
+    void Text(int id, std::uint32_t& value);
     void Text(int id, QString& value);
 
     // Saving only: refuses a value outside min..max with a message naming the

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -46,13 +47,20 @@ class SynthesisFixture : public AppFixture {
     }
 
     // Gives the next parameters dialog these settings for the run and confirms it.
-    void ConfirmNextParameters(std::int32_t width, std::int32_t height) {
-        QTimer::singleShot(0, [width, height] {
+    // A seed, when given, is typed into its field.
+    void ConfirmNextParameters(std::int32_t width, std::int32_t height,
+                               const char* seed = nullptr) {
+        QTimer::singleShot(0, [width, height, seed] {
             auto* dialog = qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             dialog->outputWidth = width;
             dialog->outputHeight = height;
             dialog->UpdateData(false);
+            if (seed != nullptr) {
+                auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("1021"));
+                ASSERT_NE(field, nullptr);
+                field->setText(QString::fromLatin1(seed));
+            }
             auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("1"));
             ASSERT_NE(ok, nullptr);
             ok->click();

@@ -158,6 +158,15 @@ TEST_F(SynthesisParamsDlgTest, OkStoresWhatWasEnteredAndSubsamplingNumbersHaveNo
     Click(1018);
     Type(1019, "999999999");
     Type(1013, "0");
+    EXPECT_EQ(Edit(1021)->text(), "1") << "the seed shows as given";
+    // A seed past 32 bits is refused at its field, naming the range.
+    Type(1021, "4294967296");
+    Click(1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains("4294967295")) << messages[0].toStdString();
+    EXPECT_EQ(dialog.focusWidget(), Edit(1021));
+    messages.clear();
+    Type(1021, "4294967295");
     Click(1);
 
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -170,6 +179,7 @@ TEST_F(SynthesisParamsDlgTest, OkStoresWhatWasEnteredAndSubsamplingNumbersHaveNo
     entered.subsamplePercent = 999999999u;
     entered.minimumPixelCount = 0;
     entered.metric = DistanceMetric::Linf;
+    entered.randomSeed = 4294967295u;
     EXPECT_EQ(MembersOf(dialog), (Members{200, 300, "bricks_64_a.tga", entered}));
 }
 

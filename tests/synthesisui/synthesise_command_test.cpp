@@ -49,7 +49,7 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
         }
     });
     const int number = CWeftloomDoc::NextSynthesisNumber();
-    ConfirmNextParameters(40, 36);
+    ConfirmNextParameters(40, 36, "7");
     Trigger(kIdSynthesise);
     ASSERT_EQ(WindowCount(), 2);
     CWeftloomDoc* output = ActiveDoc();
@@ -64,13 +64,15 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
     EXPECT_EQ(statuses.back(), "Synthesizing");
     EXPECT_TRUE(output->IsModified());
 
-    // The command-line tool with the same settings writes the same bytes.
+    // weftloom-synth with the same settings and --seed 7 writes the same bytes.
+    EXPECT_EQ(app->settings.randomSeed, 7u) << "the typed seed is remembered";
     SynthOptions options;
     options.sample = (scratch / "brick.tga").string();
     options.output = (scratch / "cli.tga").string();
     options.width = 40;
     options.height = 36;
-    options.settings = app->settings;
+    options.settings = testing::QuickSettings();
+    options.settings.randomSeed = 7;
     std::ostringstream out, err;
     SynthRunContext context;
     context.out = &out;

@@ -62,6 +62,7 @@ bool CWeftloomApp::InitInstance(const QStringList& arguments) {
     // Shown first: a window fitted before its main window is shown keeps no
     // size, and a message about a file that cannot be opened belongs in front
     // of the main window.
+    frame->RestoreGeometry();
     frame->show();
     // Every file named opens in its own window; one that cannot be read has
     // said so and opens nothing, and the others still open.

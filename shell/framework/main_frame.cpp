@@ -1,8 +1,12 @@
 #include "shell/framework/main_frame.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -11,6 +15,7 @@
 #include "shell/framework/child_frame.h"
 #include "shell/framework/doc_template.h"
 #include "shell/framework/document.h"
+#include "shell/framework/profile.h"
 #include "shell/framework/view.h"
 
 namespace weftloom::framework {
@@ -26,6 +31,20 @@ class NoToolTip : public QObject {
 };
 
 constexpr const char kNoToolTipProperty[] = "weftloomNoToolTip";
+constexpr const char kGeometryKey[] = "Settings/MainWindowGeometry";
+
+// The local files among dropped data.
+QStringList DroppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (data != nullptr) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) {
+                files.append(url.toLocalFile());
+            }
+        }
+    }
+    return files;
+}
 
 }  // namespace
 
@@ -33,6 +52,7 @@ MainFrame::MainFrame(Application& application, const QString& title)
     : application_(application), title_(title), mdiArea_(new QMdiArea(this)) {
     setCentralWidget(mdiArea_);
     setWindowTitle(title_);
+    setAcceptDrops(true);
     connect(mdiArea_, &QMdiArea::subWindowActivated, this, [this] {
         RefreshFrame();
         UpdateCommandUI();
@@ -234,6 +254,10 @@ void MainFrame::RebuildMenuBar() {
     for (const MenuTemplate& menuTemplate : menus_[menuId]) {
         QMenu* menu = bar->addMenu(menuTemplate.title);
         connect(menu, &QMenu::aboutToShow, this, &MainFrame::UpdateCommandUI);
+        if (std::find(menuTemplate.items.begin(), menuTemplate.items.end(),
+                      command::kWindowCascade) != menuTemplate.items.end()) {
+            connect(menu, &QMenu::aboutToShow, this, [this, menu] { ListWindows(menu); });
+        }
         for (int item : menuTemplate.items) {
             if (item == 0) {
                 menu->addSeparator();
@@ -252,6 +276,53 @@ void MainFrame::RebuildMenuBar() {
             }
         }
     }
+}
+
+void MainFrame::ListWindows(QMenu* menu) {
+    for (QAction* action : windowList_) {
+        menu->removeAction(action);
+        action->deleteLater();
+    }
+    windowList_.clear();
+    const QList<QMdiSubWindow*> windows = mdiArea_->subWindowList();
+    if (!windows.isEmpty()) {
+        windowList_.push_back(menu->addSeparator());
+    }
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        QMdiSubWindow* window = windows[i];
+        QAction* action = menu->addAction(
+            QStringLiteral("%1%2 %3").arg(i < 9 ? "&" : "").arg(i + 1).arg(window->windowTitle()));
+        action->setCheckable(true);
+        action->setChecked(window == mdiArea_->activeSubWindow());
+        connect(action, &QAction::triggered, mdiArea_,
+                [area = mdiArea_, window] { area->setActiveSubWindow(window); });
+        windowList_.push_back(action);
+    }
+}
+
+void MainFrame::RestoreGeometry() {
+    const QByteArray geometry = ProfileSettings().value(kGeometryKey).toByteArray();
+    if (!geometry.isEmpty()) {
+        restoreGeometry(geometry);
+    }
+}
+
+void MainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedFiles(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainFrame::dropEvent(QDropEvent* event) {
+    const QStringList files = DroppedFiles(event->mimeData());
+    if (files.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    for (const QString& file : files) {
+        application_.OpenDocumentFile(file);
+    }
+    UpdateCommandUI();
 }
 
 bool MainFrame::OnCommand(int id) {
@@ -318,6 +389,7 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     application_.CloseAllDocuments();
+    ProfileSettings().setValue(kGeometryKey, saveGeometry());
     event->accept();
 }
 

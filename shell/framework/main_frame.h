@@ -65,20 +65,29 @@ class MainFrame : public QMainWindow, public CommandTarget {
     bool OnCommand(int id) override;
     int CommandState(int id) const override;
 
+    // Puts the window where it was when it last closed (the profile keeps it).
+    void RestoreGeometry();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // Files dropped on the window open, each in its own window.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // Who is asked about a command, in order: the active view, its frame, its
     // document, this frame, the application.
     std::vector<CommandTarget*> CommandRoute();
     void RebuildMenuBar();
+    // The open windows, listed at the end of the Window menu when it opens.
+    void ListWindows(QMenu* menu);
 
     Application& application_;
     QString title_;
     QMdiArea* mdiArea_;
     QToolBar* toolBar_ = nullptr;
     std::map<int, QAction*> actions_;
+    std::vector<QAction*> windowList_;
     std::map<int, std::vector<MenuTemplate>> menus_;
     int noDocumentMenu_ = 0;
     int shownMenu_ = -1;

@@ -1,6 +1,11 @@
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QSettings>
 #include <QToolBar>
 #include <QToolTip>
@@ -195,10 +200,15 @@ TEST_F(RecentFiles, TheFourMostRecentSurviveARestart) {
         QString::fromStdString(paths[3]), QString::fromStdString(paths[1])};
     EXPECT_EQ(app->RecentFiles().Files(), expected);
     EXPECT_EQ(WindowCount(), 5) << "an open document is activated, not opened again";
+    // The main window's place is remembered too.
+    const QRect place(40, 50, 700, 500);
+    Frame()->setGeometry(place);
+    ASSERT_TRUE(Frame()->close());
 
     app.reset();
     Settle();
     ASSERT_TRUE(Start());
+    EXPECT_EQ(Frame()->geometry(), place);
     EXPECT_EQ(app->RecentFiles().Files(), expected);
     EXPECT_EQ(framework::ProfileSettings().value("Recent File List/File1").toString(),
               expected.front());

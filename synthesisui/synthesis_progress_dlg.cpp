@@ -1,5 +1,6 @@
 #include "synthesisui/synthesis_progress_dlg.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPointer>
@@ -8,6 +9,7 @@
 #include <chrono>
 
 #include "engine/time_estimate.h"
+#include "shell/framework/child_frame.h"
 #include "shell/framework/message_box.h"
 #include "shell/weftloom_doc.h"
 #include "shell/weftloom_view.h"
@@ -196,6 +198,8 @@ void CSynthesisProgressDlg::OnProgress() {
     if (info.overallTotal != 0) {
         overallBar_->setRange(0, info.overallTotal);
         overallBar_->setValue(info.overallDone);
+        ShowProgressInTitles(
+            static_cast<int>(std::int64_t{info.overallDone} * 100 / info.overallTotal));
     }
     if (!report.row.empty() && info.row != -1 && outputDocument != nullptr &&
         outputDocument->image.bytesPerPixel == info.bytesPerPixel) {
@@ -224,6 +228,15 @@ void CSynthesisProgressDlg::OnDone() {
         worker_.join();
     }
     CWeftloomDoc* document = outputDocument;
+    ShowProgressInTitles(-1);
+    // A run that ends while the user works elsewhere asks for attention.
+    if (QWidget* main = QApplication::activeWindow(); main == nullptr) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("weftloom::framework::MainFrame")) {
+                QApplication::alert(widget);
+            }
+        }
+    }
     const Image* result = synthesiser.result.get();
     if (succeeded_ && result != nullptr && result->width == document->image.width &&
         result->height == document->image.height &&
@@ -278,7 +291,23 @@ void CSynthesisProgressDlg::OnCancel() {
         std::lock_guard lock(outputDocument->progressLock);
         outputDocument->progressDialog = nullptr;
     }
+    ShowProgressInTitles(-1);
     EndDialog();
+}
+
+void CSynthesisProgressDlg::ShowProgressInTitles(int percent) {
+    if (outputDocument == nullptr) {
+        return;
+    }
+    for (framework::View* view : outputDocument->Views()) {
+        if (framework::ChildFrame* frame = view->ParentFrame()) {
+            frame->UpdateTitle();
+            if (percent >= 0) {
+                frame->setWindowTitle(
+                    QStringLiteral("%1 - %2%").arg(frame->windowTitle()).arg(percent));
+            }
+        }
+    }
 }
 
 void CSynthesisProgressDlg::EndDialog() {

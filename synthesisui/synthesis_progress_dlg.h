@@ -100,6 +100,9 @@ class CSynthesisProgressDlg : public QDialog {
     Q_INVOKABLE void OnDone();
     void OnCancel();
     void PushStrings();
+    // The output's windows show the run's overall percent in their titles;
+    // -1 gives them back their plain titles.
+    void ShowProgressInTitles(int percent);
 
     QProgressBar* overallBar_ = nullptr;
     QProgressBar* operationBar_ = nullptr;

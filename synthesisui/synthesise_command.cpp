@@ -111,7 +111,7 @@ void OnSynthesise(CWeftloomView& view) {
     if (sample == nullptr || !sample->HasImage() || application == nullptr) {
         return;
     }
-    CSynthesisParamsDlg parameters;
+    CSynthesisParamsDlg parameters(application->MainFrame());  // centred over it
     parameters.inputFile = sample->Title();
     parameters.outputWidth = static_cast<std::int32_t>(sample->image.width);
     parameters.outputHeight = static_cast<std::int32_t>(sample->image.height);

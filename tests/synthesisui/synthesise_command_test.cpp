@@ -25,6 +25,7 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
     std::int64_t now = 1000;
     CSynthesisProgressDlg::SetClock([&now] { return now; });
     bool levelStarted = false;
+    bool sawPercentTitle = false;
     CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& dialog) {
         const ProgressInfo& p = dialog.lastProgress;
         const QString& left = dialog.timeLeftText;
@@ -34,6 +35,10 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
             statuses.push_back(dialog.statusText);
         }
         now += 1;  // each report a second after the last
+        const QString title = dialog.outputDocument->Views().front()->ParentFrame()->windowTitle();
+        sawPercentTitle =
+            sawPercentTitle || title.endsWith(QString(" - %1%").arg(p.overallDone * 100 /
+                                                                    std::max(p.overallTotal, 1)));
         // Time left: none before the first level, zero at its start, no
         // estimate on levels under half the output's width, then hh:mm:ss.
         if (dialog.statusText != "Synthesizing") {
@@ -59,6 +64,9 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
     EXPECT_EQ(inputFile, "brick.tga");
 
     EXPECT_TRUE(levelStarted);
+    EXPECT_TRUE(sawPercentTitle) << "the window's title follows the run";
+    EXPECT_EQ(output->Views().front()->ParentFrame()->windowTitle(),
+              QString("Synthesis %1").arg(number));
     EXPECT_EQ(previews, 4 + 9 + 18 + 36) << "every row of levels 3 to 0 previewed";
     EXPECT_EQ(statuses.front(), "Initialising output");
     EXPECT_EQ(statuses.back(), "Synthesizing");

@@ -134,6 +134,8 @@ void CWeftloomView::OnDraw(QPainter& painter) {
         return;
     }
     const Image& image = GetDocument()->image;
+    // Stretched over the client area, whatever the scroll position.
+    painter.resetTransform();
     painter.drawImage(client, display_,
                       QRect(0, 0, static_cast<int>(image.width), static_cast<int>(image.height)));
 }

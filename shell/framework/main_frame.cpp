@@ -51,6 +51,9 @@ QStringList DroppedFiles(const QMimeData* data) {
 MainFrame::MainFrame(Application& application, const QString& title)
     : application_(application), title_(title), mdiArea_(new QMdiArea(this)) {
     setCentralWidget(mdiArea_);
+    // Windows moved or sized past the work area can still be reached.
+    mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setWindowTitle(title_);
     setAcceptDrops(true);
     connect(mdiArea_, &QMdiArea::subWindowActivated, this, [this] {

@@ -1,9 +1,12 @@
 #include "shell/framework/view.h"
 
 #include <QCoreApplication>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QScrollBar>
+
+#include <algorithm>
 
 #include "shell/framework/child_frame.h"
 #include "shell/framework/document.h"
@@ -65,6 +68,14 @@ void View::ResizeParentToFit(bool shrinkOnly) {
     if (shrinkOnly) {
         wanted = wanted.boundedTo(viewport()->size());
     }
+    // Never larger than the work area: a window bigger than it would put its
+    // own buttons out of reach.
+    if (QMdiArea* area = frame->mdiArea()) {
+        const QSize room = area->viewport()->size() - (frame->size() - size());
+        if (room.isValid() && !room.isEmpty()) {
+            wanted = wanted.boundedTo(room);
+        }
+    }
     // At an exact fit no scroll bar shows, so the client area is the whole view
     // less its frame; the rest of the window is title bar and border.
     // Without scroll bars while fitting: at an exact fit none is needed, and one
@@ -88,6 +99,12 @@ void View::ResizeParentToFit(bool shrinkOnly) {
     }
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Moved back inside the work area where the fitted size would cross its edge.
+    if (QMdiArea* area = frame->mdiArea()) {
+        const QSize room = area->viewport()->size() - frame->size();
+        frame->move(std::clamp(frame->x(), 0, std::max(0, room.width())),
+                    std::clamp(frame->y(), 0, std::max(0, room.height())));
+    }
 }
 
 void View::OnDraw(QPainter&) {}

@@ -1,4 +1,5 @@
 #include <QMdiSubWindow>
+#include <QScrollBar>
 
 #include "shell/framework/commands.h"
 #include "shell/resources/resource_ids.h"
@@ -54,6 +55,21 @@ TEST_F(ImageView, FitsTheWindowToTheImageEnlargedByAPowerOfTwo) {
         EXPECT_EQ(ActiveView()->ScrollSizes(), QSize(sw, sh)) << w << " x " << h;
         EXPECT_EQ(ActiveView()->viewport()->size(), QSize(sw, sh)) << w << " x " << h;
     }
+
+    // Larger than the work area: the window stays inside it, and the picture,
+    // stretched over the client area, stays there whatever the scroll position.
+    Frame()->resize(800, 600);
+    Settle();
+    Trigger(command::kFileNew);
+    ASSERT_TRUE(ActiveDoc()->CreateImage(1024, 1024, 3));
+    ActiveDoc()->image.pixels.assign(ActiveDoc()->image.pixels.size(), 200);
+    ActiveView()->RefreshRows(ActiveDoc()->image, 0, 1024);
+    Settle();
+    const QRect area = Frame()->MdiArea()->viewport()->rect();
+    EXPECT_TRUE(area.contains(Frame()->MdiArea()->activeSubWindow()->geometry()));
+    ActiveView()->verticalScrollBar()->setValue(ActiveView()->verticalScrollBar()->maximum());
+    const QImage shown = ActiveView()->viewport()->grab().toImage();
+    EXPECT_EQ(shown.pixelColor(2, 2), QColor(200, 200, 200));
 }
 
 TEST_F(ImageView, SynthesiseWithoutTheSynthesisPartSaysSoAndMakesNothing) {

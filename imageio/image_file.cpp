@@ -1,5 +1,6 @@
 #include "imageio/image_file.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <utility>
@@ -133,7 +134,7 @@ bool SaveImageFile(const Image& image, const std::string& path, std::string& sav
         return false;
     }
     if (!WriteTga(image, savedPath)) {
-        reason = "Error writing TGA image to " + savedPath + ".";
+        reason = "Error writing TGA image to " + savedPath + ": " + std::strerror(errno) + ".";
         return false;
     }
     return true;

@@ -132,29 +132,43 @@ bool EncodeTga(const Image& image, std::vector<std::uint8_t>& bytes) {
 
 bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter& writeBlock) {
     if (path.empty() || !CanWriteTga(image)) {
+        errno = EINVAL;
         return false;
     }
     std::string siblingPath;
     const int fd = CreateSibling(path, siblingPath);
     if (fd < 0) {
-        return false;
+        return false;  // errno from the failed create
     }
     std::FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
+        const int cause = errno;
         close(fd);
         unlink(siblingPath.c_str());
+        errno = cause;
         return false;
     }
-    bool ok = EmitTga(image, [&](const std::uint8_t* data, std::size_t size) {
+    // The first failing step's errno is what the caller hears; a writer that
+    // fails without one reads as an input/output error.
+    int cause = 0;
+    const auto note = [&cause](bool done) {
+        if (!done && cause == 0) {
+            cause = errno != 0 ? errno : EIO;
+        }
+        return done;
+    };
+    errno = 0;
+    bool ok = note(EmitTga(image, [&](const std::uint8_t* data, std::size_t size) {
         return writeBlock ? writeBlock(file, data, size) : WriteWithFwrite(file, data, size);
-    });
+    }));
     // A full disk may only show at the flush or the close; the data must be
     // on disk before the rename makes it the file the user sees.
-    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && fsync(fileno(file)) == 0;
-    ok = (std::fclose(file) == 0) && ok;
-    ok = ok && std::rename(siblingPath.c_str(), path.c_str()) == 0;
+    ok = ok && note(std::fflush(file) == 0 && std::ferror(file) == 0 && fsync(fileno(file)) == 0);
+    ok = note(std::fclose(file) == 0) && ok;
+    ok = ok && note(std::rename(siblingPath.c_str(), path.c_str()) == 0);
     if (!ok) {
         unlink(siblingPath.c_str());
+        errno = cause;
     }
     return ok;
 }

@@ -35,7 +35,8 @@ bool CanWriteTga(const Image& image);
 
 // Writes the image to path. The bytes go to a new file in the same folder,
 // which replaces path only when every write, the flush and the close
-// succeeded; on false nothing at path has changed and no file is left behind.
+// succeeded; on false nothing at path has changed, no file is left behind and
+// errno says why (the first step that failed).
 bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter& writeBlock = {});
 
 // Replaces bytes by the whole encoded file; false (bytes emptied) when refused.

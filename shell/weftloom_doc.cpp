@@ -51,7 +51,8 @@ bool CWeftloomDoc::Serialize(framework::Archive& archive) {
             // The reader's reason goes under the fixed line.
             framework::MessageBox(QString::fromLatin1(kReadErrorMessage) + QStringLiteral("\n\n") +
                                       QString::fromStdString(reason),
-                                  std::nullopt, framework::MessageButtons::Ok);
+                                  std::nullopt, framework::MessageButtons::Ok,
+                                  framework::MessageIcon::Warning);
             return false;
         }
         image = std::move(loaded);
@@ -66,8 +67,11 @@ bool CWeftloomDoc::Serialize(framework::Archive& archive) {
     std::string written;
     std::string reason;
     if (!SaveImageFile(image, path, written, reason)) {
-        framework::MessageBox(QString::fromLatin1(kSaveErrorMessage), std::nullopt,
-                              framework::MessageButtons::Ok);
+        // The fixed line, then why (a missing or read-only folder, a full disk).
+        framework::MessageBox(QString::fromLatin1(kSaveErrorMessage) + QStringLiteral("\n\n") +
+                                  QString::fromStdString(reason),
+                              std::nullopt, framework::MessageButtons::Ok,
+                              framework::MessageIcon::Warning);
         return false;
     }
     archive.writtenPath = QString::fromStdString(written);

@@ -23,7 +23,7 @@ QString DefaultMessageCaption() {
 }
 
 MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
-                         MessageButtons buttons) {
+                         MessageButtons buttons, MessageIcon icon) {
     const QString shownCaption = caption.value_or(DefaultMessageCaption());
     if (Responder()) {
         // Copy first: a responder may replace itself while it answers.
@@ -38,9 +38,12 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
     }
     // No parent: the window that was active may go away while the box is open
     // (a finished synthesis closes its dialog), and would take the box with it.
-    QMessageBox box(
-        buttons == MessageButtons::Ok ? QMessageBox::Information : QMessageBox::Question,
-        shownCaption, text, standard);
+    QMessageBox::Icon picture =
+        buttons == MessageButtons::Ok ? QMessageBox::Information : QMessageBox::Question;
+    if (icon == MessageIcon::Warning) {
+        picture = QMessageBox::Warning;
+    }
+    QMessageBox box(picture, shownCaption, text, standard);
     box.setWindowModality(Qt::ApplicationModal);
     const int answer = box.exec();
     switch (answer) {

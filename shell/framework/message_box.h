@@ -11,6 +11,9 @@ namespace weftloom::framework {
 
 enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+// The picture beside the text: by default information for a plain message and
+// a question mark for a question; a warning for what failed.
+enum class MessageIcon { Default, Warning };
 
 // Shows a message and waits for the answer; the one way the application talks
 // to the user in a box. Without a caption the application's name is used; an
@@ -18,7 +21,7 @@ enum class MessageResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 // events (progress, a finished synthesis) are handled while it is open.
 // User-interface thread only.
 MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
-                         MessageButtons buttons);
+                         MessageButtons buttons, MessageIcon icon = MessageIcon::Default);
 
 // Answers message boxes instead of showing them (tests). The responder sees
 // the text, the caption as shown and the buttons, and returns the answer; it

@@ -1,7 +1,9 @@
 #include "imageio/tga_writer.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <cerrno>
 
 #include <filesystem>
 #include <string>
@@ -97,7 +99,9 @@ class TgaWriterFailure : public testing::Test {
 };
 
 TEST_F(TgaWriterFailure, NoFolderAFolderAWriteErrorOrAShortWriteLeaveTheTarget) {
+    // errno says why, as the first failing step saw it.
     EXPECT_FALSE(WriteTga(OddImage(3), (folder / "missing" / "out.tga").string()));
+    EXPECT_EQ(errno, ENOENT);
     ExpectTargetUntouched();
 
     std::filesystem::create_directory(folder / "taken.tga");
@@ -108,6 +112,7 @@ TEST_F(TgaWriterFailure, NoFolderAFolderAWriteErrorOrAShortWriteLeaveTheTarget) 
 
     auto failAll = [](std::FILE*, const std::uint8_t*, std::size_t) { return false; };
     EXPECT_FALSE(WriteTga(OddImage(3), target.string(), failAll));
+    EXPECT_EQ(errno, EIO) << "a writer failing without a reason";
     ExpectTargetUntouched();
 
     int calls = 0;

@@ -228,6 +228,8 @@ void CSynthesisProgressDlg::OnDone() {
         worker_.join();
     }
     CWeftloomDoc* document = outputDocument;
+    // "Are you sure ?" has no more point: the run is over.
+    framework::DismissQuestions(this);
     ShowProgressInTitles(-1);
     // A run that ends while the user works elsewhere asks for attention.
     if (QWidget* main = QApplication::activeWindow(); main == nullptr) {
@@ -278,8 +280,10 @@ void CSynthesisProgressDlg::OnCancel() {
     // The question runs an event loop: the run may finish, or the document's
     // view may end the dialog, before it returns.
     QPointer<CSynthesisProgressDlg> self(this);
-    const framework::MessageResult answer = framework::MessageBox(
-        QString::fromLatin1(kAreYouSureQuestion), QString(), framework::MessageButtons::YesNo);
+    // A run that finishes meanwhile closes the question (see OnDone).
+    const framework::MessageResult answer =
+        framework::AskQuestion(QString::fromLatin1(kAreYouSureQuestion), QString(),
+                               framework::MessageButtons::YesNo, this);
     if (self.isNull()) {
         return;
     }

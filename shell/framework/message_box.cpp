@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <vector>
+
 namespace weftloom::framework {
 
 namespace {
@@ -10,6 +12,23 @@ namespace {
 MessageResponder& Responder() {
     static MessageResponder responder;
     return responder;
+}
+
+// The questions open now, innermost last.
+struct OpenQuestion {
+    const void* owner;
+    QMessageBox* box;  // the box on screen; null while a responder answers
+    bool awaitingBox;  // asked, its box not made yet
+    bool dismissed;
+};
+
+std::vector<OpenQuestion>& OpenQuestions() {
+    static std::vector<OpenQuestion> questions;
+    return questions;
+}
+
+MessageResult Dismissed(MessageButtons buttons) {
+    return buttons == MessageButtons::YesNoCancel ? MessageResult::Cancel : MessageResult::No;
 }
 
 }  // namespace
@@ -44,8 +63,19 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
         picture = QMessageBox::Warning;
     }
     QMessageBox box(picture, shownCaption, text, standard);
+    // The box of a question asked just now, which DismissQuestions may close.
+    std::vector<OpenQuestion>& questions = OpenQuestions();
+    const std::size_t asking = questions.size();
+    if (asking != 0 && questions.back().awaitingBox) {
+        questions.back().box = &box;
+        questions.back().awaitingBox = false;
+    }
     box.setWindowModality(Qt::ApplicationModal);
     const int answer = box.exec();
+    if (asking != 0 && asking <= OpenQuestions().size() &&
+        OpenQuestions()[asking - 1].box == &box) {
+        OpenQuestions()[asking - 1].box = nullptr;
+    }
     switch (answer) {
         case QMessageBox::Yes:
             return MessageResult::Yes;
@@ -59,6 +89,35 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
             }
             return buttons == MessageButtons::YesNo ? MessageResult::No : MessageResult::Cancel;
     }
+}
+
+}  // namespace weftloom::framework
+
+namespace weftloom::framework {
+
+MessageResult AskQuestion(const QString& text, const std::optional<QString>& caption,
+                          MessageButtons buttons, const void* owner) {
+    OpenQuestions().push_back({owner, nullptr, true, false});
+    const std::size_t index = OpenQuestions().size() - 1;
+    const MessageResult answer = MessageBox(text, caption, buttons);
+    const bool dismissed = OpenQuestions()[index].dismissed;
+    OpenQuestions().erase(OpenQuestions().begin() + static_cast<std::ptrdiff_t>(index));
+    return dismissed ? Dismissed(buttons) : answer;
+}
+
+void DismissQuestions(const void* owner) {
+    for (OpenQuestion& question : OpenQuestions()) {
+        if (question.owner == owner && !question.dismissed) {
+            question.dismissed = true;
+            if (question.box != nullptr) {
+                question.box->done(QMessageBox::No);
+            }
+        }
+    }
+}
+
+bool QuestionDismissed() {
+    return !OpenQuestions().empty() && OpenQuestions().back().dismissed;
 }
 
 }  // namespace weftloom::framework

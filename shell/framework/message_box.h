@@ -23,6 +23,15 @@ enum class MessageIcon { Default, Warning };
 MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
                          MessageButtons buttons, MessageIcon icon = MessageIcon::Default);
 
+// A question that something else may make moot: asked like MessageBox, but
+// DismissQuestions(owner) closes it while it is open, and it then answers No
+// (Cancel with three buttons) whatever the user or a responder chose.
+MessageResult AskQuestion(const QString& text, const std::optional<QString>& caption,
+                          MessageButtons buttons, const void* owner);
+void DismissQuestions(const void* owner);
+// Whether the innermost open question has been dismissed (responders look).
+bool QuestionDismissed();
+
 // Answers message boxes instead of showing them (tests). The responder sees
 // the text, the caption as shown and the buttons, and returns the answer; it
 // may itself process events. An empty function restores the real boxes.

@@ -1,4 +1,5 @@
 #include "shell/framework/dialog_template.h"
+#include "shell/framework/message_box.h"
 
 #include <QButtonGroup>
 #include <QDialog>
@@ -7,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +140,21 @@ TEST(DialogTemplate, DigitsOnlyEditRefusesOtherCharactersAndAPlainEditTakesThem)
     EXPECT_EQ(Find<QLineEdit>(dialog, kCount)->text(), "123");
     QTest::keyClicks(ControlById(dialog, kName), "a-1");
     EXPECT_EQ(Find<QLineEdit>(dialog, kName)->text(), "a-1");
+}
+
+// A question made moot while it is on screen closes and answers No, whatever
+// was pressed; questions of other owners stay.
+TEST(Questions, ADismissedQuestionClosesTheRealBoxAndAnswersNo) {
+    int owner = 0;
+    int other = 0;
+    QTimer::singleShot(0, [&] {
+        ASSERT_NE(QApplication::activeModalWidget(), nullptr);
+        DismissQuestions(&other);
+        EXPECT_FALSE(QuestionDismissed());
+        DismissQuestions(&owner);
+    });
+    EXPECT_EQ(AskQuestion("Go on?", QString(), MessageButtons::YesNo, &owner), MessageResult::No);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace

@@ -182,17 +182,19 @@ TEST_F(Synthesise, CancelAnsweredYesStopsAndKeepsThePreviews) {
         << "the previews stay";
 }
 
-TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
+TEST_F(Synthesise, AFinishDuringTheQuestionClosesItAndEndsTheDialogOnce) {
     StartWithSample();
     const Image sampleImage = ActiveDoc()->image;
     bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
     CancelWhen([](const ProgressInfo& p) { return p.row == 0; }, clicked, running);
+    bool dismissed = false;
     framework::SetMessageResponder(
         [&](const QString& text, const QString&, framework::MessageButtons) {
             messages.push_back(text);
-            // The question stays open until the run has finished; then Yes.
-            WaitFor([&] { return running.isNull() || running->Ended(); });
+            // The user does not answer; the run's end closes the question,
+            // and a late Yes has no effect.
+            dismissed = WaitFor([] { return framework::QuestionDismissed(); });
             return framework::MessageResult::Yes;
         });
     ConfirmNextParameters(48, 48);
@@ -201,6 +203,7 @@ TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
     ASSERT_TRUE(WaitForEnd(output));
     Settle();
     EXPECT_TRUE(running.isNull()) << "the dialog is gone";
+    EXPECT_TRUE(dismissed);
     EXPECT_EQ(messages, (std::vector<QString>{"Are you sure ?"}));
     EXPECT_EQ(output->image.pixels, QuickRun(sampleImage, 48, 48)) << "the finish copied it in";
     EXPECT_EQ(WindowCount(), 2);

@@ -60,7 +60,7 @@ class InterruptScope {
 // The state the progress callback works with.
 struct Display {
     const SynthRunContext* context = nullptr;
-    std::uint32_t outputWidth = 0;
+    TimeLeftEstimator timeLeft{0};
     std::chrono::steady_clock::time_point start;
     std::chrono::steady_clock::time_point lastDraw;
     ProgressLine line;
@@ -78,8 +78,7 @@ struct Display {
             line.overallDone = info.overallDone;
             line.overallTotal = info.overallTotal;
         }
-        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start).count();
-        UpdateTimeLeft(info, outputWidth, elapsed, line.timeLeft);
+        timeLeft.Update(info, std::chrono::duration<double>(now - start).count(), line.timeLeft);
         if (newStatus || now - lastDraw >= std::chrono::milliseconds(100)) {
             Draw();
             lastDraw = now;
@@ -189,7 +188,7 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
 
     Display display;
     display.context = &context;
-    display.outputWidth = width;
+    display.timeLeft = TimeLeftEstimator(width);
     CallbackState state;
     state.context = &context;
     state.display = !options.quiet && context.errIsTerminal ? &display : nullptr;

@@ -18,14 +18,14 @@ namespace weftloom {
 
 namespace {
 
-std::int64_t SteadySeconds() {
-    return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+std::int64_t SteadyMilliseconds() {
+    return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now().time_since_epoch())
                                          .count());
 }
 
 CSynthesisProgressDlg::Clock& CurrentClock() {
-    static CSynthesisProgressDlg::Clock clock = &SteadySeconds;
+    static CSynthesisProgressDlg::Clock clock = &SteadyMilliseconds;
     return clock;
 }
 
@@ -46,7 +46,7 @@ void CSynthesisProgressDlg::SetWorkerPace(WorkerPace pace) {
 }
 
 void CSynthesisProgressDlg::SetClock(Clock clock) {
-    CurrentClock() = clock ? std::move(clock) : Clock(&SteadySeconds);
+    CurrentClock() = clock ? std::move(clock) : Clock(&SteadyMilliseconds);
 }
 
 void CSynthesisProgressDlg::SetReportObserver(ReportObserver observer) {
@@ -135,6 +135,7 @@ void CSynthesisProgressDlg::StartWorker() {
     outputWidth_ = outputDocument->image.width;
     outputHeight_ = outputDocument->image.height;
     startTime_ = CurrentClock()();
+    timeLeft_ = TimeLeftEstimator(outputWidth_);
     posting_ = true;
     worker_ = std::thread(&CSynthesisProgressDlg::SynthesisThreadProc, this);
 }
@@ -207,7 +208,8 @@ void CSynthesisProgressDlg::OnProgress() {
                                    static_cast<std::uint32_t>(info.row));
     }
     std::string timeLeft = timeLeftText.toStdString();
-    if (UpdateTimeLeft(info, outputWidth_, CurrentClock()() - startTime_, timeLeft)) {
+    const double seconds = static_cast<double>(CurrentClock()() - startTime_) / 1000.0;
+    if (timeLeft_.Update(info, seconds, timeLeft)) {
         timeLeftText = QString::fromStdString(timeLeft);
     }
     PushStrings();

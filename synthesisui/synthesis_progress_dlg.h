@@ -16,6 +16,7 @@
 #include "engine/progress.h"
 #include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
+#include "engine/time_estimate.h"
 #include "shell/framework/dialog_template.h"
 
 class QLabel;
@@ -55,7 +56,7 @@ class CSynthesisProgressDlg : public QDialog {
     bool Ended() const { return ended_; }
     bool WorkerStarted() const { return workerStarted_; }
 
-    // The time source in whole seconds (tests replace it; empty restores the clock).
+    // The time source in milliseconds (tests replace it; empty restores the clock).
     using Clock = std::function<std::int64_t()>;
     static void SetClock(Clock clock);
     // Called on the worker thread after each report it hands over. Tests slow
@@ -117,7 +118,8 @@ class CSynthesisProgressDlg : public QDialog {
     bool ended_ = false;
     bool updating_ = false;
     bool asking_ = false;
-    std::int64_t startTime_ = 0;
+    std::int64_t startTime_ = 0;  // milliseconds
+    TimeLeftEstimator timeLeft_{0};
     std::uint32_t outputWidth_ = 0;
     std::uint32_t outputHeight_ = 0;
     Image sample_;  // the worker's own copy of the sample

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "engine/accuracy.h"
+#include "engine/texture_synthesiser.h"
+#include "tests/support/test_images.h"
 
 namespace weftloom {
 namespace {
@@ -20,40 +25,80 @@ TEST(FormatTimeSpan, FieldsAndPadding) {
     EXPECT_EQ(FormatTimeLeft(0), "00:00:00");
 }
 
-TEST(RemainingSeconds, ExtrapolatesFromTheDoneFraction) {
-    EXPECT_EQ(RemainingSeconds(10, 1, 4), 30);
-    EXPECT_EQ(RemainingSeconds(10, 3, 4), 3) << "3.33 truncates";
-    EXPECT_EQ(RemainingSeconds(10, 0, 4), 0);
-    EXPECT_EQ(RemainingSeconds(10, 4, 4), 0);
-    EXPECT_EQ(RemainingSeconds(0, 1, 1000), 0);
-    EXPECT_EQ(RemainingSeconds(1, 1, 86401), 86400);
+// The reports of a real run, 64 x 64 into 128 x 128, kept by value.
+std::vector<ProgressInfo> ReportsOfARun() {
+    static std::vector<ProgressInfo> reports;
+    if (reports.empty()) {
+        TextureSynthesiser job;
+        job.neighbourhoodSize = {3, 3, 3};
+        job.subsamplingMode = SubsamplingMode::Disabled;
+        job.callbackContext = &reports;
+        job.progressCallback = [](const ProgressInfo* info) {
+            ProgressInfo copy = *info;
+            copy.rowPixels = nullptr;
+            static_cast<std::vector<ProgressInfo>*>(info->context)->push_back(copy);
+        };
+        EXPECT_TRUE(job.Synthesise(testing::PatternImage(64, 64, 3), 128, 128));
+    }
+    return reports;
 }
 
-ProgressInfo Report(std::uint32_t levelWidth, std::int32_t done, std::int32_t total) {
-    ProgressInfo info;
-    info.status = "Synthesizing";
-    info.levelWidth = levelWidth;
-    info.overallDone = done;
-    info.overallTotal = total;
-    return info;
+TEST(TimeLeftEstimator, SetUpLeavesTheTextCoarseRowsHaveNoEstimate) {
+    TimeLeftEstimator estimator(128);
+    std::string text = "unchanged";
+    for (const ProgressInfo& info : ReportsOfARun()) {
+        const std::string before = text;
+        const bool set = estimator.Update(info, 0, text);
+        const bool synthesizing = std::string(info.status) == status::kSynthesizing;
+        EXPECT_EQ(set, synthesizing && info.overallTotal != 0);
+        if (!synthesizing) {
+            EXPECT_EQ(text, before) << info.status;
+        } else if (info.row >= 0 && info.levelWidth < 64) {
+            EXPECT_EQ(text, kNoAccurateEstimate) << info.levelWidth;
+        } else if (info.row < 0 && info.overallDone == 0) {
+            EXPECT_EQ(text, "00:00:00") << "nothing measured at the first level's start";
+        }
+    }
 }
 
-TEST(UpdateTimeLeft, CoarseRowsHaveNoEstimateAndSetUpLeavesTheText) {
-    std::string text;
-    // Set-up and cloud-building reports carry neither a row nor overall counts.
-    EXPECT_FALSE(UpdateTimeLeft(Report(0, 0, 0), 256, 10, text));
-    EXPECT_EQ(text, "");
-    // The opening report of the first level: overall counts, no row.
-    EXPECT_TRUE(UpdateTimeLeft(Report(0, 0, 87040), 256, 3, text));
-    EXPECT_EQ(text, "00:00:00");
-    // Rows of levels 3 and 2 (32 and 64 wide) are narrower than half of 256.
-    EXPECT_TRUE(UpdateTimeLeft(Report(64, 100, 87040), 256, 3, text));
-    EXPECT_EQ(text, kNoAccurateEstimate);
-    // Level 1 (128 wide) is not narrower than half: a computed estimate.
-    EXPECT_TRUE(UpdateTimeLeft(Report(128, 43520, 87040), 256, 60, text));
-    EXPECT_EQ(text, "00:01:00");
-    EXPECT_FALSE(UpdateTimeLeft(Report(0, 0, 0), 256, 99, text));
-    EXPECT_EQ(text, "00:01:00");
+// Costs injected through the clock: per pixel, each finer level costs more
+// than the one before (a larger cloud, a larger window); a cloud's rows cost
+// in proportion to the sample level's width. After a tenth of the run, every
+// estimate lies within a quarter of the time really left.
+TEST(TimeLeftEstimator, WithinAQuarterAfterTheFirstTenth) {
+    struct Costs {
+        double perPixelGrowth;    // per pixel, a level costs this much more than the coarser
+        double cloudRowPerPixel;  // a cloud row's seconds per sample pixel of its width
+    };
+    for (const Costs costs : {Costs{6.0, 1e-4}, Costs{2.5, 1e-3}, Costs{12.0, 0.0}}) {
+        SCOPED_TRACE(costs.perPixelGrowth);
+        // The time of every report, from the cost of the work before it.
+        const std::vector<ProgressInfo> reports = ReportsOfARun();
+        std::vector<double> times;
+        double now = 0;
+        for (const ProgressInfo& info : reports) {
+            if (std::string(info.status) == status::kBuildingDataCloud) {
+                now += costs.cloudRowPerPixel * info.stepTotal;  // the sample level is square
+            } else if (info.row >= 0) {
+                const double level = std::log2(128.0 / info.levelWidth);  // 0 finest
+                now += info.levelWidth * 1e-5 * std::pow(costs.perPixelGrowth, 3 - level);
+            }
+            times.push_back(now);
+        }
+        TimeLeftEstimator estimator(128);
+        std::string text;
+        int checked = 0;
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            if (estimator.Update(reports[i], times[i], text) && times[i] >= now / 10 &&
+                text != kNoAccurateEstimate) {
+                const double left = now - times[i];
+                EXPECT_NEAR(estimator.RemainingSeconds(), left, left / 4 + 1e-9)
+                    << "at " << times[i] << " of " << now << " s";
+                ++checked;
+            }
+        }
+        EXPECT_GT(checked, 100);
+    }
 }
 
 TEST(NeighbourhoodSideFor, EachStepDownInAccuracyOrLevelNarrowsTheWindowByTwo) {

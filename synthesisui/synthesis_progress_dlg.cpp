@@ -209,7 +209,9 @@ void CSynthesisProgressDlg::OnProgress() {
     }
     std::string timeLeft = timeLeftText.toStdString();
     const double seconds = static_cast<double>(CurrentClock()() - startTime_) / 1000.0;
-    if (timeLeft_.Update(info, seconds, timeLeft)) {
+    ProgressInfo withStatus = info;  // the report carries its status as a string of its own
+    withStatus.status = report.status.c_str();
+    if (timeLeft_.Update(withStatus, seconds, timeLeft)) {
         timeLeftText = QString::fromStdString(timeLeft);
     }
     PushStrings();

@@ -45,17 +45,18 @@ class SynthesisFixture : public AppFixture {
         SetSynthesisHooks({});
     }
 
-    // Gives the next parameters dialog these settings for the run and confirms it.
-    void ConfirmNextParameters(std::int32_t width, std::int32_t height) {
-        QTimer::singleShot(0, [width, height] {
+    // Gives the next parameters dialog these settings for the run and confirms
+    // it, or cancels it.
+    void ConfirmNextParameters(std::int32_t width, std::int32_t height, bool confirm = true) {
+        QTimer::singleShot(0, [width, height, confirm] {
             auto* dialog = qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             dialog->outputWidth = width;
             dialog->outputHeight = height;
             dialog->UpdateData(false);
-            auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("1"));
-            ASSERT_NE(ok, nullptr);
-            ok->click();
+            auto* button = dialog->findChild<QPushButton*>(confirm ? "1" : "2");
+            ASSERT_NE(button, nullptr);
+            button->click();
         });
     }
 

@@ -78,37 +78,28 @@ bool NamesTheSizeRange(const QString& message) {
     return message.contains("32") && message.contains("999999");
 }
 
-TEST_F(SynthesisParamsDlgTest, OpensWithTheGivenSettings) {
-    dialog.open();
-    ASSERT_TRUE(dialog.isVisible());
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(Label(1000)->text(), "bricks_64_a.tga");
-    EXPECT_EQ(Edit(1001)->text(), "64");
-    EXPECT_EQ(Edit(1002)->text(), "48");
-    for (int id : {1008, 1009, 1010}) {
-        EXPECT_EQ(List(id)->currentText(), "High") << id;
-    }
-    EXPECT_TRUE(Radio(1015)->isChecked());
-    EXPECT_TRUE(Radio(1020)->isChecked());
-    EXPECT_EQ(Edit(1012)->text(), "2500");
-    EXPECT_EQ(Edit(1019)->text(), "10");
-    EXPECT_EQ(Edit(1013)->text(), "2500");
-    EXPECT_EQ(Enabling(), (std::vector<bool>{true, false, false}));
-}
-
-TEST_F(SynthesisParamsDlgTest, LevelThreeHasNoLowAndARememberedLowComesBackAsNoChoice) {
+// What was given is shown, and OK without a change hands it back; but level 3
+// has no Low, so a Low given there is shown and handed back as no choice.
+TEST_F(SynthesisParamsDlgTest, OkWithoutAChangeHandsBackWhatWasGivenButALevelThreeLow) {
     ASSERT_EQ(List(1009)->count(), 3);
     ASSERT_EQ(List(1010)->count(), 2);
     EXPECT_EQ(List(1010)->itemText(1), "Medium");
-    dialog.settings.levelAccuracy[1] = Accuracy::Low;
-    dialog.settings.levelAccuracy[2] = Accuracy::Low;
+    dialog.settings.levelAccuracy = {Accuracy::Medium, Accuracy::Low, Accuracy::Low};
+    dialog.settings.subsampleCount = 123;
+    dialog.settings.subsamplePercent = 45;
+    dialog.settings.minimumPixelCount = 6;
+    Members given = MembersOf(dialog);
     dialog.open();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(Label(1000)->text(), "bricks_64_a.tga");
+    EXPECT_EQ(Edit(1001)->text(), "64");
+    EXPECT_EQ(Edit(1012)->text(), "123");
     EXPECT_EQ(List(1009)->currentText(), "Low");
     EXPECT_EQ(List(1010)->currentIndex(), -1);
     Click(1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.settings.levelAccuracy[1], Accuracy::Low);
-    EXPECT_EQ(dialog.settings.levelAccuracy[2], static_cast<Accuracy>(-1));
+    given.settings.levelAccuracy[2] = static_cast<Accuracy>(-1);
+    EXPECT_EQ(MembersOf(dialog), given);
 }
 
 // Opening with a mode, or clicking one, enables the edits that mode uses; a

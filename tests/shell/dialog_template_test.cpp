@@ -92,8 +92,8 @@ TEST(DialogTemplate, LayoutFollowsTheDialogFontMetrics) {
 }
 
 // Tab visits the tab stops in template order, skipping radios; a mnemonic
-// focuses the control after its label unless switched off.
-TEST(DialogTemplate, TabAndMnemonicsReachTheirControls) {
+// focuses the control after its label unless switched off; edits filter keys.
+TEST(DialogTemplate, KeysReachTheirControls) {
     QDialog dialog;
     BuildDialog(dialog, Template());
     dialog.show();
@@ -123,11 +123,8 @@ TEST(DialogTemplate, TabAndMnemonicsReachTheirControls) {
     // A group box's mnemonic focuses the checked button inside, not the first.
     QTest::keyClick(&dialog, Qt::Key_S, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, kTriangle));
-}
 
-TEST(DialogTemplate, DigitsOnlyEditRefusesOtherCharactersAndAPlainEditTakesThem) {
-    QDialog dialog;
-    BuildDialog(dialog, Template());
+    // A digits-only edit refuses other characters; a plain edit takes them.
     QTest::keyClicks(ControlById(dialog, kCount), "12a-b 3.");
     EXPECT_EQ(Find<QLineEdit>(dialog, kCount)->text(), "123");
     QTest::keyClicks(ControlById(dialog, kName), "a-1");

@@ -56,14 +56,5 @@ TEST_F(ImageView, FitsTheWindowToTheImageEnlargedByAPowerOfTwo) {
     }
 }
 
-TEST_F(ImageView, SynthesiseWithoutTheSynthesisPartSaysSoAndMakesNothing) {
-    const std::string sample = WriteSample("wall.tga", 40, 40);
-    ASSERT_TRUE(Start({QString::fromStdString(sample)}));
-    ASSERT_TRUE(Enabled(kIdSynthesise));
-    Trigger(kIdSynthesise);
-    EXPECT_EQ(messages, (std::vector<QString>{"Synthesis is not available in this build."}));
-    EXPECT_EQ(WindowCount(), 1);
-}
-
 }  // namespace
 }  // namespace weftloom

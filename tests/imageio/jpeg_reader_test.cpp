@@ -45,7 +45,6 @@ double MeanAbsoluteDifference(const Image& a, const Image& b) {
 TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
     const auto rows = test::ReadExpectedTable(test::DataPath("jpeg/EXPECTED.tsv"));
     ASSERT_GE(rows.size(), 15u);
-    int fatal = 0, exact = 0, approximate = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
         JpegReader reader;
@@ -54,7 +53,6 @@ TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
             EXPECT_FALSE(ok);
             EXPECT_FALSE(reader.errorText.empty());
             ExpectHoldsNothing(reader);
-            ++fatal;
             continue;
         }
         ASSERT_TRUE(ok) << reader.errorText;
@@ -65,17 +63,12 @@ TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
         ASSERT_EQ(image.height, row.height);
         if (row.result == "OK") {
             EXPECT_TRUE(image.pixels == expected.pixels);
-            ++exact;
         } else {
             ASSERT_EQ(row.result, "APPROX");
             ASSERT_EQ(image.pixels.size(), expected.pixels.size());
             EXPECT_LT(MeanAbsoluteDifference(image, expected), 3.0);
-            ++approximate;
         }
     }
-    EXPECT_EQ(fatal, 1);
-    EXPECT_EQ(approximate, 1);
-    EXPECT_EQ(exact + fatal + approximate, static_cast<int>(rows.size()));
 }
 
 // Damage: cut files fail cleanly, corrupt entropy data decodes.

@@ -3,9 +3,7 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "engine/image.h"

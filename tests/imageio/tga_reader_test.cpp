@@ -157,10 +157,7 @@ TEST(TgaReaderRefusal, EachFaultFailsWithItsTextAndHoldsNothing) {
     EXPECT_FALSE(reader.Read(test::DataPath("tga").string()));
     EXPECT_STREQ(reader.errorText, "Error opening TGA image.");
     ExpectHoldsNothing(reader);
-}
-
-TEST(TgaReaderRefusal, PixelLimitIsCheckedBeforeTheData) {
-    TgaReader reader;
+    // The pixel limit is checked before the data.
     reader.pixelLimit = 5;
     const Bytes file = File(With(2, 3, 2, 24), Bytes(18, 9));
     EXPECT_FALSE(Read(reader, file));

@@ -1,7 +1,6 @@
 #include "imageio/tga_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>

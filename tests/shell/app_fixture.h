@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QMenuBar>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
 #include "shell/framework/dialog_template.h"
 
-#include <QButtonGroup>
 #include <QDialog>
 #include <QFontDatabase>
 #include <QLineEdit>

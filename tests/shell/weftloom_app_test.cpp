@@ -1,8 +1,6 @@
-#include <QFileInfo>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMdiSubWindow>
-#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>

@@ -1,5 +1,3 @@
-#include <QFileInfo>
-
 #include "shell/framework/commands.h"
 #include "tests/shell/app_fixture.h"
 

@@ -1,5 +1,3 @@
-#include <QMdiSubWindow>
-
 #include "shell/framework/commands.h"
 #include "shell/resources/resource_ids.h"
 #include "tests/shell/app_fixture.h"

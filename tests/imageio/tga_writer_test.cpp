@@ -41,9 +41,6 @@ TEST(TgaWriterBytes, SmallImagesGiveTheExactFile) {
     std::vector<std::uint8_t> want = header;
     want.insert(want.end(), {2, 0, 1, 0, 24, 0x20, 30, 20, 10, 60, 50, 40});
     EXPECT_EQ(Encoded(rgb), want);
-    test::ScratchFolder folder;
-    ASSERT_TRUE(WriteTga(rgb, (folder / "two.tga").string()));
-    EXPECT_EQ(test::ReadBytes(folder / "two.tga"), want);
 
     want = header;
     want.insert(want.end(), {1, 0, 2, 0, 32, 0x20, 3, 2, 1, 4, 252, 251, 250, 253});

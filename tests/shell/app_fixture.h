@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/image.h"
 #include "imageio/tga_writer.h"
 #include "shell/framework/doc_template.h"
 #include "shell/framework/message_box.h"

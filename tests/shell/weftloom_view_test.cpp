@@ -26,9 +26,7 @@ TEST_F(ImageView, DisplayCopyIsPaddedTopDownAndBlueFirst) {
     EXPECT_EQ(view->BitmapInfo().sizeImage, 3u * 3u * 5u);
     const auto& bits = view->BitmapBits();
     ASSERT_EQ(bits.size(), 8u * 3u * 3u);
-    EXPECT_EQ(bits[0], 0);
-    EXPECT_EQ(bits[1], 0);
-    EXPECT_EQ(bits[2], 255);
+    EXPECT_EQ(std::vector(bits.begin(), bits.begin() + 3), (std::vector<std::uint8_t>{0, 0, 255}));
     EXPECT_EQ(bits[2 * 24 + 4 * 3 + 1], 77);
     EXPECT_EQ(bits[2 * 24 + 5 * 3], 0) << "padding stays black";
 

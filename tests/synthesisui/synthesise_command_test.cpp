@@ -84,17 +84,17 @@ TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {
 
 // Clicks the dialog's Cancel button once, from the event loop, when `when` holds;
 // running then watches that dialog.
-void CancelWhen(std::function<bool(const ProgressInfo&)> when, bool& clicked,
+void CancelWhen(std::function<bool(const ProgressInfo&)> when,
                 QPointer<CSynthesisProgressDlg>& running) {
-    CSynthesisProgressDlg::SetReportObserver(
-        [when = std::move(when), &clicked, &running](const CSynthesisProgressDlg& d) {
-            if (!clicked && when(d.lastProgress)) {
-                clicked = true;
-                running = const_cast<CSynthesisProgressDlg*>(&d);
-                QTimer::singleShot(0, d.findChild<QPushButton*>(QStringLiteral("1")),
-                                   &QPushButton::click);
-            }
-        });
+    CSynthesisProgressDlg::SetReportObserver([when = std::move(when), &running, clicked = false](
+                                                 const CSynthesisProgressDlg& d) mutable {
+        if (!clicked && when(d.lastProgress)) {
+            clicked = true;
+            running = const_cast<CSynthesisProgressDlg*>(&d);
+            QTimer::singleShot(0, d.findChild<QPushButton*>(QStringLiteral("1")),
+                               &QPushButton::click);
+        }
+    });
 }
 
 // Cancel answered No lets the run go on, as does closing the sample's window,
@@ -103,10 +103,8 @@ TEST_F(Synthesise, CancelAnsweredNoOrClosingTheSampleLetsTheRunGoOn) {
     StartWithSample();
     const Image sampleImage = ActiveDoc()->image;
     QMdiSubWindow* sampleWindow = Frame()->MdiArea()->activeSubWindow();
-    bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
-    CancelWhen([](const ProgressInfo& p) { return p.row == 0 && p.levelWidth == 64; }, clicked,
-               running);
+    CancelWhen([](const ProgressInfo& p) { return p.row == 0 && p.levelWidth == 64; }, running);
     std::int32_t rowWhenAsked = -1;
     std::int32_t rowWhenAnswered = -1;
     framework::SetMessageResponder(
@@ -136,10 +134,8 @@ TEST_F(Synthesise, CancelAnsweredNoOrClosingTheSampleLetsTheRunGoOn) {
 
 TEST_F(Synthesise, CancelAnsweredYesStopsAndKeepsThePreviews) {
     StartWithSample();
-    bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
-    CancelWhen([](const ProgressInfo& p) { return p.row == 2 && p.levelWidth == 64; }, clicked,
-               running);
+    CancelWhen([](const ProgressInfo& p) { return p.row == 2 && p.levelWidth == 64; }, running);
     answers = {framework::MessageResult::Yes};
     ConfirmNextParameters(64, 64);
     Trigger(kIdSynthesise);
@@ -158,9 +154,8 @@ TEST_F(Synthesise, CancelAnsweredYesStopsAndKeepsThePreviews) {
 TEST_F(Synthesise, AFinishDuringTheQuestionEndsTheDialogOnce) {
     StartWithSample();
     const Image sampleImage = ActiveDoc()->image;
-    bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
-    CancelWhen([](const ProgressInfo& p) { return p.row == 0; }, clicked, running);
+    CancelWhen([](const ProgressInfo& p) { return p.row == 0; }, running);
     framework::SetMessageResponder(
         [&](const QString& text, const QString&, framework::MessageButtons) {
             messages.push_back(text);

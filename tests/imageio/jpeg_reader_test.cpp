@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -31,21 +32,11 @@ Image Expected(const std::string& ppm) {
     return image;
 }
 
-// Mean absolute difference per channel value of two images of equal size.
-double MeanAbsoluteDifference(const Image& a, const Image& b) {
-    double sum = 0;
-    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
-        sum += std::abs(int{a.pixels[i]} - int{b.pixels[i]});
-    }
-    return sum / static_cast<double>(a.pixels.size());
-}
-
 // Every file of the set against libjpeg's default decode; APPROX rows within
 // the stated mean difference, FATAL rows refused without ending the process.
 TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
     const auto rows = test::ReadExpectedTable(test::DataPath("jpeg/EXPECTED.tsv"));
     ASSERT_GE(rows.size(), 15u);
-    int fatal = 0, exact = 0, approximate = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
         JpegReader reader;
@@ -54,7 +45,6 @@ TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
             EXPECT_FALSE(ok);
             EXPECT_FALSE(reader.errorText.empty());
             ExpectHoldsNothing(reader);
-            ++fatal;
             continue;
         }
         ASSERT_TRUE(ok) << reader.errorText;
@@ -65,27 +55,26 @@ TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
         ASSERT_EQ(image.height, row.height);
         if (row.result == "OK") {
             EXPECT_TRUE(image.pixels == expected.pixels);
-            ++exact;
         } else {
             ASSERT_EQ(row.result, "APPROX");
             ASSERT_EQ(image.pixels.size(), expected.pixels.size());
-            EXPECT_LT(MeanAbsoluteDifference(image, expected), 3.0);
-            ++approximate;
+            // Within a mean difference of 3 per channel value.
+            const double sum = std::transform_reduce(image.pixels.begin(), image.pixels.end(),
+                                                     expected.pixels.begin(), 0.0, std::plus<>(),
+                                                     [](int a, int b) { return std::abs(a - b); });
+            EXPECT_LT(sum / static_cast<double>(image.pixels.size()), 3.0);
         }
     }
-    EXPECT_EQ(fatal, 1);
-    EXPECT_EQ(approximate, 1);
-    EXPECT_EQ(exact + fatal + approximate, static_cast<int>(rows.size()));
 }
 
 // Damage: cut files fail cleanly, corrupt entropy data decodes.
 TEST(JpegReaderDamage, FilesCutBeforeTheirLastRowFail) {
+    JpegReader reader;
     for (const char* name :
          {"jpeg/testorig.jpg", "jpeg/testimgari.jpg", "jpeg/gen/prog_arith.jpg"}) {
         SCOPED_TRACE(name);
         const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath(name));
         ASSERT_GT(bytes.size(), 100u);
-        JpegReader reader;
         // Every cut within the headers, then a spread through the data.
         for (std::size_t size = 0; size + 2 < bytes.size();
              size += size < 700 ? 1 : 1 + bytes.size() / 60) {
@@ -94,32 +83,11 @@ TEST(JpegReaderDamage, FilesCutBeforeTheirLastRowFail) {
             ExpectHoldsNothing(reader);
         }
     }
-}
-
-TEST(JpegReaderDamage, AProgressiveFileCutBetweenScansIsACoarserImage) {
-    const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/gen/prog.jpg"));
-    // Offsets of the start-of-scan markers after the first scan.
-    std::vector<std::size_t> scans;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
-            scans.push_back(i);
-        }
-    }
-    ASSERT_GE(scans.size(), 4u);
-    const Image full = Expected("expected/gen__prog.ppm");
-    JpegReader reader;
-    for (std::size_t s = 1; s + 1 < scans.size(); ++s) {
-        SCOPED_TRACE(s);
-        // Every row has the scans before the cut, only the later
-        // refinements are missing.
-        ASSERT_TRUE(reader.ReadFromMemory(bytes.data(), scans[s])) << reader.errorText;
-        EXPECT_EQ(reader.width, 227u);
-        EXPECT_FALSE(ImageOf(reader).pixels == full.pixels);
-        // A cut inside the scan's data leaves rows without it.
-        const std::size_t inside = (scans[s] + scans[s + 1]) / 2;
-        EXPECT_FALSE(reader.ReadFromMemory(bytes.data(), inside));
-        EXPECT_EQ(reader.errorText, "Premature end of JPEG file");
-        ExpectHoldsNothing(reader);
+    // Nothing at all, or markers and no image.
+    const std::uint8_t markersOnly[] = {0xFF, 0xD8, 0xFF, 0xD9};
+    for (const std::uint8_t* data : {static_cast<const std::uint8_t*>(nullptr), markersOnly}) {
+        EXPECT_FALSE(reader.ReadFromMemory(data, data ? 4 : 0));
+        EXPECT_FALSE(reader.errorText.empty());
     }
 }
 
@@ -130,6 +98,15 @@ TEST(JpegReaderDamage, AMissingEndMarkerOrCorruptEntropyDataStillDecode) {
     // All rows are in the file; only the two-byte end-of-image marker is gone.
     ASSERT_TRUE(reader.ReadFromMemory(bytes.data(), bytes.size() - 2)) << reader.errorText;
     EXPECT_TRUE(ImageOf(reader).pixels == expected.pixels);
+    // So are they in a progressive file cut where its last scan starts: the
+    // image is only coarser.
+    const std::vector<std::uint8_t> prog = test::ReadBytes(test::DataPath("jpeg/gen/prog.jpg"));
+    const std::uint8_t sos[] = {0xFF, 0xDA};
+    const auto lastScan = std::find_end(prog.begin(), prog.end(), sos, sos + 2);
+    ASSERT_TRUE(
+        reader.ReadFromMemory(prog.data(), static_cast<std::size_t>(lastScan - prog.begin())))
+        << reader.errorText;
+    EXPECT_FALSE(ImageOf(reader).pixels == Expected("expected/gen__prog.ppm").pixels);
 
     // A stretch in the middle of the scan with bytes that make no valid
     // Huffman codes decodes silently, to a different picture.
@@ -138,23 +115,6 @@ TEST(JpegReaderDamage, AMissingEndMarkerOrCorruptEntropyDataStillDecode) {
     ASSERT_TRUE(reader.ReadFromMemory(corrupt.data(), corrupt.size())) << reader.errorText;
     EXPECT_EQ(reader.width, 227u);
     EXPECT_FALSE(ImageOf(reader).pixels == expected.pixels);
-}
-
-TEST(JpegReaderDamage, OtherFilesAreRefusedWithLibjpegsReason) {
-    JpegReader reader;
-    const std::vector<std::uint8_t> tga = test::ReadBytes(test::DataPath("tga/rgba16.tga"));
-    EXPECT_FALSE(reader.ReadFromMemory(tga.data(), tga.size()));
-    EXPECT_NE(reader.errorText.find("Not a JPEG file"), std::string::npos) << reader.errorText;
-    ExpectHoldsNothing(reader);
-
-    EXPECT_FALSE(reader.ReadFromMemory(nullptr, 0));
-    EXPECT_FALSE(reader.errorText.empty());
-    const std::vector<std::uint8_t> markerOnly = {0xFF, 0xD8, 0xFF, 0xD9};
-    EXPECT_FALSE(reader.ReadFromMemory(markerOnly.data(), markerOnly.size()));
-    EXPECT_FALSE(reader.errorText.empty());
-    EXPECT_FALSE(reader.Read(test::DataPath("jpeg/absent.jpg").string()));
-    EXPECT_EQ(reader.errorText, "Error opening JPEG image.");
-    ExpectHoldsNothing(reader);
 }
 
 TEST(JpegReaderLimits, APixelLimitAndAHugeFrameAreRefusedBeforeDecoding) {

@@ -103,6 +103,10 @@ TEST(TgaReaderDecoding, SmallFilesGiveTheirPlaneAndPalette) {
          {0, 0},
          {248, 0, 0, 255}},
         {"32-bit entries", File(With(1, 1, 1, 8, 1, 32), {1, 2, 3, 4, 0}), {0}, {3, 2, 1, 4}},
+        {"fields that play no part",
+         File(ignored, {10, 20, 1, 0}),
+         {1, 0},
+         {10, 10, 10, 255, 20, 20, 20, 255}},
         {"map type 0 with a map", File(mapTypeZero, {1, 2, 3, 0}), {0}, {3, 2, 1, 255}},
         {"type 1 without a map is grey", File(With(1, 1, 1, 8), {77}), {77, 77, 77, 255}, {}},
     };
@@ -150,14 +154,10 @@ TEST(TgaReaderRefusal, EachFaultFailsWithItsTextAndHoldsNothing) {
         ExpectHoldsNothing(reader);
     }
     TgaReader reader;
-    EXPECT_FALSE(reader.Read(test::DataPath("tga/no_such_file.tga").string()));
-    EXPECT_STREQ(reader.errorText, "Error opening TGA image.");
     EXPECT_FALSE(reader.Read(test::DataPath("tga").string()));
+    EXPECT_STREQ(reader.errorText, "Error opening TGA image.");
     ExpectHoldsNothing(reader);
-}
-
-TEST(TgaReaderRefusal, PixelLimitIsCheckedBeforeTheData) {
-    TgaReader reader;
+    // The pixel limit is checked before the data.
     reader.pixelLimit = 5;
     const Bytes file = File(With(2, 3, 2, 24), Bytes(18, 9));
     EXPECT_FALSE(Read(reader, file));
@@ -166,10 +166,8 @@ TEST(TgaReaderRefusal, PixelLimitIsCheckedBeforeTheData) {
     EXPECT_TRUE(Read(reader, file));
 }
 
-// Every prefix of a valid file must fail cleanly: from memory, and a sample
-// of them from disk through the chunked buffer.
+// Every prefix of a valid file must fail cleanly.
 TEST(TgaReaderTruncation, EveryPrefixOfAValidFileFails) {
-    test::ScratchFolder folder;
     for (const char* name : {"tga/common/200x32_p_bl_rle.tga", "tga/common/200x32_la_tl_raw.tga",
                              "tga/cross_scan_line.tga", "tga/rgba16.tga", "tga/tga_id_field.tga"}) {
         SCOPED_TRACE(name);
@@ -185,11 +183,6 @@ TEST(TgaReaderTruncation, EveryPrefixOfAValidFileFails) {
         for (std::size_t size = 0; size < needed; ++size) {
             ASSERT_FALSE(reader.ReadFromMemory(bytes.data(), size)) << "prefix " << size;
             ASSERT_NE(reader.errorText, nullptr);
-            ExpectHoldsNothing(reader);
-        }
-        for (std::size_t size = 0; size < needed; size += 1 + needed / 40) {
-            test::WriteBytes(folder / "cut.tga", Bytes(bytes.begin(), bytes.begin() + size));
-            ASSERT_FALSE(reader.Read((folder / "cut.tga").string())) << "prefix " << size;
             ExpectHoldsNothing(reader);
         }
     }

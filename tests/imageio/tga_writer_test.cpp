@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <cerrno>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -44,9 +42,6 @@ TEST(TgaWriterBytes, SmallImagesGiveTheExactFile) {
     std::vector<std::uint8_t> want = header;
     want.insert(want.end(), {2, 0, 1, 0, 24, 0x20, 30, 20, 10, 60, 50, 40});
     EXPECT_EQ(Encoded(rgb), want);
-    test::ScratchFolder folder;
-    ASSERT_TRUE(WriteTga(rgb, (folder / "two.tga").string()));
-    EXPECT_EQ(test::ReadBytes(folder / "two.tga"), want);
 
     want = header;
     want.insert(want.end(), {1, 0, 2, 0, 32, 0x20, 3, 2, 1, 4, 252, 251, 250, 253});
@@ -69,17 +64,13 @@ TEST(TgaWriterRefusal, ImagesATgaHeaderCannotDescribeAreRefusedWithoutAFile) {
     std::vector<std::uint8_t> bytes = {1, 2, 3};
     EXPECT_FALSE(EncodeTga(wide, bytes));
     EXPECT_TRUE(bytes.empty());
-}
-
-TEST(TgaWriterRefusal, TheLargestSideIsStillWritten) {
-    Image wide;
+    // The largest side is still written whole.
     ASSERT_TRUE(wide.Allocate(kMaxTgaSide, 1, 3));
     wide.pixels.back() = 9;
-    const std::vector<std::uint8_t> bytes = Encoded(wide);
+    ASSERT_TRUE(EncodeTga(wide, bytes));
     ASSERT_EQ(bytes.size(), 18u + 65535u * 3u);
-    EXPECT_EQ(bytes[12], 0xFF);
-    EXPECT_EQ(bytes[13], 0xFF);
-    EXPECT_EQ(bytes[18 + 65534 * 3], 9);
+    EXPECT_EQ(bytes[12] + bytes[13] * 256, 65535);
+    EXPECT_EQ(bytes[18 + 65534 * 3], 9) << "blue first";
 }
 
 // A failed save must leave whatever was at the target as it was.

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QMenuBar>
 
 #include <gtest/gtest.h>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/image.h"
 #include "imageio/tga_writer.h"
 #include "shell/framework/doc_template.h"
 #include "shell/framework/message_box.h"

@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 

@@ -1,7 +1,6 @@
 #include "shell/framework/dialog_template.h"
 #include "shell/framework/message_box.h"
 
-#include <QButtonGroup>
 #include <QDialog>
 #include <QFontDatabase>
 #include <QLineEdit>
@@ -60,48 +59,42 @@ Widget* Find(const QDialog& dialog, int id) {
 }
 
 // Sizes and places follow the dialog font's base units; a missing font falls
-// back to the application's family at the template's size.
+// back to the application's family at the template's size, and a larger size
+// gives larger units.
 TEST(DialogTemplate, LayoutFollowsTheDialogFontMetrics) {
     const QString family = QStringLiteral("DejaVu Sans");
     ASSERT_TRUE(QFontDatabase::families().contains(family));
-    DialogTemplate small = Template();
-    small.fontName = family;
-    DialogTemplate large = small;
-    large.pointSize = 16;
-    QDialog smallDialog, largeDialog;
-    BuildDialog(smallDialog, small);
-    BuildDialog(largeDialog, large);
-    EXPECT_EQ(smallDialog.windowTitle(), "Sample");
-    EXPECT_EQ(smallDialog.font().family(), family);
-    const DialogBaseUnits smallBase = BaseUnitsOf(smallDialog.font());
-    const DialogBaseUnits largeBase = BaseUnitsOf(largeDialog.font());
-    EXPECT_GT(largeBase.x, smallBase.x);
-    EXPECT_GT(largeBase.y, smallBase.y);
-    EXPECT_EQ(smallBase.y, QFontMetrics(smallDialog.font()).height());
-    for (const auto& [dialog, base] :
-         {std::pair{&smallDialog, smallBase}, std::pair{&largeDialog, largeBase}}) {
-        // 200 x 120 units; the name edit at 44, 8 and 60 x 14 units.
-        EXPECT_NEAR(dialog->width(), 200 * base.x / 4.0, 1.0);
-        EXPECT_NEAR(dialog->height(), 120 * base.y / 8.0, 1.0);
-        const QRect name = ControlById(*dialog, kName)->geometry();
-        EXPECT_NEAR(name.x(), 44 * base.x / 4.0, 1.0);
-        EXPECT_NEAR(name.y(), 8 * base.y / 8.0, 1.0);
-        EXPECT_NEAR(name.width(), 60 * base.x / 4.0, 1.0);
-        EXPECT_NEAR(name.height(), 14 * base.y / 8.0, 1.0);
-        EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
-    }
-    EXPECT_TRUE(Find<QPushButton>(smallDialog, 1)->isDefault());
-    EXPECT_EQ(ControlById(smallDialog, -1), nullptr);
+    DialogTemplate t = Template();
+    t.fontName = family;
+    QDialog dialog;
+    BuildDialog(dialog, t);
+    EXPECT_EQ(dialog.windowTitle(), "Sample");
+    EXPECT_EQ(dialog.font().family(), family);
+    const DialogBaseUnits base = BaseUnitsOf(dialog.font());
+    EXPECT_EQ(base.y, QFontMetrics(dialog.font()).height());
+    // 200 x 120 units; the name edit at 44, 8 and 60 x 14 units.
+    EXPECT_NEAR(dialog.width(), 200 * base.x / 4.0, 1.0);
+    EXPECT_NEAR(dialog.height(), 120 * base.y / 8.0, 1.0);
+    const QRect name = ControlById(dialog, kName)->geometry();
+    EXPECT_NEAR(name.x(), 44 * base.x / 4.0, 1.0);
+    EXPECT_NEAR(name.y(), 8 * base.y / 8.0, 1.0);
+    EXPECT_NEAR(name.width(), 60 * base.x / 4.0, 1.0);
+    EXPECT_NEAR(name.height(), 14 * base.y / 8.0, 1.0);
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_TRUE(Find<QPushButton>(dialog, 1)->isDefault());
+    EXPECT_EQ(ControlById(dialog, -1), nullptr);
 
-    small.fontName = QStringLiteral("No Such Font Family 7");
-    small.pointSize = 13;
-    EXPECT_EQ(DialogFont(small).family(), QApplication::font().family());
-    EXPECT_EQ(DialogFont(small).pointSize(), 13);
+    t.fontName = QStringLiteral("No Such Font Family 7");
+    t.pointSize = 16;
+    EXPECT_EQ(DialogFont(t).family(), QApplication::font().family());
+    EXPECT_EQ(DialogFont(t).pointSize(), 16);
+    EXPECT_GT(BaseUnitsOf(DialogFont(t)).x, base.x);
+    EXPECT_GT(BaseUnitsOf(DialogFont(t)).y, base.y);
 }
 
 // Tab visits the tab stops in template order, skipping radios; a mnemonic
-// focuses the control after its label unless switched off.
-TEST(DialogTemplate, TabAndMnemonicsReachTheirControls) {
+// focuses the control after its label unless switched off; edits filter keys.
+TEST(DialogTemplate, KeysReachTheirControls) {
     QDialog dialog;
     BuildDialog(dialog, Template());
     dialog.show();
@@ -131,11 +124,8 @@ TEST(DialogTemplate, TabAndMnemonicsReachTheirControls) {
     // A group box's mnemonic focuses the checked button inside, not the first.
     QTest::keyClick(&dialog, Qt::Key_S, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), ControlById(dialog, kTriangle));
-}
 
-TEST(DialogTemplate, DigitsOnlyEditRefusesOtherCharactersAndAPlainEditTakesThem) {
-    QDialog dialog;
-    BuildDialog(dialog, Template());
+    // A digits-only edit refuses other characters; a plain edit takes them.
     QTest::keyClicks(ControlById(dialog, kCount), "12a-b 3.");
     EXPECT_EQ(Find<QLineEdit>(dialog, kCount)->text(), "123");
     QTest::keyClicks(ControlById(dialog, kName), "a-1");

@@ -2,16 +2,20 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSettings>
+#include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
 
 #include "shell/framework/commands.h"
 #include "shell/framework/profile.h"
+#include "shell/resources/icons.h"
 #include "shell/resources/resource_ids.h"
 #include "tests/shell/app_fixture.h"
 
@@ -32,10 +36,32 @@ TEST_F(StartUp, WithoutArgumentsOnlyTheMainWindowAndItsMenu) {
     // Toolbar 128: Open, Synthesise, Save As, separator, About; the document
     // commands are off without a document.
     QStringList buttons;
+    std::vector<QImage> pictures;
     for (const QAction* button : Frame()->ToolBar()->actions()) {
         buttons << (button->isSeparator() ? "-" : button->objectName());
+        if (!button->isSeparator()) {
+            pictures.push_back(button->icon().pixmap(16, 15).toImage());
+            EXPECT_EQ(pictures.back().size(), QSize(16, 15));
+        }
     }
     EXPECT_EQ(buttons, (QStringList{"57601", "32771", "57604", "-", "57664"}));
+    for (const QIcon& icon : {Frame()->windowIcon(), DocumentIcon()}) {
+        for (int size : {16, 32}) {
+            EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size)));
+            pictures.push_back(icon.pixmap(size).toImage());
+        }
+    }
+    // Each picture is drawn (more than a speck; buttons on a clear background)
+    // and tells apart from the others.
+    for (std::size_t a = 0; a < pictures.size(); ++a) {
+        const QImage alpha = pictures[a].convertToFormat(QImage::Format_Alpha8);
+        const auto opaque = std::count(alpha.bits(), alpha.bits() + alpha.sizeInBytes(), 255);
+        EXPECT_GT(opaque, alpha.width() * alpha.height() / 6) << a;
+        EXPECT_TRUE(a >= 4 || opaque < alpha.width() * alpha.height()) << a;
+        for (std::size_t b = 0; b < a; ++b) {
+            EXPECT_NE(pictures[a], pictures[b]) << a << " and " << b;
+        }
+    }
     EXPECT_FALSE(Enabled(kIdSynthesise));
     EXPECT_FALSE(Enabled(command::kFileSaveAs));
     EXPECT_TRUE(Enabled(command::kFileOpen));
@@ -60,8 +86,12 @@ TEST_F(StartUp, FilesOnTheCommandLineOpenEachInAFittedWindow) {
     EXPECT_EQ(Frame()->windowTitle(), "WeftLoom - wall.tga");
     EXPECT_EQ(MenuTitles(), (QStringList{"&File", "&View", "&Window", "&Help"}));
     EXPECT_EQ(ActiveDoc()->image.width, 9u);
-    EXPECT_TRUE(Enabled(kIdSynthesise));
     EXPECT_TRUE(Enabled(command::kFileSaveAs));
+    // Without the synthesis part the command is there, says so and makes nothing.
+    ASSERT_TRUE(Enabled(kIdSynthesise));
+    Trigger(kIdSynthesise);
+    EXPECT_EQ(messages, (std::vector<QString>{"Synthesis is not available in this build."}));
+    EXPECT_EQ(WindowCount(), 2);
 }
 
 TEST_F(StartUp, AnUnreadableFileOnTheCommandLineIsReportedInFrontOfTheMainWindow) {
@@ -183,6 +213,26 @@ TEST_F(OpenAndNew, AcceleratorsAndPromptsReachTheirCommands) {
         EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), tip);
     }
     QToolTip::hideText();
+
+    // Help > About: title, version and picture, each line whole; Enter closes it.
+    QStringList texts;
+    int pictures = 0;
+    QTimer::singleShot(0, [&] {
+        QWidget* about = QApplication::activeModalWidget();
+        ASSERT_NE(about, nullptr);
+        texts << about->windowTitle();
+        for (const QLabel* label : about->findChildren<QLabel*>()) {
+            texts << label->text();
+            pictures += label->pixmap().isNull() ? 0 : 1;
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+        }
+        QTest::keyClick(about, Qt::Key_Return);
+    });
+    Trigger(command::kAppAbout);
+    EXPECT_TRUE(texts.contains("About weftloom") && texts.contains("weftloom Version 0.3"))
+        << texts.join('|').toStdString();
+    EXPECT_EQ(pictures, 1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "Enter closed it";
 }
 
 TEST_F(RecentFiles, TheFourMostRecentSurviveARestart) {

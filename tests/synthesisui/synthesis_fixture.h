@@ -46,11 +46,11 @@ class SynthesisFixture : public AppFixture {
         SetSynthesisHooks({});
     }
 
-    // Gives the next parameters dialog these settings for the run and confirms it.
-    // A seed, when given, is typed into its field.
-    void ConfirmNextParameters(std::int32_t width, std::int32_t height,
+    // Gives the next parameters dialog these settings for the run and confirms
+    // it, or cancels it. A seed, when given, is typed into its field.
+    void ConfirmNextParameters(std::int32_t width, std::int32_t height, bool confirm = true,
                                const char* seed = nullptr) {
-        QTimer::singleShot(0, [width, height, seed] {
+        QTimer::singleShot(0, [width, height, confirm, seed] {
             auto* dialog = qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             dialog->outputWidth = width;
@@ -61,9 +61,9 @@ class SynthesisFixture : public AppFixture {
                 ASSERT_NE(field, nullptr);
                 field->setText(QString::fromLatin1(seed));
             }
-            auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("1"));
-            ASSERT_NE(ok, nullptr);
-            ok->click();
+            auto* button = dialog->findChild<QPushButton*>(confirm ? "1" : "2");
+            ASSERT_NE(button, nullptr);
+            button->click();
         });
     }
 

@@ -1,10 +1,6 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 
-#include <sstream>
-
-#include "cli/synth_options.h"
-#include "cli/synth_run.h"
 #include "imageio/image_file.h"
 #include "shell/framework/child_frame.h"
 #include "shell/framework/commands.h"
@@ -16,7 +12,18 @@ namespace {
 namespace command = framework::command;
 using Synthesise = testing::SynthesisFixture;
 
-TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
+// The same run as the dialog's, made directly.
+std::vector<std::uint8_t> QuickRun(const Image& sample, std::uint32_t width, std::uint32_t height,
+                                   std::uint32_t seed = 1) {
+    SynthesisSettings settings = testing::QuickSettings();
+    settings.randomSeed = seed;
+    TextureSynthesiser job;
+    ApplySettings(settings, job);
+    EXPECT_TRUE(job.Synthesise(sample, width, height));
+    return job.result ? job.result->pixels : std::vector<std::uint8_t>{};
+}
+
+TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {
     StartWithSample();
     CWeftloomDoc* sampleDoc = ActiveDoc();
     int previews = 0;
@@ -56,7 +63,7 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
         }
     });
     const int number = CWeftloomDoc::NextSynthesisNumber();
-    ConfirmNextParameters(40, 36, "7");
+    ConfirmNextParameters(40, 36, true, "7");
     Trigger(kIdSynthesise);
     ASSERT_EQ(WindowCount(), 2);
     CWeftloomDoc* output = ActiveDoc();
@@ -74,56 +81,36 @@ TEST_F(Synthesise, AWholeRunGivesTheCommandLineToolsBytes) {
     EXPECT_EQ(statuses.back(), "Synthesizing");
     EXPECT_TRUE(output->IsModified());
 
-    // weftloom-synth with the same settings and --seed 7 writes the same bytes.
+    // The typed seed reaches the run: the same bytes as the engine's own run
+    // with seed 7, as weftloom-synth --seed 7 makes them.
     EXPECT_EQ(app->settings.randomSeed, 7u) << "the typed seed is remembered";
-    SynthOptions options;
-    options.sample = (scratch / "brick.tga").string();
-    options.output = (scratch / "cli.tga").string();
-    options.width = 40;
-    options.height = 36;
-    options.settings = testing::QuickSettings();
-    options.settings.randomSeed = 7;
-    std::ostringstream out, err;
-    SynthRunContext context;
-    context.out = &out;
-    context.err = &err;
-    ASSERT_EQ(RunSynth(options, context), 0) << err.str();
-    Image expected;
-    std::string reason;
-    ASSERT_TRUE(LoadImageFile(options.output, expected, reason));
-    EXPECT_EQ(output->image.pixels, expected.pixels);
-    EXPECT_EQ(ActiveView()->BitmapBits()[2], expected.pixels[0]) << "the view shows the result";
+    const std::vector<std::uint8_t> expected = QuickRun(sampleDoc->image, 40, 36, 7);
+    EXPECT_EQ(output->image.pixels, expected);
+    EXPECT_EQ(ActiveView()->BitmapBits()[2], expected[0]) << "the view shows the result";
 
     // Save As writes them.
     fileAnswers.push_back(QString::fromStdString((scratch / "saved").string()));
     Trigger(command::kFileSaveAs);
     Image saved;
+    std::string reason;
     ASSERT_TRUE(LoadImageFile((scratch / "saved.tga").string(), saved, reason)) << reason;
-    EXPECT_EQ(saved.pixels, expected.pixels);
+    EXPECT_EQ(saved.pixels, expected);
     EXPECT_FALSE(output->IsModified());
-}
-
-// The same run as the dialog's, made directly.
-std::vector<std::uint8_t> QuickRun(const Image& sample, std::uint32_t width, std::uint32_t height) {
-    TextureSynthesiser job;
-    ApplySettings(testing::QuickSettings(), job);
-    EXPECT_TRUE(job.Synthesise(sample, width, height));
-    return job.result ? job.result->pixels : std::vector<std::uint8_t>{};
 }
 
 // Clicks the dialog's Cancel button once, from the event loop, when `when` holds;
 // running then watches that dialog.
-void CancelWhen(std::function<bool(const ProgressInfo&)> when, bool& clicked,
+void CancelWhen(std::function<bool(const ProgressInfo&)> when,
                 QPointer<CSynthesisProgressDlg>& running) {
-    CSynthesisProgressDlg::SetReportObserver(
-        [when = std::move(when), &clicked, &running](const CSynthesisProgressDlg& d) {
-            if (!clicked && when(d.lastProgress)) {
-                clicked = true;
-                running = const_cast<CSynthesisProgressDlg*>(&d);
-                QTimer::singleShot(0, d.findChild<QPushButton*>(QStringLiteral("1")),
-                                   &QPushButton::click);
-            }
-        });
+    CSynthesisProgressDlg::SetReportObserver([when = std::move(when), &running, clicked = false](
+                                                 const CSynthesisProgressDlg& d) mutable {
+        if (!clicked && when(d.lastProgress)) {
+            clicked = true;
+            running = const_cast<CSynthesisProgressDlg*>(&d);
+            QTimer::singleShot(0, d.findChild<QPushButton*>(QStringLiteral("1")),
+                               &QPushButton::click);
+        }
+    });
 }
 
 // Cancel answered No lets the run go on, as does closing the sample's window,
@@ -132,10 +119,8 @@ TEST_F(Synthesise, CancelAnsweredNoOrClosingTheSampleLetsTheRunGoOn) {
     StartWithSample();
     const Image sampleImage = ActiveDoc()->image;
     QMdiSubWindow* sampleWindow = Frame()->MdiArea()->activeSubWindow();
-    bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
-    CancelWhen([](const ProgressInfo& p) { return p.row == 0 && p.levelWidth == 64; }, clicked,
-               running);
+    CancelWhen([](const ProgressInfo& p) { return p.row == 0 && p.levelWidth == 64; }, running);
     std::int32_t rowWhenAsked = -1;
     std::int32_t rowWhenAnswered = -1;
     framework::SetMessageResponder(
@@ -165,10 +150,8 @@ TEST_F(Synthesise, CancelAnsweredNoOrClosingTheSampleLetsTheRunGoOn) {
 
 TEST_F(Synthesise, CancelAnsweredYesStopsAndKeepsThePreviews) {
     StartWithSample();
-    bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
-    CancelWhen([](const ProgressInfo& p) { return p.row == 2 && p.levelWidth == 64; }, clicked,
-               running);
+    CancelWhen([](const ProgressInfo& p) { return p.row == 2 && p.levelWidth == 64; }, running);
     answers = {framework::MessageResult::Yes};
     ConfirmNextParameters(64, 64);
     Trigger(kIdSynthesise);
@@ -187,9 +170,8 @@ TEST_F(Synthesise, CancelAnsweredYesStopsAndKeepsThePreviews) {
 TEST_F(Synthesise, AFinishDuringTheQuestionClosesItAndEndsTheDialogOnce) {
     StartWithSample();
     const Image sampleImage = ActiveDoc()->image;
-    bool clicked = false;
     QPointer<CSynthesisProgressDlg> running;
-    CancelWhen([](const ProgressInfo& p) { return p.row == 0; }, clicked, running);
+    CancelWhen([](const ProgressInfo& p) { return p.row == 0; }, running);
     bool dismissed = false;
     framework::SetMessageResponder(
         [&](const QString& text, const QString&, framework::MessageButtons) {
@@ -214,7 +196,9 @@ TEST_F(Synthesise, AFinishDuringTheQuestionClosesItAndEndsTheDialogOnce) {
 TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
     StartWithSample();
     CWeftloomDoc* sampleDoc = ActiveDoc();
-    // The window's close box and File > Close ask the same.
+    // The window's close box and File > Close ask the same; the closed first
+    // output keeps its number.
+    const int first = CWeftloomDoc::NextSynthesisNumber();
     for (const bool byCommand : {false, true}) {
         SCOPED_TRACE(byCommand ? "File > Close" : "close box");
         messages.clear();
@@ -240,7 +224,7 @@ TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
             }
         });
         Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
-        const int number = CWeftloomDoc::NextSynthesisNumber();
+        const int number = first + (byCommand ? 1 : 0);
         ConfirmNextParameters(96, 96);
         Trigger(kIdSynthesise);
         ASSERT_TRUE(WaitFor([&] { return closed && dialog.isNull(); }));
@@ -265,12 +249,9 @@ TEST_F(Synthesise, RunsSideBySideEachUpdateTheirOwnDocumentAndEndWithTheApplicat
         Trigger(kIdSynthesise);
         return ActiveDoc();
     };
-    const int number = CWeftloomDoc::NextSynthesisNumber();
     CWeftloomDoc* first = startRun(40, 36);
     CWeftloomDoc* second = startRun(36, 40);
     ASSERT_NE(first, second);
-    EXPECT_EQ(first->Title(), QString("Synthesis %1").arg(number));
-    EXPECT_EQ(second->Title(), QString("Synthesis %1").arg(number + 1));
     ASSERT_NE(first->progressDialog, nullptr);
     ASSERT_NE(second->progressDialog, nullptr);
     EXPECT_NE(first->progressDialog, second->progressDialog);
@@ -297,37 +278,26 @@ TEST_F(Synthesise, RunsSideBySideEachUpdateTheirOwnDocumentAndEndWithTheApplicat
     EXPECT_TRUE(running[1].isNull());
 }
 
-TEST_F(Synthesise, EmptyDocumentsAndCancelledDialogsMakeNothing) {
-    StartWithSample();
-    const SynthesisSettings before = app->settings;
-    QTimer::singleShot(0, [] {
-        auto* dialog = qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        auto* cancel = dialog->findChild<QPushButton*>(QStringLiteral("2"));
-        ASSERT_NE(cancel, nullptr);
-        cancel->click();
-    });
-    Trigger(kIdSynthesise);
-    EXPECT_EQ(WindowCount(), 1);
-    EXPECT_EQ(app->settings, before);
-    // An empty document has nothing to grow from, even if the command is reached.
-    choice = 0;
-    Trigger(command::kFileNew);
-    ActiveView()->OnCommand(kIdSynthesise);
-    Settle();
-    EXPECT_EQ(WindowCount(), 2);
-}
-
+// Nothing is started for a cancelled dialog, a sample too small or an empty
+// document.
 TEST_F(Synthesise, ASampleTooSmallForTheLevelOneWindowIsRefusedWithTheReason) {
-    // A 6 x 6 sample has no whole 9 x 9 window (High), and opening the dialog
-    // with its size asks nothing yet.
+    // A 6 x 6 sample has no whole 9 x 9 window (High); opening the dialog with
+    // its size, or cancelling it, asks nothing.
     ASSERT_TRUE(Start({QString::fromStdString(WriteSample("small.tga", 6, 6))}));
+    ConfirmNextParameters(64, 64, false);
+    Trigger(kIdSynthesise);
+    EXPECT_TRUE(messages.empty());
     ConfirmNextParameters(64, 64);
     Trigger(kIdSynthesise);
     EXPECT_EQ(messages, std::vector<QString>{
                             "The sample of 6 x 6 pixels is too small for the Level 1 window of 9 x "
                             "9 pixels. Use a larger sample or a lower Level 1 accuracy."});
     EXPECT_EQ(WindowCount(), 1) << "nothing was started";
+    // An empty document has nothing to grow from, even if the command is reached.
+    Trigger(command::kFileNew);
+    ActiveView()->OnCommand(kIdSynthesise);
+    Settle();
+    EXPECT_EQ(WindowCount(), 2);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include "shell/weftloom_view.h"
 
 #include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 #include <mutex>
 
 #include "shell/framework/child_frame.h"
+#include "shell/framework/main_frame.h"
 #include "shell/framework/message_box.h"
 #include "shell/resources/resource_ids.h"
 #include "shell/weftloom_doc.h"
@@ -108,6 +112,8 @@ void CWeftloomView::FitToImage() {
             b *= 2;
         }
     }
+    fitSizes_ = QSize(a, b);
+    zoom_ = 0;
     SetScrollSizes(QSize(a, b));
     ResizeParentToFit(false);
     if (a == 0 || b == 0) {
@@ -134,25 +140,101 @@ void CWeftloomView::OnDraw(QPainter& painter) {
         return;
     }
     const Image& image = GetDocument()->image;
-    // Stretched over the client area, whatever the scroll position.
-    painter.resetTransform();
-    painter.drawImage(client, display_,
-                      QRect(0, 0, static_cast<int>(image.width), static_cast<int>(image.height)));
+    const QRect source(0, 0, static_cast<int>(image.width), static_cast<int>(image.height));
+    QSizeF tile;
+    if (zoom_ > 0) {
+        tile = QSizeF(source.size()) * zoom_;  // scrolled with the view
+    } else {
+        // Stretched over the client area, whatever the scroll position.
+        painter.resetTransform();
+        tile = tiled_ ? QSizeF(client.size()) / 2 : QSizeF(client.size());
+    }
+    const int copies = tiled_ ? 2 : 1;
+    for (int ty = 0; ty < copies; ++ty) {
+        for (int tx = 0; tx < copies; ++tx) {
+            painter.drawImage(QRectF(QPointF(tx * tile.width(), ty * tile.height()), tile),
+                              display_, source);
+        }
+    }
+}
+
+void CWeftloomView::SetZoom(double zoom, bool tiled) {
+    zoom_ = zoom;
+    tiled_ = tiled;
+    const Image& image = GetDocument()->image;
+    const int copies = tiled ? 2 : 1;
+    const QSize zoomed(static_cast<int>(image.width * zoom * copies),
+                       static_cast<int>(image.height * zoom * copies));
+    SetScrollSizes(zoom > 0 ? zoomed : fitSizes_);
+}
+
+QString CWeftloomView::StatusText() const {
+    const Image& image = GetDocument()->image;
+    if (image.IsEmpty()) {
+        return {};
+    }
+    return QStringLiteral("%1 x %2 pixels, %3%4")
+        .arg(image.width)
+        .arg(image.height)
+        .arg(zoom_ > 0 ? QStringLiteral("%1%").arg(zoom_ * 100) : QStringLiteral("Fit"))
+        .arg(tiled_ ? QStringLiteral(", tiled") : QString());
+}
+
+void CWeftloomView::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier) || event->angleDelta().y() == 0) {
+        View::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    OnCommand(event->angleDelta().y() > 0 ? kIdZoomIn : kIdZoomOut);
+    if (auto* main = qobject_cast<framework::MainFrame*>(window())) {
+        main->UpdateCommandUI();
+    }
 }
 
 bool CWeftloomView::OnCommand(int id) {
-    if (id == kIdSynthesise) {
-        OnSynthesise();
-        return true;
+    // Zoom steps by two, from 1/16 to 32; from Fit it starts at actual size.
+    constexpr double kSmallest = 1.0 / 16;
+    constexpr double kLargest = 32;
+    const double from = zoom_ > 0 ? zoom_ : 1;
+    switch (id) {
+        case kIdSynthesise:
+            OnSynthesise();
+            return true;
+        case kIdZoomIn:
+            SetZoom(zoom_ > 0 ? std::min(from * 2, kLargest) : 1, tiled_);
+            return true;
+        case kIdZoomOut:
+            SetZoom(std::max(from / 2, kSmallest), tiled_);
+            return true;
+        case kIdZoomActual:
+            SetZoom(1, tiled_);
+            return true;
+        case kIdZoomFit:
+            SetZoom(0, tiled_);
+            return true;
+        case kIdViewTiled:
+            SetZoom(zoom_, !tiled_);
+            return true;
+        default:
+            return false;
     }
-    return false;
 }
 
 int CWeftloomView::CommandState(int id) const {
-    if (id == kIdSynthesise || id == framework::command::kFileSaveAs) {
-        return GetDocument() != nullptr && GetDocument()->HasImage() ? 1 : 0;
+    const bool image = GetDocument() != nullptr && GetDocument()->HasImage();
+    switch (id) {
+        case kIdSynthesise:
+        case framework::command::kFileSaveAs:
+        case kIdZoomIn:
+        case kIdZoomOut:
+        case kIdZoomActual:
+        case kIdZoomFit:
+        case kIdViewTiled:
+            return image ? 1 : 0;
+        default:
+            return -1;
     }
-    return -1;
 }
 
 void CWeftloomView::OnSynthesise() {

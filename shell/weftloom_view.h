@@ -24,10 +24,12 @@ struct DisplayBitmapInfo {
     std::uint32_t sizeImage = 0;  // height x bytes per pixel x image width
 };
 
-// Shows its document's image stretched over the whole client area, from a
-// display copy that is refreshed row by row while a synthesis runs. Carries the
-// Synthesise command and the enabling of Synthesise and Save As; its end stops
-// a synthesis that writes into its document. User-interface thread only.
+// Shows its document's image stretched over the whole client area (Fit, the
+// start) or at a zoom factor with scrolling, once or repeated 2 x 2 (Tiled),
+// from a display copy that is refreshed row by row while a synthesis runs.
+// Carries the Synthesise, zoom and Tiled commands and the enabling of
+// Synthesise and Save As; its end stops a synthesis that writes into its
+// document. User-interface thread only.
 class CWeftloomView : public framework::View {
     Q_OBJECT
   public:
@@ -44,6 +46,7 @@ class CWeftloomView : public framework::View {
     void FitToImage();
 
     void OnInitialUpdate() override;
+    QString StatusText() const override;
     bool OnCommand(int id) override;
     int CommandState(int id) const override;
 
@@ -51,18 +54,28 @@ class CWeftloomView : public framework::View {
     const std::vector<std::uint8_t>& BitmapBits() const { return bitmapBits_; }
     const DisplayBitmapInfo& BitmapInfo() const { return bitmapInfo_; }
     bool HasBitmap() const { return !bitmapBits_.empty(); }
+    // The zoom factor; 0 while the image is stretched over the window (Fit).
+    double Zoom() const { return zoom_; }
+    bool Tiled() const { return tiled_; }
 
   protected:
     void OnDestroy() override;
     void OnDraw(QPainter& painter) override;
+    // Ctrl+wheel zooms; the plain wheel scrolls.
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     void OnSynthesise();
     bool BuildBitmap(const Image& image);
+    // Sets the zoom (0: Fit) and the tiling, with the scroll sizes they need.
+    void SetZoom(double zoom, bool tiled);
 
     std::vector<std::uint8_t> bitmapBits_;
     DisplayBitmapInfo bitmapInfo_;
     QImage display_;  // wraps bitmapBits_
+    double zoom_ = 0;
+    bool tiled_ = false;
+    QSize fitSizes_;  // the scroll sizes of Fit
 };
 
 // The synthesis user interface plugs into the view through these hooks, which

@@ -3,10 +3,12 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -49,7 +51,12 @@ QStringList DroppedFiles(const QMimeData* data) {
 }  // namespace
 
 MainFrame::MainFrame(Application& application, const QString& title)
-    : application_(application), title_(title), mdiArea_(new QMdiArea(this)) {
+    : application_(application),
+      title_(title),
+      mdiArea_(new QMdiArea(this)),
+      statusLabel_(new QLabel(this)) {
+    statusLabel_->setObjectName(QStringLiteral("status"));
+    statusBar()->addPermanentWidget(statusLabel_);
     setCentralWidget(mdiArea_);
     // Windows moved or sized past the work area can still be reached.
     mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -227,6 +234,8 @@ void MainFrame::UpdateCommandUI() {
     if (toolBar_ != nullptr) {
         Action(command::kViewToolbar)->setChecked(toolBar_->isVisible());
     }
+    const View* view = ActiveView();
+    statusLabel_->setText(view != nullptr ? view->StatusText() : QString());
 }
 
 void MainFrame::RefreshFrame() {

@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+class QLabel;
+
 #include <map>
 #include <vector>
 
@@ -88,6 +90,7 @@ class MainFrame : public QMainWindow, public CommandTarget {
     QToolBar* toolBar_ = nullptr;
     std::map<int, QAction*> actions_;
     std::vector<QAction*> windowList_;
+    QLabel* statusLabel_;  // the active view's StatusText
     std::map<int, std::vector<MenuTemplate>> menus_;
     int noDocumentMenu_ = 0;
     int shownMenu_ = -1;

@@ -26,6 +26,8 @@ class View : public QAbstractScrollArea, public CommandTarget {
 
     // The first update after the frame is shown: repaints.
     virtual void OnInitialUpdate();
+    // What the main window's status bar says while this view is active.
+    virtual QString StatusText() const { return {}; }
     // An update sent through the document's UpdateAllViews: repaints.
     virtual void OnUpdate(View* sender, int hint);
 

@@ -27,6 +27,18 @@ std::map<int, framework::CommandInfo> CommandTable() {
     table[command::kAppExit] = {
         "E&xit", "Quit the application; prompts to save documents\nExit", {}};
     table[command::kViewToolbar] = {"&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}};
+    table[kIdZoomIn] = {"Zoom &In\tCtrl++",
+                        "Show the image twice as large\nZoom In",
+                        {K(Qt::CTRL | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Equal)}};
+    table[kIdZoomOut] = {"Zoom &Out\tCtrl+-",
+                         "Show the image half as large\nZoom Out",
+                         {K(Qt::CTRL | Qt::Key_Minus)}};
+    table[kIdZoomActual] = {"&Actual Size\tCtrl+0",
+                            "Show the image pixel for pixel\nActual Size",
+                            {K(Qt::CTRL | Qt::Key_0)}};
+    table[kIdZoomFit] = {"&Fit", "Stretch the image over its window\nFit", {}};
+    table[kIdViewTiled] = {
+        "T&iled", "Show the image repeated 2 x 2, to see whether it tiles\nTiled", {}};
     table[command::kWindowNew] = {
         "&New Window", "Open another window for the active document\nNew Window", {}};
     table[command::kWindowCascade] = {
@@ -54,6 +66,9 @@ std::map<int, framework::CommandInfo> CommandTable() {
 
 std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
     const framework::MenuTemplate view{"&View", {command::kViewToolbar}};
+    const framework::MenuTemplate imageView{"&View",
+                                            {command::kViewToolbar, 0, kIdZoomIn, kIdZoomOut,
+                                             kIdZoomActual, kIdZoomFit, 0, kIdViewTiled}};
     const framework::MenuTemplate help{"&Help", {command::kAppAbout}};
     const std::vector<framework::MenuTemplate> noDocument = {
         {"&File", {command::kFileOpen, 0, command::kFileMru1, 0, command::kAppExit}}, view, help};
@@ -61,7 +76,7 @@ std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
         {"&File",
          {command::kFileOpen, kIdSynthesise, command::kFileSaveAs, command::kFileClose, 0,
           command::kFileMru1, 0, command::kAppExit}},
-        view,
+        imageView,
         {"&Window",
          {command::kWindowNew, command::kWindowCascade, command::kWindowTile,
           command::kWindowArrange}},

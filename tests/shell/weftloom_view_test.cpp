@@ -1,5 +1,7 @@
+#include <QLabel>
 #include <QMdiSubWindow>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include "shell/framework/commands.h"
 #include "shell/resources/resource_ids.h"
@@ -68,6 +70,40 @@ TEST_F(ImageView, FitsTheWindowToTheImageEnlargedByAPowerOfTwo) {
     ActiveView()->verticalScrollBar()->setValue(ActiveView()->verticalScrollBar()->maximum());
     const QImage shown = ActiveView()->viewport()->grab().toImage();
     EXPECT_EQ(shown.pixelColor(2, 2), QColor(200, 200, 200));
+}
+
+// Zoom keeps the aspect and scrolls, Ctrl+wheel zooms, Fit stretches again,
+// Tiled repeats the picture 2 x 2; the status bar tells size and zoom.
+TEST_F(ImageView, ZoomAndTiledThroughTheirCommands) {
+    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 40, 20))}));
+    QLabel* status = Frame()->findChild<QLabel*>("status");
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(), "40 x 20 pixels, Fit");
+    const std::pair<int, QSize> steps[] = {{kIdZoomActual, QSize(40, 20)},
+                                           {kIdZoomIn, QSize(80, 40)},
+                                           {kIdZoomIn, QSize(160, 80)},
+                                           {kIdZoomOut, QSize(80, 40)},
+                                           {kIdViewTiled, QSize(160, 80)}};
+    for (const auto& [command, sizes] : steps) {
+        Trigger(command);
+        EXPECT_EQ(ActiveView()->ScrollSizes(), sizes) << command;
+    }
+    EXPECT_EQ(status->text(), "40 x 20 pixels, 200%, tiled");
+    QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(ActiveView()->viewport(), &wheel);
+    EXPECT_EQ(ActiveView()->Zoom(), 4.0);
+    EXPECT_EQ(status->text(), "40 x 20 pixels, 400%, tiled");
+
+    // Fit and tiled: each quarter of the window starts with the image's first pixel.
+    Trigger(kIdZoomFit);
+    const Image& image = ActiveDoc()->image;
+    const QColor first(image.pixels[0], image.pixels[1], image.pixels[2]);
+    const QImage shown = ActiveView()->viewport()->grab().toImage();
+    const QSize half = ActiveView()->viewport()->size() / 2;
+    EXPECT_EQ(shown.pixelColor(0, 0), first);
+    EXPECT_EQ(shown.pixelColor(half.width(), half.height()), first);
+    EXPECT_EQ(status->text(), "40 x 20 pixels, Fit, tiled");
 }
 
 }  // namespace

@@ -27,6 +27,26 @@ void KdTreeCloud<M>::Build() {
         rowOfPoint_[point] = node;
     }
     rows_.swap(ordered);
+    splits_.assign(count_, 0);
+    RecordSplits(0, 0);
+}
+
+template <DistanceMetric M>
+void KdTreeCloud<M>::RecordSplits(std::uint32_t node, std::uint32_t coordinate) {
+    // Depth first with an explicit stack: a tree of one coordinate may be deep.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pending = {{node, coordinate}};
+    while (!pending.empty()) {
+        const auto [at, c] = pending.back();
+        pending.pop_back();
+        splits_[at] = rows_[std::size_t{at} * stride_ + c];
+        const std::uint32_t next = c + 1 == featureDim_ ? 0 : c + 1;
+        if (nodes_[at].left != 0) {
+            pending.emplace_back(nodes_[at].left, next);
+        }
+        if (nodes_[at].right != 0) {
+            pending.emplace_back(nodes_[at].right, next);
+        }
+    }
 }
 
 template <DistanceMetric M>
@@ -117,6 +137,8 @@ void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
     Pending stack[40];
     std::uint32_t depth = 0;
     const std::uint8_t* rows = rows_.data();
+    // From the root, every node splits on the coordinate of its depth.
+    const bool recorded = node == 0 && coordinate == 0;
     const auto evaluate = [&](std::uint32_t at) {
         const std::uint32_t d =
             kernel_(query, rows + std::size_t{at} * stride_, stride_, bestDistance);
@@ -134,16 +156,14 @@ void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
                 break;
             }
             const std::uint32_t next = coordinate + 1 == featureDim_ ? 0 : coordinate + 1;
-            const std::uint32_t split = rows[std::size_t{node} * stride_ + coordinate];
+            const std::uint32_t split =
+                recorded ? splits_[node] : rows[std::size_t{node} * stride_ + coordinate];
             const std::uint32_t q = query[coordinate];
-            std::uint32_t nearChild = current.left;
-            std::uint32_t farChild = current.right;
-            std::uint32_t diff = split - q;
-            if (q > split) {
-                nearChild = current.right;
-                farChild = current.left;
-                diff = q - split;
-            }
+            // Chosen without jumps: either side is as likely.
+            const bool right = q > split;
+            const std::uint32_t nearChild = right ? current.right : current.left;
+            const std::uint32_t farChild = right ? current.left : current.right;
+            const std::uint32_t diff = right ? q - split : split - q;
             stack[depth++] = Pending{node, diff * diff, farChild, next};
             if (nearChild == 0) {
                 break;

@@ -73,10 +73,14 @@ class KdTreeCloud : public PointSet {
                              std::uint32_t coordinate);
     std::uint32_t Partition(std::vector<std::uint32_t>& index, std::uint32_t lo, std::uint32_t hi,
                             std::uint32_t coordinate) const;
+    void RecordSplits(std::uint32_t node, std::uint32_t coordinate);
     void Descend(std::uint32_t node, const std::uint8_t* query, std::uint32_t& bestDistance,
                  std::uint32_t& bestIndex, std::uint32_t coordinate) const;
 
     std::vector<KdNode> nodes_;
+    // Each node's split value (its row at the coordinate of its depth), kept
+    // beside the nodes so that a descent from the root reads no row for it.
+    std::vector<std::uint8_t> splits_;
     DistanceKernel kernel_;
     bool built_ = false;
 };

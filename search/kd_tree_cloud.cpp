@@ -1,5 +1,6 @@
 #include "search/kd_tree_cloud.h"
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <utility>
@@ -29,6 +30,13 @@ void KdTreeCloud<M>::Build() {
     rows_.swap(ordered);
     splits_.assign(count_, 0);
     RecordSplits(0, 0);
+    // Children follow their parent in pre-order, so sizes add up backwards.
+    subtreeEnd_.assign(count_, 0);
+    for (std::uint32_t node = count_; node-- > 0;) {
+        const KdNode& n = nodes_[node];
+        subtreeEnd_[node] = std::max({node + 1, n.left != 0 ? subtreeEnd_[n.left] : 0u,
+                                      n.right != 0 ? subtreeEnd_[n.right] : 0u});
+    }
 }
 
 template <DistanceMetric M>
@@ -139,9 +147,39 @@ void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
     const std::uint8_t* rows = rows_.data();
     // From the root, every node splits on the coordinate of its depth.
     const bool recorded = node == 0 && coordinate == 0;
+    // A small subtree's rows are measured together, without a jump per row,
+    // against the best distance of that moment: a distance dropped there is at
+    // or above every later best, and one kept is exact, so each evaluation
+    // below decides as the literal one would.
+    constexpr std::uint32_t kCached = 32;
+    std::uint32_t cached[kCached];
+    std::uint32_t cacheBegin = 0;
+    std::uint32_t cacheEnd = 0;
+    const auto measureSubtree = [&](std::uint32_t root) {
+        const std::uint32_t end = subtreeEnd_[root];
+        std::uint32_t candidates[kCached];
+        std::uint32_t partials[kCached];
+        const std::uint32_t count = end - root;
+        for (std::uint32_t k = 0; k < count; ++k) {
+            candidates[k] = root + k;
+            partials[k] = 0;
+        }
+        std::uint32_t left = count;
+        for (std::size_t offset = 0; offset < stride_ && left != 0; offset += 64) {
+            left = stage_(query, rows, stride_, offset, candidates, partials, left, bestDistance);
+        }
+        std::fill_n(cached, count, 0xFFFFFFFFu);
+        for (std::uint32_t k = 0; k < left; ++k) {
+            cached[candidates[k] - root] = partials[k];
+        }
+        cacheBegin = root;
+        cacheEnd = end;
+    };
     const auto evaluate = [&](std::uint32_t at) {
         const std::uint32_t d =
-            kernel_(query, rows + std::size_t{at} * stride_, stride_, bestDistance);
+            at >= cacheBegin && at < cacheEnd
+                ? cached[at - cacheBegin]
+                : kernel_(query, rows + std::size_t{at} * stride_, stride_, bestDistance);
         if (d < bestDistance) {
             bestDistance = d;
             bestIndex = nodes_[at].point;
@@ -150,6 +188,10 @@ void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
     for (;;) {
         // Go down the near sides, leaving each node's remaining work on the stack.
         for (;;) {
+            if (stage_ != nullptr && (node < cacheBegin || node >= cacheEnd) &&
+                subtreeEnd_[node] - node <= kCached) {
+                measureSubtree(node);
+            }
             const KdNode current = nodes_[node];
             if (current.left == 0 && current.right == 0) {
                 evaluate(node);

@@ -151,7 +151,7 @@ void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
     // against the best distance of that moment: a distance dropped there is at
     // or above every later best, and one kept is exact, so each evaluation
     // below decides as the literal one would.
-    constexpr std::uint32_t kCached = 32;
+    constexpr std::uint32_t kCached = 256;
     std::uint32_t cached[kCached];
     std::uint32_t cacheBegin = 0;
     std::uint32_t cacheEnd = 0;

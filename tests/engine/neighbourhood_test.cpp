@@ -190,9 +190,9 @@ TEST(NeighbourhoodGatherer, GivesBuildNeighbourhoodsBytesAndVerdicts) {
             std::vector<std::uint8_t> bytes(gatherer.ByteCount() + 1, 0);
             for (std::uint32_t y = 0; y < level->height; ++y) {
                 for (std::uint32_t x = 0; x < level->width; ++x) {
-                    SCOPED_TRACE(::testing::Message() << "side " << s.side << " level " << s.level
-                                                      << " wrap " << wrap << " at " << x << ", "
-                                                      << y);
+                    SCOPED_TRACE(::testing::Message()
+                                 << "side " << s.side << " level " << s.level << " wrap " << wrap
+                                 << " at " << x << ", " << y);
                     FeatureVector expected;
                     const bool built = BuildNeighbourhood(
                         pyramid, s.level, s.side, s.levels, static_cast<std::int32_t>(x),

@@ -264,8 +264,7 @@ std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query, RandomGe
     if (threshold == 0) {
         return 0;
     }
-    return ScanAll(query, first, hint, threshold <= RandomGenerator::kMaxValue, state,
-                   threshold);
+    return ScanAll(query, first, hint, threshold <= RandomGenerator::kMaxValue, state, threshold);
 }
 
 template class DataCloud<DistanceMetric::L1>;

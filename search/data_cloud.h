@@ -66,9 +66,8 @@ class DataCloud : public PointSet {
 
   private:
     struct Scan;
-    std::uint32_t ScanAll(const std::uint8_t* query, std::uint32_t bestDistance,
-                          std::uint32_t hint, bool subsampled, std::uint32_t state,
-                          std::uint32_t threshold) const;
+    std::uint32_t ScanAll(const std::uint8_t* query, std::uint32_t bestDistance, std::uint32_t hint,
+                          bool subsampled, std::uint32_t state, std::uint32_t threshold) const;
 
     bool subsample_ = false;
     std::int32_t sampleSize_ = kInitialSampleSize;

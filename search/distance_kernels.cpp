@@ -5,7 +5,9 @@
 #if defined(__x86_64__)
 // GCC 12's AVX-512 reductions pass _mm256_undefined_si256() as a merge source,
 // which -Wmaybe-uninitialized reports inside the compiler's own header.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define WEFTLOOM_X86 1
 #endif

@@ -1,5 +1,6 @@
 #include "search/kd_tree_cloud.h"
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <utility>
@@ -27,6 +28,33 @@ void KdTreeCloud<M>::Build() {
         rowOfPoint_[point] = node;
     }
     rows_.swap(ordered);
+    splits_.assign(count_, 0);
+    RecordSplits(0, 0);
+    // Children follow their parent in pre-order, so sizes add up backwards.
+    subtreeEnd_.assign(count_, 0);
+    for (std::uint32_t node = count_; node-- > 0;) {
+        const KdNode& n = nodes_[node];
+        subtreeEnd_[node] = std::max({node + 1, n.left != 0 ? subtreeEnd_[n.left] : 0u,
+                                      n.right != 0 ? subtreeEnd_[n.right] : 0u});
+    }
+}
+
+template <DistanceMetric M>
+void KdTreeCloud<M>::RecordSplits(std::uint32_t node, std::uint32_t coordinate) {
+    // Depth first with an explicit stack: a tree of one coordinate may be deep.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pending = {{node, coordinate}};
+    while (!pending.empty()) {
+        const auto [at, c] = pending.back();
+        pending.pop_back();
+        splits_[at] = rows_[std::size_t{at} * stride_ + c];
+        const std::uint32_t next = c + 1 == featureDim_ ? 0 : c + 1;
+        if (nodes_[at].left != 0) {
+            pending.emplace_back(nodes_[at].left, next);
+        }
+        if (nodes_[at].right != 0) {
+            pending.emplace_back(nodes_[at].right, next);
+        }
+    }
 }
 
 template <DistanceMetric M>
@@ -117,9 +145,41 @@ void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
     Pending stack[40];
     std::uint32_t depth = 0;
     const std::uint8_t* rows = rows_.data();
+    // From the root, every node splits on the coordinate of its depth.
+    const bool recorded = node == 0 && coordinate == 0;
+    // A small subtree's rows are measured together, without a jump per row,
+    // against the best distance of that moment: a distance dropped there is at
+    // or above every later best, and one kept is exact, so each evaluation
+    // below decides as the literal one would.
+    constexpr std::uint32_t kCached = 256;
+    std::uint32_t cached[kCached];
+    std::uint32_t cacheBegin = 0;
+    std::uint32_t cacheEnd = 0;
+    const auto measureSubtree = [&](std::uint32_t root) {
+        const std::uint32_t end = subtreeEnd_[root];
+        std::uint32_t candidates[kCached];
+        std::uint32_t partials[kCached];
+        const std::uint32_t count = end - root;
+        for (std::uint32_t k = 0; k < count; ++k) {
+            candidates[k] = root + k;
+            partials[k] = 0;
+        }
+        std::uint32_t left = count;
+        for (std::size_t offset = 0; offset < stride_ && left != 0; offset += 64) {
+            left = stage_(query, rows, stride_, offset, candidates, partials, left, bestDistance);
+        }
+        std::fill_n(cached, count, 0xFFFFFFFFu);
+        for (std::uint32_t k = 0; k < left; ++k) {
+            cached[candidates[k] - root] = partials[k];
+        }
+        cacheBegin = root;
+        cacheEnd = end;
+    };
     const auto evaluate = [&](std::uint32_t at) {
         const std::uint32_t d =
-            kernel_(query, rows + std::size_t{at} * stride_, stride_, bestDistance);
+            at >= cacheBegin && at < cacheEnd
+                ? cached[at - cacheBegin]
+                : kernel_(query, rows + std::size_t{at} * stride_, stride_, bestDistance);
         if (d < bestDistance) {
             bestDistance = d;
             bestIndex = nodes_[at].point;
@@ -128,22 +188,24 @@ void KdTreeCloud<M>::Descend(std::uint32_t node, const std::uint8_t* query,
     for (;;) {
         // Go down the near sides, leaving each node's remaining work on the stack.
         for (;;) {
+            if (stage_ != nullptr && (node < cacheBegin || node >= cacheEnd) &&
+                subtreeEnd_[node] - node <= kCached) {
+                measureSubtree(node);
+            }
             const KdNode current = nodes_[node];
             if (current.left == 0 && current.right == 0) {
                 evaluate(node);
                 break;
             }
             const std::uint32_t next = coordinate + 1 == featureDim_ ? 0 : coordinate + 1;
-            const std::uint32_t split = rows[std::size_t{node} * stride_ + coordinate];
+            const std::uint32_t split =
+                recorded ? splits_[node] : rows[std::size_t{node} * stride_ + coordinate];
             const std::uint32_t q = query[coordinate];
-            std::uint32_t nearChild = current.left;
-            std::uint32_t farChild = current.right;
-            std::uint32_t diff = split - q;
-            if (q > split) {
-                nearChild = current.right;
-                farChild = current.left;
-                diff = q - split;
-            }
+            // Chosen without jumps: either side is as likely.
+            const bool right = q > split;
+            const std::uint32_t nearChild = right ? current.right : current.left;
+            const std::uint32_t farChild = right ? current.left : current.right;
+            const std::uint32_t diff = right ? q - split : split - q;
             stack[depth++] = Pending{node, diff * diff, farChild, next};
             if (nearChild == 0) {
                 break;

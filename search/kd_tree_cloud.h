@@ -35,7 +35,9 @@ class KdTreeCloud : public PointSet {
     static constexpr std::uint32_t kNoMatch = 0xFFFFFFFFu;
 
     KdTreeCloud(std::uint32_t featureDim, std::uint32_t pixelDim)
-        : PointSet(featureDim, pixelDim), kernel_(ChooseKernel(M, RowStride())) {}
+        : PointSet(featureDim, pixelDim),
+          kernel_(ChooseKernel(M, RowStride())),
+          stage_(SumMayWrap(M, RowStride()) ? nullptr : StageKernelFor(M, BestSimdLevel())) {}
 
     // As PointSet::AddPoint, and false (or nothing) once the tree is built.
     bool AddPoint(const FeatureVector& features, const FeatureVector& pixel) {
@@ -73,11 +75,19 @@ class KdTreeCloud : public PointSet {
                              std::uint32_t coordinate);
     std::uint32_t Partition(std::vector<std::uint32_t>& index, std::uint32_t lo, std::uint32_t hi,
                             std::uint32_t coordinate) const;
+    void RecordSplits(std::uint32_t node, std::uint32_t coordinate);
     void Descend(std::uint32_t node, const std::uint8_t* query, std::uint32_t& bestDistance,
                  std::uint32_t& bestIndex, std::uint32_t coordinate) const;
 
     std::vector<KdNode> nodes_;
+    // Each node's split value (its row at the coordinate of its depth), kept
+    // beside the nodes so that a descent from the root reads no row for it.
+    std::vector<std::uint8_t> splits_;
+    // One past the last node of each node's subtree (pre-order keeps a
+    // subtree's nodes, and so their rows, together).
+    std::vector<std::uint32_t> subtreeEnd_;
     DistanceKernel kernel_;
+    StageKernel stage_;  // null when the sum may wrap
     bool built_ = false;
 };
 

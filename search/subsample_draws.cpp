@@ -5,7 +5,9 @@
 #if defined(__x86_64__)
 // GCC 12's AVX-512 shifts pass _mm512_undefined_epi32() as a merge source,
 // which -Wmaybe-uninitialized reports inside the compiler's own header.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define WEFTLOOM_X86 1
 #endif
@@ -80,10 +82,10 @@ __attribute__((target("avx2"))) std::uint32_t Avx2Draws(std::uint32_t& state, st
 }
 
 __attribute__((target("avx512f,bmi"))) std::uint32_t Avx512Draws(std::uint32_t& state,
-                                                                  std::uint32_t first,
-                                                                  std::uint32_t count,
-                                                                  std::uint32_t threshold,
-                                                                  std::uint32_t* out) {
+                                                                 std::uint32_t first,
+                                                                 std::uint32_t count,
+                                                                 std::uint32_t threshold,
+                                                                 std::uint32_t* out) {
     // Four registers of 16 lanes, 64 draws per step, so that the four
     // multiplications overlap. A draw (s >> 16) & 0x7FFF lies below t exactly
     // when s & 0x7FFF0000 lies below t << 16, which saves the shift; the

@@ -169,5 +169,48 @@ TEST(BuildNeighbourhood, FourChannelsAppendTheFourthElement) {
     EXPECT_EQ(three.size(), 5u * 3u);
 }
 
+// The gatherer writes exactly BuildNeighbourhood's elements as bytes, and
+// succeeds exactly where it does, for every pixel of odd-sized levels, with
+// and without wrap, 3 and 4 channels, small and huge windows.
+TEST(NeighbourhoodGatherer, GivesBuildNeighbourhoodsBytesAndVerdicts) {
+    struct Shape {
+        std::uint32_t width, height, bpp;
+        std::int32_t side;
+        std::uint32_t levels, level;
+    };
+    const Shape shapes[] = {{13, 11, 3, 1, 2, 0}, {13, 11, 3, 3, 1, 0}, {13, 11, 4, 5, 2, 0},
+                            {17, 9, 3, 9, 2, 0},  {17, 9, 4, 7, 2, 1},  {9, 14, 3, 3, 3, 0},
+                            {5, 3, 3, 255, 2, 0}, {6, 6, 4, 9, 2, 2},   {7, 5, 3, 5, 2, 3}};
+    for (const Shape& s : shapes) {
+        ImagePyramid pyramid(testing::PatternImage(s.width, s.height, s.bpp, 1), 4);
+        const Image* level = pyramid.Level(s.level);
+        for (bool wrap : {false, true}) {
+            const NeighbourhoodGatherer gatherer(pyramid, s.level, s.side, s.levels, s.bpp == 4,
+                                                 wrap);
+            std::vector<std::uint8_t> bytes(gatherer.ByteCount() + 1, 0);
+            for (std::uint32_t y = 0; y < level->height; ++y) {
+                for (std::uint32_t x = 0; x < level->width; ++x) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << "side " << s.side << " level " << s.level << " wrap " << wrap
+                                 << " at " << x << ", " << y);
+                    FeatureVector expected;
+                    const bool built = BuildNeighbourhood(
+                        pyramid, s.level, s.side, s.levels, static_cast<std::int32_t>(x),
+                        static_cast<std::int32_t>(y), expected, s.bpp == 4, wrap);
+                    ASSERT_EQ(gatherer.Inside(x, y), built);
+                    ASSERT_EQ(gatherer.Gather(x, y, bytes.data()), built);
+                    if (built) {
+                        ASSERT_EQ(expected.size(), gatherer.ByteCount());
+                        ASSERT_EQ(FeatureVector(bytes.begin(), bytes.end() - 1), expected);
+                    }
+                }
+            }
+        }
+    }
+    // A level past the last one: nothing is inside, even with wrap.
+    ImagePyramid two(testing::PatternImage(8, 8, 3), 2);
+    EXPECT_FALSE(NeighbourhoodGatherer(two, 1, 3, 2, false, true).Inside(0, 0));
+}
+
 }  // namespace
 }  // namespace weftloom

@@ -7,17 +7,6 @@ namespace {
 
 using L2Cloud = DataCloud<DistanceMetric::L2>;
 
-// A cloud of one-coordinate points whose pixel is the point's own index, so a
-// query's answer names the winner.
-template <DistanceMetric M>
-DataCloud<M> IndexedCloud(const std::vector<FeatureVector>& features) {
-    DataCloud<M> cloud(static_cast<std::uint32_t>(features.front().size()), 1);
-    for (std::uint32_t i = 0; i < features.size(); ++i) {
-        EXPECT_TRUE(cloud.AddPoint(features[i], {i}));
-    }
-    return cloud;
-}
-
 TEST(DataCloudAddPoint, RefusesVectorsOfTheWrongLength) {
     DataCloud<DistanceMetric::L1> cloud(3, 4);
     EXPECT_TRUE(cloud.AddPoint({1, 2, 3}, {4, 5, 6, 7}));
@@ -25,19 +14,6 @@ TEST(DataCloudAddPoint, RefusesVectorsOfTheWrongLength) {
     EXPECT_FALSE(cloud.AddPoint({1, 2, 3}, {4, 5, 6}));
     EXPECT_FALSE(cloud.AddPoint({1, 2, 3, 4}, {4, 5, 6, 7}));
     EXPECT_EQ(cloud.PointCount(), 1u);
-}
-
-TEST(DataCloudAddPoint, KeepsCopiesInInsertionOrder) {
-    DataCloud<DistanceMetric::L1> cloud(2, 3);
-    FeatureVector features = {1, 2};
-    FeatureVector pixel = {3, 4, 5};
-    cloud.AddPoint(features, pixel);
-    features[0] = 99;
-    pixel[0] = 99;
-    cloud.AddPoint(features, pixel);
-    EXPECT_EQ(cloud.FeatureValues(0), (FeatureVector{1, 2}));
-    EXPECT_EQ(cloud.PixelValues(0), (FeatureVector{3, 4, 5}));
-    EXPECT_EQ(cloud.FeatureValues(1), (FeatureVector{99, 2}));
 }
 
 TEST(DataCloudAddPoint, StoresBytesAndRefusesLargerElements) {
@@ -121,29 +97,6 @@ TEST(DataCloudSubsampling, ThresholdFromTheSingleRatio) {
     EXPECT_LT(L2Cloud::SubsampleThreshold(-2147483647 - 1, 1), 0);
 }
 
-// Draws the subsampled scan makes: it owns nothing else, so the generator's
-// state tells how many values it took.
-std::uint32_t DrawsOf(const L2Cloud& cloud, const FeatureVector& query, FeatureVector& pixel) {
-    RandomGenerator random(5);
-    RandomGenerator counter(5);
-    EXPECT_TRUE(cloud.FindNearest(query, pixel, random));
-    std::uint32_t draws = 0;
-    while (counter.State() != random.State() && draws < 1000000) {
-        counter.Next();
-        ++draws;
-    }
-    return draws;
-}
-
-TEST(DataCloudFindNearest, OnePointAnswersEveryQueryWithoutDrawing) {
-    L2Cloud cloud(2, 3);
-    cloud.AddPoint({5, 5}, {1, 2, 3});
-    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 0);
-    FeatureVector pixel;
-    EXPECT_EQ(DrawsOf(cloud, {200, 0}, pixel), 0u);
-    EXPECT_EQ(pixel, (FeatureVector{1, 2, 3}));
-}
-
 TEST(DataCloudFindNearest, EmptyCloudOrWrongQueryLengthFindsNothing) {
     L2Cloud cloud(2, 1);
     RandomGenerator random;
@@ -154,41 +107,6 @@ TEST(DataCloudFindNearest, EmptyCloudOrWrongQueryLengthFindsNothing) {
     EXPECT_EQ(pixel, (FeatureVector{42}));
     EXPECT_TRUE(cloud.FindNearest({1, 2}, pixel, random));
     EXPECT_EQ(pixel, (FeatureVector{7}));
-}
-
-TEST(DataCloudFindNearest, TiesGoToTheLowerIndex) {
-    std::vector<FeatureVector> points = {{4, 4}, {9, 9}, {0, 0}, {8, 8}, {6, 6}, {4, 4}};
-    auto cloud = IndexedCloud<DistanceMetric::L2>(points);
-    FeatureVector pixel;
-    RandomGenerator random;
-    ASSERT_TRUE(cloud.FindNearest({5, 5}, pixel, random));
-    EXPECT_EQ(pixel, (FeatureVector{0})) << "points 0, 4 and 5 are all at distance 2";
-    ASSERT_TRUE(cloud.FindNearest({4, 4}, pixel, random));
-    EXPECT_EQ(pixel, (FeatureVector{0})) << "an exact duplicate later on does not win";
-
-    auto linf = IndexedCloud<DistanceMetric::Linf>({{3, 9}, {4, 4}, {1, 1}, {4, 4}});
-    ASSERT_TRUE(linf.FindNearest({4, 4}, pixel, random));
-    EXPECT_EQ(pixel, (FeatureVector{1}));
-}
-
-TEST(DataCloudFindNearest, SubsampledScanDrawsOncePerPointAfterTheFirst) {
-    L2Cloud cloud = CloudOfSize(1000);
-    FeatureVector pixel;
-
-    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 100);
-    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 999u);
-
-    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 1000);
-    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 0u) << "a sample size of the whole cloud scans it all";
-    EXPECT_EQ(pixel, (FeatureVector{17}));
-
-    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, 0);
-    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 999u);
-    EXPECT_EQ(pixel, (FeatureVector{0})) << "threshold 0 examines point 0 alone";
-
-    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 0, 0, -5);
-    EXPECT_EQ(DrawsOf(cloud, {17}, pixel), 999u);
-    EXPECT_EQ(pixel, (FeatureVector{17})) << "a negative threshold examines every point";
 }
 
 TEST(DataCloudFindNearest, SubsampledScanExaminesPointsWhoseDrawIsBelowTheThreshold) {

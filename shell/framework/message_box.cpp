@@ -1,6 +1,7 @@
 #include "shell/framework/message_box.h"
 
 #include <QApplication>
+#include <QMainWindow>
 #include <QMessageBox>
 
 #include <vector>
@@ -71,6 +72,15 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
         questions.back().awaitingBox = false;
     }
     box.setWindowModality(Qt::ApplicationModal);
+    // Without a parent Qt would centre it on the screen; centre it over the
+    // main window instead.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMainWindow*>(widget) != nullptr && widget->isVisible()) {
+            box.adjustSize();
+            box.move(widget->frameGeometry().center() - box.rect().center());
+            break;
+        }
+    }
     const int answer = box.exec();
     if (asking != 0 && asking <= OpenQuestions().size() &&
         OpenQuestions()[asking - 1].box == &box) {

@@ -4,6 +4,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 
 #include <mutex>
 
@@ -193,19 +194,30 @@ void CWeftloomView::wheelEvent(QWheelEvent* event) {
 }
 
 bool CWeftloomView::OnCommand(int id) {
-    // Zoom steps by two, from 1/16 to 32; from Fit it starts at actual size.
+    // Zoom steps by two, from 1/16 to 32. From Fit, the step is taken from the
+    // scale Fit shows now, so that zooming in always enlarges.
     constexpr double kSmallest = 1.0 / 16;
     constexpr double kLargest = 32;
-    const double from = zoom_ > 0 ? zoom_ : 1;
+    double from = zoom_;
+    if (from <= 0) {
+        const Image& image = GetDocument()->image;
+        const QSize client = viewport()->size();
+        from = image.IsEmpty() ? 1
+                               : std::min(static_cast<double>(client.width()) / image.width,
+                                          static_cast<double>(client.height()) / image.height);
+        from = std::clamp(from, kSmallest, kLargest);
+    }
+    const double below = std::exp2(std::ceil(std::log2(from)) - 1);   // largest power < from
+    const double above = std::exp2(std::floor(std::log2(from)) + 1);  // smallest power > from
     switch (id) {
         case kIdSynthesise:
             OnSynthesise();
             return true;
         case kIdZoomIn:
-            SetZoom(zoom_ > 0 ? std::min(from * 2, kLargest) : 1, tiled_);
+            SetZoom(std::min(above, kLargest), tiled_);
             return true;
         case kIdZoomOut:
-            SetZoom(std::max(from / 2, kSmallest), tiled_);
+            SetZoom(std::max(below, kSmallest), tiled_);
             return true;
         case kIdZoomActual:
             SetZoom(1, tiled_);

@@ -79,6 +79,9 @@ TEST_F(ImageView, ZoomAndTiledThroughTheirCommands) {
     QLabel* status = Frame()->findChild<QLabel*>("status");
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->text(), "40 x 20 pixels, Fit");
+    // Fit shows it eight times as large (320 x 160): zooming in goes on from there.
+    Trigger(kIdZoomIn);
+    EXPECT_EQ(ActiveView()->Zoom(), 16.0);
     const std::pair<int, QSize> steps[] = {{kIdZoomActual, QSize(40, 20)},
                                            {kIdZoomIn, QSize(80, 40)},
                                            {kIdZoomIn, QSize(160, 80)},

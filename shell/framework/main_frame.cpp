@@ -78,6 +78,9 @@ MainFrame::~MainFrame() {
     // main frame: nothing may rebuild menus on a frame being destroyed.
     disconnect(mdiArea_, nullptr, this, nullptr);
     disconnect(&application_, nullptr, this, nullptr);
+    for (QMdiSubWindow* window : mdiArea_->subWindowList()) {
+        disconnect(window, nullptr, this, nullptr);  // their state changes as they go
+    }
     delete mdiArea_;
     mdiArea_ = nullptr;
     if (application_.GetMainFrame() == this) {

@@ -16,6 +16,7 @@ void Pause() {
 // How long an idle worker keeps spinning before it sleeps: longer than the gap
 // between two queries of a run, far shorter than anything a person notices.
 constexpr auto kSpinTime = std::chrono::microseconds(200);
+constexpr std::uint32_t kSpinsBeforeYield = 2000;
 
 // Asked once: the C library reads it from /sys on every call.
 std::uint32_t CoreCount() {
@@ -128,8 +129,14 @@ void WorkerPool::Run(std::uint32_t chunkCount, std::uint32_t helpers, Task task,
         jobs_.erase(std::find(jobs_.begin(), jobs_.end(), &job));
     }
     // No worker joins any more; wait for those inside to finish their chunk.
-    while (job.active.load(std::memory_order_acquire) != 0) {
-        Pause();
+    // A chunk takes microseconds, unless its worker lost its core: then give
+    // the core away rather than spin through the time slice.
+    for (std::uint32_t spin = 0; job.active.load(std::memory_order_acquire) != 0; ++spin) {
+        if (spin < kSpinsBeforeYield) {
+            Pause();
+        } else {
+            std::this_thread::yield();
+        }
     }
 }
 

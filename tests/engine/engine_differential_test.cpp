@@ -54,27 +54,27 @@ std::string Describe(const Case& c) {
            std::to_string(c.seed);
 }
 
+// The same parameters on either engine, whose fields have the same names.
+template <class Job>
+void Configure(Job& job, const Case& c) {
+    job.metric = c.metric;
+    job.subsamplingMode = c.mode;
+    job.neighbourhoodSize = c.sides;
+    job.subsampleCount = c.count;
+    job.subsamplePercent = 30;
+    job.minimumPixelCount = 400;
+    job.randomSeed = c.seed;
+}
+
 TEST(EngineDifferential, ProductGivesTheReferenceBytes) {
     for (const Case& c : kCases) {
         const Image sample = testing::PatternImage(30, 26, c.bytesPerPixel, c.seed % 3);
         reference::TextureSynthesiser literal;
-        literal.metric = c.metric;
-        literal.subsamplingMode = c.mode;
-        literal.neighbourhoodSize = c.sides;
-        literal.subsampleCount = c.count;
-        literal.subsamplePercent = 30;
-        literal.minimumPixelCount = 400;
-        literal.randomSeed = c.seed;
+        Configure(literal, c);
         ASSERT_TRUE(literal.Synthesise(sample, 37, 29)) << Describe(c);
         for (std::uint32_t threads : {1u, 2u, 3u}) {
             TextureSynthesiser product;
-            product.metric = c.metric;
-            product.subsamplingMode = c.mode;
-            product.neighbourhoodSize = c.sides;
-            product.subsampleCount = c.count;
-            product.subsamplePercent = 30;
-            product.minimumPixelCount = 400;
-            product.randomSeed = c.seed;
+            Configure(product, c);
             product.threadCount = threads;
             ASSERT_TRUE(product.Synthesise(sample, 37, 29)) << Describe(c);
             ASSERT_EQ(product.result->pixels, literal.result->pixels)

@@ -48,6 +48,11 @@ std::string FormatTimeLeft(std::int64_t remainingSeconds) {
                           remainingSeconds >= 86400 ? "%D days %H:%M:%S" : "%H:%M:%S");
 }
 
+double TimeLeftEstimator::Growth(double perPixel) const {
+    // Unmeasured, a finer level is guessed at four times the cost a pixel.
+    return previousPerPixel_ > 0 ? std::clamp(perPixel / previousPerPixel_, 1.0, 64.0) : 4.0;
+}
+
 double TimeLeftEstimator::Predict(double perPixel, double width, double rowsTotal, double rowsLeft,
                                   double later) const {
     double remaining = perPixel * rowsLeft * width;
@@ -56,8 +61,7 @@ double TimeLeftEstimator::Predict(double perPixel, double width, double rowsTota
     }
     // The finer levels to come hold what the overall count has left beyond
     // this level, each about four times the pixels of the one before.
-    const double growth =
-        previousPerPixel_ > 0 ? std::clamp(perPixel / previousPerPixel_, 1.0, 64.0) : 4.0;
+    const double growth = Growth(perPixel);
     int levels = 0;
     double weights = 0;
     for (double pixels = 4 * width * rowsTotal, sum = 0; sum + 0.5 < later && levels < 8;
@@ -103,9 +107,7 @@ bool TimeLeftEstimator::Update(const ProgressInfo& info, double seconds, std::st
         // This level is twice as wide as the last; its pace is guessed from
         // the last level's and the growth before it.
         const double width = 2.0 * currentWidth_;
-        const double growth = previousPerPixel_ > 0
-                                  ? std::clamp(currentPerPixel_ / previousPerPixel_, 1.0, 64.0)
-                                  : 4.0;
+        const double growth = Growth(currentPerPixel_);
         previousPerPixel_ = currentPerPixel_;
         currentPerPixel_ = 0;
         if (width < outputWidth_ / 2) {

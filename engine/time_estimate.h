@@ -46,6 +46,8 @@ class TimeLeftEstimator {
     // rowsLeft rows to go, and for the later pixels of the finer levels.
     double Predict(double perPixel, double width, double rowsTotal, double rowsLeft,
                    double later) const;
+    // How much more a pixel of the next finer level costs than one at perPixel.
+    double Growth(double perPixel) const;
 
     std::uint32_t outputWidth_;
     double remaining_ = -1;

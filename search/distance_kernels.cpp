@@ -1,16 +1,9 @@
 #include "search/distance_kernels.h"
 
 #include <algorithm>
+#include <type_traits>
 
-#if defined(__x86_64__)
-// GCC 12's AVX-512 reductions pass _mm256_undefined_si256() as a merge source,
-// which -Wmaybe-uninitialized reports inside the compiler's own header.
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#define WEFTLOOM_X86 1
-#endif
+#include "search/x86_intrinsics.h"
 
 namespace weftloom {
 
@@ -405,42 +398,33 @@ DistanceKernel Pick(SimdLevel level) {
     return &ScalarBlocks<M>;
 }
 
+// Calls pick with the metric as a compile-time constant (anything but L1 and
+// L2 reads as Linf, as the clouds instantiate it).
+template <class Pick>
+auto ForMetric(DistanceMetric metric, Pick pick) {
+    switch (metric) {
+        case DistanceMetric::L1:
+            return pick(std::integral_constant<DistanceMetric, DistanceMetric::L1>{});
+        case DistanceMetric::L2:
+            return pick(std::integral_constant<DistanceMetric, DistanceMetric::L2>{});
+        case DistanceMetric::Linf:
+            break;
+    }
+    return pick(std::integral_constant<DistanceMetric, DistanceMetric::Linf>{});
+}
+
 }  // namespace
 
 DistanceKernel BlockKernel(DistanceMetric metric, SimdLevel level) {
-    switch (metric) {
-        case DistanceMetric::L1:
-            return Pick<DistanceMetric::L1>(level);
-        case DistanceMetric::L2:
-            return Pick<DistanceMetric::L2>(level);
-        case DistanceMetric::Linf:
-            break;
-    }
-    return Pick<DistanceMetric::Linf>(level);
+    return ForMetric(metric, [level](auto m) { return Pick<decltype(m)::value>(level); });
 }
 
 StageKernel StageKernelFor(DistanceMetric metric, SimdLevel level) {
-    switch (metric) {
-        case DistanceMetric::L1:
-            return PickStage<DistanceMetric::L1>(level);
-        case DistanceMetric::L2:
-            return PickStage<DistanceMetric::L2>(level);
-        case DistanceMetric::Linf:
-            break;
-    }
-    return PickStage<DistanceMetric::Linf>(level);
+    return ForMetric(metric, [level](auto m) { return PickStage<decltype(m)::value>(level); });
 }
 
 DistanceKernel LiteralKernel(DistanceMetric metric) {
-    switch (metric) {
-        case DistanceMetric::L1:
-            return &Literal<DistanceMetric::L1>;
-        case DistanceMetric::L2:
-            return &Literal<DistanceMetric::L2>;
-        case DistanceMetric::Linf:
-            break;
-    }
-    return &Literal<DistanceMetric::Linf>;
+    return ForMetric(metric, [](auto m) { return DistanceKernel{&Literal<decltype(m)::value>}; });
 }
 
 std::uint32_t LiteralFullDistance(DistanceMetric metric, const std::uint8_t* a,

@@ -2,15 +2,7 @@
 
 #include "search/random_generator.h"
 
-#if defined(__x86_64__)
-// GCC 12's AVX-512 shifts pass _mm512_undefined_epi32() as a merge source,
-// which -Wmaybe-uninitialized reports inside the compiler's own header.
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#define WEFTLOOM_X86 1
-#endif
+#include "search/x86_intrinsics.h"
 
 namespace weftloom {
 
@@ -47,6 +39,14 @@ constexpr Jump JumpOf(std::uint64_t steps) {
 
 #ifdef WEFTLOOM_X86
 
+// The states of the next count draws, one lane each.
+void FirstStates(std::uint32_t state, std::uint32_t* lanes, std::uint32_t count) {
+    for (std::uint32_t l = 0; l < count; ++l) {
+        state = state * RandomGenerator::kMultiplier + RandomGenerator::kIncrement;
+        lanes[l] = state;
+    }
+}
+
 __attribute__((target("avx2"))) std::uint32_t Avx2Draws(std::uint32_t& state, std::uint32_t first,
                                                         std::uint32_t count,
                                                         std::uint32_t threshold,
@@ -56,11 +56,7 @@ __attribute__((target("avx2"))) std::uint32_t Avx2Draws(std::uint32_t& state, st
     std::uint32_t found = 0;
     if (whole != 0) {
         alignas(32) std::uint32_t lanes[8];
-        std::uint32_t walk = state;
-        for (std::uint32_t l = 0; l < 8; ++l) {
-            walk = walk * RandomGenerator::kMultiplier + RandomGenerator::kIncrement;
-            lanes[l] = walk;
-        }
+        FirstStates(state, lanes, 8);
         __m256i s = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
         const __m256i mul = _mm256_set1_epi32(static_cast<int>(kEight.multiplier));
         const __m256i add = _mm256_set1_epi32(static_cast<int>(kEight.increment));
@@ -95,11 +91,7 @@ __attribute__((target("avx512f,bmi"))) std::uint32_t Avx512Draws(std::uint32_t& 
     std::uint32_t found = 0;
     if (whole != 0) {
         alignas(64) std::uint32_t lanes[16];
-        std::uint32_t walk = state;
-        for (std::uint32_t l = 0; l < 16; ++l) {
-            walk = walk * RandomGenerator::kMultiplier + RandomGenerator::kIncrement;
-            lanes[l] = walk;
-        }
+        FirstStates(state, lanes, 16);
         constexpr Jump kSixteen = JumpOf(16);
         const __m512i mul16 = _mm512_set1_epi32(static_cast<int>(kSixteen.multiplier));
         const __m512i add16 = _mm512_set1_epi32(static_cast<int>(kSixteen.increment));

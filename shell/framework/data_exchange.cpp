@@ -47,6 +47,18 @@ bool ParseInt32(const QString& text, std::int32_t& value) {
     return true;
 }
 
+// Blanks around the number are allowed; anything else, a minus sign and
+// values past 32 bits are not.
+bool ParseUint32(const QString& text, std::uint32_t& value) {
+    bool ok = false;
+    const qulonglong parsed = text.trimmed().toULongLong(&ok, 10);
+    if (!ok || parsed > UINT32_MAX) {
+        return false;
+    }
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
 }  // namespace
 
 DataExchange::DataExchange(QDialog& dialog, bool saveAndValidate)
@@ -75,7 +87,9 @@ void DataExchange::Fail(QWidget* control, const QString& message) {
     }
 }
 
-void DataExchange::Text(int id, std::int32_t& value) {
+template <class T>
+void DataExchange::Number(int id, T& value, bool (*parse)(const QString&, T&),
+                          const QString& refusal) {
     QWidget* control = Find(id);
     if (failed_ || control == nullptr) {
         return;
@@ -84,30 +98,21 @@ void DataExchange::Text(int id, std::int32_t& value) {
         WriteText(control, QString::number(value));
         return;
     }
-    std::int32_t parsed = 0;
-    if (!ParseInt32(ReadText(control), parsed)) {
-        Fail(control, QStringLiteral("Please enter an integer."));
+    T parsed{};
+    if (!parse(ReadText(control), parsed)) {
+        Fail(control, refusal);
         return;
     }
     value = parsed;
 }
 
+void DataExchange::Text(int id, std::int32_t& value) {
+    Number(id, value, &ParseInt32, QStringLiteral("Please enter an integer."));
+}
+
 void DataExchange::Text(int id, std::uint32_t& value) {
-    QWidget* control = Find(id);
-    if (failed_ || control == nullptr) {
-        return;
-    }
-    if (!saveAndValidate_) {
-        WriteText(control, QString::number(value));
-        return;
-    }
-    bool ok = false;
-    const qulonglong parsed = ReadText(control).trimmed().toULongLong(&ok, 10);
-    if (!ok || parsed > UINT32_MAX) {
-        Fail(control, QStringLiteral("Please enter a whole number from 0 to %1.").arg(UINT32_MAX));
-        return;
-    }
-    value = static_cast<std::uint32_t>(parsed);
+    Number(id, value, &ParseUint32,
+           QStringLiteral("Please enter a whole number from 0 to %1.").arg(UINT32_MAX));
 }
 
 void DataExchange::Text(int id, QString& value) {

@@ -52,6 +52,9 @@ class DataExchange {
 
   private:
     QWidget* Find(int id) const;  // Control(), warning when there is none
+    // Text of a number: written as is, read back through parse, refused with refusal.
+    template <class T>
+    void Number(int id, T& value, bool (*parse)(const QString&, T&), const QString& refusal);
     void Fail(QWidget* control, const QString& message);
 
     QDialog& dialog_;

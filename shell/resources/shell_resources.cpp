@@ -38,7 +38,7 @@ std::map<int, framework::CommandInfo> CommandTable() {
                             {K(Qt::CTRL | Qt::Key_0)}};
     table[kIdZoomFit] = {"&Fit", "Stretch the image over its window\nFit", {}};
     table[kIdViewTiled] = {
-        "T&iled", "Show the image repeated 2 x 2, to see whether it tiles\nTiled", {}};
+        "Ti&led", "Show the image repeated 2 x 2, to see whether it tiles\nTiled", {}};
     table[command::kWindowNew] = {
         "&New Window", "Open another window for the active document\nNew Window", {}};
     table[command::kWindowCascade] = {

@@ -1,9 +1,37 @@
 #include "search/point_set.h"
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 
 namespace weftloom {
+
+namespace {
+
+constexpr std::align_val_t kRowBlockAlignment{64};
+constexpr std::align_val_t kLargePageAlignment{std::size_t{2} << 20};
+
+std::align_val_t AlignmentFor(std::size_t bytes) {
+    return bytes >= kLargePageBlock ? kLargePageAlignment : kRowBlockAlignment;
+}
+
+}  // namespace
+
+void* AllocateRows(std::size_t bytes) {
+    void* block = ::operator new(bytes, AlignmentFor(bytes));
+#ifdef MADV_HUGEPAGE
+    if (bytes >= kLargePageBlock) {
+        // Only advice: without large pages the rows work the same.
+        madvise(block, bytes, MADV_HUGEPAGE);
+    }
+#endif
+    return block;
+}
+
+void ReleaseRows(void* block, std::size_t bytes) { ::operator delete(block, AlignmentFor(bytes)); }
 
 namespace {
 

@@ -9,18 +9,24 @@
 
 namespace weftloom {
 
+// Blocks of at least this many bytes are asked for in large pages.
+constexpr std::size_t kLargePageBlock = std::size_t{4} << 20;
+
 // Allocates with 64-byte alignment, so that every row starts on a cache line.
+// A large block is aligned to a large page and offered to the kernel for
+// large pages: a query reads a few lines of thousands of scattered rows, and
+// with small pages nearly every one of them would miss the address cache.
+void* AllocateRows(std::size_t bytes);
+void ReleaseRows(void* block, std::size_t bytes);
+
 template <class T>
 struct AlignedAllocator {
     using value_type = T;
-    static constexpr std::align_val_t kAlignment{64};
     AlignedAllocator() = default;
     template <class U>
     explicit AlignedAllocator(const AlignedAllocator<U>&) {}
-    T* allocate(std::size_t n) {
-        return static_cast<T*>(::operator new(n * sizeof(T), kAlignment));
-    }
-    void deallocate(T* p, std::size_t) { ::operator delete(p, kAlignment); }
+    T* allocate(std::size_t n) { return static_cast<T*>(AllocateRows(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) { ReleaseRows(p, n * sizeof(T)); }
     friend bool operator==(const AlignedAllocator&, const AlignedAllocator&) { return true; }
 };
 

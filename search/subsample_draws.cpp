@@ -77,15 +77,27 @@ __attribute__((target("avx2"))) std::uint32_t Avx2Draws(std::uint32_t& state, st
     return found + ScalarDraws(state, first + whole, count - whole, threshold, out + found);
 }
 
-__attribute__((target("avx512f,bmi"))) std::uint32_t Avx512Draws(std::uint32_t& state,
-                                                                 std::uint32_t first,
-                                                                 std::uint32_t count,
-                                                                 std::uint32_t threshold,
-                                                                 std::uint32_t* out) {
+// Stores, packed to the front of out, the indices of the lanes whose draw
+// lies below the limit; returns how many.
+__attribute__((target("avx512f,popcnt"), always_inline)) inline std::uint32_t EmitChosen(
+    __m512i states, __m512i bits, __m512i limit, __m512i indices, std::uint32_t* out) {
+    const __mmask16 chosen = _mm512_cmplt_epu32_mask(_mm512_and_si512(states, bits), limit);
+    _mm512_storeu_si512(out, _mm512_maskz_compress_epi32(chosen, indices));
+    return static_cast<std::uint32_t>(__builtin_popcount(chosen));
+}
+
+__attribute__((target("avx512f,popcnt"))) std::uint32_t Avx512Draws(std::uint32_t& state,
+                                                                    std::uint32_t first,
+                                                                    std::uint32_t count,
+                                                                    std::uint32_t threshold,
+                                                                    std::uint32_t* out) {
     // Four registers of 16 lanes, 64 draws per step, so that the four
     // multiplications overlap. A draw (s >> 16) & 0x7FFF lies below t exactly
-    // when s & 0x7FFF0000 lies below t << 16, which saves the shift; the
-    // chosen few come out of a 64-bit mask one set bit at a time.
+    // when s & 0x7FFF0000 lies below t << 16, which saves the shift. The
+    // chosen indices of each register are packed to the front and stored
+    // whole, without a branch on how many there are: with a few per step, a
+    // loop over the set bits would mispredict at almost every step. The
+    // output has room for 16 past the last index.
     constexpr Jump kSixtyFour = JumpOf(64);
     const std::uint32_t whole = count / 64 * 64;
     std::uint32_t found = 0;
@@ -103,24 +115,23 @@ __attribute__((target("avx512f,bmi"))) std::uint32_t Avx512Draws(std::uint32_t& 
         const __m512i add = _mm512_set1_epi32(static_cast<int>(kSixtyFour.increment));
         const __m512i bits = _mm512_set1_epi32(0x7FFF0000);
         const __m512i limit = _mm512_set1_epi32(static_cast<int>(threshold << 16));
+        const __m512i sixteen = _mm512_set1_epi32(16);
+        const __m512i step = _mm512_set1_epi32(64);
+        __m512i index = _mm512_add_epi32(
+            _mm512_set1_epi32(static_cast<int>(first)),
+            _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
         for (std::uint32_t k = 0; k < whole; k += 64) {
-            const auto m0 = static_cast<std::uint64_t>(
-                _mm512_cmplt_epu32_mask(_mm512_and_si512(s0, bits), limit));
-            const auto m1 = static_cast<std::uint64_t>(
-                _mm512_cmplt_epu32_mask(_mm512_and_si512(s1, bits), limit));
-            const auto m2 = static_cast<std::uint64_t>(
-                _mm512_cmplt_epu32_mask(_mm512_and_si512(s2, bits), limit));
-            const auto m3 = static_cast<std::uint64_t>(
-                _mm512_cmplt_epu32_mask(_mm512_and_si512(s3, bits), limit));
-            std::uint64_t chosen = m0 | (m1 << 16) | (m2 << 32) | (m3 << 48);
+            const __m512i at1 = _mm512_add_epi32(index, sixteen);
+            const __m512i at2 = _mm512_add_epi32(at1, sixteen);
+            found += EmitChosen(s0, bits, limit, index, out + found);
+            found += EmitChosen(s1, bits, limit, at1, out + found);
+            found += EmitChosen(s2, bits, limit, at2, out + found);
+            found += EmitChosen(s3, bits, limit, _mm512_add_epi32(at2, sixteen), out + found);
+            index = _mm512_add_epi32(index, step);
             s0 = _mm512_add_epi32(_mm512_mullo_epi32(s0, mul), add);
             s1 = _mm512_add_epi32(_mm512_mullo_epi32(s1, mul), add);
             s2 = _mm512_add_epi32(_mm512_mullo_epi32(s2, mul), add);
             s3 = _mm512_add_epi32(_mm512_mullo_epi32(s3, mul), add);
-            while (chosen != 0) {
-                out[found++] = first + k + static_cast<std::uint32_t>(__builtin_ctzll(chosen));
-                chosen &= chosen - 1;
-            }
         }
         state = RandomGenerator::Advance(state, whole);
     }

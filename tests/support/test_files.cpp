@@ -30,14 +30,21 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
 
 bool ReadPpm(const std::filesystem::path& path, Image& image) {
     const std::vector<std::uint8_t> bytes = ReadBytes(path);
-    // "P6", width, height and maxval apart by whitespace, then one whitespace
-    // byte before the samples.
     const std::string header(bytes.begin(),
-                             bytes.begin() + std::min<std::ptrdiff_t>(64, std::ssize(bytes)));
-    unsigned width = 0, height = 0, maxval = 0;
+                             bytes.begin() + std::min<std::ptrdiff_t>(128, std::ssize(bytes)));
+    unsigned width = 0, height = 0, maxval = 0, depth = 3;
     int end = 0;
-    if (std::sscanf(header.c_str(), "P6 %u %u %u%n", &width, &height, &maxval, &end) != 3 ||
-        maxval != 255 || !image.Allocate(width, height, 3) ||
+    // P6: width, height and maxval apart by whitespace, then one whitespace
+    // byte before the samples. P7 (RGB_ALPHA only): the header ends with a
+    // line "ENDHDR".
+    const bool p6 =
+        std::sscanf(header.c_str(), "P6 %u %u %u%n", &width, &height, &maxval, &end) == 3;
+    const bool p7 = !p6 && std::sscanf(header.c_str(),
+                                       "P7 WIDTH %u HEIGHT %u DEPTH %u MAXVAL %u TUPLTYPE "
+                                       "RGB_ALPHA ENDHDR%n",
+                                       &width, &height, &depth, &maxval, &end) == 4;
+    if ((!p6 && !p7) || maxval != 255 || (p7 && depth != 4) ||
+        !image.Allocate(width, height, depth) ||
         bytes.size() != static_cast<std::size_t>(end) + 1 + image.pixels.size()) {
         return false;
     }

@@ -18,7 +18,8 @@ std::filesystem::path DataPath(const std::string& relative);
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
-// Reads a binary PPM (P6, maxval 255) into a 3-byte image; false on any other file.
+// Reads a binary PPM (P6, maxval 255) into a 3-byte image, or a PAM (P7,
+// RGB_ALPHA, maxval 255) into a 4-byte one; false on any other file.
 bool ReadPpm(const std::filesystem::path& path, Image& image);
 
 // One row of an EXPECTED.tsv table.

@@ -1,0 +1,139 @@
+#include "imageio/png_reader.h"
+
+#include <spng.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace weftloom {
+namespace {
+
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// Text chunks and the like are kept by the library until the image is read;
+// these bound what a file can make it hold.
+constexpr std::size_t kMaxChunkBytes = std::size_t{16} << 20;
+constexpr std::size_t kMaxCachedChunkBytes = std::size_t{64} << 20;
+
+struct ContextDeleter {
+    void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::string LibraryError(int code) {
+    return std::string("Error reading PNG image: ") + spng_strerror(code) + ".";
+}
+
+// The nearest 8-bit value: v / 257 rounded half up (never a tie, as 257 is odd).
+std::uint8_t RoundTo8(std::uint16_t value) {
+    return static_cast<std::uint8_t>((std::uint32_t{value} + 128u) / 257u);
+}
+
+}  // namespace
+
+bool HasPngSignature(const std::uint8_t* data, std::size_t size) {
+    return size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
+}
+
+void PngReader::Clear() {
+    width = height = channels = 0;
+    pixels = {};
+    errorText.clear();
+}
+
+bool PngReader::Fail(const std::string& why) {
+    Clear();
+    errorText = why;
+    return false;
+}
+
+bool PngReader::Read(const std::string& path) {
+    Clear();
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return Fail(std::string("Error opening PNG image: ") + std::strerror(errno) + ".");
+    }
+    Context context(spng_ctx_new(0));
+    if (!context) {
+        return Fail("Out of memory reading PNG image.");
+    }
+    const int set = spng_set_png_file(context.get(), file.get());
+    return set == 0 ? Decode(context.get()) : Fail(LibraryError(set));
+}
+
+bool PngReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {
+    Clear();
+    Context context(spng_ctx_new(0));
+    if (!context) {
+        return Fail("Out of memory reading PNG image.");
+    }
+    const int set = spng_set_png_buffer(context.get(), data, size);
+    return set == 0 ? Decode(context.get()) : Fail(LibraryError(set));
+}
+
+bool PngReader::Decode(void* opaque) {
+    auto* context = static_cast<spng_ctx*>(opaque);
+    spng_set_crc_action(context, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
+    spng_set_chunk_limits(context, kMaxChunkBytes, kMaxCachedChunkBytes);
+    spng_ihdr header{};
+    if (const int r = spng_get_ihdr(context, &header); r != 0) {
+        return Fail(LibraryError(r));
+    }
+    const bool wide = header.bit_depth == 16;
+    const std::uint64_t count = std::uint64_t{header.width} * header.height;
+    const std::uint64_t limit = wide ? pixelLimit / 2 : pixelLimit;
+    if (count > limit) {
+        return Fail("PNG image too large: " + std::to_string(header.width) + " x " +
+                    std::to_string(header.height) + " pixels (at most " + std::to_string(limit) +
+                    (wide ? " at 16 bits per sample)." : ")."));
+    }
+    spng_trns transparency{};
+    const bool alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                       header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+                       spng_get_trns(context, &transparency) == 0;
+    const std::uint32_t out = alpha ? 4 : 3;
+    const int format = wide ? SPNG_FMT_RGBA16 : alpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
+    std::size_t size = 0;
+    if (const int r = spng_decoded_image_size(context, format, &size); r != 0) {
+        return Fail(LibraryError(r));
+    }
+    std::vector<std::uint8_t> decoded;
+    try {
+        decoded.resize(size);
+    } catch (const std::bad_alloc&) {
+        return Fail("Out of memory reading PNG image.");
+    }
+    if (const int r = spng_decode_image(context, decoded.data(), size, format, SPNG_DECODE_TRNS);
+        r != 0) {
+        return Fail(LibraryError(r));
+    }
+    if (wide) {
+        // Host-order 16-bit RGBA, narrowed in place: the write never passes the read.
+        const std::size_t values = static_cast<std::size_t>(count) * 4;
+        std::size_t to = 0;
+        for (std::size_t from = 0; from < values; ++from) {
+            if (out == 3 && from % 4 == 3) {
+                continue;
+            }
+            std::uint16_t value = 0;
+            std::memcpy(&value, decoded.data() + 2 * from, 2);
+            decoded[to++] = RoundTo8(value);
+        }
+        decoded.resize(to);
+        decoded.shrink_to_fit();
+    }
+    width = header.width;
+    height = header.height;
+    channels = out;
+    pixels = std::move(decoded);
+    return true;
+}
+
+}  // namespace weftloom

@@ -1,0 +1,66 @@
+#include "imageio/png_writer.h"
+
+#include <spng.h>
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+namespace weftloom {
+
+bool CanWritePng(const Image& image) {
+    if (image.pixels.empty() || (image.bytesPerPixel != 3 && image.bytesPerPixel != 4)) {
+        return false;
+    }
+    if (image.width == 0 || image.height == 0 || image.width > kMaxPngSide ||
+        image.height > kMaxPngSide) {
+        return false;
+    }
+    return image.pixels.size() ==
+           std::uint64_t{image.width} * image.height * std::uint64_t{image.bytesPerPixel};
+}
+
+bool EncodePng(const Image& image, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (!CanWritePng(image)) {
+        return false;
+    }
+    struct ContextDeleter {
+        void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+    };
+    std::unique_ptr<spng_ctx, ContextDeleter> context(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!context || spng_set_option(context.get(), SPNG_ENCODE_TO_BUFFER, 1) != 0) {
+        return false;
+    }
+    spng_ihdr header{};
+    header.width = image.width;
+    header.height = image.height;
+    header.bit_depth = 8;
+    header.color_type = static_cast<std::uint8_t>(
+        image.bytesPerPixel == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR);
+    if (spng_set_ihdr(context.get(), &header) != 0 ||
+        spng_encode_image(context.get(), image.pixels.data(), image.pixels.size(), SPNG_FMT_PNG,
+                          SPNG_ENCODE_FINALIZE) != 0) {
+        return false;
+    }
+    std::size_t size = 0;
+    int error = 0;
+    struct BufferFree {
+        void operator()(void* buffer) const { std::free(buffer); }
+    };
+    const std::unique_ptr<void, BufferFree> encoded(
+        spng_get_png_buffer(context.get(), &size, &error));
+    if (!encoded || error != 0) {
+        return false;
+    }
+    try {
+        const auto* data = static_cast<const std::uint8_t*>(encoded.get());
+        bytes.assign(data, data + size);
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace weftloom

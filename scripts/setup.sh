@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libjpeg62-turbo-dev libspng-dev libcli11-dev qt6-base-dev)
+          libjpeg62-turbo-dev libspng-dev libcli11-dev qt6-base-dev help2man)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "imageio/jpeg_reader.h"
+#include "imageio/png_reader.h"
 #include "imageio/tga_reader.h"
 #include "imageio/tga_writer.h"
 
@@ -33,6 +35,37 @@ bool EndsWithNoCase(const std::string& path, const char* ending) {
 
 bool IsJpegPath(const std::string& path) {
     return EndsWithNoCase(path, ".jpg") || EndsWithNoCase(path, ".jpeg");
+}
+
+enum class FileFormat { Unknown, Tga, Jpeg, Png };
+
+FileFormat FormatByName(const std::string& path) {
+    if (EndsWithNoCase(path, ".tga")) {
+        return FileFormat::Tga;
+    }
+    if (IsJpegPath(path)) {
+        return FileFormat::Jpeg;
+    }
+    return EndsWithNoCase(path, ".png") ? FileFormat::Png : FileFormat::Unknown;
+}
+
+// PNG and JPEG files say what they are in their first bytes; TGA has no
+// signature, so a file without one is what its name says. A file that cannot
+// be opened here goes by its name too, and its reader says why it fails.
+FileFormat FormatOf(const std::string& path) {
+    std::uint8_t head[8] = {};
+    std::size_t got = 0;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        got = std::fread(head, 1, sizeof head, file);
+        std::fclose(file);
+    }
+    if (HasPngSignature(head, got)) {
+        return FileFormat::Png;
+    }
+    if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
+        return FileFormat::Jpeg;
+    }
+    return FormatByName(path);
 }
 
 }  // namespace
@@ -73,9 +106,20 @@ bool ImageFromJpeg(const JpegReader& reader, Image& image) {
     return true;
 }
 
+bool ImageFromPng(const PngReader& reader, Image& image) {
+    if (!image.Allocate(reader.width, reader.height, reader.channels)) {
+        return false;
+    }
+    if (!image.pixels.empty()) {
+        std::memcpy(image.pixels.data(), reader.pixels.data(), image.pixels.size());
+    }
+    return true;
+}
+
 bool LoadImageFile(const std::string& path, Image& image, std::string& reason) {
     Image loaded;
-    if (EndsWithNoCase(path, ".tga")) {
+    const FileFormat format = FormatOf(path);
+    if (format == FileFormat::Tga) {
         TgaReader reader;
         if (!reader.Read(path)) {
             reason = reader.errorText;
@@ -85,7 +129,7 @@ bool LoadImageFile(const std::string& path, Image& image, std::string& reason) {
             reason = "Out of memory reading TGA image.";
             return false;
         }
-    } else if (IsJpegPath(path)) {
+    } else if (format == FileFormat::Jpeg) {
         JpegReader reader;
         if (!reader.Read(path)) {
             reason = reader.errorText;
@@ -95,8 +139,18 @@ bool LoadImageFile(const std::string& path, Image& image, std::string& reason) {
             reason = "Out of memory reading JPEG image.";
             return false;
         }
+    } else if (format == FileFormat::Png) {
+        PngReader reader;
+        if (!reader.Read(path)) {
+            reason = reader.errorText;
+            return false;
+        }
+        if (!ImageFromPng(reader, loaded)) {
+            reason = "Out of memory reading PNG image.";
+            return false;
+        }
     } else {
-        reason = "Unknown image file type (expected .tga, .jpg or .jpeg).";
+        reason = "Unknown image file type (expected .tga, .jpg, .jpeg or .png).";
         return false;
     }
     image = std::move(loaded);

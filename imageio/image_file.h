@@ -7,12 +7,16 @@
 namespace weftloom {
 
 class JpegReader;
+class PngReader;
 class TgaReader;
 
 // Loading and saving an Image by file name, as the application and the
-// command line both do it: the codec is chosen by how the path ends, ignoring
-// case (".tga" is TGA; ".jpg" and ".jpeg" are JPEG), and every save writes TGA.
-// Images read from files always have 3 bytes per pixel (R, G, B).
+// command line both do it. A file is read as what its first bytes say (the
+// PNG signature, JPEG's start of image); a file without either is what its
+// name says, ignoring case (".tga" is TGA, ".jpg" and ".jpeg" JPEG, ".png"
+// PNG, which then fails for want of its signature). Every save writes TGA.
+// Images read from TGA and JPEG files have 3 bytes per pixel (R, G, B); a PNG
+// file with transparency gives 4 (R, G, B, alpha).
 //
 // The functions keep no state; any thread may call them, for different
 // images and paths.
@@ -38,5 +42,7 @@ bool SaveImageFile(const Image& image, const std::string& path, std::string& sav
 // the image cannot be allocated.
 bool ImageFromTga(const TgaReader& reader, Image& image);
 bool ImageFromJpeg(const JpegReader& reader, Image& image);
+// Keeps the reader's alpha: a 4-byte image when the file has transparency.
+bool ImageFromPng(const PngReader& reader, Image& image);
 
 }  // namespace weftloom

@@ -27,8 +27,25 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// The library's words, after ours where a user is better told plainly.
 std::string LibraryError(int code) {
-    return std::string("Error reading PNG image: ") + spng_strerror(code) + ".";
+    std::string text = std::string("Error reading PNG image: ") + spng_strerror(code);
+    switch (code) {
+    case SPNG_IO_EOF:
+    case SPNG_EOF:
+    case SPNG_EIDAT_TOO_SHORT:
+        return text + " (the file ends early).";
+    case SPNG_ECHUNK_CRC:
+        return text + " (a checksum does not match: the file is damaged).";
+    case SPNG_EIDAT_STREAM:
+    case SPNG_EZLIB:
+    case SPNG_EFILTER:
+        return text + " (the image data is damaged).";
+    case SPNG_ESIGNATURE:
+        return text + " (not a PNG file).";
+    default:
+        return text + ".";
+    }
 }
 
 // The nearest 8-bit value: v / 257 rounded half up (never a tie, as 257 is odd).
@@ -94,10 +111,15 @@ bool PngReader::Decode(void* opaque) {
                     std::to_string(header.height) + " pixels (at most " + std::to_string(limit) +
                     (wide ? " at 16 bits per sample)." : ")."));
     }
+    // Reading the transparency chunk reads every chunk before the image data,
+    // so a damaged one shows here.
     spng_trns transparency{};
+    const int trns = spng_get_trns(context, &transparency);
+    if (trns != 0 && trns != SPNG_ECHUNKAVAIL) {
+        return Fail(LibraryError(trns));
+    }
     const bool alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
-                       header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
-                       spng_get_trns(context, &transparency) == 0;
+                       header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || trns == 0;
     const std::uint32_t out = alpha ? 4 : 3;
     const int format = wide ? SPNG_FMT_RGBA16 : alpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
     std::size_t size = 0;

@@ -92,8 +92,9 @@ int CWeftloomApp::CommandState(int id) const {
 }
 
 QStringList CWeftloomApp::OpenFilters() const {
-    return {QStringLiteral("All images (*.tga *.jpg *.jpeg)"), QStringLiteral("TGA Images (*.tga)"),
-            QStringLiteral("JPEG Images (*.jpg *.jpeg)"), QStringLiteral("All Files (*)")};
+    return {QStringLiteral("All images (*.tga *.jpg *.jpeg *.png)"),
+            QStringLiteral("TGA Images (*.tga)"), QStringLiteral("JPEG Images (*.jpg *.jpeg)"),
+            QStringLiteral("PNG Images (*.png)"), QStringLiteral("All Files (*)")};
 }
 
 void CWeftloomApp::OnAppAbout() {

@@ -28,9 +28,11 @@ Image Expected(const std::string& ppm) {
     return image;
 }
 
-// Known endings in any case choose their codec, the ending and not the content
-// decides, and a failure keeps the image and gives the reader's reason.
-TEST(ImageFileLoad, TheEndingChoosesTheCodec) {
+// A PNG or JPEG signature chooses its codec whatever the name; a file without
+// one goes by its ending in any case (a TGA named .png is refused as a PNG
+// without its signature); a failure keeps the image and gives the reader's
+// reason.
+TEST(ImageFileLoad, TheContentAndOtherwiseTheEndingChoosesTheCodec) {
     struct File {
         const char* source;
         const char* name;
@@ -47,13 +49,20 @@ TEST(ImageFileLoad, TheEndingChoosesTheCodec) {
         {"tga/rgba16.tga", "picture.bmp", nullptr, ""},
         {"tga/rgba16.tga", "photo.jpg.bak", nullptr, ""},
         {"tga/rgba16.tga", "photojpg", nullptr, ""},
-        {"jpeg/testorig.jpg", "photo.tga", nullptr, ""},
+        {"jpeg/testorig.jpg", "photo.tga", "jpeg/expected/testorig.ppm", ""},
+        {"jpeg/testorig.jpg", "photo", "jpeg/expected/testorig.ppm", ""},
+        {"png/rgb8.png", "texture.PNG", "png/expected/rgb8.ppm", ""},
+        {"png/rgb8.png", "texture.jpg", "png/expected/rgb8.ppm", ""},
+        {"png/rgb8.png", "texture.tga", "png/expected/rgb8.ppm", ""},
+        {"tga/common/200x32_rgb_tl_rle.tga", "scan.png", nullptr, "invalid signature"},
+        {"png/truncated.png", "cut.png", nullptr, "Error reading PNG image: end of stream (the file ends early)."},
         {"tga/rgba16.tga", "image.jpg", nullptr, "Not a JPEG file"},
         {"tga/cross_scan_line_truncated.tga", "cut.tga", nullptr,
          "Error reading data from TGA image."},
         {"jpeg/monkey12.jpg", "deep.jpg", nullptr, ""},
         {nullptr, "absent.tga", nullptr, "Error opening TGA image."},
         {nullptr, "absent.jpg", nullptr, "Error opening JPEG image."},
+        {nullptr, "absent.png", nullptr, "Error opening PNG image: No such file or directory."},
     };
     test::ScratchFolder folder;
     for (const File& file : files) {

@@ -120,10 +120,14 @@ TEST_F(OpenAndNew, OpenReadsEitherCodecAndReportsWhatItCannot) {
     std::filesystem::copy_file(test::DataPath("jpeg/testorig.jpg"), scratch / "photo.jpeg");
     test::WriteBytes(scratch / "cut.tga", {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 4, 0, 24, 0});
     WriteSample("picture.bmp", 4, 4);
+    std::filesystem::copy_file(test::DataPath("png/rgba16_interlaced.png"), scratch / "alpha.png");
+    std::filesystem::copy_file(test::DataPath("png/rgb8.png"), scratch / "named-wrong.tga");
     // Failures (width 0) give the reader's reason under the fixed line.
     const std::tuple<const char*, std::uint32_t, const char*> files[] = {
         {"UPPER.TGA", 6, ""},
         {"photo.jpeg", 227, ""},
+        {"alpha.png", 7, ""},
+        {"named-wrong.tga", 17, ""},
         {"cut.tga", 0, "TGA"},
         {"picture.bmp", 0, "Unknown image file type"},
         {"none.jpg", 0, "JPEG"}};
@@ -148,10 +152,10 @@ TEST_F(OpenAndNew, OpenReadsEitherCodecAndReportsWhatItCannot) {
         EXPECT_EQ(ActiveDoc()->image.width, width);
         EXPECT_FALSE(ActiveDoc()->IsModified());
     }
-    EXPECT_EQ(app->RecentFiles().Files().size(), 2);
+    EXPECT_EQ(app->RecentFiles().Files().size(), 4);
     EXPECT_EQ(fileRequests.front().filters,
-              (QStringList{"All images (*.tga *.jpg *.jpeg)", "TGA Images (*.tga)",
-                           "JPEG Images (*.jpg *.jpeg)", "All Files (*)"}));
+              (QStringList{"All images (*.tga *.jpg *.jpeg *.png)", "TGA Images (*.tga)",
+                           "JPEG Images (*.jpg *.jpeg)", "PNG Images (*.png)", "All Files (*)"}));
 }
 
 TEST_F(OpenAndNew, NewAsksForTheTypeAndMakesAnEmptyDocument) {

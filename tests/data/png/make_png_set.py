@@ -194,8 +194,10 @@ def hostile(good):
     idat = good.index(b"IDAT") - 4
     huge = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 100000, 100000, 8, 2, 0, 0, 0))
     huge += good[ihdr_end:]
+    # The first image data chunk's own checksum, one bit off.
     crc = bytearray(good)
-    crc[idat + 10] ^= 0x40
+    first_idat_length = struct.unpack(">I", good[idat:idat + 4])[0]
+    crc[idat + 8 + first_idat_length] ^= 0x40
     # A decompression bomb: 400 million pixels of zeros in a few hundred
     # kilobytes, refused by its header alone.
     bomb = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 20000, 20000, 8, 0, 0, 0, 0))

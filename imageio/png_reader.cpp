@@ -31,20 +31,20 @@ struct FileCloser {
 std::string LibraryError(int code) {
     std::string text = std::string("Error reading PNG image: ") + spng_strerror(code);
     switch (code) {
-    case SPNG_IO_EOF:
-    case SPNG_EOF:
-    case SPNG_EIDAT_TOO_SHORT:
-        return text + " (the file ends early).";
-    case SPNG_ECHUNK_CRC:
-        return text + " (a checksum does not match: the file is damaged).";
-    case SPNG_EIDAT_STREAM:
-    case SPNG_EZLIB:
-    case SPNG_EFILTER:
-        return text + " (the image data is damaged).";
-    case SPNG_ESIGNATURE:
-        return text + " (not a PNG file).";
-    default:
-        return text + ".";
+        case SPNG_IO_EOF:
+        case SPNG_EOF:
+        case SPNG_EIDAT_TOO_SHORT:
+            return text + " (the file ends early).";
+        case SPNG_ECHUNK_CRC:
+            return text + " (a checksum does not match: the file is damaged).";
+        case SPNG_EIDAT_STREAM:
+        case SPNG_EZLIB:
+        case SPNG_EFILTER:
+            return text + " (the image data is damaged).";
+        case SPNG_ESIGNATURE:
+            return text + " (not a PNG file).";
+        default:
+            return text + ".";
     }
 }
 

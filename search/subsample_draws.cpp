@@ -47,30 +47,70 @@ void FirstStates(std::uint32_t state, std::uint32_t* lanes, std::uint32_t count)
     }
 }
 
-__attribute__((target("avx2"))) std::uint32_t Avx2Draws(std::uint32_t& state, std::uint32_t first,
-                                                        std::uint32_t count,
-                                                        std::uint32_t threshold,
-                                                        std::uint32_t* out) {
-    constexpr Jump kEight = JumpOf(8);
-    const std::uint32_t whole = count / 8 * 8;
+// For each 8-bit mask, the lanes of its set bits, lowest first: the
+// permutation that packs the chosen lanes of a register to its front.
+struct PackTable {
+    alignas(32) std::uint32_t lanes[256][8];
+    constexpr PackTable() : lanes{} {
+        for (std::uint32_t mask = 0; mask < 256; ++mask) {
+            std::uint32_t at = 0;
+            for (std::uint32_t lane = 0; lane < 8; ++lane) {
+                if ((mask >> lane & 1u) != 0) {
+                    lanes[mask][at++] = lane;
+                }
+            }
+        }
+    }
+};
+constexpr PackTable kPackTable;
+
+// Stores, packed to the front of out, the indices of the lanes whose draw
+// lies below the limit; returns how many.
+__attribute__((target("avx2,popcnt"), always_inline)) inline std::uint32_t PackChosen(
+    __m256i states, __m256i bits, __m256i limit, __m256i indices, std::uint32_t* out) {
+    // The draws and the limit (at most 2^15) compare as signed values.
+    const __m256i below =
+        _mm256_cmpgt_epi32(limit, _mm256_and_si256(_mm256_srli_epi32(states, 16), bits));
+    const auto mask = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(below)));
+    const __m256i order =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kPackTable.lanes[mask]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permutevar8x32_epi32(indices, order));
+    return static_cast<std::uint32_t>(__builtin_popcount(mask));
+}
+
+__attribute__((target("avx2,popcnt"))) std::uint32_t Avx2Draws(std::uint32_t& state,
+                                                               std::uint32_t first,
+                                                               std::uint32_t count,
+                                                               std::uint32_t threshold,
+                                                               std::uint32_t* out) {
+    // Two registers of 8 lanes, 16 draws per step; as in the AVX-512 form, the
+    // chosen indices are packed and stored whole, without a branch per draw.
+    constexpr Jump kSixteen = JumpOf(16);
+    const std::uint32_t whole = count / 16 * 16;
     std::uint32_t found = 0;
     if (whole != 0) {
         alignas(32) std::uint32_t lanes[8];
         FirstStates(state, lanes, 8);
-        __m256i s = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
-        const __m256i mul = _mm256_set1_epi32(static_cast<int>(kEight.multiplier));
-        const __m256i add = _mm256_set1_epi32(static_cast<int>(kEight.increment));
-        const __m256i mask = _mm256_set1_epi32(0x7FFF);
+        constexpr Jump kEight = JumpOf(8);
+        __m256i s0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+        __m256i s1 = _mm256_add_epi32(
+            _mm256_mullo_epi32(s0, _mm256_set1_epi32(static_cast<int>(kEight.multiplier))),
+            _mm256_set1_epi32(static_cast<int>(kEight.increment)));
+        const __m256i mul = _mm256_set1_epi32(static_cast<int>(kSixteen.multiplier));
+        const __m256i add = _mm256_set1_epi32(static_cast<int>(kSixteen.increment));
+        const __m256i bits = _mm256_set1_epi32(0x7FFF);
         const __m256i limit = _mm256_set1_epi32(static_cast<int>(threshold));
-        for (std::uint32_t k = 0; k < whole; k += 8) {
-            const __m256i draws = _mm256_and_si256(_mm256_srli_epi32(s, 16), mask);
-            auto bits = static_cast<std::uint32_t>(
-                _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, draws))));
-            while (bits != 0) {
-                out[found++] = first + k + static_cast<std::uint32_t>(__builtin_ctz(bits));
-                bits &= bits - 1;
-            }
-            s = _mm256_add_epi32(_mm256_mullo_epi32(s, mul), add);
+        const __m256i eight = _mm256_set1_epi32(8);
+        __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(first)),
+                                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        for (std::uint32_t k = 0; k < whole; k += 16) {
+            found += PackChosen(s0, bits, limit, index, out + found);
+            index = _mm256_add_epi32(index, eight);
+            found += PackChosen(s1, bits, limit, index, out + found);
+            index = _mm256_add_epi32(index, eight);
+            s0 = _mm256_add_epi32(_mm256_mullo_epi32(s0, mul), add);
+            s1 = _mm256_add_epi32(_mm256_mullo_epi32(s1, mul), add);
         }
         state = RandomGenerator::Advance(state, whole);
     }

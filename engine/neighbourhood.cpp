@@ -19,6 +19,15 @@ std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels) {
     return static_cast<std::uint32_t>(count);
 }
 
+std::uint32_t FullNeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels) {
+    if (side < 0) {
+        return 0;
+    }
+    const std::int64_t n = OddWindowSide(side);
+    // The causal part is the half of the square before the centre.
+    return NeighbourhoodPixelCount(side, levels) + static_cast<std::uint32_t>(n * n - n * n / 2);
+}
+
 namespace {
 
 bool AppendPixel(const ImagePyramid& pyramid, std::uint32_t level, std::int64_t x, std::int64_t y,
@@ -115,9 +124,11 @@ std::int64_t Parent(std::int64_t value, std::uint32_t halvings) {
 
 NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::uint32_t level,
                                              std::int32_t side, std::uint32_t levels,
-                                             bool fourChannels, bool wrap)
+                                             bool fourChannels, bool wrap, bool causal)
     : channels_(fourChannels ? 4u : 3u), wrap_(wrap) {
-    byteCount_ = NeighbourhoodPixelCount(side, levels) * channels_;
+    byteCount_ = (causal ? NeighbourhoodPixelCount(side, levels)
+                         : FullNeighbourhoodPixelCount(side, levels)) *
+                 channels_;
     const Image* own = pyramid.Level(level);
     if (own == nullptr || own->IsEmpty() || side < 0) {
         missing_ = true;
@@ -125,7 +136,9 @@ NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::u
     }
     std::int64_t n = side;
     std::int64_t h = n / 2;
-    if (h > 0) {
+    if (!causal) {
+        parts_.push_back(Part{own, 0, -h, h, -h, n, {}, {}, 0, 0});
+    } else if (h > 0) {
         parts_.push_back(Part{own, 0, -h, -1, -h, n, {}, {}, 0, 0});
         parts_.push_back(Part{own, 0, 0, 0, -h, h, {}, {}, 0, 0});
     }

@@ -20,6 +20,10 @@ constexpr std::int32_t OddWindowSide(std::int32_t side) {
 // Zero for a negative side, which no caller may pass.
 std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels);
 
+// The same count when the own level's window is the whole square, centre
+// included, as a non-causal NeighbourhoodGatherer gathers it.
+std::uint32_t FullNeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels);
+
 // Appends to vector the neighbourhood of pixel (x, y) at pyramid level `level`:
 // the rows above (each of side pixels), the pixels to the left in the own row,
 // then for each coarser level the full window around the parent pixel; pixel
@@ -36,14 +40,19 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
 // that lies inside its level is one copy, and wrapped coordinates come from
 // tables made once per pass. Reads the pyramid, which must outlive it and may
 // change between calls (the output is written as the pass goes).
+//
+// With causal false the window at the pixel's own level is the whole square
+// of side pixels, the pixel itself included (the coarser levels are unchanged):
+// the neighbourhood a correction pass compares once every pixel has a value.
 class NeighbourhoodGatherer {
   public:
     // side as the pass uses it (already odd); fourChannels and wrap as for
     // BuildNeighbourhood.
     NeighbourhoodGatherer(const ImagePyramid& pyramid, std::uint32_t level, std::int32_t side,
-                          std::uint32_t levels, bool fourChannels, bool wrap);
+                          std::uint32_t levels, bool fourChannels, bool wrap, bool causal = true);
 
-    // Bytes of one neighbourhood: NeighbourhoodPixelCount times 3 or 4.
+    // Bytes of one neighbourhood: NeighbourhoodPixelCount (or, not causal,
+    // FullNeighbourhoodPixelCount) times 3 or 4.
     std::uint32_t ByteCount() const { return byteCount_; }
 
     // Whether the whole neighbourhood of (x, y) lies in the pyramid (always,

@@ -1,0 +1,666 @@
+#include "engine/coherent_search.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <new>
+
+#include "engine/neighbourhood.h"
+#include "engine/texture_synthesiser.h"
+#include "search/distance_kernels.h"
+#include "search/point_set.h"
+
+// The coherent search follows three papers:
+//
+// - M. Ashikhmin, "Synthesizing Natural Textures", I3D 2001: a pixel's
+//   candidates are the sample pixels that continue its already synthesised
+//   neighbours, each neighbour's source shifted by the neighbour's offset.
+// - X. Tong, J. Zhang, L. Liu, X. Wang, B. Guo, H.-Y. Shum, "Synthesis of
+//   Bidirectional Texture Functions on Arbitrary Surfaces", SIGGRAPH 2002
+//   (k-coherence): every sample position carries the k positions whose
+//   neighbourhoods look most like its own, and those, shifted the same way,
+//   are candidates too. We find them with the randomised propagation of
+//   Barnes et al., "PatchMatch", SIGGRAPH 2009, kept to a few sweeps.
+// - S. Lefebvre, H. Hoppe, "Parallel Controllable Texture Synthesis",
+//   SIGGRAPH 2005: each level starts from its parent level's sources,
+//   upsampled, and correction passes with whole (not causal) neighbourhoods
+//   run over the level once every pixel has a value, which also joins the
+//   last rows and columns to the first ones so that the output tiles.
+//
+// Beyond them, each candidate's distance carries a penalty that grows with
+// how often its sample position is already used on the level (an occurrence
+// map, as in Kaspar et al., "Self Tuning Texture Optimization", 2015): without
+// it a sample that is not perfectly stationary is reduced to the part that
+// matches itself best, and its histogram goes with it.
+//
+// Every choice is made in integers, in a fixed order, on one thread, with
+// draws from the run's generator: the output is the same on every machine.
+
+namespace weftloom {
+
+namespace {
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+// Sweeps of the similar-set search over the sample level.
+constexpr std::uint32_t kSimilarSweeps = 2;
+// Positions this close (in both directions) to a sample position are not
+// kept in its similar set: they are its own neighbours, which the shifted
+// candidates reach anyway.
+constexpr std::int64_t kSimilarExclusion = 2;
+// Neighbours whose shifted sources are candidates lie within this distance;
+// those within 1 add their similar sets as well.
+constexpr std::int32_t kShiftRadius = 2;
+bool kWrapSample = std::getenv("WRAPS") != nullptr;
+
+// A draw in [0, count) from the run's generator, of as many 15-bit draws as
+// the count needs (one up to 32768).
+std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
+    std::uint64_t value = random.Next();
+    for (std::uint64_t range = RandomGenerator::kMaxValue + 1u; range < count;
+         range <<= 15) {
+        value = (value << 15) | random.Next();
+    }
+    return static_cast<std::uint32_t>(value % count);
+}
+
+// a * b, or the largest value when that does not fit.
+std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
+    return b != 0 && a > std::numeric_limits<std::uint64_t>::max() / b
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a * b;
+}
+
+struct Offset {
+    std::int32_t dx;
+    std::int32_t dy;
+};
+
+// The offsets of the neighbours within radius, in scan order, the pixel
+// itself left out; causal keeps only those synthesised before the pixel.
+std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
+    std::vector<Offset> offsets;
+    for (std::int32_t dy = -radius; dy <= radius; ++dy) {
+        for (std::int32_t dx = -radius; dx <= radius; ++dx) {
+            if ((dx == 0 && dy == 0) || (causal && (dy > 0 || (dy == 0 && dx > 0)))) {
+                continue;
+            }
+            offsets.push_back({dx, dy});
+        }
+    }
+    // Nearest first, so that the closest continuations are met first.
+    std::stable_sort(offsets.begin(), offsets.end(), [](const Offset& a, const Offset& b) {
+        return std::max(std::abs(a.dx), std::abs(a.dy)) < std::max(std::abs(b.dx), std::abs(b.dy));
+    });
+    return offsets;
+}
+
+}  // namespace
+
+// One level of the coherent synthesis. A friend of TextureSynthesiser: it
+// reports and polls the abort flag.
+class CoherentLevel {
+  public:
+    CoherentLevel(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
+                  std::uint32_t levels, const SourceMap* parent, SourceMap& map)
+        : job_(job),
+          level_(level),
+          side_(OddWindowSide(side)),
+          levels_(levels),
+          parent_(parent),
+          map_(map),
+          sample_(*job.samplePyramid->Level(level)),
+          output_(*job.outputPyramid->Level(level)),
+          bpp_(output_.bytesPerPixel) {}
+
+    bool Run();
+
+  private:
+    // Sample positions whose causal neighbourhood lies inside the sample,
+    // as the exact search's cloud holds them.
+    void CollectPositions();
+    // Gathers the neighbourhoods of every usable sample position into rows_.
+    bool GatherSampleRows(bool causal);
+    bool BuildSimilarSets();
+    void Initialise();
+    bool RunPass(bool causal, std::uint32_t pass, std::uint32_t passCount);
+
+    // The usable sample position at (x, y), or kNone.
+    std::uint32_t OrdinalAt(std::int64_t x, std::int64_t y) const {
+        if (x < 0 || y < 0 || x >= sample_.width || y >= sample_.height) {
+            return kNone;
+        }
+        return ordinal_[static_cast<std::size_t>(y) * sample_.width +
+                        static_cast<std::size_t>(x)];
+    }
+    const std::uint8_t* Row(std::uint32_t ordinal) const {
+        return rows_.data() + std::size_t{ordinal} * stride_;
+    }
+    void Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal);
+    bool InsertSimilar(std::uint32_t v, std::uint32_t w);
+    void ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps);
+    bool Aborted() const { return job_.AbortRequested(); }
+
+    TextureSynthesiser& job_;
+    std::uint32_t level_;
+    std::int32_t side_;
+    std::uint32_t levels_;
+    const SourceMap* parent_;
+    SourceMap& map_;
+    const Image& sample_;
+    Image& output_;
+    std::uint32_t bpp_;
+
+    std::vector<std::uint32_t> ordinal_;      // per sample pixel
+    std::vector<SourcePosition> positions_;   // per ordinal, in scan order
+    ByteRows rows_;                           // per ordinal, stride_ bytes
+    std::uint32_t stride_ = 0;
+    DistanceKernel kernel_ = nullptr;
+    std::uint32_t k_ = 0;
+    std::vector<std::uint32_t> similar_;      // k_ per ordinal, nearest first
+    std::vector<std::uint32_t> similarDistance_;
+    std::vector<std::uint32_t> usage_;        // output pixels copying each ordinal
+    std::vector<std::uint32_t> stamp_;        // last pixel that considered each ordinal
+    // Pieces copied verbatim: output pixels joined when their sources are
+    // neighbours the same way round (union-find over the level's pixels).
+    std::vector<std::uint32_t> pieceParent_;
+    std::vector<std::uint32_t> pieceSize_;
+    std::uint32_t PieceRoot(std::uint32_t i) {
+        while (pieceParent_[i] != i) {
+            pieceParent_[i] = pieceParent_[pieceParent_[i]];
+            i = pieceParent_[i];
+        }
+        return i;
+    }
+    void JoinPieces(std::uint32_t a, std::uint32_t b) {
+        a = PieceRoot(a);
+        b = PieceRoot(b);
+        if (a == b) {
+            return;
+        }
+        if (pieceSize_[a] < pieceSize_[b] || (pieceSize_[a] == pieceSize_[b] && b < a)) {
+            std::swap(a, b);
+        }
+        pieceParent_[b] = a;
+        pieceSize_[a] += pieceSize_[b];
+    }
+    void StartPieces(bool fromMap);
+    // Pixels this close that copy with the same shift belong to one piece:
+    // a single pixel that differs does not part a piece to the eye.
+    std::vector<Offset> pieceReach_ = NeighbourOffsets(2, false);
+    std::uint32_t tick_ = 0;
+    std::int32_t levelStart_ = 0;             // job.pixelsDone when the level began
+};
+
+void CoherentLevel::CollectPositions() {
+    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side_, levels_, bpp_ == 4,
+                                        kWrapSample);
+    ordinal_.assign(std::size_t{sample_.width} * sample_.height, kNone);
+    positions_.clear();
+    for (std::uint32_t y = 0; y < sample_.height; ++y) {
+        for (std::uint32_t x = 0; x < sample_.width; ++x) {
+            if (windows.Inside(x, y)) {
+                ordinal_[std::size_t{y} * sample_.width + x] =
+                    static_cast<std::uint32_t>(positions_.size());
+                positions_.push_back({x, y});
+            }
+        }
+    }
+}
+
+bool CoherentLevel::GatherSampleRows(bool causal) {
+    // The whole windows of the positions next to the sample's lower and right
+    // edges reach past it; they wrap, and the mismatch that makes simply
+    // lowers those positions' chances.
+    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side_, levels_, bpp_ == 4,
+                                        kWrapSample || !causal, causal);
+    stride_ = (windows.ByteCount() + PointSet::kRowAlignment - 1) / PointSet::kRowAlignment *
+              PointSet::kRowAlignment;
+    stride_ = std::max(stride_, PointSet::kRowAlignment);
+    kernel_ = ChooseKernel(job_.metric, stride_);
+    rows_.clear();
+    rows_.resize(positions_.size() * std::size_t{stride_}, 0);
+    for (std::size_t v = 0; v < positions_.size(); ++v) {
+        if (!windows.Gather(positions_[v].x, positions_[v].y, rows_.data() + v * stride_)) {
+            return false;
+        }
+        if (v % 4096 == 0 && Aborted()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CoherentLevel::InsertSimilar(std::uint32_t v, std::uint32_t w) {
+    if (w == kNone || w == v) {
+        return false;
+    }
+    const SourcePosition& a = positions_[v];
+    const SourcePosition& b = positions_[w];
+    if (std::abs(std::int64_t{a.x} - b.x) <= kSimilarExclusion &&
+        std::abs(std::int64_t{a.y} - b.y) <= kSimilarExclusion) {
+        return false;
+    }
+    std::uint32_t* set = similar_.data() + std::size_t{v} * k_;
+    std::uint32_t* distance = similarDistance_.data() + std::size_t{v} * k_;
+    for (std::uint32_t i = 0; i < k_; ++i) {
+        if (set[i] == w) {
+            return false;
+        }
+    }
+    const std::uint32_t worst = distance[k_ - 1];
+    const std::uint32_t d = kernel_(Row(v), Row(w), stride_, worst);
+    if (d >= worst) {
+        return false;
+    }
+    std::uint32_t i = k_ - 1;
+    for (; i > 0 && distance[i - 1] > d; --i) {
+        set[i] = set[i - 1];
+        distance[i] = distance[i - 1];
+    }
+    set[i] = w;
+    distance[i] = d;
+    return true;
+}
+
+bool CoherentLevel::BuildSimilarSets() {
+    const auto count = static_cast<std::uint32_t>(positions_.size());
+    k_ = std::min(job_.coherenceSetSize, count > 1 ? count - 1 : 0u);
+    similar_.assign(std::size_t{count} * k_, kNone);
+    similarDistance_.assign(std::size_t{count} * k_, kNone);
+    if (k_ == 0) {
+        return true;
+    }
+    RandomGenerator& random = job_.random;
+    for (std::uint32_t v = 0; v < count; ++v) {
+        for (std::uint32_t i = 0; i < k_; ++i) {
+            InsertSimilar(v, Draw(random, count));
+        }
+    }
+    const std::uint32_t reach = std::max(sample_.width, sample_.height);
+    for (std::uint32_t sweep = 0; sweep < kSimilarSweeps; ++sweep) {
+        const bool forward = sweep % 2 == 0;
+        const std::int64_t step = forward ? 1 : -1;
+        ProgressInfo info;
+        info.status = status::kBuildingDataCloud;
+        info.context = job_.callbackContext;
+        info.stepDone = static_cast<std::int32_t>(sweep);
+        info.stepTotal = static_cast<std::int32_t>(kSimilarSweeps);
+        job_.Report(info);
+        for (std::uint32_t n = 0; n < count; ++n) {
+            const std::uint32_t v = forward ? n : count - 1 - n;
+            const SourcePosition p = positions_[v];
+            // The sets of the neighbours already visited, shifted onto v.
+            const Offset from[2] = {{static_cast<std::int32_t>(-step), 0},
+                                    {0, static_cast<std::int32_t>(-step)}};
+            for (const Offset& o : from) {
+                const std::uint32_t u = OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
+                if (u == kNone) {
+                    continue;
+                }
+                for (std::uint32_t i = 0; i < k_; ++i) {
+                    const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
+                    if (w != kNone) {
+                        InsertSimilar(v, OrdinalAt(std::int64_t{positions_[w].x} - o.dx,
+                                                   std::int64_t{positions_[w].y} - o.dy));
+                    }
+                }
+            }
+            // A random look around the best one, at shrinking distances.
+            const std::uint32_t best = similar_[std::size_t{v} * k_];
+            if (best != kNone) {
+                for (std::uint32_t r = reach / 2; r >= 1; r /= 2) {
+                    const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
+                    const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
+                    InsertSimilar(v, OrdinalAt(positions_[best].x + dx, positions_[best].y + dy));
+                }
+            }
+            if (n % 1024 == 0 && Aborted()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void CoherentLevel::Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal) {
+    const SourcePosition& source = positions_[ordinal];
+    map_.positions[std::size_t{y} * map_.width + x] = source;
+    std::copy_n(sample_.PixelAt(source.x, source.y), bpp_, output_.PixelAt(x, y));
+}
+
+void CoherentLevel::Initialise() {
+    map_.width = output_.width;
+    map_.height = output_.height;
+    map_.positions.assign(std::size_t{map_.width} * map_.height, SourcePosition{});
+    usage_.assign(positions_.size(), 0);
+    const auto count = static_cast<std::uint32_t>(positions_.size());
+    for (std::uint32_t y = 0; y < output_.height; ++y) {
+        for (std::uint32_t x = 0; x < output_.width; ++x) {
+            std::uint32_t v = kNone;
+            if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
+                const SourcePosition& up =
+                    parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
+                v = OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u));
+            }
+            if (v == kNone) {
+                v = Draw(job_.random, count);
+            }
+            Place(x, y, v);
+            ++usage_[v];
+        }
+    }
+}
+
+void CoherentLevel::StartPieces(bool fromMap) {
+    const std::uint32_t width = output_.width;
+    const std::uint32_t height = output_.height;
+    const std::size_t pixels = std::size_t{width} * height;
+    pieceParent_.resize(pixels);
+    pieceSize_.assign(pixels, 1);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        pieceParent_[i] = static_cast<std::uint32_t>(i);
+    }
+    if (!fromMap) {
+        return;
+    }
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const SourcePosition& s = map_.At(x, y);
+            const std::uint32_t i = y * width + x;
+            for (const Offset& o : pieceReach_) {
+                if (o.dy < 0 || (o.dy == 0 && o.dx < 0)) {
+                    continue;  // each pair once
+                }
+                const std::uint32_t nx = ImagePyramid::Wrap(std::int64_t{x} + o.dx, width);
+                const std::uint32_t ny = ImagePyramid::Wrap(std::int64_t{y} + o.dy, height);
+                const SourcePosition& n = map_.At(nx, ny);
+                if (std::int64_t{n.x} == std::int64_t{s.x} + o.dx &&
+                    std::int64_t{n.y} == std::int64_t{s.y} + o.dy) {
+                    JoinPieces(i, ny * width + nx);
+                }
+            }
+        }
+    }
+}
+
+void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps) {
+    const std::uint64_t levelPixels = std::uint64_t{output_.width} * output_.height;
+    job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(levelPixels * step / steps);
+    ProgressInfo info;
+    info.status = status::kSynthesizing;
+    info.context = job_.callbackContext;
+    info.rowPixels = output_.PixelAt(0, y);
+    info.levelWidth = output_.width;
+    info.levelHeight = output_.height;
+    info.bytesPerPixel = bpp_;
+    info.row = static_cast<std::int32_t>(y);
+    info.stepDone = static_cast<std::int32_t>(step);
+    info.stepTotal = static_cast<std::int32_t>(steps);
+    info.overallDone = job_.pixelsDone;
+    info.overallTotal = job_.pixelsTotal;
+    job_.Report(info);
+}
+
+bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passCount) {
+    if (!GatherSampleRows(causal)) {
+        return false;
+    }
+    const std::uint32_t width = output_.width;
+    const std::uint32_t height = output_.height;
+    const NeighbourhoodGatherer query(*job_.outputPyramid, level_, side_, levels_, bpp_ == 4,
+                                      true, causal);
+    ByteRows queryRow(stride_, 0);
+    const std::vector<Offset> shifts =
+        NeighbourOffsets(std::min(kShiftRadius, std::max(side_ / 2, 1)), causal);
+    const auto count = static_cast<std::uint32_t>(positions_.size());
+    const std::uint64_t levelPixels = std::uint64_t{width} * height;
+    // The penalty for a position used u times is weight/16 of the mean
+    // distance chosen so far, times u over the use every position would have
+    // if all were used alike.
+    const std::uint64_t weight = job_.occurrenceWeight;
+    std::uint64_t chosenSum = 0;
+    std::uint64_t chosenCount = 0;
+    stamp_.assign(count, 0);
+    tick_ = 0;
+    // The causal pass builds its pieces as it goes; a correction pass starts
+    // from the whole level's.
+    StartPieces(!causal);
+    const std::uint64_t pieceLimit =
+        std::max<std::uint64_t>(1, std::uint64_t{count} * job_.pieceLimitPercent / 100);
+    const std::vector<Offset> reach = NeighbourOffsets(2, causal);
+    std::vector<std::uint32_t> around(reach.size());
+    std::vector<SourcePosition> aroundSource(reach.size());
+    std::vector<Offset> aroundOffset(reach.size());
+    std::vector<std::uint32_t> roots(reach.size());
+
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            if (++tick_ == 0) {
+                std::fill(stamp_.begin(), stamp_.end(), 0);
+                tick_ = 1;
+            }
+            query.Gather(x, y, queryRow.data());
+            const SourcePosition current = map_.At(x, y);
+            const std::uint32_t currentOrdinal = OrdinalAt(current.x, current.y);
+            --usage_[currentOrdinal];
+            const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
+            // The pixels around, whose pieces a candidate would join. In the
+            // causal pass only those already synthesised count.
+            std::uint32_t aroundCount = 0;
+            for (const Offset& o : reach) {
+                const std::uint32_t nx = ImagePyramid::Wrap(std::int64_t{x} + o.dx, width);
+                const std::uint32_t ny = ImagePyramid::Wrap(std::int64_t{y} + o.dy, height);
+                if ((causal && (ny > y || (ny == y && nx >= x))) || (nx == x && ny == y)) {
+                    continue;
+                }
+                around[aroundCount] = ny * width + nx;
+                aroundSource[aroundCount] = map_.At(nx, ny);
+                aroundOffset[aroundCount] = o;
+                ++aroundCount;
+            }
+            const std::uint32_t hereRoot = PieceRoot(here);
+            auto continues = [&](std::uint32_t i, const SourcePosition& c) {
+                return std::int64_t{aroundSource[i].x} == std::int64_t{c.x} + aroundOffset[i].dx &&
+                       std::int64_t{aroundSource[i].y} == std::int64_t{c.y} + aroundOffset[i].dy;
+            };
+            // How large the piece becomes that the pixel joins with source v.
+            auto pieceWith = [&](std::uint32_t v) {
+                const SourcePosition& c = positions_[v];
+                std::uint32_t rootCount = 0;
+                std::uint64_t size = 1;
+                for (std::uint32_t i = 0; i < aroundCount; ++i) {
+                    if (!continues(i, c)) {
+                        continue;
+                    }
+                    const std::uint32_t root = PieceRoot(around[i]);
+                    if (std::find(roots.begin(), roots.begin() + rootCount, root) !=
+                        roots.begin() + rootCount) {
+                        continue;
+                    }
+                    roots[rootCount++] = root;
+                    size += pieceSize_[root] - (root == hereRoot ? 1u : 0u);
+                }
+                return size;
+            };
+            const std::uint64_t unit =
+                chosenCount == 0 ? 0 : SaturatingProduct(chosenSum / chosenCount, weight) / 16;
+
+            std::uint32_t best = kNone;
+            std::uint32_t bestScore = kNone;
+            std::uint32_t bestDistance = kNone;
+            auto consider = [&](std::uint32_t v) {
+                if (v == kNone || stamp_[v] == tick_) {
+                    return;
+                }
+                stamp_[v] = tick_;
+                if (pieceWith(v) > pieceLimit) {
+                    return;
+                }
+                const std::uint64_t penalty64 =
+                    SaturatingProduct(SaturatingProduct(unit, usage_[v]), count) / levelPixels;
+                if (penalty64 >= bestScore) {
+                    return;
+                }
+                const auto penalty = static_cast<std::uint32_t>(penalty64);
+                const std::uint32_t d = kernel_(queryRow.data(), Row(v), stride_, bestScore - penalty);
+                if (d < bestScore - penalty) {
+                    best = v;
+                    bestScore = d + penalty;
+                    bestDistance = d;
+                }
+            };
+            auto considerShifted = [&](const SourcePosition& s, const Offset& o) {
+                consider(OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy));
+            };
+
+            consider(currentOrdinal);
+            for (const Offset& o : shifts) {
+                const SourcePosition& s =
+                    map_.At(ImagePyramid::Wrap(std::int64_t{x} + o.dx, width),
+                            ImagePyramid::Wrap(std::int64_t{y} + o.dy, height));
+                considerShifted(s, o);
+            }
+            if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
+                const SourcePosition& up =
+                    parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
+                consider(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u),
+                                   std::int64_t{up.y} * 2 + (y & 1u)));
+            }
+            for (std::uint32_t i = 0; i < k_; ++i) {
+                const std::uint32_t w = similar_[std::size_t{currentOrdinal} * k_ + i];
+                consider(w);
+            }
+            for (const Offset& o : shifts) {
+                if (std::abs(o.dx) > 1 || std::abs(o.dy) > 1) {
+                    break;
+                }
+                const SourcePosition& s =
+                    map_.At(ImagePyramid::Wrap(std::int64_t{x} + o.dx, width),
+                            ImagePyramid::Wrap(std::int64_t{y} + o.dy, height));
+                const std::uint32_t u = OrdinalAt(s.x, s.y);
+                if (u == kNone) {
+                    continue;
+                }
+                for (std::uint32_t i = 0; i < k_; ++i) {
+                    const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
+                    if (w != kNone) {
+                        considerShifted(positions_[w], o);
+                    }
+                }
+            }
+            for (std::uint32_t i = 0; i < job_.randomCandidates; ++i) {
+                consider(Draw(job_.random, count));
+            }
+
+            if (best == kNone) {
+                best = currentOrdinal;
+                bestDistance = 0;
+            } else {
+                chosenSum += bestDistance;
+                ++chosenCount;
+            }
+            if (best != currentOrdinal || causal) {
+                // The pixel leaves its piece (as far as a union-find can
+                // tell: the piece only shrinks) and joins its new neighbours.
+                if (!causal) {
+                    --pieceSize_[hereRoot];
+                    pieceParent_[here] = here;
+                    pieceSize_[here] = 1;
+                }
+                const SourcePosition& c = positions_[best];
+                for (std::uint32_t i = 0; i < aroundCount; ++i) {
+                    if (continues(i, c)) {
+                        JoinPieces(here, around[i]);
+                    }
+                }
+            }
+            Place(x, y, best);
+            ++usage_[best];
+            if (Aborted()) {
+                return false;
+            }
+        }
+        ReportRow(y, pass * height + y + 1, passCount * height);
+    }
+    return true;
+}
+
+bool CoherentLevel::Run() {
+    levelStart_ = job_.pixelsDone;
+    {
+        ProgressInfo info;
+        info.status = status::kBuildingDataCloud;
+        info.context = job_.callbackContext;
+        info.stepDone = 0;
+        info.stepTotal = static_cast<std::int32_t>(kSimilarSweeps);
+        job_.Report(info);
+    }
+    CollectPositions();
+    map_.width = output_.width;
+    map_.height = output_.height;
+    if (positions_.empty()) {
+        // No window fits this sample level: the level keeps its pixels, as
+        // the exact search leaves them, and has no sources to pass on.
+        map_.width = 0;
+        map_.height = 0;
+        map_.positions.clear();
+        job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
+        return true;
+    }
+    if (!GatherSampleRows(false) || !BuildSimilarSets()) {
+        return false;
+    }
+    const std::uint32_t passCount = 1 + job_.correctionPasses;
+    {
+        ProgressInfo info;
+        info.status = status::kSynthesizing;
+        info.context = job_.callbackContext;
+        info.stepDone = 0;
+        info.stepTotal = static_cast<std::int32_t>(passCount * output_.height);
+        info.overallDone = job_.pixelsDone;
+        info.overallTotal = job_.pixelsTotal;
+        job_.Report(info);
+    }
+    Initialise();
+    for (std::uint32_t pass = 0; pass < passCount; ++pass) {
+        if (!RunPass(pass == 0, pass, passCount)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RunCoherentLevels(TextureSynthesiser& job) {
+    if (!job.samplePyramid || !job.outputPyramid) {
+        return false;
+    }
+    try {
+        SourceMap maps[2];
+        const SourceMap* parent = nullptr;
+        for (std::uint32_t k = 0; k < TextureSynthesiser::kLevelCount; ++k) {
+            const std::uint32_t level = TextureSynthesiser::kLevelCount - 1 - k;
+            if (job.samplePyramid->Level(level) == nullptr ||
+                job.outputPyramid->Level(level) == nullptr) {
+                return false;
+            }
+            const bool coarsest = level == TextureSynthesiser::kLevelCount - 1;
+            const std::int32_t side = coarsest ? 3 : job.neighbourhoodSize[level];
+            if (side < 0 || side > TextureSynthesiser::kMaxNeighbourhoodSide) {
+                return false;
+            }
+            SourceMap& map = maps[k % 2];
+            CoherentLevel pass(job, level, side, coarsest ? 1 : 2, parent, map);
+            if (!pass.Run()) {
+                return false;
+            }
+            parent = &map;
+        }
+        job.sourceMap = std::move(maps[(TextureSynthesiser::kLevelCount - 1) % 2]);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace weftloom

@@ -51,7 +51,12 @@ constexpr std::int64_t kSimilarExclusion = 2;
 // Neighbours whose shifted sources are candidates lie within this distance;
 // those within 1 add their similar sets as well.
 constexpr std::int32_t kShiftRadius = 2;
-bool kWrapSample = std::getenv("WRAPS") != nullptr;
+constexpr std::int32_t kCorrectionShiftRadius = 1;
+// Pixels this close that copy with the same shift belong to one piece: a
+// pixel that differs here and there does not part a piece to the eye.
+constexpr std::int32_t kPieceReach = 2;
+// The window whose likeness the similar sets measure: the own level's only.
+constexpr std::int32_t kSimilarSide = 5;
 
 // A draw in [0, count) from the run's generator, of as many 15-bit draws as
 // the count needs (one up to 32768).
@@ -120,7 +125,7 @@ class CoherentLevel {
     // as the exact search's cloud holds them.
     void CollectPositions();
     // Gathers the neighbourhoods of every usable sample position into rows_.
-    bool GatherSampleRows(bool causal);
+    bool GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal);
     bool BuildSimilarSets();
     void Initialise();
     bool RunPass(bool causal, std::uint32_t pass, std::uint32_t passCount);
@@ -161,6 +166,7 @@ class CoherentLevel {
     std::vector<std::uint32_t> similarDistance_;
     std::vector<std::uint32_t> usage_;        // output pixels copying each ordinal
     std::vector<std::uint32_t> stamp_;        // last pixel that considered each ordinal
+    std::vector<std::uint32_t> impliedStamp_;  // last pixel some neighbour continues with it
     // Pieces copied verbatim: output pixels joined when their sources are
     // neighbours the same way round (union-find over the level's pixels).
     std::vector<std::uint32_t> pieceParent_;
@@ -185,16 +191,14 @@ class CoherentLevel {
         pieceSize_[a] += pieceSize_[b];
     }
     void StartPieces(bool fromMap);
-    // Pixels this close that copy with the same shift belong to one piece:
-    // a single pixel that differs does not part a piece to the eye.
-    std::vector<Offset> pieceReach_ = NeighbourOffsets(2, false);
+    std::vector<Offset> pieceReach_ = NeighbourOffsets(kPieceReach, false);
     std::uint32_t tick_ = 0;
     std::int32_t levelStart_ = 0;             // job.pixelsDone when the level began
 };
 
 void CoherentLevel::CollectPositions() {
     const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side_, levels_, bpp_ == 4,
-                                        kWrapSample);
+                                        true, {.causal = true, .plainParents = true, .mirror = true});
     ordinal_.assign(std::size_t{sample_.width} * sample_.height, kNone);
     positions_.clear();
     for (std::uint32_t y = 0; y < sample_.height; ++y) {
@@ -208,18 +212,19 @@ void CoherentLevel::CollectPositions() {
     }
 }
 
-bool CoherentLevel::GatherSampleRows(bool causal) {
+bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal) {
     // The whole windows of the positions next to the sample's lower and right
     // edges reach past it; they wrap, and the mismatch that makes simply
     // lowers those positions' chances.
-    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side_, levels_, bpp_ == 4,
-                                        kWrapSample || !causal, causal);
+    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side, levels, bpp_ == 4,
+                                        true,
+                                        {.causal = causal, .plainParents = true, .mirror = true});
     stride_ = (windows.ByteCount() + PointSet::kRowAlignment - 1) / PointSet::kRowAlignment *
               PointSet::kRowAlignment;
     stride_ = std::max(stride_, PointSet::kRowAlignment);
     kernel_ = ChooseKernel(job_.metric, stride_);
-    rows_.clear();
-    rows_.resize(positions_.size() * std::size_t{stride_}, 0);
+    rows_.resize(positions_.size() * std::size_t{stride_});
+    std::fill(rows_.begin(), rows_.end(), std::uint8_t{0});
     for (std::size_t v = 0; v < positions_.size(); ++v) {
         if (!windows.Gather(positions_[v].x, positions_[v].y, rows_.data() + v * stride_)) {
             return false;
@@ -403,16 +408,14 @@ void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t
 }
 
 bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passCount) {
-    if (!GatherSampleRows(causal)) {
+    if (!GatherSampleRows(side_, levels_, causal)) {
         return false;
     }
     const std::uint32_t width = output_.width;
     const std::uint32_t height = output_.height;
     const NeighbourhoodGatherer query(*job_.outputPyramid, level_, side_, levels_, bpp_ == 4,
-                                      true, causal);
+                                      true, {.causal = causal, .plainParents = true});
     ByteRows queryRow(stride_, 0);
-    const std::vector<Offset> shifts =
-        NeighbourOffsets(std::min(kShiftRadius, std::max(side_ / 2, 1)), causal);
     const auto count = static_cast<std::uint32_t>(positions_.size());
     const std::uint64_t levelPixels = std::uint64_t{width} * height;
     // The penalty for a position used u times is weight/16 of the mean
@@ -422,31 +425,42 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
     std::uint64_t chosenSum = 0;
     std::uint64_t chosenCount = 0;
     stamp_.assign(count, 0);
+    impliedStamp_.assign(count, 0);
     tick_ = 0;
     // The causal pass builds its pieces as it goes; a correction pass starts
     // from the whole level's.
     StartPieces(!causal);
     const std::uint64_t pieceLimit =
         std::max<std::uint64_t>(1, std::uint64_t{count} * job_.pieceLimitPercent / 100);
-    const std::vector<Offset> reach = NeighbourOffsets(2, causal);
-    std::vector<std::uint32_t> around(reach.size());
-    std::vector<SourcePosition> aroundSource(reach.size());
-    std::vector<Offset> aroundOffset(reach.size());
+    const std::int32_t shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
+
+    // The neighbours around a pixel: where they are, and which source would
+    // continue each of them at the pixel.
+    const std::vector<Offset> reach = NeighbourOffsets(kPieceReach, causal);
+    struct Around {
+        std::uint32_t pixel;
+        std::uint32_t continuation;  // ordinal, or kNone
+        std::uint32_t source;        // the neighbour's own ordinal
+        Offset offset;
+    };
+    std::vector<Around> around(reach.size());
     std::vector<std::uint32_t> roots(reach.size());
 
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             if (++tick_ == 0) {
                 std::fill(stamp_.begin(), stamp_.end(), 0);
+                std::fill(impliedStamp_.begin(), impliedStamp_.end(), 0);
                 tick_ = 1;
             }
             query.Gather(x, y, queryRow.data());
-            const SourcePosition current = map_.At(x, y);
+            const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
+            const SourcePosition current = map_.positions[here];
             const std::uint32_t currentOrdinal = OrdinalAt(current.x, current.y);
             --usage_[currentOrdinal];
-            const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
-            // The pixels around, whose pieces a candidate would join. In the
-            // causal pass only those already synthesised count.
+            const std::uint32_t hereRoot = PieceRoot(here);
+
+            // In the causal pass only the neighbours synthesised already count.
             std::uint32_t aroundCount = 0;
             for (const Offset& o : reach) {
                 const std::uint32_t nx = ImagePyramid::Wrap(std::int64_t{x} + o.dx, width);
@@ -454,26 +468,28 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                 if ((causal && (ny > y || (ny == y && nx >= x))) || (nx == x && ny == y)) {
                     continue;
                 }
-                around[aroundCount] = ny * width + nx;
-                aroundSource[aroundCount] = map_.At(nx, ny);
-                aroundOffset[aroundCount] = o;
-                ++aroundCount;
+                Around& a = around[aroundCount++];
+                a.pixel = ny * width + nx;
+                a.offset = o;
+                const SourcePosition& s = map_.positions[a.pixel];
+                a.source = OrdinalAt(s.x, s.y);
+                a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
+                if (a.continuation != kNone) {
+                    impliedStamp_[a.continuation] = tick_;
+                }
             }
-            const std::uint32_t hereRoot = PieceRoot(here);
-            auto continues = [&](std::uint32_t i, const SourcePosition& c) {
-                return std::int64_t{aroundSource[i].x} == std::int64_t{c.x} + aroundOffset[i].dx &&
-                       std::int64_t{aroundSource[i].y} == std::int64_t{c.y} + aroundOffset[i].dy;
-            };
             // How large the piece becomes that the pixel joins with source v.
             auto pieceWith = [&](std::uint32_t v) {
-                const SourcePosition& c = positions_[v];
-                std::uint32_t rootCount = 0;
                 std::uint64_t size = 1;
+                if (impliedStamp_[v] != tick_) {
+                    return size;
+                }
+                std::uint32_t rootCount = 0;
                 for (std::uint32_t i = 0; i < aroundCount; ++i) {
-                    if (!continues(i, c)) {
+                    if (around[i].continuation != v) {
                         continue;
                     }
-                    const std::uint32_t root = PieceRoot(around[i]);
+                    const std::uint32_t root = PieceRoot(around[i].pixel);
                     if (std::find(roots.begin(), roots.begin() + rootCount, root) !=
                         roots.begin() + rootCount) {
                         continue;
@@ -494,32 +510,27 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                     return;
                 }
                 stamp_[v] = tick_;
-                if (pieceWith(v) > pieceLimit) {
-                    return;
-                }
                 const std::uint64_t penalty64 =
                     SaturatingProduct(SaturatingProduct(unit, usage_[v]), count) / levelPixels;
-                if (penalty64 >= bestScore) {
+                if (penalty64 >= bestScore || pieceWith(v) > pieceLimit) {
                     return;
                 }
                 const auto penalty = static_cast<std::uint32_t>(penalty64);
-                const std::uint32_t d = kernel_(queryRow.data(), Row(v), stride_, bestScore - penalty);
+                const std::uint32_t d =
+                    kernel_(queryRow.data(), Row(v), stride_, bestScore - penalty);
                 if (d < bestScore - penalty) {
                     best = v;
                     bestScore = d + penalty;
                     bestDistance = d;
                 }
             };
-            auto considerShifted = [&](const SourcePosition& s, const Offset& o) {
-                consider(OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy));
-            };
 
             consider(currentOrdinal);
-            for (const Offset& o : shifts) {
-                const SourcePosition& s =
-                    map_.At(ImagePyramid::Wrap(std::int64_t{x} + o.dx, width),
-                            ImagePyramid::Wrap(std::int64_t{y} + o.dy, height));
-                considerShifted(s, o);
+            for (std::uint32_t i = 0; i < aroundCount; ++i) {
+                const Offset& o = around[i].offset;
+                if (std::max(std::abs(o.dx), std::abs(o.dy)) <= shiftRadius) {
+                    consider(around[i].continuation);
+                }
             }
             if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
                 const SourcePosition& up =
@@ -527,25 +538,20 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                 consider(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u),
                                    std::int64_t{up.y} * 2 + (y & 1u)));
             }
+            const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
             for (std::uint32_t i = 0; i < k_; ++i) {
-                const std::uint32_t w = similar_[std::size_t{currentOrdinal} * k_ + i];
-                consider(w);
+                consider(own[i]);
             }
-            for (const Offset& o : shifts) {
-                if (std::abs(o.dx) > 1 || std::abs(o.dy) > 1) {
-                    break;
-                }
-                const SourcePosition& s =
-                    map_.At(ImagePyramid::Wrap(std::int64_t{x} + o.dx, width),
-                            ImagePyramid::Wrap(std::int64_t{y} + o.dy, height));
-                const std::uint32_t u = OrdinalAt(s.x, s.y);
-                if (u == kNone) {
+            for (std::uint32_t i = 0; i < aroundCount; ++i) {
+                const Offset& o = around[i].offset;
+                if (std::abs(o.dx) > 1 || std::abs(o.dy) > 1 || around[i].source == kNone) {
                     continue;
                 }
-                for (std::uint32_t i = 0; i < k_; ++i) {
-                    const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
-                    if (w != kNone) {
-                        considerShifted(positions_[w], o);
+                const std::uint32_t* set = similar_.data() + std::size_t{around[i].source} * k_;
+                for (std::uint32_t j = 0; j < k_; ++j) {
+                    if (set[j] != kNone) {
+                        const SourcePosition& w = positions_[set[j]];
+                        consider(OrdinalAt(std::int64_t{w.x} - o.dx, std::int64_t{w.y} - o.dy));
                     }
                 }
             }
@@ -555,7 +561,6 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
 
             if (best == kNone) {
                 best = currentOrdinal;
-                bestDistance = 0;
             } else {
                 chosenSum += bestDistance;
                 ++chosenCount;
@@ -568,10 +573,9 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                     pieceParent_[here] = here;
                     pieceSize_[here] = 1;
                 }
-                const SourcePosition& c = positions_[best];
                 for (std::uint32_t i = 0; i < aroundCount; ++i) {
-                    if (continues(i, c)) {
-                        JoinPieces(here, around[i]);
+                    if (around[i].continuation == best) {
+                        JoinPieces(here, around[i].pixel);
                     }
                 }
             }
@@ -608,7 +612,7 @@ bool CoherentLevel::Run() {
         job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
         return true;
     }
-    if (!GatherSampleRows(false) || !BuildSimilarSets()) {
+    if (!GatherSampleRows(std::min(side_, kSimilarSide), 1, false) || !BuildSimilarSets()) {
         return false;
     }
     const std::uint32_t passCount = 1 + job_.correctionPasses;

@@ -110,10 +110,19 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
 
 namespace {
 
-// The parent coordinate `halvings` levels up: halved, except that 0 and 1 stay.
-std::int64_t Parent(std::int64_t value, std::uint32_t halvings) {
+// A coordinate reflected into 0..size-1 (size at least 1): the level and its
+// mirror image repeat with period 2 size.
+std::uint32_t Reflect(std::int64_t value, std::uint32_t size) {
+    const std::int64_t period = 2 * std::int64_t{size};
+    const std::int64_t folded = (value % period + period) % period;
+    return static_cast<std::uint32_t>(folded < size ? folded : period - 1 - folded);
+}
+
+// The parent coordinate `halvings` levels up: halved, except that 0 and 1 stay
+// unless plain.
+std::int64_t Parent(std::int64_t value, std::uint32_t halvings, bool plain) {
     for (std::uint32_t c = 0; c < halvings; ++c) {
-        if (value > 1) {
+        if (value > 1 || plain) {
             value /= 2;
         }
     }
@@ -124,8 +133,9 @@ std::int64_t Parent(std::int64_t value, std::uint32_t halvings) {
 
 NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::uint32_t level,
                                              std::int32_t side, std::uint32_t levels,
-                                             bool fourChannels, bool wrap, bool causal)
-    : channels_(fourChannels ? 4u : 3u), wrap_(wrap) {
+                                             bool fourChannels, bool wrap, WindowShape shape)
+    : channels_(fourChannels ? 4u : 3u), wrap_(wrap), plainParents_(shape.plainParents) {
+    const bool causal = shape.causal;
     byteCount_ = (causal ? NeighbourhoodPixelCount(side, levels)
                          : FullNeighbourhoodPixelCount(side, levels)) *
                  channels_;
@@ -160,17 +170,20 @@ NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::u
     for (Part& part : parts_) {
         // Coordinates reach from the smallest parent plus the lowest offset to
         // the largest parent (the halving is monotonic) plus the highest.
-        const std::int64_t rowTop = Parent(std::int64_t{own->height} - 1, part.halvings);
-        const std::int64_t colTop = Parent(std::int64_t{own->width} - 1, part.halvings);
+        const std::int64_t rowTop = Parent(std::int64_t{own->height} - 1, part.halvings, plainParents_);
+        const std::int64_t colTop = Parent(std::int64_t{own->width} - 1, part.halvings, plainParents_);
         const std::size_t bpp = part.image->bytesPerPixel;
         part.rowBase = part.rowFrom;
         part.colBase = part.colFrom;
         for (std::int64_t r = part.rowFrom; r <= rowTop + part.rowTo; ++r) {
-            part.rowOffsets.push_back(ImagePyramid::Wrap(r, part.image->height) *
+            part.rowOffsets.push_back((shape.mirror ? Reflect(r, part.image->height)
+                                                    : ImagePyramid::Wrap(r, part.image->height)) *
                                       std::size_t{part.image->width} * bpp);
         }
         for (std::int64_t c = part.colFrom; c < colTop + part.colFrom + part.count; ++c) {
-            part.colOffsets.push_back(ImagePyramid::Wrap(c, part.image->width) * bpp);
+            part.colOffsets.push_back((shape.mirror ? Reflect(c, part.image->width)
+                                                    : ImagePyramid::Wrap(c, part.image->width)) *
+                                      bpp);
         }
     }
 }
@@ -189,7 +202,8 @@ bool NeighbourhoodGatherer::Inside(std::uint32_t x, std::uint32_t y) const {
         return true;
     }
     for (const Part& part : parts_) {
-        if (!PartInside(part, Parent(x, part.halvings), Parent(y, part.halvings))) {
+        if (!PartInside(part, Parent(x, part.halvings, plainParents_),
+                        Parent(y, part.halvings, plainParents_))) {
             return false;
         }
     }
@@ -201,8 +215,8 @@ bool NeighbourhoodGatherer::Gather(std::uint32_t x, std::uint32_t y, std::uint8_
         return false;
     }
     for (const Part& part : parts_) {
-        const std::int64_t px = Parent(x, part.halvings);
-        const std::int64_t py = Parent(y, part.halvings);
+        const std::int64_t px = Parent(x, part.halvings, plainParents_);
+        const std::int64_t py = Parent(y, part.halvings, plainParents_);
         const Image& image = *part.image;
         const std::size_t bpp = image.bytesPerPixel;
         const bool straight = px + part.colFrom >= 0 &&

@@ -42,8 +42,12 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-// Sweeps of the similar-set search over the sample level.
+// Sweeps of the similar-set search over the coarsest sample level, and over a
+// finer one that starts from its parent's sets; how far (in pixels) the
+// latter looks around at random.
 constexpr std::uint32_t kSimilarSweeps = 2;
+constexpr std::uint32_t kInheritedSimilarSweeps = 1;
+constexpr std::uint32_t kInheritedSimilarReach = 4;
 // Positions this close (in both directions) to a sample position are not
 // kept in its similar set: they are its own neighbours, which the shifted
 // candidates reach anyway.
@@ -52,6 +56,8 @@ constexpr std::int64_t kSimilarExclusion = 2;
 // those within 1 add their similar sets as well.
 constexpr std::int32_t kShiftRadius = 2;
 constexpr std::int32_t kCorrectionShiftRadius = 1;
+// Every this many pixels one tells the scale of a pass's distances beforehand.
+constexpr std::uint64_t kScaleEstimateStep = 7;
 // Pixels this close that copy with the same shift belong to one piece: a
 // pixel that differs here and there does not part a piece to the eye.
 constexpr std::int32_t kPieceReach = 2;
@@ -71,9 +77,16 @@ std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
 
 // a * b, or the largest value when that does not fit.
 std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
-    return b != 0 && a > std::numeric_limits<std::uint64_t>::max() / b
-               ? std::numeric_limits<std::uint64_t>::max()
-               : a * b;
+    std::uint64_t product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max()
+                                                  : product;
+}
+
+// Bytes a row of `bytes` feature bytes takes: whole 64-byte blocks, at least one.
+std::uint32_t RowStrideFor(std::uint32_t bytes) {
+    return std::max(PointSet::kRowAlignment, (bytes + PointSet::kRowAlignment - 1) /
+                                                 PointSet::kRowAlignment *
+                                                 PointSet::kRowAlignment);
 }
 
 struct Offset {
@@ -102,18 +115,31 @@ std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
 
 }  // namespace
 
+// Each sample position's k most alike positions on one level (k-coherence),
+// nearest first; kNone where fewer were found. Handed to the next finer level,
+// whose sets start from these.
+struct SimilarSets {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t k = 0;
+    std::vector<std::uint32_t> members;
+};
+
 // One level of the coherent synthesis. A friend of TextureSynthesiser: it
 // reports and polls the abort flag.
 class CoherentLevel {
   public:
     CoherentLevel(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
-                  std::uint32_t levels, const SourceMap* parent, SourceMap& map)
+                  std::uint32_t levels, const SourceMap* parent, SourceMap& map,
+                  const SimilarSets* parentSets, SimilarSets& sets)
         : job_(job),
           level_(level),
           side_(OddWindowSide(side)),
           levels_(levels),
           parent_(parent),
           map_(map),
+          parentSets_(parentSets),
+          sets_(sets),
           sample_(*job.samplePyramid->Level(level)),
           output_(*job.outputPyramid->Level(level)),
           bpp_(output_.bytesPerPixel) {}
@@ -121,22 +147,33 @@ class CoherentLevel {
     bool Run();
 
   private:
-    // Sample positions whose causal neighbourhood lies inside the sample,
-    // as the exact search's cloud holds them.
-    void CollectPositions();
-    // Gathers the neighbourhoods of every usable sample position into rows_.
+    // Sample position v (its ordinal: y * width + x).
+    SourcePosition PositionOf(std::uint32_t v) const {
+        return {v % sample_.width, v / sample_.width};
+    }
+    // Gathers the neighbourhoods of every sample position into rows_.
     bool GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal);
     bool BuildSimilarSets();
     void Initialise();
-    bool RunPass(bool causal, std::uint32_t pass, std::uint32_t passCount);
+    // One pass over the given rows, each from a column on for a number of
+    // columns (wrapping round); reports each row as step stepBase + i + 1 of
+    // steps.
+    struct Span {
+        std::uint32_t y;
+        std::uint32_t firstColumn;
+        std::uint32_t columns;
+    };
+    bool RunPass(bool causal, const std::vector<Span>& spans, std::uint32_t stepBase,
+                 std::uint32_t steps);
+    std::vector<Span> WholeLevel() const;
+    std::vector<Span> EdgeBand() const;
 
-    // The usable sample position at (x, y), or kNone.
+    // The sample position at (x, y), or kNone outside the sample.
     std::uint32_t OrdinalAt(std::int64_t x, std::int64_t y) const {
         if (x < 0 || y < 0 || x >= sample_.width || y >= sample_.height) {
             return kNone;
         }
-        return ordinal_[static_cast<std::size_t>(y) * sample_.width +
-                        static_cast<std::size_t>(x)];
+        return static_cast<std::uint32_t>(y * sample_.width + x);
     }
     const std::uint8_t* Row(std::uint32_t ordinal) const {
         return rows_.data() + std::size_t{ordinal} * stride_;
@@ -152,21 +189,21 @@ class CoherentLevel {
     std::uint32_t levels_;
     const SourceMap* parent_;
     SourceMap& map_;
+    const SimilarSets* parentSets_;
+    SimilarSets& sets_;
     const Image& sample_;
     Image& output_;
     std::uint32_t bpp_;
 
-    std::vector<std::uint32_t> ordinal_;      // per sample pixel
-    std::vector<SourcePosition> positions_;   // per ordinal, in scan order
+    std::uint32_t count_ = 0;                 // sample positions: width * height
     ByteRows rows_;                           // per ordinal, stride_ bytes
     std::uint32_t stride_ = 0;
     DistanceKernel kernel_ = nullptr;
     std::uint32_t k_ = 0;
-    std::vector<std::uint32_t> similar_;      // k_ per ordinal, nearest first
+    std::vector<std::uint32_t>& similar_ = sets_.members;  // k_ per ordinal
     std::vector<std::uint32_t> similarDistance_;
-    std::vector<std::uint32_t> usage_;        // output pixels copying each ordinal
-    std::vector<std::uint32_t> stamp_;        // last pixel that considered each ordinal
-    std::vector<std::uint32_t> impliedStamp_;  // last pixel some neighbour continues with it
+    std::vector<std::uint32_t> usage_;  // output pixels copying each sample position
+    std::vector<std::uint32_t> candidates_;
     // Pieces copied verbatim: output pixels joined when their sources are
     // neighbours the same way round (union-find over the level's pixels).
     std::vector<std::uint32_t> pieceParent_;
@@ -192,25 +229,8 @@ class CoherentLevel {
     }
     void StartPieces(bool fromMap);
     std::vector<Offset> pieceReach_ = NeighbourOffsets(kPieceReach, false);
-    std::uint32_t tick_ = 0;
     std::int32_t levelStart_ = 0;             // job.pixelsDone when the level began
 };
-
-void CoherentLevel::CollectPositions() {
-    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side_, levels_, bpp_ == 4,
-                                        true, {.causal = true, .plainParents = true, .mirror = true});
-    ordinal_.assign(std::size_t{sample_.width} * sample_.height, kNone);
-    positions_.clear();
-    for (std::uint32_t y = 0; y < sample_.height; ++y) {
-        for (std::uint32_t x = 0; x < sample_.width; ++x) {
-            if (windows.Inside(x, y)) {
-                ordinal_[std::size_t{y} * sample_.width + x] =
-                    static_cast<std::uint32_t>(positions_.size());
-                positions_.push_back({x, y});
-            }
-        }
-    }
-}
 
 bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal) {
     // The whole windows of the positions next to the sample's lower and right
@@ -219,14 +239,14 @@ bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bo
     const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side, levels, bpp_ == 4,
                                         true,
                                         {.causal = causal, .plainParents = true, .mirror = true});
-    stride_ = (windows.ByteCount() + PointSet::kRowAlignment - 1) / PointSet::kRowAlignment *
-              PointSet::kRowAlignment;
-    stride_ = std::max(stride_, PointSet::kRowAlignment);
+    stride_ = RowStrideFor(windows.ByteCount());
     kernel_ = ChooseKernel(job_.metric, stride_);
-    rows_.resize(positions_.size() * std::size_t{stride_});
-    std::fill(rows_.begin(), rows_.end(), std::uint8_t{0});
-    for (std::size_t v = 0; v < positions_.size(); ++v) {
-        if (!windows.Gather(positions_[v].x, positions_[v].y, rows_.data() + v * stride_)) {
+    rows_.resize(std::size_t{count_} * stride_);
+    const std::uint32_t bytes = windows.ByteCount();
+    for (std::uint32_t v = 0; v < count_; ++v) {
+        std::uint8_t* row = rows_.data() + std::size_t{v} * stride_;
+        std::fill(row + bytes, row + stride_, std::uint8_t{0});
+        if (!windows.Gather(v % sample_.width, v / sample_.width, row)) {
             return false;
         }
         if (v % 4096 == 0 && Aborted()) {
@@ -240,8 +260,8 @@ bool CoherentLevel::InsertSimilar(std::uint32_t v, std::uint32_t w) {
     if (w == kNone || w == v) {
         return false;
     }
-    const SourcePosition& a = positions_[v];
-    const SourcePosition& b = positions_[w];
+    const SourcePosition a = PositionOf(v);
+    const SourcePosition b = PositionOf(w);
     if (std::abs(std::int64_t{a.x} - b.x) <= kSimilarExclusion &&
         std::abs(std::int64_t{a.y} - b.y) <= kSimilarExclusion) {
         return false;
@@ -269,35 +289,56 @@ bool CoherentLevel::InsertSimilar(std::uint32_t v, std::uint32_t w) {
 }
 
 bool CoherentLevel::BuildSimilarSets() {
-    const auto count = static_cast<std::uint32_t>(positions_.size());
+    const std::uint32_t count = count_;
     k_ = std::min(job_.coherenceSetSize, count > 1 ? count - 1 : 0u);
+    sets_.width = sample_.width;
+    sets_.height = sample_.height;
+    sets_.k = k_;
     similar_.assign(std::size_t{count} * k_, kNone);
     similarDistance_.assign(std::size_t{count} * k_, kNone);
     if (k_ == 0) {
         return true;
     }
     RandomGenerator& random = job_.random;
+    // A finer level starts from its parent's sets, upsampled, and needs only
+    // a short look around; the coarsest starts from random positions.
+    const bool inherited = parentSets_ != nullptr && parentSets_->k > 0 &&
+                           parentSets_->width > 0 && parentSets_->height > 0;
     for (std::uint32_t v = 0; v < count; ++v) {
-        for (std::uint32_t i = 0; i < k_; ++i) {
+        const SourcePosition p = PositionOf(v);
+        if (inherited) {
+            const std::size_t up =
+                std::size_t{p.y / 2 % parentSets_->height} * parentSets_->width +
+                p.x / 2 % parentSets_->width;
+            for (std::uint32_t i = 0; i < parentSets_->k; ++i) {
+                const std::uint32_t w = parentSets_->members[up * parentSets_->k + i];
+                if (w != kNone) {
+                    InsertSimilar(v, OrdinalAt(std::int64_t{w % parentSets_->width} * 2 + (p.x & 1u),
+                                               std::int64_t{w / parentSets_->width} * 2 + (p.y & 1u)));
+                }
+            }
+        }
+        for (std::uint32_t i = inherited ? k_ - 1 : 0; i < k_; ++i) {
             InsertSimilar(v, Draw(random, count));
         }
     }
-    const std::uint32_t reach = std::max(sample_.width, sample_.height);
-    for (std::uint32_t sweep = 0; sweep < kSimilarSweeps; ++sweep) {
+    const std::uint32_t sweeps = inherited ? kInheritedSimilarSweeps : kSimilarSweeps;
+    const std::uint32_t reach =
+        inherited ? kInheritedSimilarReach : std::max(sample_.width, sample_.height) / 2;
+    for (std::uint32_t sweep = 0; sweep < sweeps; ++sweep) {
         const bool forward = sweep % 2 == 0;
-        const std::int64_t step = forward ? 1 : -1;
+        const std::int32_t step = forward ? 1 : -1;
         ProgressInfo info;
         info.status = status::kBuildingDataCloud;
         info.context = job_.callbackContext;
         info.stepDone = static_cast<std::int32_t>(sweep);
-        info.stepTotal = static_cast<std::int32_t>(kSimilarSweeps);
+        info.stepTotal = static_cast<std::int32_t>(sweeps);
         job_.Report(info);
         for (std::uint32_t n = 0; n < count; ++n) {
             const std::uint32_t v = forward ? n : count - 1 - n;
-            const SourcePosition p = positions_[v];
+            const SourcePosition p = PositionOf(v);
             // The sets of the neighbours already visited, shifted onto v.
-            const Offset from[2] = {{static_cast<std::int32_t>(-step), 0},
-                                    {0, static_cast<std::int32_t>(-step)}};
+            const Offset from[2] = {{-step, 0}, {0, -step}};
             for (const Offset& o : from) {
                 const std::uint32_t u = OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
                 if (u == kNone) {
@@ -306,18 +347,20 @@ bool CoherentLevel::BuildSimilarSets() {
                 for (std::uint32_t i = 0; i < k_; ++i) {
                     const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
                     if (w != kNone) {
-                        InsertSimilar(v, OrdinalAt(std::int64_t{positions_[w].x} - o.dx,
-                                                   std::int64_t{positions_[w].y} - o.dy));
+                        const SourcePosition q = PositionOf(w);
+                        InsertSimilar(v, OrdinalAt(std::int64_t{q.x} - o.dx,
+                                                   std::int64_t{q.y} - o.dy));
                     }
                 }
             }
             // A random look around the best one, at shrinking distances.
             const std::uint32_t best = similar_[std::size_t{v} * k_];
-            if (best != kNone) {
-                for (std::uint32_t r = reach / 2; r >= 1; r /= 2) {
-                    const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
-                    const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
-                    InsertSimilar(v, OrdinalAt(positions_[best].x + dx, positions_[best].y + dy));
+            const SourcePosition centre = PositionOf(best == kNone ? v : best);
+            for (std::uint32_t r = reach; r >= 1; r /= 2) {
+                const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
+                const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
+                if (best != kNone) {
+                    InsertSimilar(v, OrdinalAt(centre.x + dx, centre.y + dy));
                 }
             }
             if (n % 1024 == 0 && Aborted()) {
@@ -329,7 +372,7 @@ bool CoherentLevel::BuildSimilarSets() {
 }
 
 void CoherentLevel::Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal) {
-    const SourcePosition& source = positions_[ordinal];
+    const SourcePosition source = PositionOf(ordinal);
     map_.positions[std::size_t{y} * map_.width + x] = source;
     std::copy_n(sample_.PixelAt(source.x, source.y), bpp_, output_.PixelAt(x, y));
 }
@@ -338,8 +381,8 @@ void CoherentLevel::Initialise() {
     map_.width = output_.width;
     map_.height = output_.height;
     map_.positions.assign(std::size_t{map_.width} * map_.height, SourcePosition{});
-    usage_.assign(positions_.size(), 0);
-    const auto count = static_cast<std::uint32_t>(positions_.size());
+    usage_.assign(count_, 0);
+    const std::uint32_t count = count_;
     for (std::uint32_t y = 0; y < output_.height; ++y) {
         for (std::uint32_t x = 0; x < output_.width; ++x) {
             std::uint32_t v = kNone;
@@ -407,7 +450,36 @@ void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t
     job_.Report(info);
 }
 
-bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passCount) {
+std::vector<CoherentLevel::Span> CoherentLevel::WholeLevel() const {
+    std::vector<Span> spans;
+    for (std::uint32_t y = 0; y < output_.height; ++y) {
+        spans.push_back({y, 0, output_.width});
+    }
+    return spans;
+}
+
+std::vector<CoherentLevel::Span> CoherentLevel::EdgeBand() const {
+    // The rows and columns within a window's reach of the wrap-around edges,
+    // the last ones first: the band where the first rows were synthesised
+    // before the last ones existed.
+    const std::uint32_t width = output_.width;
+    const std::uint32_t height = output_.height;
+    const std::uint32_t rows = std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), height / 2);
+    const std::uint32_t columns = std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), width / 2);
+    std::vector<Span> spans;
+    for (std::uint32_t i = 0; i < 2 * rows; ++i) {
+        spans.push_back({(height - rows + i) % height, 0, width});
+    }
+    if (columns > 0) {
+        for (std::uint32_t y = rows; y + rows < height; ++y) {
+            spans.push_back({y, width - columns, 2 * columns});
+        }
+    }
+    return spans;
+}
+
+bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::uint32_t stepBase,
+                            std::uint32_t steps) {
     if (!GatherSampleRows(side_, levels_, causal)) {
         return false;
     }
@@ -416,7 +488,7 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
     const NeighbourhoodGatherer query(*job_.outputPyramid, level_, side_, levels_, bpp_ == 4,
                                       true, {.causal = causal, .plainParents = true});
     ByteRows queryRow(stride_, 0);
-    const auto count = static_cast<std::uint32_t>(positions_.size());
+    const std::uint32_t count = count_;
     const std::uint64_t levelPixels = std::uint64_t{width} * height;
     // The penalty for a position used u times is weight/16 of the mean
     // distance chosen so far, times u over the use every position would have
@@ -424,9 +496,18 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
     const std::uint64_t weight = job_.occurrenceWeight;
     std::uint64_t chosenSum = 0;
     std::uint64_t chosenCount = 0;
-    stamp_.assign(count, 0);
-    impliedStamp_.assign(count, 0);
-    tick_ = 0;
+    // The first pixels need a scale too, or they would take the best the
+    // sample has with no regard to its use, and the top rows would differ
+    // from the rest: it starts from the distances of the sources the level
+    // has now, at a spread of pixels.
+    for (std::uint64_t i = 0; i < levelPixels; i += kScaleEstimateStep) {
+        const auto px = static_cast<std::uint32_t>(i % width);
+        const auto py = static_cast<std::uint32_t>(i / width);
+        const SourcePosition& source = map_.At(px, py);
+        query.Gather(px, py, queryRow.data());
+        chosenSum += kernel_(queryRow.data(), Row(OrdinalAt(source.x, source.y)), stride_, kNone);
+        ++chosenCount;
+    }
     // The causal pass builds its pieces as it goes; a correction pass starts
     // from the whole level's.
     StartPieces(!causal);
@@ -444,15 +525,18 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
         Offset offset;
     };
     std::vector<Around> around(reach.size());
+    // current, shifts, parent, own set, the sets of 8 neighbours, random ones
+    candidates_.resize(2 + reach.size() + k_ * 9 + job_.randomCandidates);
     std::vector<std::uint32_t> roots(reach.size());
 
-    for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < width; ++x) {
-            if (++tick_ == 0) {
-                std::fill(stamp_.begin(), stamp_.end(), 0);
-                std::fill(impliedStamp_.begin(), impliedStamp_.end(), 0);
-                tick_ = 1;
-            }
+    // A correction pass starts half way down and across and wraps round, so
+    // that the last rows and columns are corrected just before the first
+    // ones: the wrap-around edges are met like any other pair of neighbours.
+    for (std::uint32_t spanIndex = 0; spanIndex < spans.size(); ++spanIndex) {
+        const Span& span = spans[spanIndex];
+        const std::uint32_t y = span.y;
+        for (std::uint32_t column = 0; column < span.columns; ++column) {
+            const std::uint32_t x = (span.firstColumn + column) % width;
             query.Gather(x, y, queryRow.data());
             const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
             const SourcePosition current = map_.positions[here];
@@ -474,16 +558,10 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                 const SourcePosition& s = map_.positions[a.pixel];
                 a.source = OrdinalAt(s.x, s.y);
                 a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
-                if (a.continuation != kNone) {
-                    impliedStamp_[a.continuation] = tick_;
-                }
             }
             // How large the piece becomes that the pixel joins with source v.
             auto pieceWith = [&](std::uint32_t v) {
                 std::uint64_t size = 1;
-                if (impliedStamp_[v] != tick_) {
-                    return size;
-                }
                 std::uint32_t rootCount = 0;
                 for (std::uint32_t i = 0; i < aroundCount; ++i) {
                     if (around[i].continuation != v) {
@@ -499,19 +577,30 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                 }
                 return size;
             };
-            const std::uint64_t unit =
-                chosenCount == 0 ? 0 : SaturatingProduct(chosenSum / chosenCount, weight) / 16;
+            const std::uint64_t perUse =
+                chosenCount == 0
+                    ? 0
+                    : SaturatingProduct(SaturatingProduct(chosenSum / chosenCount, weight), count) /
+                          (levelPixels * 16);
 
             std::uint32_t best = kNone;
             std::uint32_t bestScore = kNone;
             std::uint32_t bestDistance = kNone;
-            auto consider = [&](std::uint32_t v) {
-                if (v == kNone || stamp_[v] == tick_) {
+            // Candidates are collected first, their rows fetched together,
+            // then compared in the order they were proposed.
+            std::uint32_t candidateCount = 0;
+            auto propose = [&](std::uint32_t v) {
+                // A few tens at most: a look through them beats a table
+                // over the whole sample, which would miss the cache.
+                if (v == kNone ||
+                    std::find(candidates_.begin(), candidates_.begin() + candidateCount, v) !=
+                        candidates_.begin() + candidateCount) {
                     return;
                 }
-                stamp_[v] = tick_;
-                const std::uint64_t penalty64 =
-                    SaturatingProduct(SaturatingProduct(unit, usage_[v]), count) / levelPixels;
+                candidates_[candidateCount++] = v;
+            };
+            auto consider = [&](std::uint32_t v) {
+                const std::uint64_t penalty64 = SaturatingProduct(perUse, usage_[v]);
                 if (penalty64 >= bestScore || pieceWith(v) > pieceLimit) {
                     return;
                 }
@@ -525,38 +614,54 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                 }
             };
 
-            consider(currentOrdinal);
+            propose(currentOrdinal);
             for (std::uint32_t i = 0; i < aroundCount; ++i) {
                 const Offset& o = around[i].offset;
                 if (std::max(std::abs(o.dx), std::abs(o.dy)) <= shiftRadius) {
-                    consider(around[i].continuation);
+                    propose(around[i].continuation);
                 }
             }
             if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
                 const SourcePosition& up =
                     parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
-                consider(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u),
+                propose(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u),
                                    std::int64_t{up.y} * 2 + (y & 1u)));
             }
             const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
             for (std::uint32_t i = 0; i < k_; ++i) {
-                consider(own[i]);
+                propose(own[i]);
             }
             for (std::uint32_t i = 0; i < aroundCount; ++i) {
                 const Offset& o = around[i].offset;
-                if (std::abs(o.dx) > 1 || std::abs(o.dy) > 1 || around[i].source == kNone) {
+                // The causal pass asks the four neighbours before the pixel;
+                // a correction also those right of and below it, and the
+                // second ones straight out.
+                const bool near = causal ? std::max(std::abs(o.dx), std::abs(o.dy)) <= 1
+                                         : std::abs(o.dx) + std::abs(o.dy) <= 2;
+                if (!near || around[i].source == kNone) {
                     continue;
                 }
                 const std::uint32_t* set = similar_.data() + std::size_t{around[i].source} * k_;
                 for (std::uint32_t j = 0; j < k_; ++j) {
                     if (set[j] != kNone) {
-                        const SourcePosition& w = positions_[set[j]];
-                        consider(OrdinalAt(std::int64_t{w.x} - o.dx, std::int64_t{w.y} - o.dy));
+                        const SourcePosition w = PositionOf(set[j]);
+                        propose(OrdinalAt(std::int64_t{w.x} - o.dx, std::int64_t{w.y} - o.dy));
                     }
                 }
             }
             for (std::uint32_t i = 0; i < job_.randomCandidates; ++i) {
-                consider(Draw(job_.random, count));
+                propose(Draw(job_.random, count));
+            }
+
+            for (std::uint32_t i = 0; i < candidateCount; ++i) {
+                __builtin_prefetch(&usage_[candidates_[i]]);
+                const std::uint8_t* row = Row(candidates_[i]);
+                for (std::uint32_t line = 0; line < stride_; line += 2 * PointSet::kRowAlignment) {
+                    __builtin_prefetch(row + line);
+                }
+            }
+            for (std::uint32_t i = 0; i < candidateCount; ++i) {
+                consider(candidates_[i]);
             }
 
             if (best == kNone) {
@@ -585,7 +690,7 @@ bool CoherentLevel::RunPass(bool causal, std::uint32_t pass, std::uint32_t passC
                 return false;
             }
         }
-        ReportRow(y, pass * height + y + 1, passCount * height);
+        ReportRow(y, stepBase + spanIndex + 1, steps);
     }
     return true;
 }
@@ -600,10 +705,10 @@ bool CoherentLevel::Run() {
         info.stepTotal = static_cast<std::int32_t>(kSimilarSweeps);
         job_.Report(info);
     }
-    CollectPositions();
+    count_ = sample_.width * sample_.height;
     map_.width = output_.width;
     map_.height = output_.height;
-    if (positions_.empty()) {
+    if (count_ == 0) {
         // No window fits this sample level: the level keeps its pixels, as
         // the exact search leaves them, and has no sources to pass on.
         map_.width = 0;
@@ -612,27 +717,35 @@ bool CoherentLevel::Run() {
         job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
         return true;
     }
+    // The whole windows' rows are the largest of the level's three tables:
+    // room for them from the start, so that the tables share one block.
+    rows_.reserve(std::size_t{count_} *
+                  RowStrideFor(FullNeighbourhoodPixelCount(side_, levels_) * (bpp_ == 4 ? 4 : 3)));
     if (!GatherSampleRows(std::min(side_, kSimilarSide), 1, false) || !BuildSimilarSets()) {
         return false;
     }
+    const std::vector<Span> whole = WholeLevel();
+    const std::vector<Span> band = EdgeBand();
     const std::uint32_t passCount = 1 + job_.correctionPasses;
+    const auto steps = static_cast<std::uint32_t>(passCount * whole.size() + band.size());
     {
         ProgressInfo info;
         info.status = status::kSynthesizing;
         info.context = job_.callbackContext;
         info.stepDone = 0;
-        info.stepTotal = static_cast<std::int32_t>(passCount * output_.height);
+        info.stepTotal = static_cast<std::int32_t>(steps);
         info.overallDone = job_.pixelsDone;
         info.overallTotal = job_.pixelsTotal;
         job_.Report(info);
     }
     Initialise();
     for (std::uint32_t pass = 0; pass < passCount; ++pass) {
-        if (!RunPass(pass == 0, pass, passCount)) {
+        if (!RunPass(pass == 0, whole, static_cast<std::uint32_t>(pass * whole.size()), steps)) {
             return false;
         }
     }
-    return true;
+    // Last, the edges once more, now that both sides of them are corrected.
+    return RunPass(false, band, static_cast<std::uint32_t>(passCount * whole.size()), steps);
 }
 
 bool RunCoherentLevels(TextureSynthesiser& job) {
@@ -641,7 +754,9 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
     }
     try {
         SourceMap maps[2];
+        SimilarSets sets[2];
         const SourceMap* parent = nullptr;
+        const SimilarSets* parentSets = nullptr;
         for (std::uint32_t k = 0; k < TextureSynthesiser::kLevelCount; ++k) {
             const std::uint32_t level = TextureSynthesiser::kLevelCount - 1 - k;
             if (job.samplePyramid->Level(level) == nullptr ||
@@ -654,11 +769,13 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
                 return false;
             }
             SourceMap& map = maps[k % 2];
-            CoherentLevel pass(job, level, side, coarsest ? 1 : 2, parent, map);
+            CoherentLevel pass(job, level, side, coarsest ? 1 : 2, parent, map, parentSets,
+                               sets[k % 2]);
             if (!pass.Run()) {
                 return false;
             }
             parent = &map;
+            parentSets = &sets[k % 2];
         }
         job.sourceMap = std::move(maps[(TextureSynthesiser::kLevelCount - 1) % 2]);
         return true;

@@ -58,6 +58,7 @@ constexpr std::int32_t kShiftRadius = 2;
 constexpr std::int32_t kCorrectionShiftRadius = 1;
 // Every this many pixels one tells the scale of a pass's distances beforehand.
 constexpr std::uint64_t kScaleEstimateStep = 7;
+constexpr std::uint64_t kNoMean = std::numeric_limits<std::uint64_t>::max();
 // Pixels this close that copy with the same shift belong to one piece: a
 // pixel that differs here and there does not part a piece to the eye.
 constexpr std::int32_t kPieceReach = 2;
@@ -131,7 +132,8 @@ class CoherentLevel {
   public:
     CoherentLevel(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
                   std::uint32_t levels, const SourceMap* parent, SourceMap& map,
-                  const SimilarSets* parentSets, SimilarSets& sets)
+                  const SimilarSets* parentSets, SimilarSets& sets,
+                  std::uint64_t& meanPerKilobyte)
         : job_(job),
           level_(level),
           side_(OddWindowSide(side)),
@@ -140,6 +142,7 @@ class CoherentLevel {
           map_(map),
           parentSets_(parentSets),
           sets_(sets),
+          meanPerKilobyte_(meanPerKilobyte),
           sample_(*job.samplePyramid->Level(level)),
           output_(*job.outputPyramid->Level(level)),
           bpp_(output_.bytesPerPixel) {}
@@ -191,6 +194,9 @@ class CoherentLevel {
     SourceMap& map_;
     const SimilarSets* parentSets_;
     SimilarSets& sets_;
+    // The mean distance chosen in the last pass, per 1024 feature bytes;
+    // carried from level to level.
+    std::uint64_t& meanPerKilobyte_;
     const Image& sample_;
     Image& output_;
     std::uint32_t bpp_;
@@ -498,16 +504,28 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
     std::uint64_t chosenCount = 0;
     // The first pixels need a scale too, or they would take the best the
     // sample has with no regard to its use, and the top rows would differ
-    // from the rest: it starts from the distances of the sources the level
-    // has now, at a spread of pixels.
-    for (std::uint64_t i = 0; i < levelPixels; i += kScaleEstimateStep) {
-        const auto px = static_cast<std::uint32_t>(i % width);
-        const auto py = static_cast<std::uint32_t>(i / width);
-        const SourcePosition& source = map_.At(px, py);
-        query.Gather(px, py, queryRow.data());
-        chosenSum += kernel_(queryRow.data(), Row(OrdinalAt(source.x, source.y)), stride_, kNone);
-        ++chosenCount;
+    // from the rest. It is carried from the last pass (per feature byte, as
+    // windows differ), else estimated from the sources the level starts
+    // with; either counts as one row's worth of choices.
+    const std::uint32_t bytes = query.ByteCount();
+    std::uint64_t primed = 0;
+    if (meanPerKilobyte_ != kNoMean) {
+        primed = SaturatingProduct(meanPerKilobyte_, bytes) / 1024;
+    } else {
+        std::uint64_t sum = 0;
+        std::uint64_t samples = 0;
+        for (std::uint64_t i = 0; i < levelPixels; i += kScaleEstimateStep) {
+            const auto px = static_cast<std::uint32_t>(i % width);
+            const auto py = static_cast<std::uint32_t>(i / width);
+            const SourcePosition& source = map_.At(px, py);
+            query.Gather(px, py, queryRow.data());
+            sum += kernel_(queryRow.data(), Row(OrdinalAt(source.x, source.y)), stride_, kNone);
+            ++samples;
+        }
+        primed = sum / std::max<std::uint64_t>(samples, 1);
     }
+    chosenSum = SaturatingProduct(primed, width);
+    chosenCount = width;
     // The causal pass builds its pieces as it goes; a correction pass starts
     // from the whole level's.
     StartPieces(!causal);
@@ -599,17 +617,21 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                 }
                 candidates_[candidateCount++] = v;
             };
+            // A candidate that matches its neighbourhood exactly pays no
+            // penalty: a sample that tiles is continued without a fault.
             auto consider = [&](std::uint32_t v) {
-                const std::uint64_t penalty64 = SaturatingProduct(perUse, usage_[v]);
-                if (penalty64 >= bestScore || pieceWith(v) > pieceLimit) {
+                if (bestScore == 0 || pieceWith(v) > pieceLimit) {
                     return;
                 }
-                const auto penalty = static_cast<std::uint32_t>(penalty64);
-                const std::uint32_t d =
-                    kernel_(queryRow.data(), Row(v), stride_, bestScore - penalty);
-                if (d < bestScore - penalty) {
+                const std::uint64_t penalty64 = SaturatingProduct(perUse, usage_[v]);
+                const std::uint32_t bound =
+                    penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
+                const std::uint32_t d = kernel_(queryRow.data(), Row(v), stride_, bound);
+                const std::uint32_t score =
+                    d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
+                if (d < bound && score < bestScore) {
                     best = v;
-                    bestScore = d + penalty;
+                    bestScore = score;
                     bestDistance = d;
                 }
             };
@@ -692,6 +714,7 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
         }
         ReportRow(y, stepBase + spanIndex + 1, steps);
     }
+    meanPerKilobyte_ = SaturatingProduct(chosenSum / chosenCount, 1024) / std::max(bytes, 1u);
     return true;
 }
 
@@ -757,6 +780,7 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
         SimilarSets sets[2];
         const SourceMap* parent = nullptr;
         const SimilarSets* parentSets = nullptr;
+        std::uint64_t meanPerKilobyte = kNoMean;
         for (std::uint32_t k = 0; k < TextureSynthesiser::kLevelCount; ++k) {
             const std::uint32_t level = TextureSynthesiser::kLevelCount - 1 - k;
             if (job.samplePyramid->Level(level) == nullptr ||
@@ -770,7 +794,7 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
             }
             SourceMap& map = maps[k % 2];
             CoherentLevel pass(job, level, side, coarsest ? 1 : 2, parent, map, parentSets,
-                               sets[k % 2]);
+                               sets[k % 2], meanPerKilobyte);
             if (!pass.Run()) {
                 return false;
             }

@@ -204,9 +204,10 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxThreads}).description(""));
     app.add_option("--search", search,
-                   std::string("exact: the nearest neighbourhood, as subsampling says; coherent: "
-                               "candidates from where the neighbours came from, corrected, "
-                               "tiling, much faster") +
+                   std::string("exact: the nearest neighbourhood (the subsampling options "
+                               "apply); coherent: a few candidates per pixel from where its "
+                               "neighbours came from; tiles, keeps more of the sample, much "
+                               "faster") +
                        Default(WordFor(kSearchWords, defaults.searchMethod)))
         ->type_name("exact|coherent");
     app.add_option("--similar", similar,
@@ -225,8 +226,8 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxRandomTries}).description(""));
     app.add_option("--spread", spread,
-                   "coherent: how strongly sample positions already used are avoided, "
-                   "16 = one mean distance per extra use; 0: not at all" +
+                   "coherent: how strongly sample positions already used are avoided; 16: "
+                   "one mean distance per even share of uses, 0: not at all" +
                        Default(std::uint64_t{defaults.occurrenceWeight}))
         ->type_name("W")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxSpread}).description(""));

@@ -618,12 +618,20 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                 candidates_[candidateCount++] = v;
             };
             // A candidate that matches its neighbourhood exactly pays no
-            // penalty: a sample that tiles is continued without a fault.
-            auto consider = [&](std::uint32_t v) {
+            // penalty: a sample that tiles is continued without a fault. Only
+            // the pixel's own source and the continuations of its neighbours
+            // (the first ones proposed) are looked at for that, as only they
+            // are likely to match exactly.
+            std::uint32_t continuations = 0;
+            auto consider = [&](std::uint32_t i) {
+                const std::uint32_t v = candidates_[i];
                 if (bestScore == 0 || pieceWith(v) > pieceLimit) {
                     return;
                 }
                 const std::uint64_t penalty64 = SaturatingProduct(perUse, usage_[v]);
+                if (penalty64 >= bestScore && i >= continuations) {
+                    return;
+                }
                 const std::uint32_t bound =
                     penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
                 const std::uint32_t d = kernel_(queryRow.data(), Row(v), stride_, bound);
@@ -643,6 +651,7 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                     propose(around[i].continuation);
                 }
             }
+            continuations = candidateCount;
             if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
                 const SourcePosition& up =
                     parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
@@ -683,7 +692,7 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                 }
             }
             for (std::uint32_t i = 0; i < candidateCount; ++i) {
-                consider(candidates_[i]);
+                consider(i);
             }
 
             if (best == kNone) {

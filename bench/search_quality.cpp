@@ -238,8 +238,9 @@ int main(int argc, char** argv) {
     }
     const auto verdict = [](bool met) { return met ? "met" : "NOT MET"; };
     std::printf("\n| target (coherent) | figure | |\n|---|---|---|\n");
-    std::printf("| hist_emd <= 4 on at least 6 of 7, <= 8 on all | %d of 7 <= 4, all <= 8: %s | %s |\n",
-                emd4, emd8 ? "yes" : "no", verdict(emd4 >= 6 && emd8));
+    std::printf(
+        "| hist_emd <= 4 on at least 6 of 7, <= 8 on all | %d of 7 <= 4, all <= 8: %s | %s |\n",
+        emd4, emd8 ? "yes" : "no", verdict(emd4 >= 6 && emd8));
     std::printf("| mean of both lower than exact's on at least 6 of 7 | %d of 7 | %s |\n", lower,
                 verdict(lower >= 6));
     std::printf("| its mean over the 7 at least 20 %% lower | %.2f vs %.2f: %.0f %% lower | %s |\n",

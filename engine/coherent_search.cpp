@@ -69,8 +69,7 @@ constexpr std::int32_t kSimilarSide = 5;
 // the count needs (one up to 32768).
 std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
     std::uint64_t value = random.Next();
-    for (std::uint64_t range = RandomGenerator::kMaxValue + 1u; range < count;
-         range <<= 15) {
+    for (std::uint64_t range = RandomGenerator::kMaxValue + 1u; range < count; range <<= 15) {
         value = (value << 15) | random.Next();
     }
     return static_cast<std::uint32_t>(value % count);
@@ -86,8 +85,7 @@ std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
 // Bytes a row of `bytes` feature bytes takes: whole 64-byte blocks, at least one.
 std::uint32_t RowStrideFor(std::uint32_t bytes) {
     return std::max(PointSet::kRowAlignment, (bytes + PointSet::kRowAlignment - 1) /
-                                                 PointSet::kRowAlignment *
-                                                 PointSet::kRowAlignment);
+                                                 PointSet::kRowAlignment * PointSet::kRowAlignment);
 }
 
 struct Offset {
@@ -132,8 +130,7 @@ class CoherentLevel {
   public:
     CoherentLevel(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
                   std::uint32_t levels, const SourceMap* parent, SourceMap& map,
-                  const SimilarSets* parentSets, SimilarSets& sets,
-                  std::uint64_t& meanPerKilobyte)
+                  const SimilarSets* parentSets, SimilarSets& sets, std::uint64_t& meanPerKilobyte)
         : job_(job),
           level_(level),
           side_(OddWindowSide(side)),
@@ -201,8 +198,8 @@ class CoherentLevel {
     Image& output_;
     std::uint32_t bpp_;
 
-    std::uint32_t count_ = 0;                 // sample positions: width * height
-    ByteRows rows_;                           // per ordinal, stride_ bytes
+    std::uint32_t count_ = 0;  // sample positions: width * height
+    ByteRows rows_;            // per ordinal, stride_ bytes
     std::uint32_t stride_ = 0;
     DistanceKernel kernel_ = nullptr;
     std::uint32_t k_ = 0;
@@ -235,15 +232,14 @@ class CoherentLevel {
     }
     void StartPieces(bool fromMap);
     std::vector<Offset> pieceReach_ = NeighbourOffsets(kPieceReach, false);
-    std::int32_t levelStart_ = 0;             // job.pixelsDone when the level began
+    std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
 };
 
 bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal) {
     // The whole windows of the positions next to the sample's lower and right
     // edges reach past it; they wrap, and the mismatch that makes simply
     // lowers those positions' chances.
-    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side, levels, bpp_ == 4,
-                                        true,
+    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side, levels, bpp_ == 4, true,
                                         {.causal = causal, .plainParents = true, .mirror = true});
     stride_ = RowStrideFor(windows.ByteCount());
     kernel_ = ChooseKernel(job_.metric, stride_);
@@ -308,19 +304,19 @@ bool CoherentLevel::BuildSimilarSets() {
     RandomGenerator& random = job_.random;
     // A finer level starts from its parent's sets, upsampled, and needs only
     // a short look around; the coarsest starts from random positions.
-    const bool inherited = parentSets_ != nullptr && parentSets_->k > 0 &&
-                           parentSets_->width > 0 && parentSets_->height > 0;
+    const bool inherited = parentSets_ != nullptr && parentSets_->k > 0 && parentSets_->width > 0 &&
+                           parentSets_->height > 0;
     for (std::uint32_t v = 0; v < count; ++v) {
         const SourcePosition p = PositionOf(v);
         if (inherited) {
-            const std::size_t up =
-                std::size_t{p.y / 2 % parentSets_->height} * parentSets_->width +
-                p.x / 2 % parentSets_->width;
+            const std::size_t up = std::size_t{p.y / 2 % parentSets_->height} * parentSets_->width +
+                                   p.x / 2 % parentSets_->width;
             for (std::uint32_t i = 0; i < parentSets_->k; ++i) {
                 const std::uint32_t w = parentSets_->members[up * parentSets_->k + i];
                 if (w != kNone) {
-                    InsertSimilar(v, OrdinalAt(std::int64_t{w % parentSets_->width} * 2 + (p.x & 1u),
-                                               std::int64_t{w / parentSets_->width} * 2 + (p.y & 1u)));
+                    InsertSimilar(v,
+                                  OrdinalAt(std::int64_t{w % parentSets_->width} * 2 + (p.x & 1u),
+                                            std::int64_t{w / parentSets_->width} * 2 + (p.y & 1u)));
                 }
             }
         }
@@ -346,7 +342,8 @@ bool CoherentLevel::BuildSimilarSets() {
             // The sets of the neighbours already visited, shifted onto v.
             const Offset from[2] = {{-step, 0}, {0, -step}};
             for (const Offset& o : from) {
-                const std::uint32_t u = OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
+                const std::uint32_t u =
+                    OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
                 if (u == kNone) {
                     continue;
                 }
@@ -354,8 +351,8 @@ bool CoherentLevel::BuildSimilarSets() {
                     const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
                     if (w != kNone) {
                         const SourcePosition q = PositionOf(w);
-                        InsertSimilar(v, OrdinalAt(std::int64_t{q.x} - o.dx,
-                                                   std::int64_t{q.y} - o.dy));
+                        InsertSimilar(
+                            v, OrdinalAt(std::int64_t{q.x} - o.dx, std::int64_t{q.y} - o.dy));
                     }
                 }
             }
@@ -470,8 +467,10 @@ std::vector<CoherentLevel::Span> CoherentLevel::EdgeBand() const {
     // before the last ones existed.
     const std::uint32_t width = output_.width;
     const std::uint32_t height = output_.height;
-    const std::uint32_t rows = std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), height / 2);
-    const std::uint32_t columns = std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), width / 2);
+    const std::uint32_t rows =
+        std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), height / 2);
+    const std::uint32_t columns =
+        std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), width / 2);
     std::vector<Span> spans;
     for (std::uint32_t i = 0; i < 2 * rows; ++i) {
         spans.push_back({(height - rows + i) % height, 0, width});
@@ -491,8 +490,8 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
     }
     const std::uint32_t width = output_.width;
     const std::uint32_t height = output_.height;
-    const NeighbourhoodGatherer query(*job_.outputPyramid, level_, side_, levels_, bpp_ == 4,
-                                      true, {.causal = causal, .plainParents = true});
+    const NeighbourhoodGatherer query(*job_.outputPyramid, level_, side_, levels_, bpp_ == 4, true,
+                                      {.causal = causal, .plainParents = true});
     ByteRows queryRow(stride_, 0);
     const std::uint32_t count = count_;
     const std::uint64_t levelPixels = std::uint64_t{width} * height;
@@ -635,8 +634,7 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                 const std::uint32_t bound =
                     penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
                 const std::uint32_t d = kernel_(queryRow.data(), Row(v), stride_, bound);
-                const std::uint32_t score =
-                    d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
+                const std::uint32_t score = d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
                 if (d < bound && score < bestScore) {
                     best = v;
                     bestScore = score;
@@ -656,7 +654,7 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                 const SourcePosition& up =
                     parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
                 propose(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u),
-                                   std::int64_t{up.y} * 2 + (y & 1u)));
+                                  std::int64_t{up.y} * 2 + (y & 1u)));
             }
             const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
             for (std::uint32_t i = 0; i < k_; ++i) {

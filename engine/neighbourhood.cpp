@@ -170,8 +170,10 @@ NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::u
     for (Part& part : parts_) {
         // Coordinates reach from the smallest parent plus the lowest offset to
         // the largest parent (the halving is monotonic) plus the highest.
-        const std::int64_t rowTop = Parent(std::int64_t{own->height} - 1, part.halvings, plainParents_);
-        const std::int64_t colTop = Parent(std::int64_t{own->width} - 1, part.halvings, plainParents_);
+        const std::int64_t rowTop =
+            Parent(std::int64_t{own->height} - 1, part.halvings, plainParents_);
+        const std::int64_t colTop =
+            Parent(std::int64_t{own->width} - 1, part.halvings, plainParents_);
         const std::size_t bpp = part.image->bytesPerPixel;
         part.rowBase = part.rowFrom;
         part.colBase = part.colFrom;

@@ -132,9 +132,8 @@ TEST(SynthOptions, SearchChoiceAndCoherentSettings) {
     for (const std::string& shown :
          {std::string("--search"), std::string("(default exact)"), std::string("--similar"),
           "(default " + std::to_string(defaults.coherenceSetSize) + ")", std::string("--spread"),
-          "(default " + std::to_string(defaults.occurrenceWeight) + ")",
-          std::string("--max-piece"), std::string("--corrections"),
-          std::string("--random-tries")}) {
+          "(default " + std::to_string(defaults.occurrenceWeight) + ")", std::string("--max-piece"),
+          std::string("--corrections"), std::string("--random-tries")}) {
         EXPECT_NE(help.find(shown), std::string::npos) << shown;
     }
 }

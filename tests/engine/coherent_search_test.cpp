@@ -27,7 +27,7 @@ struct CoherentRun {
     bool done = false;
 
     CoherentRun(const Image& sample, std::uint32_t width, std::uint32_t height,
-        const SynthesisSettings& settings = CoherentSettings()) {
+                const SynthesisSettings& settings = CoherentSettings()) {
         ApplySettings(settings, job);
         done = job.Synthesise(sample, width, height);
     }
@@ -190,8 +190,8 @@ TEST(CoherentSearch, UsesMuchOfTheSampleAndCopiesNoLargePiece) {
     for (std::uint32_t y = 0; y < map.height; ++y) {
         std::uint32_t length = 1;
         for (std::uint32_t x = 1; x < map.width; ++x) {
-            const bool continues = map.At(x, y).x == map.At(x - 1, y).x + 1 &&
-                                   map.At(x, y).y == map.At(x - 1, y).y;
+            const bool continues =
+                map.At(x, y).x == map.At(x - 1, y).x + 1 && map.At(x, y).y == map.At(x - 1, y).y;
             length = continues ? length + 1 : 1;
             longest = std::max(longest, length);
         }

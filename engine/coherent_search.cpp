@@ -64,6 +64,13 @@ constexpr std::uint64_t kNoMean = std::numeric_limits<std::uint64_t>::max();
 constexpr std::int32_t kPieceReach = 2;
 // The window whose likeness the similar sets measure: the own level's only.
 constexpr std::int32_t kSimilarSide = 5;
+// The band along the wrap-around edges that is corrected again at the end:
+// this many window sides wide on each side of an edge, this many times.
+constexpr std::uint32_t kBandWindows = 1;
+constexpr std::uint32_t kBandPasses = 1;
+// The first pass matches its last rows, this many half window sides of them,
+// with whole windows.
+constexpr std::uint32_t kClosingRows = 4;
 
 // A draw in [0, count) from the run's generator, of as many 15-bit draws as
 // the count needs (one up to 32768).
@@ -757,7 +764,8 @@ bool CoherentLevel::Run() {
     const std::vector<Span> whole = WholeLevel();
     const std::vector<Span> band = EdgeBand();
     const std::uint32_t passCount = 1 + job_.correctionPasses;
-    const auto steps = static_cast<std::uint32_t>(passCount * whole.size() + band.size());
+    const auto steps =
+        static_cast<std::uint32_t>(passCount * whole.size() + kBandPasses * band.size());
     {
         ProgressInfo info;
         info.status = status::kSynthesizing;
@@ -769,13 +777,32 @@ bool CoherentLevel::Run() {
         job_.Report(info);
     }
     Initialise();
-    for (std::uint32_t pass = 0; pass < passCount; ++pass) {
-        if (!RunPass(pass == 0, whole, static_cast<std::uint32_t>(pass * whole.size()), steps)) {
+    // The first pass is causal but for its last rows: those meet the first
+    // rows below them, already synthesised, and are matched with whole windows
+    // so that the join is made as the rest is, not left for a correction to
+    // mend (a pass that changes one pixel at a time cannot undo a seam).
+    const std::uint32_t lastRows = std::min<std::uint32_t>(
+        kClosingRows * static_cast<std::uint32_t>(side_) / 2, output_.height / 2);
+    const std::vector<Span> opening(whole.begin(), whole.end() - lastRows);
+    const std::vector<Span> closing(whole.end() - lastRows, whole.end());
+    if (!RunPass(true, opening, 0, steps) ||
+        !RunPass(false, closing, static_cast<std::uint32_t>(opening.size()), steps)) {
+        return false;
+    }
+    for (std::uint32_t pass = 1; pass < passCount; ++pass) {
+        if (!RunPass(false, whole, static_cast<std::uint32_t>(pass * whole.size()), steps)) {
             return false;
         }
     }
     // Last, the edges once more, now that both sides of them are corrected.
-    return RunPass(false, band, static_cast<std::uint32_t>(passCount * whole.size()), steps);
+    for (std::uint32_t i = 0; i < kBandPasses; ++i) {
+        if (!RunPass(false, band,
+                     static_cast<std::uint32_t>(passCount * whole.size() + i * band.size()),
+                     steps)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool RunCoherentLevels(TextureSynthesiser& job) {

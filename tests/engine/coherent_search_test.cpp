@@ -111,9 +111,9 @@ TEST(CoherentSearch, MatchesTheRecordedOutput) {
         const char* hash;
     };
     const Case cases[] = {
-        {3, DistanceMetric::L2, "0000000000000000"},
-        {4, DistanceMetric::L1, "0000000000000000"},
-        {3, DistanceMetric::Linf, "0000000000000000"},
+        {3, DistanceMetric::L2, "604b784a8ee04d04"},
+        {4, DistanceMetric::L1, "7c2a100844af75e3"},
+        {3, DistanceMetric::Linf, "2e4d64ae913b00b0"},
     };
     for (const Case& c : cases) {
         SynthesisSettings settings = CoherentSettings();

@@ -139,6 +139,8 @@ constexpr const char* kSearchNames[] = {"exact", "coherent"};
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Each table row as soon as it is measured, also into a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::string dir = WEFTLOOM_TEXTURES_DIR;
     std::string texmetrics = WEFTLOOM_TEXMETRICS;
     std::string pictures;

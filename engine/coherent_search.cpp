@@ -31,7 +31,16 @@
 // how often its sample position is already used on the level (an occurrence
 // map, as in Kaspar et al., "Self Tuning Texture Optimization", 2015): without
 // it a sample that is not perfectly stationary is reduced to the part that
-// matches itself best, and its histogram goes with it.
+// matches itself best, and its histogram goes with it. A candidate that
+// matches exactly pays none, so that a sample that tiles is continued without
+// a fault. The penalty alone would favour copying the sample whole, evenly,
+// so no piece copied verbatim may grow past a share of the sample (pieces are
+// tracked by a union-find over the output). Every sample position is a
+// candidate: windows reaching past the sample's edges are reflected back into
+// it (wrapping them would make the opposite edge a perfect continuation, and
+// the output would repeat the sample). The last rows of the first pass are
+// matched with whole windows, as they meet the first rows; a pass that
+// changes one pixel at a time cannot mend a seam once it is made.
 //
 // Every choice is made in integers, in a fixed order, on one thread, with
 // draws from the run's generator: the output is the same on every machine.
@@ -742,12 +751,16 @@ bool CoherentLevel::Run() {
         info.stepTotal = static_cast<std::int32_t>(kSimilarSweeps);
         job_.Report(info);
     }
+    // Ordinals are 32-bit, kNone excluded.
+    if (std::uint64_t{sample_.width} * sample_.height >= kNone) {
+        return false;
+    }
     count_ = sample_.width * sample_.height;
     map_.width = output_.width;
     map_.height = output_.height;
     if (count_ == 0) {
-        // No window fits this sample level: the level keeps its pixels, as
-        // the exact search leaves them, and has no sources to pass on.
+        // An empty sample level, which a complete pyramid never has: the
+        // level keeps its pixels and has no sources to pass on.
         map_.width = 0;
         map_.height = 0;
         map_.positions.clear();

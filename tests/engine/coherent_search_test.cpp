@@ -183,7 +183,8 @@ TEST(CoherentSearch, UsesMuchOfTheSampleAndCopiesNoLargePiece) {
     for (const std::uint32_t u : uses) {
         used += u > 0 ? 1 : 0;
     }
-    EXPECT_GT(used, uses.size() * 3 / 4);
+    // Without the penalty on used positions about 85 % are used.
+    EXPECT_GT(used, uses.size() * 95 / 100);
     // The largest run of pixels copied side by side from side-by-side sources.
     const SourceMap& map = run.job.sourceMap;
     std::uint32_t longest = 0;
@@ -196,7 +197,9 @@ TEST(CoherentSearch, UsesMuchOfTheSampleAndCopiesNoLargePiece) {
             longest = std::max(longest, length);
         }
     }
-    EXPECT_LT(longest, 48u);  // never a whole sample row
+    // Without the limit on pieces runs pass 36 pixels; 32 is two thirds of a
+    // sample row.
+    EXPECT_LT(longest, 32u);
 }
 
 TEST(CoherentSearch, ExactRunsKeepNoSourceMap) {

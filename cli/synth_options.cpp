@@ -43,6 +43,11 @@ std::string ParseSize(const std::string& text, SynthOptions& options) {
 
 // More threads than this help no query; a larger number is a typing error.
 constexpr std::uint64_t kMaxThreads = 256;
+// Bounds of the coherent search's settings: beyond them a run only slows down.
+constexpr std::uint64_t kMaxSimilar = 64;
+constexpr std::uint64_t kMaxCorrections = 16;
+constexpr std::uint64_t kMaxRandomTries = 64;
+constexpr std::uint64_t kMaxSpread = 1024;
 
 // The words the options use for an enum's values, in the order help lists them.
 template <class E>
@@ -56,6 +61,8 @@ constexpr Word<Accuracy> kAccuracyWords[] = {
 constexpr Word<SubsamplingMode> kSubsamplingWords[] = {{SubsamplingMode::Disabled, "off"},
                                                        {SubsamplingMode::Percentage, "percent"},
                                                        {SubsamplingMode::FixedCount, "count"}};
+constexpr Word<SearchMethod> kSearchWords[] = {{SearchMethod::Exact, "exact"},
+                                               {SearchMethod::Coherent, "coherent"}};
 constexpr Word<DistanceMetric> kMetricWords[] = {
     {DistanceMetric::L1, "l1"}, {DistanceMetric::L2, "l2"}, {DistanceMetric::Linf, "linf"}};
 
@@ -141,6 +148,12 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     std::uint64_t minPixels = settings.minimumPixelCount;
     std::uint64_t seed = settings.randomSeed;
     std::uint64_t threads = settings.threadCount;
+    std::string search = WordFor(kSearchWords, settings.searchMethod);
+    std::uint64_t similar = settings.coherenceSetSize;
+    std::uint64_t corrections = settings.correctionPasses;
+    std::uint64_t randomTries = settings.randomCandidates;
+    std::uint64_t spread = settings.occurrenceWeight;
+    std::uint64_t pieces = settings.pieceLimitPercent;
     const std::string accuracyDefault =
         std::string(WordFor(kAccuracyWords, defaults.levelAccuracy[0])) + "," +
         WordFor(kAccuracyWords, defaults.levelAccuracy[1]) + "," +
@@ -190,6 +203,39 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                        Default(std::uint64_t{defaults.threadCount}))
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxThreads}).description(""));
+    app.add_option("--search", search,
+                   std::string("exact: the nearest neighbourhood (the subsampling options "
+                               "apply); coherent: a few candidates per pixel from where its "
+                               "neighbours came from; tiles, keeps more of the sample, much "
+                               "faster") +
+                       Default(WordFor(kSearchWords, defaults.searchMethod)))
+        ->type_name("exact|coherent");
+    app.add_option("--similar", similar,
+                   "coherent: look-alike sample positions kept per position (k)" +
+                       Default(std::uint64_t{defaults.coherenceSetSize}))
+        ->type_name("K")
+        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxSimilar}).description(""));
+    app.add_option("--corrections", corrections,
+                   "coherent: passes over each level with whole neighbourhoods" +
+                       Default(std::uint64_t{defaults.correctionPasses}))
+        ->type_name("N")
+        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxCorrections}).description(""));
+    app.add_option("--random-tries", randomTries,
+                   "coherent: random sample positions each pixel also tries" +
+                       Default(std::uint64_t{defaults.randomCandidates}))
+        ->type_name("N")
+        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxRandomTries}).description(""));
+    app.add_option("--spread", spread,
+                   "coherent: how strongly sample positions already used are avoided; 16: "
+                   "one mean distance per even share of uses, 0: not at all" +
+                       Default(std::uint64_t{defaults.occurrenceWeight}))
+        ->type_name("W")
+        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxSpread}).description(""));
+    app.add_option("--max-piece", pieces,
+                   "coherent: largest piece copied verbatim, in percent of the sample" +
+                       Default(std::uint64_t{defaults.pieceLimitPercent}))
+        ->type_name("P")
+        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{100}).description(""));
     app.add_flag("-q,--quiet", options.quiet, "no progress display");
 
     auto usageError = [&err](const std::string& message) {
@@ -224,6 +270,14 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     if (!ValueFor(kMetricWords, metric, settings.metric)) {
         return usageError("--metric: '" + metric + "' is not l1, l2 or linf");
     }
+    if (!ValueFor(kSearchWords, search, settings.searchMethod)) {
+        return usageError("--search: '" + search + "' is not exact or coherent");
+    }
+    settings.coherenceSetSize = static_cast<std::uint32_t>(similar);
+    settings.correctionPasses = static_cast<std::uint32_t>(corrections);
+    settings.randomCandidates = static_cast<std::uint32_t>(randomTries);
+    settings.occurrenceWeight = static_cast<std::uint32_t>(spread);
+    settings.pieceLimitPercent = static_cast<std::uint32_t>(pieces);
     settings.subsampleCount = static_cast<std::int32_t>(count);
     settings.subsamplePercent = static_cast<std::uint32_t>(percent);
     settings.minimumPixelCount = static_cast<std::uint32_t>(minPixels);

@@ -19,6 +19,15 @@ std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels) {
     return static_cast<std::uint32_t>(count);
 }
 
+std::uint32_t FullNeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels) {
+    if (side < 0) {
+        return 0;
+    }
+    const std::int64_t n = OddWindowSide(side);
+    // The causal part is the half of the square before the centre.
+    return NeighbourhoodPixelCount(side, levels) + static_cast<std::uint32_t>(n * n - n * n / 2);
+}
+
 namespace {
 
 bool AppendPixel(const ImagePyramid& pyramid, std::uint32_t level, std::int64_t x, std::int64_t y,
@@ -101,10 +110,19 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
 
 namespace {
 
-// The parent coordinate `halvings` levels up: halved, except that 0 and 1 stay.
-std::int64_t Parent(std::int64_t value, std::uint32_t halvings) {
+// A coordinate reflected into 0..size-1 (size at least 1): the level and its
+// mirror image repeat with period 2 size.
+std::uint32_t Reflect(std::int64_t value, std::uint32_t size) {
+    const std::int64_t period = 2 * std::int64_t{size};
+    const std::int64_t folded = (value % period + period) % period;
+    return static_cast<std::uint32_t>(folded < size ? folded : period - 1 - folded);
+}
+
+// The parent coordinate `halvings` levels up: halved, except that 0 and 1 stay
+// unless plain.
+std::int64_t Parent(std::int64_t value, std::uint32_t halvings, bool plain) {
     for (std::uint32_t c = 0; c < halvings; ++c) {
-        if (value > 1) {
+        if (value > 1 || plain) {
             value /= 2;
         }
     }
@@ -115,9 +133,12 @@ std::int64_t Parent(std::int64_t value, std::uint32_t halvings) {
 
 NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::uint32_t level,
                                              std::int32_t side, std::uint32_t levels,
-                                             bool fourChannels, bool wrap)
-    : channels_(fourChannels ? 4u : 3u), wrap_(wrap) {
-    byteCount_ = NeighbourhoodPixelCount(side, levels) * channels_;
+                                             bool fourChannels, bool wrap, WindowShape shape)
+    : channels_(fourChannels ? 4u : 3u), wrap_(wrap), plainParents_(shape.plainParents) {
+    const bool causal = shape.causal;
+    byteCount_ = (causal ? NeighbourhoodPixelCount(side, levels)
+                         : FullNeighbourhoodPixelCount(side, levels)) *
+                 channels_;
     const Image* own = pyramid.Level(level);
     if (own == nullptr || own->IsEmpty() || side < 0) {
         missing_ = true;
@@ -125,7 +146,9 @@ NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::u
     }
     std::int64_t n = side;
     std::int64_t h = n / 2;
-    if (h > 0) {
+    if (!causal) {
+        parts_.push_back(Part{own, 0, -h, h, -h, n, {}, {}, 0, 0});
+    } else if (h > 0) {
         parts_.push_back(Part{own, 0, -h, -1, -h, n, {}, {}, 0, 0});
         parts_.push_back(Part{own, 0, 0, 0, -h, h, {}, {}, 0, 0});
     }
@@ -147,17 +170,22 @@ NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::u
     for (Part& part : parts_) {
         // Coordinates reach from the smallest parent plus the lowest offset to
         // the largest parent (the halving is monotonic) plus the highest.
-        const std::int64_t rowTop = Parent(std::int64_t{own->height} - 1, part.halvings);
-        const std::int64_t colTop = Parent(std::int64_t{own->width} - 1, part.halvings);
+        const std::int64_t rowTop =
+            Parent(std::int64_t{own->height} - 1, part.halvings, plainParents_);
+        const std::int64_t colTop =
+            Parent(std::int64_t{own->width} - 1, part.halvings, plainParents_);
         const std::size_t bpp = part.image->bytesPerPixel;
         part.rowBase = part.rowFrom;
         part.colBase = part.colFrom;
         for (std::int64_t r = part.rowFrom; r <= rowTop + part.rowTo; ++r) {
-            part.rowOffsets.push_back(ImagePyramid::Wrap(r, part.image->height) *
+            part.rowOffsets.push_back((shape.mirror ? Reflect(r, part.image->height)
+                                                    : ImagePyramid::Wrap(r, part.image->height)) *
                                       std::size_t{part.image->width} * bpp);
         }
         for (std::int64_t c = part.colFrom; c < colTop + part.colFrom + part.count; ++c) {
-            part.colOffsets.push_back(ImagePyramid::Wrap(c, part.image->width) * bpp);
+            part.colOffsets.push_back((shape.mirror ? Reflect(c, part.image->width)
+                                                    : ImagePyramid::Wrap(c, part.image->width)) *
+                                      bpp);
         }
     }
 }
@@ -176,7 +204,8 @@ bool NeighbourhoodGatherer::Inside(std::uint32_t x, std::uint32_t y) const {
         return true;
     }
     for (const Part& part : parts_) {
-        if (!PartInside(part, Parent(x, part.halvings), Parent(y, part.halvings))) {
+        if (!PartInside(part, Parent(x, part.halvings, plainParents_),
+                        Parent(y, part.halvings, plainParents_))) {
             return false;
         }
     }
@@ -188,8 +217,8 @@ bool NeighbourhoodGatherer::Gather(std::uint32_t x, std::uint32_t y, std::uint8_
         return false;
     }
     for (const Part& part : parts_) {
-        const std::int64_t px = Parent(x, part.halvings);
-        const std::int64_t py = Parent(y, part.halvings);
+        const std::int64_t px = Parent(x, part.halvings, plainParents_);
+        const std::int64_t py = Parent(y, part.halvings, plainParents_);
         const Image& image = *part.image;
         const std::size_t bpp = image.bytesPerPixel;
         const bool straight = px + part.colFrom >= 0 &&

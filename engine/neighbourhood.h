@@ -20,6 +20,10 @@ constexpr std::int32_t OddWindowSide(std::int32_t side) {
 // Zero for a negative side, which no caller may pass.
 std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels);
 
+// The same count when the own level's window is the whole square, centre
+// included, as a non-causal NeighbourhoodGatherer gathers it.
+std::uint32_t FullNeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels);
+
 // Appends to vector the neighbourhood of pixel (x, y) at pyramid level `level`:
 // the rows above (each of side pixels), the pixels to the left in the own row,
 // then for each coarser level the full window around the parent pixel; pixel
@@ -36,14 +40,32 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
 // that lies inside its level is one copy, and wrapped coordinates come from
 // tables made once per pass. Reads the pyramid, which must outlive it and may
 // change between calls (the output is written as the pass goes).
+//
+// How a NeighbourhoodGatherer's window may depart from BuildNeighbourhood's.
+struct WindowShape {
+    // The own level's window: the causal half, or (false) the whole square
+    // with the pixel itself, as a correction pass compares once every pixel
+    // has a value. The coarser levels' windows are the same either way.
+    bool causal = true;
+    // Every coordinate is halved on the way to a coarser level, 1 included,
+    // so that the coarser windows centre on the pixel's true parents.
+    bool plainParents = false;
+    // With wrap, coordinates past an edge are reflected back into the level
+    // (-1 reads 0, -2 reads 1, width reads width - 1) instead of wrapping
+    // round: for a sample that is no tile, whose opposite edges do not meet.
+    bool mirror = false;
+};
+
 class NeighbourhoodGatherer {
   public:
     // side as the pass uses it (already odd); fourChannels and wrap as for
     // BuildNeighbourhood.
     NeighbourhoodGatherer(const ImagePyramid& pyramid, std::uint32_t level, std::int32_t side,
-                          std::uint32_t levels, bool fourChannels, bool wrap);
+                          std::uint32_t levels, bool fourChannels, bool wrap,
+                          WindowShape shape = {});
 
-    // Bytes of one neighbourhood: NeighbourhoodPixelCount times 3 or 4.
+    // Bytes of one neighbourhood: NeighbourhoodPixelCount (or, not
+    // shape.causal, FullNeighbourhoodPixelCount) times 3 or 4.
     std::uint32_t ByteCount() const { return byteCount_; }
 
     // Whether the whole neighbourhood of (x, y) lies in the pyramid (always,
@@ -64,7 +86,7 @@ class NeighbourhoodGatherer {
         std::int64_t rowTo;
         std::int64_t colFrom;
         std::int64_t count;
-        // With wrap: byte offset of the wrapped row / column for coordinate
+        // With wrap: byte offset of the wrapped (or reflected) row / column for coordinate
         // c + dy (or dx), indexed c + dy - lowest.
         std::vector<std::size_t> rowOffsets;
         std::vector<std::size_t> colOffsets;
@@ -77,6 +99,7 @@ class NeighbourhoodGatherer {
     std::uint32_t byteCount_ = 0;
     std::uint32_t channels_;
     bool wrap_;
+    bool plainParents_;
     bool missing_ = false;
 };
 

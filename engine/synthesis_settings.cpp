@@ -25,6 +25,12 @@ void ApplySettings(const SynthesisSettings& settings, TextureSynthesiser& job) {
     job.metric = settings.metric;
     job.randomSeed = settings.randomSeed;
     job.threadCount = settings.threadCount;
+    job.searchMethod = settings.searchMethod;
+    job.coherenceSetSize = settings.coherenceSetSize;
+    job.correctionPasses = settings.correctionPasses;
+    job.randomCandidates = settings.randomCandidates;
+    job.occurrenceWeight = settings.occurrenceWeight;
+    job.pieceLimitPercent = settings.pieceLimitPercent;
 }
 
 SynthesisProblem CheckSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height,

@@ -90,6 +90,7 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
     }
     pixelsDone = 0;
     pixelsTotal = 0;
+    sourceMap = SourceMap{};
     random.Seed(randomSeed);
 
     ReportStatus(status::kInitialisingOutput);
@@ -126,9 +127,12 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
         pixelsTotal += static_cast<std::int32_t>(level->width * level->height);
     }
 
-    const bool passed = SynthesiseLevel(3, 3, 1) && SynthesiseLevel(2, neighbourhoodSize[2], 2) &&
-                        SynthesiseLevel(1, neighbourhoodSize[1], 2) &&
-                        SynthesiseLevel(0, neighbourhoodSize[0], 2);
+    const bool passed = searchMethod == SearchMethod::Coherent
+                            ? RunCoherentLevels(*this)
+                            : SynthesiseLevel(3, 3, 1) &&
+                                  SynthesiseLevel(2, neighbourhoodSize[2], 2) &&
+                                  SynthesiseLevel(1, neighbourhoodSize[1], 2) &&
+                                  SynthesiseLevel(0, neighbourhoodSize[0], 2);
     if (!passed) {
         return false;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/coherent_search.h"
 #include "engine/image.h"
 #include "engine/image_pyramid.h"
 #include "engine/progress.h"
@@ -89,7 +90,26 @@ class TextureSynthesiser {
     // the process's WorkerPool, so several at once do not oversubscribe.
     std::uint32_t threadCount = 0;
 
+    // Exact (the specified search, the default) or Coherent; the fields below
+    // concern only the coherent search, which runs on the calling thread.
+    SearchMethod searchMethod = SearchMethod::Exact;
+    // Positions in each sample position's similar set (k of k-coherence).
+    std::uint32_t coherenceSetSize = 0;
+    // Passes with whole neighbourhoods over each level after the first.
+    std::uint32_t correctionPasses = 0;
+    // Random sample positions each pixel also tries.
+    std::uint32_t randomCandidates = 0;
+    // How strongly positions already used are avoided, in sixteenths of the
+    // mean distance per use beyond an even share.
+    std::uint32_t occurrenceWeight = 0;
+    // Largest piece copied verbatim, in percent of the sample level's positions.
+    std::uint32_t pieceLimitPercent = 100;
+    // After a coherent run, where each pixel of result was copied from in the
+    // sample; empty after an exact run.
+    SourceMap sourceMap;
+
   private:
+    friend class CoherentLevel;
     template <class Cloud>
     friend bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
                              std::uint32_t levels);

@@ -31,6 +31,7 @@ constexpr int kPercentage = 1018;
 constexpr int kPercent = 1019;
 constexpr int kFixedCount = 1020;
 constexpr int kSeed = 1021;
+constexpr int kSearch = 1022;
 
 constexpr int kMinimumSize = 32;
 constexpr int kMaximumSize = 999999;
@@ -62,7 +63,7 @@ void RadioAs(framework::DataExchange& dx, int id, E& value) {
 
 framework::DialogTemplate CSynthesisParamsDlg::Template() {
     framework::DialogTemplate t =
-        framework::StandardDialogTemplate(130, QStringLiteral("Synthesis Parameters"), 348, 213);
+        framework::StandardDialogTemplate(130, QStringLiteral("Synthesis Parameters"), 348, 231);
     const auto edit = ControlKind::DigitsEdit;
     const auto label = ControlKind::Label;
     const auto radio = ControlKind::AutoRadioButton;
@@ -95,14 +96,16 @@ framework::DialogTemplate CSynthesisParamsDlg::Template() {
         {kMetricL1, radio, "L&1 : sum of abs", 192, 116, 64, 10, kGroup},
         {1015, radio, "L&2 : Euclidian", 192, 128, 59, 10},
         {1016, radio, "L&inf : largest abs", 192, 140, 67, 10},
-        {1, ControlKind::DefaultPushButton, "OK", 212, 180, 50, 14, kTabStop},
-        {2, ControlKind::PushButton, "Cancel", 273, 180, 50, 14, kTabStop},
+        {1, ControlKind::DefaultPushButton, "OK", 212, 206, 50, 14, kTabStop},
+        {2, ControlKind::PushButton, "Cancel", 273, 206, 50, 14, kTabStop},
         {-1, box, "Accuracy", 180, 4, 148, 88},
         {-1, label, "Lower accuracy is faster, but may miss essential texture features", 188, 72,
          129, 16, kGroup},
         {-1, box, "&Distance metric", 180, 100, 148, 60},
         {-1, label, "S&eed", 192, 165, 24, 8, kGroup},
         {kSeed, edit, "", 228, 162, 48, 14, kTabStop},
+        {-1, label, "Sea&rch", 192, 185, 24, 8, kGroup},
+        {kSearch, list, "", 228, 183, 96, 40, kTabStop},
     };
     return t;
 }
@@ -123,6 +126,10 @@ CSynthesisParamsDlg::CSynthesisParamsDlg(QWidget* parent) : QDialog(parent) {
         connect(qobject_cast<QAbstractButton*>(framework::ControlById(*this, id)),
                 &QAbstractButton::clicked, this, &CSynthesisParamsDlg::UpdateSubsamplingControls);
     }
+    // In the order of SearchMethod.
+    auto* search = qobject_cast<QComboBox*>(framework::ControlById(*this, kSearch));
+    search->addItems({QStringLiteral("Specified (exact)"), QStringLiteral("Coherent (fast)")});
+    connect(search, &QComboBox::activated, this, &CSynthesisParamsDlg::UpdateSubsamplingControls);
 }
 
 int CSynthesisParamsDlg::DoModal() {
@@ -153,6 +160,7 @@ void CSynthesisParamsDlg::DoDataExchange(framework::DataExchange& dx) {
     TextAs(dx, kPercent, settings.subsamplePercent);
     TextAs(dx, kMinimumPixelCount, settings.minimumPixelCount);
     dx.Text(kSeed, settings.randomSeed);
+    CBIndexAs(dx, kSearch, settings.searchMethod);
 }
 
 void CSynthesisParamsDlg::UpdateSubsamplingControls() {
@@ -163,10 +171,15 @@ void CSynthesisParamsDlg::UpdateSubsamplingControls() {
 }
 
 void CSynthesisParamsDlg::EnableSubsamplingEdits() {
+    // Subsampling concerns the exact search only.
+    const bool exact = settings.searchMethod != SearchMethod::Coherent;
     const SubsamplingMode mode = settings.subsamplingMode;
-    pixelCountEdit->setEnabled(mode == SubsamplingMode::FixedCount);
-    percentEdit->setEnabled(mode == SubsamplingMode::Percentage);
-    minimumPixelCountEdit->setEnabled(mode == SubsamplingMode::Percentage);
+    pixelCountEdit->setEnabled(exact && mode == SubsamplingMode::FixedCount);
+    percentEdit->setEnabled(exact && mode == SubsamplingMode::Percentage);
+    minimumPixelCountEdit->setEnabled(exact && mode == SubsamplingMode::Percentage);
+    for (int id : {kDisable, kPercentage, kFixedCount}) {
+        framework::ControlById(*this, id)->setEnabled(exact);
+    }
 }
 
 void CSynthesisParamsDlg::OnInitDialog() {

@@ -19,8 +19,8 @@ class DataExchange;
 
 // The modal "Synthesis Parameters" dialog (template 130) that the Synthesise
 // command shows before every run: the sample's title, the size of the new
-// image, the accuracy of three pyramid levels, the subsampling of the search
-// and the distance metric.
+// image, the accuracy of three pyramid levels, the subsampling of the search,
+// the distance metric, the seed and the search itself (exact or coherent).
 //
 // The caller fills every public member, calls DoModal and reads the members
 // back only when it returns 1 (OK, every check passed). On Cancel the members
@@ -46,7 +46,8 @@ class CSynthesisParamsDlg : public QDialog {
 
     // Reads the controls back (with checks), then enables the pixel-count edit
     // in fixed-count mode only and the percent and minimum-count edits in
-    // percentage mode only. After a failed check the enabling follows the mode
+    // percentage mode only; with the coherent search the whole subsampling
+    // group is disabled. After a failed check the enabling follows the mode
     // the members held when the exchange stopped.
     void UpdateSubsamplingControls();
 
@@ -62,7 +63,8 @@ class CSynthesisParamsDlg : public QDialog {
     // The lists and radio groups hold their index: accuracy 0 High, 1 Medium,
     // 2 Low (not for "Level 3"); subsampling 0 disabled, 1 percentage, 2 fixed
     // count; metric 0 L1, 1 L2, 2 Linf; -1 when nothing is chosen. The seed
-    // (1021) is the run's generator's starting state, 0 to 4294967295.
+    // (1021) is the run's generator's starting state, 0 to 4294967295; the
+    // search list (1022) holds 0 Specified (exact), 1 Coherent (fast).
     SynthesisSettings settings;
 
   public slots:

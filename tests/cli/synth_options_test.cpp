@@ -99,6 +99,45 @@ TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {
     EXPECT_EQ(version.out.rfind("weftloom-synth ", 0), 0u) << version.out;
 }
 
+TEST(SynthOptions, SearchChoiceAndCoherentSettings) {
+    // exact is the default and today's search; coherent takes its own settings.
+    EXPECT_EQ(Parse("a.tga").options.settings.searchMethod, SearchMethod::Exact);
+    EXPECT_EQ(Parse("a.tga --search EXACT").options.settings.searchMethod, SearchMethod::Exact);
+    const Parsed p = Parse(
+        "a.tga --search coherent --similar 7 --corrections 0 --random-tries 5 --spread 0 "
+        "--max-piece 100");
+    ASSERT_FALSE(p.exitCode.has_value()) << p.err;
+    SynthesisSettings expected;
+    expected.searchMethod = SearchMethod::Coherent;
+    expected.coherenceSetSize = 7;
+    expected.correctionPasses = 0;
+    expected.randomCandidates = 5;
+    expected.occurrenceWeight = 0;
+    expected.pieceLimitPercent = 100;
+    EXPECT_EQ(p.options.settings, expected);
+
+    for (const char* line :
+         {"a.tga --search fast", "a.tga --search", "a.tga --similar 65", "a.tga --corrections -1",
+          "a.tga --corrections 17", "a.tga --random-tries 65", "a.tga --spread 1025",
+          "a.tga --max-piece 0", "a.tga --max-piece 101", "a.tga --similar two"}) {
+        const Parsed bad = Parse(line);
+        ASSERT_TRUE(bad.exitCode.has_value()) << line;
+        EXPECT_EQ(*bad.exitCode, 2) << line;
+        EXPECT_EQ(bad.err.rfind("weftloom-synth: ", 0), 0u) << bad.err;
+    }
+
+    // Help names the choice and shows the coherent search's defaults.
+    const SynthesisSettings defaults;
+    const std::string help = Parse("--help").out;
+    for (const std::string& shown :
+         {std::string("--search"), std::string("(default exact)"), std::string("--similar"),
+          "(default " + std::to_string(defaults.coherenceSetSize) + ")", std::string("--spread"),
+          "(default " + std::to_string(defaults.occurrenceWeight) + ")", std::string("--max-piece"),
+          std::string("--corrections"), std::string("--random-tries")}) {
+        EXPECT_NE(help.find(shown), std::string::npos) << shown;
+    }
+}
+
 TEST(SynthOptions, DefaultOutputIsTheSampleNameHere) {
     EXPECT_EQ(DefaultOutputPath("textures/photo.jpg"), "photo-synth.tga");
     EXPECT_EQ(DefaultOutputPath("/abs/my.wall.TGA"), "my.wall-synth.tga");

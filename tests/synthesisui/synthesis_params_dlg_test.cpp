@@ -130,6 +130,52 @@ TEST_F(SynthesisParamsDlgTest, TheSubsamplingModeEnablesItsEdits) {
     EXPECT_TRUE(messages.empty());
 }
 
+// The search list offers both searches; the coherent one has no subsampling,
+// so the whole group goes grey while it is chosen and comes back as it was.
+TEST_F(SynthesisParamsDlgTest, TheSearchChoiceAndTheSubsamplingGroup) {
+    ASSERT_EQ(List(1022)->count(), 2);
+    EXPECT_EQ(List(1022)->itemText(0), "Specified (exact)");
+    EXPECT_EQ(List(1022)->itemText(1), "Coherent (fast)");
+    auto groupEnabled = [this] {
+        return std::vector<bool>{Radio(1017)->isEnabled(), Radio(1018)->isEnabled(),
+                                 Radio(1020)->isEnabled()};
+    };
+    const std::vector<bool> none = {false, false, false};
+    const std::vector<bool> all = {true, true, true};
+
+    dialog.settings.subsamplingMode = SubsamplingMode::Percentage;
+    dialog.settings.searchMethod = SearchMethod::Coherent;
+    dialog.open();
+    EXPECT_EQ(List(1022)->currentText(), "Coherent (fast)");
+    EXPECT_EQ(groupEnabled(), none);
+    EXPECT_EQ(Enabling(), none);
+
+    // Chosen from the keyboard, as a user would.
+    List(1022)->setFocus();
+    QTest::keyClick(List(1022), Qt::Key_Up);
+    EXPECT_EQ(List(1022)->currentIndex(), 0);
+    EXPECT_EQ(groupEnabled(), all);
+    EXPECT_EQ(Enabling(), (std::vector<bool>{false, true, true}));
+    Click(1020);
+    QTest::keyClick(List(1022), Qt::Key_Down);
+    EXPECT_EQ(groupEnabled(), none);
+    EXPECT_EQ(Enabling(), none);
+    Click(1);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.settings.searchMethod, SearchMethod::Coherent);
+    EXPECT_EQ(dialog.settings.subsamplingMode, SubsamplingMode::FixedCount)
+        << "the subsampling chosen before stays for the exact search";
+    EXPECT_TRUE(messages.empty());
+
+    // Cancel hands back the search it was given.
+    dialog.settings.searchMethod = SearchMethod::Exact;
+    dialog.open();
+    EXPECT_EQ(groupEnabled(), all);
+    QTest::keyClick(List(1022), Qt::Key_Down);
+    Click(2);
+    EXPECT_EQ(dialog.settings.searchMethod, SearchMethod::Exact);
+}
+
 TEST_F(SynthesisParamsDlgTest, OkStoresWhatWasEnteredAndSubsamplingNumbersHaveNoRange) {
     dialog.open();
     Type(1001, "300");

@@ -1,3 +1,4 @@
+#include <QComboBox>
 #include <QMdiSubWindow>
 #include <QPointer>
 
@@ -21,6 +22,45 @@ std::vector<std::uint8_t> QuickRun(const Image& sample, std::uint32_t width, std
     ApplySettings(settings, job);
     EXPECT_TRUE(job.Synthesise(sample, width, height));
     return job.result ? job.result->pixels : std::vector<std::uint8_t>{};
+}
+
+// Choosing the coherent search in the dialog runs it, with the engine's bytes,
+// and the next dialog opens with it chosen.
+TEST_F(Synthesise, TheCoherentSearchIsRunAndRemembered) {
+    StartWithSample();
+    CWeftloomDoc* sampleDoc = ActiveDoc();
+    auto chooseSearch = [](int index, bool expectShown) {
+        QTimer::singleShot(0, [index, expectShown] {
+            auto* dialog = qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            auto* list = dialog->findChild<QComboBox*>(QStringLiteral("1022"));
+            ASSERT_NE(list, nullptr);
+            EXPECT_EQ(list->currentIndex(), expectShown ? 1 : 0);
+            list->setCurrentIndex(index);
+            dialog->findChild<QPushButton*>(QStringLiteral("1"))->click();
+        });
+    };
+    chooseSearch(1, false);
+    Trigger(kIdSynthesise);
+    CWeftloomDoc* output = ActiveDoc();
+    ASSERT_NE(output, sampleDoc);
+    ASSERT_TRUE(WaitForEnd(output));
+    EXPECT_EQ(app->settings.searchMethod, SearchMethod::Coherent);
+
+    SynthesisSettings settings = testing::QuickSettings();
+    settings.searchMethod = SearchMethod::Coherent;
+    TextureSynthesiser job;
+    ApplySettings(settings, job);
+    ASSERT_TRUE(job.Synthesise(sampleDoc->image, 32, 32));
+    EXPECT_EQ(output->image.pixels, job.result->pixels);
+
+    // Remembered for the next run; choosing exact again is remembered too.
+    Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
+    chooseSearch(0, true);
+    Trigger(kIdSynthesise);
+    ASSERT_TRUE(WaitForEnd(ActiveDoc()));
+    EXPECT_EQ(app->settings.searchMethod, SearchMethod::Exact);
+    EXPECT_EQ(ActiveDoc()->image.pixels, QuickRun(sampleDoc->image, 32, 32));
 }
 
 TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace weftloom {
+
+class TextureSynthesiser;
+
+// How each output pixel's sample pixel is found.
+enum class SearchMethod : std::int32_t {
+    // The nearest neighbourhood of the whole sample level, through a kd-tree
+    // or a subsampled linear scan: the specified synthesis, exact to the byte.
+    Exact = 0,
+    // A few tens of candidates per pixel, taken from where the pixel's
+    // neighbours came from and from sample positions known to look alike,
+    // then correction passes over the whole level; much faster, keeps more of
+    // the sample and tiles in both directions.
+    Coherent = 1,
+};
+
+// Where one output pixel was copied from: a pixel of the sample.
+struct SourcePosition {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    bool operator==(const SourcePosition&) const = default;
+};
+
+// The source of every pixel of an output image, row after row.
+struct SourceMap {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<SourcePosition> positions;
+
+    const SourcePosition& At(std::uint32_t x, std::uint32_t y) const {
+        return positions[static_cast<std::size_t>(y) * width + x];
+    }
+};
+
+// Synthesises the four output levels of job, coarsest first, with the
+// coherent search (job.searchMethod aside, every parameter is the job's);
+// fills job.sourceMap for the finest level. Called by Synthesise on its
+// thread once both pyramids exist; reports and polls the abort flag as a
+// level pass does. False on abort or when memory runs out.
+bool RunCoherentLevels(TextureSynthesiser& job);
+
+}  // namespace weftloom

@@ -1,83 +1,12 @@
-// The memory estimate against the heap a run really takes. Every heap block of
-// this program is counted, so a run's peak is how far the heap rose above where
-// it stood when the run started.
+// The memory estimate against the heap a run really takes; every heap block of
+// this program is counted.
 #include "engine/memory_estimate.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
-#include <new>
 
 #include "engine/texture_synthesiser.h"
+#include "tests/support/heap_count.h"
 #include "tests/support/test_images.h"
-
-namespace {
-std::atomic<std::int64_t> heapNow{0};
-std::atomic<std::int64_t> heapPeak{0};
-
-void* Allocate(std::size_t size, std::size_t alignment) {
-    void* p = alignment <= alignof(std::max_align_t)
-                  ? std::malloc(size == 0 ? 1 : size)
-                  : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-    if (p == nullptr) {
-        throw std::bad_alloc();
-    }
-    const auto bytes = static_cast<std::int64_t>(malloc_usable_size(p));
-    const std::int64_t now = heapNow.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-    std::int64_t peak = heapPeak.load(std::memory_order_relaxed);
-    while (now > peak && !heapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
-    }
-    return p;
-}
-
-void Release(void* p) {
-    if (p != nullptr) {
-        heapNow.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)),
-                          std::memory_order_relaxed);
-        std::free(p);
-    }
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size, 0);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size, 0);
-}
-void* operator new(std::size_t size, std::align_val_t a) {
-    return Allocate(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-    return Allocate(size, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
 
 namespace weftloom {
 namespace {
@@ -123,17 +52,17 @@ TEST(MemoryEstimate, IsWithinAQuarterOfTheMeasuredPeak) {
         const std::uint64_t estimate = EstimatePeakMemory(
             c.sampleWidth, c.sampleHeight, c.bytesPerPixel, c.width, c.height, settings);
 
-        const std::int64_t before = heapNow.load();
+        const std::int64_t before = test::HeapNow();
         const Image sample = testing::PatternImage(c.sampleWidth, c.sampleHeight, c.bytesPerPixel);
         {
             TextureSynthesiser job;
             ApplySettings(settings, job);
             job.progressCallback = &StopAtFinestSearch;
             job.callbackContext = &job;
-            heapPeak.store(heapNow.load());
+            test::ResetHeapPeak();
             EXPECT_FALSE(job.Synthesise(sample, c.width, c.height)) << "stopped at level 0";
         }
-        const auto measured = static_cast<double>(heapPeak.load() - before);
+        const auto measured = static_cast<double>(test::HeapPeak() - before);
         EXPECT_NEAR(static_cast<double>(estimate), measured, 0.25 * measured)
             << c.what << ": estimate " << FormatBytes(estimate) << ", measured "
             << FormatBytes(static_cast<std::uint64_t>(measured));

@@ -1,8 +1,14 @@
 #include "imageio/image_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "imageio/jpeg_reader.h"
@@ -33,6 +39,61 @@ bool EndsWithNoCase(const std::string& path, const char* ending) {
 
 bool IsJpegPath(const std::string& path) {
     return EndsWithNoCase(path, ".jpg") || EndsWithNoCase(path, ".jpeg");
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a regular file for reading. The open does not wait for a writer on a
+// FIFO; what is no regular file is refused before a byte is read.
+File OpenForReading(const std::string& path, std::string& reason) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        reason = std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        reason = S_ISDIR(status.st_mode) ? "It is a folder." : "It is not a regular file.";
+        close(fd);
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (file == nullptr) {
+        reason = std::strerror(errno);
+        close(fd);
+    }
+    return File(file);
+}
+
+// The reason for a failed read: the system's when the stream saw an error,
+// else the reader's.
+std::string ReadFailure(std::FILE* file, const std::string& readerReason) {
+    if (std::ferror(file) != 0 && errno != 0) {
+        return std::string("Error reading the file: ") + std::strerror(errno) + ".";
+    }
+    return readerReason;
+}
+
+// Chooses the codec by the path's ending (tga: true for TGA, false for JPEG)
+// and opens the file; null, with the reason, for an unknown ending or a file
+// that cannot be opened.
+File OpenImageFile(const std::string& path, bool& tga, std::string& reason) {
+    tga = EndsWithNoCase(path, ".tga");
+    if (!tga && !IsJpegPath(path)) {
+        reason = "Unknown image file type (expected .tga, .jpg or .jpeg).";
+        return nullptr;
+    }
+    return OpenForReading(path, reason);
 }
 
 }  // namespace
@@ -74,32 +135,64 @@ bool ImageFromJpeg(const JpegReader& reader, Image& image) {
 }
 
 bool LoadImageFile(const std::string& path, Image& image, std::string& reason) {
+    bool tga = false;
+    const File file = OpenImageFile(path, tga, reason);
+    if (!file) {
+        return false;
+    }
     Image loaded;
-    if (EndsWithNoCase(path, ".tga")) {
+    errno = 0;
+    if (tga) {
         TgaReader reader;
-        if (!reader.Read(path)) {
-            reason = reader.errorText;
+        if (!reader.Read(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
             return false;
         }
         if (!ImageFromTga(reader, loaded)) {
             reason = "Out of memory reading TGA image.";
             return false;
         }
-    } else if (IsJpegPath(path)) {
+    } else {
         JpegReader reader;
-        if (!reader.Read(path)) {
-            reason = reader.errorText;
+        if (!reader.Read(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
             return false;
         }
         if (!ImageFromJpeg(reader, loaded)) {
             reason = "Out of memory reading JPEG image.";
             return false;
         }
-    } else {
-        reason = "Unknown image file type (expected .tga, .jpg or .jpeg).";
-        return false;
     }
     image = std::move(loaded);
+    return true;
+}
+
+bool ReadImageHeader(const std::string& path, ImageHeader& header, std::string& reason) {
+    bool tga = false;
+    const File file = OpenImageFile(path, tga, reason);
+    if (!file) {
+        return false;
+    }
+    errno = 0;
+    if (tga) {
+        // Width and height are little-endian 16-bit values at bytes 12 to 15.
+        std::uint8_t bytes[18];
+        if (std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes) {
+            reason = ReadFailure(file.get(), "Error reading header from TGA image.");
+            return false;
+        }
+        header.width = bytes[12] | (std::uint32_t{bytes[13]} << 8);
+        header.height = bytes[14] | (std::uint32_t{bytes[15]} << 8);
+    } else {
+        JpegReader reader;
+        if (!reader.ReadHeader(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
+            return false;
+        }
+        header.width = reader.width;
+        header.height = reader.height;
+    }
+    header.bytesPerPixel = 3;
     return true;
 }
 
@@ -110,14 +203,18 @@ std::string SavePathFor(const std::string& path) {
     if (EndsWithNoCase(path, ".jpeg")) {
         return path.substr(0, path.size() - 5) + ".tga";
     }
-    if (path.find('.') == std::string::npos) {
+    // Only the last component can carry an extension: "./result" has none.
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    if (path.find('.', name) == std::string::npos) {
         return path + ".tga";
     }
     return path;
 }
 
 bool SaveImageFile(const Image& image, const std::string& path, std::string& savedPath,
-                   std::string& reason) {
+                   std::string& reason, const TgaBlockWriter& writeBlock,
+                   const std::atomic<bool>* abort) {
     savedPath = SavePathFor(path);
     if (path.empty()) {
         reason = "No file name given.";
@@ -133,7 +230,7 @@ bool SaveImageFile(const Image& image, const std::string& path, std::string& sav
             "bytes per pixel).";
         return false;
     }
-    if (!WriteTga(image, savedPath)) {
+    if (!WriteTga(image, savedPath, writeBlock, abort)) {
         reason = "Error writing TGA image to " + savedPath + ": " + std::strerror(errno) + ".";
         return false;
     }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "engine/image.h"
+#include "imageio/tga_writer.h"
 
 namespace weftloom {
 
@@ -18,20 +20,37 @@ class TgaReader;
 // images and paths.
 
 // Reads the file at path into image. On false, image is unchanged and reason
-// says why (also for a path with none of the known endings).
+// says why: the system's reason when the file cannot be opened or read, that
+// it is a folder or no regular file (never waiting on a FIFO), the reader's
+// when its content is wrong, or that the path has none of the known endings.
 bool LoadImageFile(const std::string& path, Image& image, std::string& reason);
+
+// What a file's header says of its image, read before any pixel: a caller can
+// refuse a run that would not fit before paying for the decode.
+struct ImageHeader {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t bytesPerPixel = 3;  // as LoadImageFile gives it
+};
+
+// Reads only the header of the file at path; false with the same reasons as
+// LoadImageFile for what it reads. A header that passes may still belong to
+// a file LoadImageFile refuses.
+bool ReadImageHeader(const std::string& path, ImageHeader& header, std::string& reason);
 
 // The path a save really writes to: a path ending in ".jpg" or ".jpeg" (any
 // case) has that ending replaced by ".tga", so the photo it was opened from is
-// never overwritten; a path with no "." anywhere (folders included) gets ".tga"
-// appended; any other path is kept as it is.
+// never overwritten; a path whose last component has no "." gets ".tga"
+// appended ("./result" gives "./result.tga"); any other path is kept as it is.
 std::string SavePathFor(const std::string& path);
 
 // Writes image as TGA to SavePathFor(path), which is returned in savedPath.
 // On false nothing on disk has changed and reason says why: an empty image,
 // one the TGA format cannot hold, or a failed write.
+// writeBlock and abort are passed on to WriteTga.
 bool SaveImageFile(const Image& image, const std::string& path, std::string& savedPath,
-                   std::string& reason);
+                   std::string& reason, const TgaBlockWriter& writeBlock = {},
+                   const std::atomic<bool>* abort = nullptr);
 
 // Builds the 3-byte image from a reader after its successful Read. A palette
 // index past the colour map's end gives black. False (image emptied) only when

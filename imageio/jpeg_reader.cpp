@@ -43,6 +43,7 @@ struct DecodeJob {
     const std::uint8_t* data;
     std::size_t size;
     std::uint64_t pixelLimit;
+    bool headerOnly;    // stop after the frame header: width and height only
     std::uint8_t* rgb;  // malloc'ed, width x height x 3 bytes; freed by the caller
     std::uint32_t width;
     std::uint32_t height;
@@ -139,6 +140,12 @@ bool DecodeJpeg(DecodeJob* job) {
         SetMessage(&job->error, "Image too large in JPEG image.");
         jpeg_destroy_decompress(&job->info);
         return false;
+    }
+    if (job->headerOnly) {
+        job->width = job->info.image_width;
+        job->height = job->info.image_height;
+        jpeg_destroy_decompress(&job->info);
+        return true;
     }
 
     jpeg_start_decompress(&job->info);
@@ -243,14 +250,42 @@ bool JpegReader::Read(const std::string& path) {
         errorText = "Error opening JPEG image.";
         return false;
     }
+    return Read(file.get());
+}
+
+bool JpegReader::Read(std::FILE* file) {
+    Clear();
+    if (file == nullptr) {
+        errorText = "Error opening JPEG image.";
+        return false;
+    }
     std::unique_ptr<DecodeJob> job(new (std::nothrow) DecodeJob());
     if (!job) {
         errorText = "Out of memory reading JPEG image.";
         return false;
     }
-    job->file = file.get();
+    job->file = file;
     job->pixelLimit = pixelLimit;
     return Finish(*job, DecodeJpeg(job.get()), *this);
+}
+
+bool JpegReader::ReadHeader(std::FILE* file) {
+    Clear();
+    std::unique_ptr<DecodeJob> job(new (std::nothrow) DecodeJob());
+    if (!job || file == nullptr) {
+        errorText = job ? "Error opening JPEG image." : "Out of memory reading JPEG image.";
+        return false;
+    }
+    job->file = file;
+    job->pixelLimit = pixelLimit;
+    job->headerOnly = true;
+    if (!DecodeJpeg(job.get())) {
+        errorText = job->error.message;
+        return false;
+    }
+    width = job->width;
+    height = job->height;
+    return true;
 }
 
 bool JpegReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {

@@ -64,11 +64,13 @@ void SetMessage(ErrorManager* error, const char* text) {
     JumpOut(error);
 }
 
-// Warnings stay silent, except for a file that ends before its last row:
-// libjpeg pads the missing part with grey and calls that a warning. Hitting
-// the end of the file alone is not enough, as a file that lacks only its end
-// marker is complete; the Huffman decoder then also reports that it ran out
-// of data mid-segment. The arithmetic decoder does not, so there the end of
+// Warnings stay silent, except for coded data that ends before the last row:
+// libjpeg pads the missing part with grey and calls that a warning. The
+// Huffman decoders say when they need bits past a marker; when that marker
+// is the end of the image (a real one, or the one libjpeg puts where the file
+// ends) the data is short. A file that lacks only its end marker asks for no
+// such bits, and corrupt data before a restart marker resynchronises there.
+// The arithmetic decoder may legally run into a marker, so there the end of
 // the file before the last row decides alone.
 void EmitMessage(j_common_ptr info, int level) {
     if (level >= 0) {
@@ -79,11 +81,13 @@ void EmitMessage(j_common_ptr info, int level) {
     if (error->rowsComplete) {
         return;
     }
+    const auto* decoder = reinterpret_cast<j_decompress_ptr>(info);
     const int code = info->err->msg_code;
+    const bool hitEnd = code == JWRN_HIT_MARKER && decoder->unread_marker == JPEG_EOI;
     error->sawEnd = error->sawEnd || code == JWRN_JPEG_EOF;
     error->sawShortSegment = error->sawShortSegment || code == JWRN_HIT_MARKER;
-    const bool arithmetic = reinterpret_cast<j_decompress_ptr>(info)->arith_code != FALSE;
-    if (error->sawEnd && (error->sawShortSegment || arithmetic)) {
+    const bool arithmetic = decoder->arith_code != FALSE;
+    if (hitEnd || (error->sawEnd && (error->sawShortSegment || arithmetic))) {
         SetMessage(error, "Premature end of JPEG file");
         JumpOut(error);
     }

@@ -69,10 +69,9 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The file a write to path really replaces: a symbolic link is followed
-// (relative targets from the link's folder), so that the link stays and the
-// file it names gets the new bytes. A dangling link names the file to create.
-std::string FollowLinks(std::string path) {
+}  // namespace
+
+std::string SaveTargetOf(std::string path) {
     for (int hop = 0; hop < 40; ++hop) {
         struct stat status {};
         if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
@@ -88,6 +87,8 @@ std::string FollowLinks(std::string path) {
     }
     return path;
 }
+
+namespace {
 
 // Creates a file beside the target that no one else uses, with the target's
 // permissions when it exists (the umask applies otherwise). Returns its
@@ -156,7 +157,7 @@ bool WriteTga(const Image& image, const std::string& givenPath, const TgaBlockWr
         errno = EINVAL;
         return false;
     }
-    const std::string path = FollowLinks(givenPath);
+    const std::string path = SaveTargetOf(givenPath);
     const auto aborted = [abort] {
         return abort != nullptr && abort->load(std::memory_order_relaxed);
     };

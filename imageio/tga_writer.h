@@ -44,6 +44,11 @@ bool CanWriteTga(const Image& image);
 bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter& writeBlock = {},
               const std::atomic<bool>* abort = nullptr);
 
+// The file a write to path really replaces: a symbolic link is followed
+// (relative targets from the link's folder), so that the link stays and the
+// file it names gets the new bytes; a dangling link names the file to create.
+std::string SaveTargetOf(std::string path);
+
 // Replaces bytes by the whole encoded file; false (bytes emptied) when refused.
 bool EncodeTga(const Image& image, std::vector<std::uint8_t>& bytes);
 

@@ -41,7 +41,9 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int signal) {
-    caughtSignal.store(signal);
+    // The first signal decides the exit status.
+    int none = 0;
+    caughtSignal.compare_exchange_strong(none, signal);
     stopRequested.store(true);
     if (TextureSynthesiser* job = interruptibleJob.load()) {
         job->Abort();

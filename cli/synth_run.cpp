@@ -430,10 +430,14 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     display.Finish();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const char* stopped = caughtSignal.load() == SIGTERM ? "terminated" : "interrupted";
-    if (stopRequested.load()) {
-        err << kSynthProgramName << ": " << stopped << "; nothing written\n";
+    const auto stop = [&err] {
+        err << kSynthProgramName << ": "
+            << (caughtSignal.load() == SIGTERM ? "terminated" : "interrupted")
+            << "; nothing written\n";
         return StoppedExitCode();
+    };
+    if (stopRequested.load()) {
+        return stop();
     }
     if (!done) {
         return fail("synthesis from " + Quoted(options.sample) + " failed: not enough memory");
@@ -448,8 +452,7 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     const bool saved =
         SaveImageFile(*job.result, target, savedPath, reason, writeBlock, &stopRequested);
     if (!saved && stopRequested.load()) {
-        err << kSynthProgramName << ": " << stopped << "; nothing written\n";
-        return StoppedExitCode();
+        return stop();
     }
     if (!saved) {
         return fail("cannot write " + Quoted(target) + ": " + reason);

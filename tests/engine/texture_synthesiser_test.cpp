@@ -170,6 +170,22 @@ TEST(TextureSynthesiserAbort, DuringTheOutputsAllocation) {
     EXPECT_TRUE(job.result->IsEmpty());
 }
 
+TEST(TextureSynthesiserAbort, DuringEitherPyramidNothingLaterRuns) {
+    for (const char* phase : {"Building output pyramid", "Building input pyramid"}) {
+        SCOPED_TRACE(phase);
+        TextureSynthesiser job;
+        Recorder recorder;
+        recorder.abortJob = &job;
+        recorder.abortOnStatus = phase;
+        Attach(job, recorder);
+        EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 64, 64));
+        ASSERT_FALSE(recorder.reports.empty());
+        EXPECT_EQ(recorder.reports.back().status, phase) << "the pyramid saw the abort";
+        EXPECT_EQ(job.samplePyramid, nullptr);
+        EXPECT_EQ(job.outputPyramid, nullptr);
+    }
+}
+
 TEST(TextureSynthesiserAbort, DuringACloudBuildSendsNoSynthesizingReport) {
     for (auto mode : {SubsamplingMode::Disabled, SubsamplingMode::FixedCount}) {
         TextureSynthesiser job;

@@ -77,8 +77,16 @@ TEST(KdTreeBuild, AnAbortedBuildGivesNoTreeAndFindsNothing) {
     std::uint32_t index = 0xFFFFFFFFu;
     cloud.FindNearest(0, {3, 47}, best, index, 0);
     EXPECT_EQ(index, 0xFFFFFFFFu);
+    // Unset, the flag changes nothing.
+    KdTreeCloud<DistanceMetric::L2> watched(2, 1);
+    std::vector<FeatureVector> features;
+    for (std::uint32_t i = 0; i < 50; ++i) {
+        features.push_back({i * 7 % 13, 50 - i});
+        watched.AddPoint(features.back(), {i});
+    }
     const std::atomic<bool> go{false};
-    EXPECT_TRUE(BuiltCloud(std::vector<FeatureVector>{{1, 2}}).Build(&go)) << "nothing to build";
+    EXPECT_TRUE(watched.Build(&go));
+    EXPECT_EQ(Layout(watched), Layout(BuiltCloud(features)));
 }
 
 // Checks the properties every built tree has: pre-order storage, each point

@@ -361,10 +361,11 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     }
     const std::uint32_t width = options.width != 0 ? options.width : header.width;
     const std::uint32_t height = options.height != 0 ? options.height : header.height;
-    const std::uint64_t limit = options.maxMemory != 0 ? options.maxMemory : PhysicalMemory();
-    const std::uint64_t estimate = EstimatePeakMemory(
-        header.width, header.height, header.bytesPerPixel, width, height, settings);
-    if (limit != 0 && estimate > limit) {
+    const MemoryCheck memory = CheckMemory(header.width, header.height, header.bytesPerPixel, width,
+                                           height, settings, options.maxMemory);
+    if (!memory.Fits()) {
+        const std::uint64_t estimate = memory.needed;
+        const std::uint64_t limit = memory.allowed;
         return fail("a " + std::to_string(width) + "x" + std::to_string(height) +
                     " texture from the " + std::to_string(header.width) + "x" +
                     std::to_string(header.height) + " sample " + Quoted(options.sample) +

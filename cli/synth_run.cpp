@@ -407,6 +407,10 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     if (std::string unwritable = WritableProblem(target); !unwritable.empty()) {
         return fail("cannot write " + Quoted(target) + ": " + unwritable);
     }
+    if (header.alphaDropped) {
+        err << kSynthProgramName << ": warning: " << Quoted(options.sample)
+            << " has an alpha channel, which is not synthesised; the texture has none\n";
+    }
 
     TextureSynthesiser job;
     ApplySettings(settings, job);

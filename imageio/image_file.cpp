@@ -183,6 +183,11 @@ bool ReadImageHeader(const std::string& path, ImageHeader& header, std::string& 
         }
         header.width = bytes[12] | (std::uint32_t{bytes[13]} << 8);
         header.height = bytes[14] | (std::uint32_t{bytes[15]} << 8);
+        // Bits 0-3 of the descriptor count the attribute (alpha) bits of a
+        // value: of the pixels, or of the colour map's entries.
+        const bool mapped = bytes[1] != 0;
+        const unsigned valueBits = mapped ? bytes[7] : bytes[16];
+        header.alphaDropped = (bytes[17] & 0x0F) != 0 && (valueBits == 16 || valueBits == 32);
     } else {
         JpegReader reader;
         if (!reader.ReadHeader(file.get())) {

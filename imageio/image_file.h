@@ -31,6 +31,9 @@ struct ImageHeader {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint32_t bytesPerPixel = 3;  // as LoadImageFile gives it
+    // The file stores an alpha channel (a TGA with attribute bits in 16- or
+    // 32-bit values), which LoadImageFile leaves out.
+    bool alphaDropped = false;
 };
 
 // Reads only the header of the file at path; false with the same reasons as

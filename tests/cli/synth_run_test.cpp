@@ -148,6 +148,35 @@ TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
                                         "lie.jpg", "pattern.tga", "short.jpg", "tiny.tga"}));
 }
 
+// Samples are read as RGB: a sample's alpha is left out, and the run says so.
+TEST_F(SynthRun, ASampleWithAlphaIsSynthesisedWithoutItAndWarned) {
+    const std::pair<const char*, bool> samples[] = {
+        {"tga/common/200x32_rgba_tl_raw.tga", true},
+        {"tga/common/200x32_la_bl_rle.tga", true},
+        {"tga/common/200x32_rgb_tl_raw.tga", false},
+        {"jpeg/testorig.jpg", false},
+    };
+    for (const auto& [name, warned] : samples) {
+        SynthOptions o = options;
+        o.sample = test::DataPath(name).string();
+        o.width = o.height = 0;
+        o.settings.levelAccuracy = {Accuracy::Low, Accuracy::Low, Accuracy::Medium};
+        o.settings.subsampleCount = 10;
+        std::filesystem::remove(o.output);
+        const Outcome outcome = RunTool(o);
+        ASSERT_EQ(outcome.exitCode, 0) << name << ": " << outcome.err;
+        EXPECT_EQ(
+            outcome.err.find("has an alpha channel, which is not synthesised") != std::string::npos,
+            warned)
+            << name << ": " << outcome.err;
+        Image written;
+        std::string reason;
+        ASSERT_TRUE(LoadImageFile(options.output, written, reason)) << reason;
+        EXPECT_EQ(written.bytesPerPixel, 3u);
+        EXPECT_EQ(test::ReadBytes(options.output)[16], 24) << "a 24-bit file";
+    }
+}
+
 TEST_F(SynthRun, MemoryAdviceNamesOnlyWhatWouldHelp) {
     struct Case {
         std::array<Accuracy, 3> accuracy;

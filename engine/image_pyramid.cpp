@@ -30,7 +30,7 @@ std::uint32_t ImagePyramid::Wrap(std::int64_t value, std::uint32_t size) {
 
 bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abort) {
     const std::uint32_t bpp = finer.bytesPerPixel;
-    if (!target.Allocate(ReducedSize(finer.width), ReducedSize(finer.height), bpp)) {
+    if (!target.Allocate(ReducedSize(finer.width), ReducedSize(finer.height), bpp, abort)) {
         return false;
     }
     for (std::uint32_t y = 0; y < target.height; ++y) {
@@ -82,7 +82,7 @@ ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount,
         complete_ = true;
         return;
     }
-    if (!levels_[0].Allocate(source.width, source.height, source.bytesPerPixel)) {
+    if (!levels_[0].Allocate(source.width, source.height, source.bytesPerPixel, abort)) {
         return;
     }
     // Copied a row at a time, so that an abort is seen during a large copy too.

@@ -366,8 +366,8 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     if (!memory.Fits()) {
         const std::uint64_t estimate = memory.needed;
         const std::uint64_t limit = memory.allowed;
-        return fail("a " + std::to_string(width) + "x" + std::to_string(height) +
-                    " texture from the " + std::to_string(header.width) + "x" +
+        return fail("growing " + std::to_string(width) + "x" + std::to_string(height) +
+                    " from the " + std::to_string(header.width) + "x" +
                     std::to_string(header.height) + " sample " + Quoted(options.sample) +
                     " needs about " + FormatBytes(estimate) + " of memory, more than " +
                     (options.maxMemory != 0 ? "the --max-memory limit of " + FormatBytes(limit)

@@ -116,7 +116,7 @@ TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
         {"tiny.tga", "result.tga", "too small for the Level 1 window of 7 pixels", 0, 0},
         {"short.jpg", "result.tga", "short.jpg': Premature end of JPEG file", 0, 0},
         // The lying header is refused for what it claims, before its data is read.
-        {"lie.jpg", "result.tga", "a 16000x16000 texture from the 16000x16000 sample", 0, 0},
+        {"lie.jpg", "result.tga", "growing 16000x16000 from the 16000x16000 sample", 0, 0},
         {"lie.jpg", "result.tga", "Premature end of JPEG file", 64, plenty},
         {"pattern.tga", "result.tga", "needs about", 65535, 0},
         {"pattern.tga", "result.tga", "too large", 65535, plenty},

@@ -287,14 +287,18 @@ bool WriteBlock(std::FILE* file, const std::uint8_t* data, std::size_t size, boo
 
 namespace {
 
-// Names of devices and of the process's own descriptors (/dev/stdout leads
-// to /proc/self/fd/1), whatever they lead to at the moment.
+// Names of the process's own descriptors (/dev/stdout leads to
+// /proc/self/fd/1), which may lead to a regular file at the moment but are
+// no place to put a file. Devices are refused for not being regular files.
 bool IsSpecialName(const std::string& path) {
     std::error_code ec;
     const std::string real = std::filesystem::weakly_canonical(path, ec).string();
     for (const std::string& name : {path, real}) {
-        if (name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0) {
-            return true;
+        for (const char* prefix :
+             {"/proc/", "/dev/fd/", "/dev/stdin", "/dev/stdout", "/dev/stderr"}) {
+            if (name.rfind(prefix, 0) == 0) {
+                return true;
+            }
         }
     }
     return false;

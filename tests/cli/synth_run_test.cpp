@@ -240,6 +240,7 @@ TEST_F(SynthRun, OutputNamesFollowTheRules) {
         {"/dev/null", "", "'/dev/null': it is not a regular file"},
         {"/dev/stdout", "", "'/dev/stdout': it is not a regular file"},
         {"/proc/self/fd/2", "", "it is not a regular file"},
+        {"/dev/fd/1", "", "it is not a regular file"},
     };
     for (const Case& c : cases) {
         SynthOptions o = options;

@@ -10,96 +10,20 @@
 // (default 3) and its best time counts, since a run of a second or two is
 // easily disturbed by anything else on the machine; the reference, a minute
 // long, runs once.
-#include <malloc.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "engine/texture_synthesiser.h"
 #include "imageio/image_file.h"
 #include "tests/reference/reference_synthesiser.h"
-
-// Every heap block of the process is counted, so that a run's peak is the
-// highest the heap rose above where it stood when the run started.
-namespace {
-std::atomic<std::int64_t> heapNow{0};
-std::atomic<std::int64_t> heapPeak{0};
-
-void Count(void* p) {
-    const auto size = static_cast<std::int64_t>(malloc_usable_size(p));
-    const std::int64_t now = heapNow.fetch_add(size, std::memory_order_relaxed) + size;
-    std::int64_t peak = heapPeak.load(std::memory_order_relaxed);
-    while (now > peak && !heapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
-    }
-}
-
-void Uncount(void* p) {
-    heapNow.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
-}
-
-void* Allocate(std::size_t size, std::size_t alignment) {
-    void* p = alignment <= alignof(std::max_align_t)
-                  ? std::malloc(size == 0 ? 1 : size)
-                  : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-    if (p == nullptr) {
-        throw std::bad_alloc();
-    }
-    Count(p);
-    return p;
-}
-
-void Release(void* p) {
-    if (p != nullptr) {
-        Uncount(p);
-        std::free(p);
-    }
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size, 0);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size, 0);
-}
-void* operator new(std::size_t size, std::align_val_t a) {
-    return Allocate(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-    return Allocate(size, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
+#include "tests/support/heap_count.h"
 
 namespace {
 
@@ -123,12 +47,12 @@ struct Measure {
 
 Measure Time(const std::function<std::vector<std::uint8_t>()>& run) {
     Measure m;
-    const std::int64_t base = heapNow.load();
-    heapPeak.store(base);
+    const std::int64_t base = weftloom::test::HeapNow();
+    weftloom::test::ResetHeapPeak();
     const auto start = std::chrono::steady_clock::now();
     m.bytes = run();
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.peakMiB = static_cast<double>(heapPeak.load() - base) / (1024.0 * 1024.0);
+    m.peakMiB = static_cast<double>(weftloom::test::HeapPeak() - base) / (1024.0 * 1024.0);
     return m;
 }
 

@@ -16,7 +16,10 @@ struct ProgressLine {
     std::int32_t overallTotal = 0;
     std::string timeLeft;  // empty until the first estimate
 
-    std::string Render() const;
+    // The line in at most columns - 1 characters (the last column is left
+    // free, so that no terminal wraps it): the bars shrink first, then only
+    // the overall percentage is kept, then the end is cut. 0: the full line.
+    std::string Render(int columns = 0) const;
 };
 
 // A bar of `width` cells, '#' for the done part, '-' for the rest, with the

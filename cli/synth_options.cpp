@@ -6,6 +6,7 @@
 #include <cctype>
 #include <charconv>
 #include <filesystem>
+#include <limits>
 #include <ostream>
 
 namespace weftloom {
@@ -18,13 +19,58 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Reads a whole decimal number in [low, high]; anything else is an error.
+// Reads a whole decimal number in [low, high]: digits only, no sign, blank or
+// prefix; anything else is an error.
 bool ParseNumber(const std::string& text, std::uint64_t low, std::uint64_t high,
                  std::uint64_t& value) {
     const char* first = text.data();
     const char* last = first + text.size();
     const auto [end, ec] = std::from_chars(first, last, value);
     return !text.empty() && ec == std::errc() && end == last && value >= low && value <= high;
+}
+
+// Why text is not a number option's value, or empty when it is one.
+std::string NumberProblem(const char* name, const std::string& text, std::uint64_t low,
+                          std::uint64_t high, std::uint64_t& value) {
+    if (ParseNumber(text, low, high, value)) {
+        return {};
+    }
+    const std::string range = std::to_string(low) + " to " + std::to_string(high);
+    const bool digits = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                     [](char c) { return c >= '0' && c <= '9'; });
+    if (digits) {
+        return std::string(name) + ": " + text + " is out of range; expected " + range;
+    }
+    return std::string(name) + ": expected a whole number from " + range +
+           " in decimal digits, got '" + text + "'";
+}
+
+// A byte count: decimal digits, then K, M, G or T (powers of 1024), optionally
+// followed by "B" or "iB"; plain digits are bytes.
+bool ParseByteSize(const std::string& text, std::uint64_t& bytes) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        ++digits;
+    }
+    std::uint64_t value = 0;
+    if (!ParseNumber(text.substr(0, digits), 1, std::numeric_limits<std::uint64_t>::max(), value)) {
+        return false;
+    }
+    const std::string unit = Lower(text.substr(digits));
+    int shift = 0;
+    if (!unit.empty() && unit != "b") {
+        const std::size_t at = std::string("kmgt").find(unit[0]);
+        const std::string rest = unit.substr(1);
+        if (at == std::string::npos || !(rest.empty() || rest == "b" || rest == "ib")) {
+            return false;
+        }
+        shift = 10 * static_cast<int>(at + 1);
+    }
+    if (value > (std::numeric_limits<std::uint64_t>::max() >> shift)) {
+        return false;
+    }
+    bytes = value << shift;
+    return true;
 }
 
 std::string ParseSize(const std::string& text, SynthOptions& options) {
@@ -49,6 +95,8 @@ constexpr std::uint64_t kMaxCorrections = 16;
 constexpr std::uint64_t kMaxRandomTries = 64;
 constexpr std::uint64_t kMaxSpread = 1024;
 
+constexpr int kUsageExitCode = 2;
+
 // The words the options use for an enum's values, in the order help lists them.
 template <class E>
 struct Word {
@@ -65,6 +113,8 @@ constexpr Word<SearchMethod> kSearchWords[] = {{SearchMethod::Exact, "exact"},
                                                {SearchMethod::Coherent, "coherent"}};
 constexpr Word<DistanceMetric> kMetricWords[] = {
     {DistanceMetric::L1, "l1"}, {DistanceMetric::L2, "l2"}, {DistanceMetric::Linf, "linf"}};
+constexpr Word<ProgressMode> kProgressWords[] = {
+    {ProgressMode::Auto, "auto"}, {ProgressMode::Log, "log"}, {ProgressMode::None, "none"}};
 
 template <class E, std::size_t N>
 const char* WordFor(const Word<E> (&words)[N], E value) {
@@ -143,30 +193,70 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     std::string accuracy;
     std::string subsampling = WordFor(kSubsamplingWords, settings.subsamplingMode);
     std::string metric = WordFor(kMetricWords, settings.metric);
-    std::uint64_t count = static_cast<std::uint64_t>(settings.subsampleCount);
-    std::uint64_t percent = settings.subsamplePercent;
-    std::uint64_t minPixels = settings.minimumPixelCount;
-    std::uint64_t seed = settings.randomSeed;
-    std::uint64_t threads = settings.threadCount;
     std::string search = WordFor(kSearchWords, settings.searchMethod);
-    std::uint64_t similar = settings.coherenceSetSize;
-    std::uint64_t corrections = settings.correctionPasses;
-    std::uint64_t randomTries = settings.randomCandidates;
-    std::uint64_t spread = settings.occurrenceWeight;
-    std::uint64_t pieces = settings.pieceLimitPercent;
+    std::string maxMemory;
+    std::string progress = WordFor(kProgressWords, options.progress);
     const std::string accuracyDefault =
         std::string(WordFor(kAccuracyWords, defaults.levelAccuracy[0])) + "," +
         WordFor(kAccuracyWords, defaults.levelAccuracy[1]) + "," +
         WordFor(kAccuracyWords, defaults.levelAccuracy[2]);
 
+    // Numbers are read as text and checked here, so that only decimal digits
+    // count and a range error names the range.
+    struct NumberOption {
+        const char* name;
+        const char* help;
+        const char* typeName;
+        std::uint64_t low, high, fallback;
+        std::string text{};
+        CLI::Option* option{};
+        std::uint64_t value{};
+    };
+    NumberOption numbers[] = {
+        {"--count", "points a subsampled search aims at in mode count", "N", 1, 2147483647,
+         static_cast<std::uint64_t>(defaults.subsampleCount)},
+        {"--percent", "percent of the cloud in mode percent", "P", 1, 100,
+         defaults.subsamplePercent},
+        {"--min-pixels", "mode percent applies from this cloud size on", "M", 0, 4294967295,
+         defaults.minimumPixelCount},
+        {"--seed", "starting state of the run's random generator", "N", 0, 4294967295,
+         defaults.randomSeed},
+        {"--threads", "threads to search with; 0: every core; the output is the same for any", "N",
+         0, kMaxThreads, defaults.threadCount},
+        {"--similar", "coherent: look-alike sample positions kept per position (k)", "K", 0,
+         kMaxSimilar, defaults.coherenceSetSize},
+        {"--corrections", "coherent: passes over each level with whole neighbourhoods", "N", 0,
+         kMaxCorrections, defaults.correctionPasses},
+        {"--random-tries", "coherent: random sample positions each pixel also tries", "N", 0,
+         kMaxRandomTries, defaults.randomCandidates},
+        {"--spread",
+         "coherent: how strongly sample positions already used are avoided; 16: one mean "
+         "distance per even share of uses, 0: not at all",
+         "W", 0, kMaxSpread, defaults.occurrenceWeight},
+        {"--max-piece", "coherent: largest piece copied verbatim, in percent of the sample", "P", 1,
+         100, defaults.pieceLimitPercent},
+    };
+    const auto number = [&numbers](const char* name) -> NumberOption& {
+        for (NumberOption& n : numbers) {
+            if (std::string(n.name) == name) {
+                return n;
+            }
+        }
+        return numbers[0];
+    };
+
     app.add_option("SAMPLE", options.sample, "the sample picture (.tga, .jpg or .jpeg)")
         ->required()
         ->type_name("");
-    app.add_option("-o,--output", options.output,
-                   "the texture to write (TGA); default: <sample name>-synth.tga here")
-        ->type_name("FILE");
-    app.add_option("-s,--size", size, "output size; default: the sample's size; each side 1..65535")
-        ->type_name("WxH");
+    CLI::Option* output =
+        app.add_option("-o,--output", options.output,
+                       "the texture to write (TGA); a folder: <sample name>-synth.tga in it; "
+                       "default: <sample name>-synth.tga here")
+            ->type_name("FILE");
+    CLI::Option* sizeOption =
+        app.add_option("-s,--size", size,
+                       "output size; default: the sample's size; each side 1..65535")
+            ->type_name("WxH");
     app.add_option(
            "--accuracy", accuracy,
            "Level 1, Level 2, Level 3 accuracy: high|medium|low each" + Default(accuracyDefault))
@@ -175,34 +265,19 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                    std::string("off | percent | count") +
                        Default(WordFor(kSubsamplingWords, defaults.subsamplingMode)))
         ->type_name("MODE");
-    app.add_option("--count", count,
-                   "points a subsampled search aims at in mode count" +
-                       Default(static_cast<std::uint64_t>(defaults.subsampleCount)))
-        ->type_name("N")
-        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{2147483647}).description(""));
-    app.add_option("--percent", percent,
-                   "percent of the cloud in mode percent" +
-                       Default(std::uint64_t{defaults.subsamplePercent}))
-        ->type_name("P")
-        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{100}).description(""));
-    app.add_option("--min-pixels", minPixels,
-                   "mode percent applies from this cloud size on" +
-                       Default(std::uint64_t{defaults.minimumPixelCount}))
-        ->type_name("M")
-        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));
+    const auto addNumber = [&app, &number](const char* name) {
+        NumberOption& n = number(name);
+        n.option =
+            app.add_option(n.name, n.text, n.help + Default(n.fallback))->type_name(n.typeName);
+    };
+    addNumber("--count");
+    addNumber("--percent");
+    addNumber("--min-pixels");
     app.add_option("--metric", metric,
                    std::string("l1 | l2 | linf") + Default(WordFor(kMetricWords, defaults.metric)))
         ->type_name("METRIC");
-    app.add_option("--seed", seed,
-                   "starting state of the run's random generator" +
-                       Default(std::uint64_t{defaults.randomSeed}))
-        ->type_name("N")
-        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{4294967295}).description(""));
-    app.add_option("--threads", threads,
-                   "threads to search with; 0: every core; the output is the same for any" +
-                       Default(std::uint64_t{defaults.threadCount}))
-        ->type_name("N")
-        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxThreads}).description(""));
+    addNumber("--seed");
+    addNumber("--threads");
     app.add_option("--search", search,
                    std::string("exact: the nearest neighbourhood (the subsampling options "
                                "apply); coherent: a few candidates per pixel from where its "
@@ -210,37 +285,27 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                                "faster") +
                        Default(WordFor(kSearchWords, defaults.searchMethod)))
         ->type_name("exact|coherent");
-    app.add_option("--similar", similar,
-                   "coherent: look-alike sample positions kept per position (k)" +
-                       Default(std::uint64_t{defaults.coherenceSetSize}))
-        ->type_name("K")
-        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxSimilar}).description(""));
-    app.add_option("--corrections", corrections,
-                   "coherent: passes over each level with whole neighbourhoods" +
-                       Default(std::uint64_t{defaults.correctionPasses}))
-        ->type_name("N")
-        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxCorrections}).description(""));
-    app.add_option("--random-tries", randomTries,
-                   "coherent: random sample positions each pixel also tries" +
-                       Default(std::uint64_t{defaults.randomCandidates}))
-        ->type_name("N")
-        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxRandomTries}).description(""));
-    app.add_option("--spread", spread,
-                   "coherent: how strongly sample positions already used are avoided; 16: "
-                   "one mean distance per even share of uses, 0: not at all" +
-                       Default(std::uint64_t{defaults.occurrenceWeight}))
-        ->type_name("W")
-        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{kMaxSpread}).description(""));
-    app.add_option("--max-piece", pieces,
-                   "coherent: largest piece copied verbatim, in percent of the sample" +
-                       Default(std::uint64_t{defaults.pieceLimitPercent}))
-        ->type_name("P")
-        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{100}).description(""));
+    addNumber("--similar");
+    addNumber("--corrections");
+    addNumber("--random-tries");
+    addNumber("--spread");
+    addNumber("--max-piece");
+    CLI::Option* memoryOption =
+        app.add_option("--max-memory", maxMemory,
+                       "refuse a run estimated to need more than this (512M, 4G, ...); "
+                       "default: the machine's memory")
+            ->type_name("SIZE");
+    app.add_flag("--force", options.force, "replace the output even when it is read-only");
+    app.add_flag("--no-clobber", options.noClobber, "never replace an existing output");
+    app.add_option("--progress", progress,
+                   "auto: a redrawn line on a terminal; log: a plain line per phase; none" +
+                       Default(WordFor(kProgressWords, ProgressMode::Auto)))
+        ->type_name("MODE");
     app.add_flag("-q,--quiet", options.quiet, "no progress display");
 
     auto usageError = [&err](const std::string& message) {
         err << kSynthProgramName << ": " << message << " (see --help)\n";
-        return std::optional<int>(2);
+        return std::optional<int>(kUsageExitCode);
     };
     try {
         app.parse(argc, argv);
@@ -250,11 +315,32 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     } catch (const CLI::CallForVersion& e) {
         out << e.what() << "\n";
         return 0;
+    } catch (const CLI::RequiredError&) {
+        return usageError("no SAMPLE given: name the picture to grow a texture from");
+    } catch (const CLI::ExtrasError&) {
+        const std::vector<std::string> extras = app.remaining();
+        const std::string first = extras.empty() ? std::string() : extras.front();
+        if (first.size() > 1 && first[0] == '-') {
+            return usageError("unknown option '" + first.substr(0, first.find('=')) + "'");
+        }
+        return usageError("one SAMPLE only; '" + first + "' is one too many");
+    } catch (const CLI::ArgumentMismatch& e) {
+        // Either an option given twice or one whose value is missing.
+        for (const CLI::Option* option : app.get_options()) {
+            if (option->count() > 1 && !option->get_type_name().empty()) {
+                return usageError(option->get_name() + " is given more than once");
+            }
+        }
+        const std::string what = e.what();
+        return usageError(what.substr(0, what.find(':')) + " needs a value");
     } catch (const CLI::ParseError& e) {
         return usageError(e.what());
     }
 
-    if (!size.empty()) {
+    if (output->count() != 0 && options.output.empty()) {
+        return usageError("--output: the file name is empty");
+    }
+    if (sizeOption->count() != 0) {
         if (std::string problem = ParseSize(size, options); !problem.empty()) {
             return usageError(problem);
         }
@@ -273,16 +359,37 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     if (!ValueFor(kSearchWords, search, settings.searchMethod)) {
         return usageError("--search: '" + search + "' is not exact or coherent");
     }
-    settings.coherenceSetSize = static_cast<std::uint32_t>(similar);
-    settings.correctionPasses = static_cast<std::uint32_t>(corrections);
-    settings.randomCandidates = static_cast<std::uint32_t>(randomTries);
-    settings.occurrenceWeight = static_cast<std::uint32_t>(spread);
-    settings.pieceLimitPercent = static_cast<std::uint32_t>(pieces);
-    settings.subsampleCount = static_cast<std::int32_t>(count);
-    settings.subsamplePercent = static_cast<std::uint32_t>(percent);
-    settings.minimumPixelCount = static_cast<std::uint32_t>(minPixels);
-    settings.randomSeed = static_cast<std::uint32_t>(seed);
-    settings.threadCount = static_cast<std::uint32_t>(threads);
+    for (NumberOption& n : numbers) {
+        n.value = n.fallback;
+        if (n.option->count() != 0) {
+            if (std::string problem = NumberProblem(n.name, n.text, n.low, n.high, n.value);
+                !problem.empty()) {
+                return usageError(problem);
+            }
+        }
+    }
+    if (memoryOption->count() != 0 && !ParseByteSize(maxMemory, options.maxMemory)) {
+        return usageError(
+            "--max-memory: expected a size such as 512M or 4G (decimal digits, "
+            "then K, M, G or T), got '" +
+            maxMemory + "'");
+    }
+    if (!ValueFor(kProgressWords, progress, options.progress)) {
+        return usageError("--progress: '" + progress + "' is not auto, log or none");
+    }
+    if (options.force && options.noClobber) {
+        return usageError("--force and --no-clobber contradict each other; give one");
+    }
+    settings.subsampleCount = static_cast<std::int32_t>(number("--count").value);
+    settings.subsamplePercent = static_cast<std::uint32_t>(number("--percent").value);
+    settings.minimumPixelCount = static_cast<std::uint32_t>(number("--min-pixels").value);
+    settings.randomSeed = static_cast<std::uint32_t>(number("--seed").value);
+    settings.threadCount = static_cast<std::uint32_t>(number("--threads").value);
+    settings.coherenceSetSize = static_cast<std::uint32_t>(number("--similar").value);
+    settings.correctionPasses = static_cast<std::uint32_t>(number("--corrections").value);
+    settings.randomCandidates = static_cast<std::uint32_t>(number("--random-tries").value);
+    settings.occurrenceWeight = static_cast<std::uint32_t>(number("--spread").value);
+    settings.pieceLimitPercent = static_cast<std::uint32_t>(number("--max-piece").value);
     return std::nullopt;
 }
 

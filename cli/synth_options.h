@@ -11,6 +11,13 @@ namespace weftloom {
 
 inline constexpr const char kSynthProgramName[] = "weftloom-synth";
 
+// How the run shows its progress on standard error.
+enum class ProgressMode {
+    Auto,  // a line redrawn in place when standard error is a terminal, else nothing
+    Log,   // one plain line per phase with its percentage, for batch logs
+    None,  // nothing (as --quiet)
+};
+
 // What weftloom-synth was asked to do, with the defaults of its interface.
 struct SynthOptions {
     std::string sample;
@@ -19,6 +26,11 @@ struct SynthOptions {
     std::uint32_t height = 0;    // 0: the sample's height
     SynthesisSettings settings;  // --accuracy, --subsampling, --count, ..., --seed
     bool quiet = false;
+    // Bytes the run may use; 0: the machine's physical memory.
+    std::uint64_t maxMemory = 0;
+    bool force = false;      // replace a read-only output
+    bool noClobber = false;  // never replace an existing output
+    ProgressMode progress = ProgressMode::Auto;
 };
 
 // Parses the command line into options. Returns nothing when the program

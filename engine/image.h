@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -22,7 +23,10 @@ struct Image {
     // are non-zero, allocates width * height * bytesPerPixel bytes (zeroed).
     // Returns false, leaving the image empty (0 x 0), when bytesPerPixel is not
     // 1 to 4, the size does not fit in memory or the allocation fails; never throws.
-    bool Allocate(std::uint32_t newWidth, std::uint32_t newHeight, std::uint32_t newBytesPerPixel);
+    // With abort, the bytes are cleared a row at a time and a set flag (read
+    // once per row, set from any thread) stops it, leaving the image empty.
+    bool Allocate(std::uint32_t newWidth, std::uint32_t newHeight, std::uint32_t newBytesPerPixel,
+                  const std::atomic<bool>* abort = nullptr);
 
     bool IsEmpty() const { return pixels.empty(); }
 

@@ -28,12 +28,15 @@ std::uint32_t ImagePyramid::Wrap(std::int64_t value, std::uint32_t size) {
     return static_cast<std::uint32_t>(value);
 }
 
-bool ReduceLevel(const Image& finer, Image& target) {
+bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abort) {
     const std::uint32_t bpp = finer.bytesPerPixel;
-    if (!target.Allocate(ReducedSize(finer.width), ReducedSize(finer.height), bpp)) {
+    if (!target.Allocate(ReducedSize(finer.width), ReducedSize(finer.height), bpp, abort)) {
         return false;
     }
     for (std::uint32_t y = 0; y < target.height; ++y) {
+        if (AbortSet(abort)) {
+            return false;
+        }
         for (std::uint32_t x = 0; x < target.width; ++x) {
             std::uint32_t sums[4] = {0, 0, 0, 0};
             for (int by = 0; by < 4; ++by) {
@@ -61,7 +64,8 @@ bool ReduceLevel(const Image& finer, Image& target) {
     return true;
 }
 
-ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount) {
+ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount,
+                           const std::atomic<bool>* abort) {
     const bool usable = source.width > 0 && source.height > 0 &&
                         (source.bytesPerPixel == 3 || source.bytesPerPixel == 4) &&
                         source.pixels.size() == source.Offset(0, source.height);
@@ -78,12 +82,19 @@ ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount) {
         complete_ = true;
         return;
     }
-    if (!levels_[0].Allocate(source.width, source.height, source.bytesPerPixel)) {
+    if (!levels_[0].Allocate(source.width, source.height, source.bytesPerPixel, abort)) {
         return;
     }
-    std::copy(source.pixels.begin(), source.pixels.end(), levels_[0].pixels.begin());
+    // Copied a row at a time, so that an abort is seen during a large copy too.
+    const std::size_t rowBytes = source.Offset(0, 1);
+    for (std::uint32_t y = 0; y < source.height; ++y) {
+        if (AbortSet(abort)) {
+            return;
+        }
+        std::copy_n(source.PixelAt(0, y), rowBytes, levels_[0].PixelAt(0, y));
+    }
     for (std::uint32_t k = 1; k < levelCount; ++k) {
-        if (!ReduceLevel(levels_[k - 1], levels_[k])) {
+        if (!ReduceLevel(levels_[k - 1], levels_[k], abort)) {
             return;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -16,9 +17,11 @@ class ImagePyramid {
     static constexpr std::uint32_t kReductionDivisor = 20;
 
     // Builds levelCount levels from source. A source with a zero side, an
-    // unsupported pixel size or a failed allocation gives a pyramid that is not
+    // unsupported pixel size, a failed allocation or abort (when given: read
+    // once per row, it may be set from any thread) gives a pyramid that is not
     // Complete(); its levels must not be used.
-    ImagePyramid(const Image& source, std::uint32_t levelCount);
+    ImagePyramid(const Image& source, std::uint32_t levelCount,
+                 const std::atomic<bool>* abort = nullptr);
 
     bool Complete() const { return complete_; }
     std::uint32_t LevelCount() const { return static_cast<std::uint32_t>(levels_.size()); }
@@ -48,7 +51,13 @@ constexpr std::uint32_t ReducedSize(std::uint32_t size) {
 }
 
 // Writes into target (allocated to ReducedSize of each side) the 4 x 4 weighted
-// reduction of finer, wrapping toroidally. Returns false when the allocation fails.
-bool ReduceLevel(const Image& finer, Image& target);
+// reduction of finer, wrapping toroidally. Returns false when the allocation
+// fails or abort (when given) is set.
+bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abort = nullptr);
+
+// Whether an optional abort flag is set.
+inline bool AbortSet(const std::atomic<bool>* abort) {
+    return abort != nullptr && abort->load(std::memory_order_relaxed);
+}
 
 }  // namespace weftloom

@@ -12,16 +12,18 @@ namespace weftloom {
 
 namespace {
 
+// False when the job was aborted meanwhile.
 template <DistanceMetric M>
-void FinishCloud(KdTreeCloud<M>& cloud, const TextureSynthesiser&) {
-    cloud.Build();
+bool FinishCloud(KdTreeCloud<M>& cloud, const TextureSynthesiser& job) {
+    return cloud.Build(&job.abortRequested);
 }
 
 template <DistanceMetric M>
-void FinishCloud(DataCloud<M>& cloud, const TextureSynthesiser& job) {
+bool FinishCloud(DataCloud<M>& cloud, const TextureSynthesiser& job) {
     cloud.ConfigureSubsampling(job.subsamplingMode, job.subsamplePercent, job.minimumPixelCount,
                                job.subsampleCount);
     cloud.SetThreadCount(job.threadCount);
+    return true;
 }
 
 template <DistanceMetric M>
@@ -67,6 +69,9 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
     if (fits) {
         std::uint32_t inside = 0;
         for (std::uint32_t y = 0; y < sampleLevel->height; ++y) {
+            if (job.AbortRequested()) {
+                return false;
+            }
             for (std::uint32_t x = 0; x < sampleLevel->width; ++x) {
                 inside += sampleWindows.Inside(x, y) ? 1u : 0u;
             }
@@ -90,7 +95,9 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
             }
         }
     }
-    FinishCloud(cloud, job);
+    if (!FinishCloud(cloud, job) || job.AbortRequested()) {
+        return false;
+    }
 
     const std::uint32_t width = outputLevel->width;
     const std::uint32_t height = outputLevel->height;

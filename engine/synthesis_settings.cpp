@@ -1,6 +1,7 @@
 #include "engine/synthesis_settings.h"
 
 #include "engine/image_pyramid.h"
+#include "engine/memory_estimate.h"
 #include "engine/neighbourhood.h"
 #include "engine/texture_synthesiser.h"
 
@@ -50,6 +51,16 @@ SynthesisProblem CheckSynthesis(const Image& sample, std::uint32_t width, std::u
         return SynthesisProblem::SampleTooSmall;
     }
     return SynthesisProblem::None;
+}
+
+MemoryCheck CheckMemory(std::uint32_t sampleWidth, std::uint32_t sampleHeight,
+                        std::uint32_t bytesPerPixel, std::uint32_t width, std::uint32_t height,
+                        const SynthesisSettings& settings, std::uint64_t limit) {
+    MemoryCheck check;
+    check.needed =
+        EstimatePeakMemory(sampleWidth, sampleHeight, bytesPerPixel, width, height, settings);
+    check.allowed = limit != 0 ? limit : PhysicalMemory();
+    return check;
 }
 
 }  // namespace weftloom

@@ -68,4 +68,19 @@ enum class SynthesisProblem {
 SynthesisProblem CheckSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height,
                                 const SynthesisSettings& settings);
 
+// A run's memory against what it may use, as both front ends check it before
+// any large allocation (from a file's header alone, when need be).
+struct MemoryCheck {
+    std::uint64_t needed = 0;   // EstimatePeakMemory of the run
+    std::uint64_t allowed = 0;  // the limit, or the machine's memory; 0: unknown
+    bool Fits() const { return allowed == 0 || needed <= allowed; }
+};
+
+// The check for a sample of sampleWidth x sampleHeight pixels of bytesPerPixel
+// bytes and an output of width x height (0: the sample's side) under limit
+// bytes; a limit of 0 means the machine's physical memory.
+MemoryCheck CheckMemory(std::uint32_t sampleWidth, std::uint32_t sampleHeight,
+                        std::uint32_t bytesPerPixel, std::uint32_t width, std::uint32_t height,
+                        const SynthesisSettings& settings, std::uint64_t limit);
+
 }  // namespace weftloom

@@ -95,7 +95,7 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
 
     ReportStatus(status::kInitialisingOutput);
     result = std::make_unique<Image>();
-    if (!result->Allocate(width, height, sample.bytesPerPixel)) {
+    if (!result->Allocate(width, height, sample.bytesPerPixel, &abortRequested)) {
         return false;
     }
     const std::uint32_t bpp = sample.bytesPerPixel;
@@ -113,12 +113,12 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
     }
 
     ReportStatus(status::kBuildingOutputPyramid);
-    outputPyramid = std::make_unique<ImagePyramid>(*result, kLevelCount);
+    outputPyramid = std::make_unique<ImagePyramid>(*result, kLevelCount, &abortRequested);
     if (!outputPyramid->Complete()) {
         return false;
     }
     ReportStatus(status::kBuildingInputPyramid);
-    samplePyramid = std::make_unique<ImagePyramid>(sample, kLevelCount);
+    samplePyramid = std::make_unique<ImagePyramid>(sample, kLevelCount, &abortRequested);
     if (!samplePyramid->Complete()) {
         return false;
     }

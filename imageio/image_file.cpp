@@ -1,9 +1,14 @@
 #include "imageio/image_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "imageio/jpeg_reader.h"
@@ -37,35 +42,83 @@ bool IsJpegPath(const std::string& path) {
     return EndsWithNoCase(path, ".jpg") || EndsWithNoCase(path, ".jpeg");
 }
 
-enum class FileFormat { Unknown, Tga, Jpeg, Png };
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
 
-FileFormat FormatByName(const std::string& path) {
-    if (EndsWithNoCase(path, ".tga")) {
-        return FileFormat::Tga;
+// Opens a regular file for reading. The open does not wait for a writer on a
+// FIFO; what is no regular file is refused before a byte is read.
+File OpenForReading(const std::string& path, std::string& reason) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return nullptr;
     }
-    if (IsJpegPath(path)) {
-        return FileFormat::Jpeg;
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        reason = std::strerror(errno);
+        close(fd);
+        return nullptr;
     }
-    return EndsWithNoCase(path, ".png") ? FileFormat::Png : FileFormat::Unknown;
+    if (!S_ISREG(status.st_mode)) {
+        reason = S_ISDIR(status.st_mode) ? "It is a folder." : "It is not a regular file.";
+        close(fd);
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (file == nullptr) {
+        reason = std::strerror(errno);
+        close(fd);
+    }
+    return File(file);
 }
 
+// The reason for a failed read: the system's when the stream saw an error,
+// else the reader's.
+std::string ReadFailure(std::FILE* file, const std::string& readerReason) {
+    if (std::ferror(file) != 0 && errno != 0) {
+        return std::string("Error reading the file: ") + std::strerror(errno) + ".";
+    }
+    return readerReason;
+}
+
+enum class FileFormat { Tga, Jpeg, Png };
+
 // PNG and JPEG files say what they are in their first bytes; TGA has no
-// signature, so a file without one is what its name says. A file that cannot
-// be opened here goes by its name too, and its reader says why it fails.
-FileFormat FormatOf(const std::string& path) {
+// signature, so a file without one is what its name says, ignoring case
+// (".tga" TGA, ".jpg" and ".jpeg" JPEG, ".png" PNG, which then fails for want
+// of its signature). Opens the file and chooses its codec; null, with the
+// reason, for a file that cannot be opened or is of no known type.
+File OpenImageFile(const std::string& path, FileFormat& format, std::string& reason) {
+    File file = OpenForReading(path, reason);
+    if (!file) {
+        return nullptr;
+    }
     std::uint8_t head[8] = {};
-    std::size_t got = 0;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        got = std::fread(head, 1, sizeof head, file);
-        std::fclose(file);
+    errno = 0;
+    const std::size_t got = std::fread(head, 1, sizeof head, file.get());
+    if (std::ferror(file.get()) != 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+        reason = std::string("Error reading the file: ") + std::strerror(errno) + ".";
+        return nullptr;
     }
     if (HasPngSignature(head, got)) {
-        return FileFormat::Png;
+        format = FileFormat::Png;
+    } else if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
+        format = FileFormat::Jpeg;
+    } else if (EndsWithNoCase(path, ".tga")) {
+        format = FileFormat::Tga;
+    } else if (IsJpegPath(path)) {
+        format = FileFormat::Jpeg;
+    } else if (EndsWithNoCase(path, ".png")) {
+        format = FileFormat::Png;
+    } else {
+        reason = "Unknown image file type (expected TGA, JPEG or PNG).";
+        return nullptr;
     }
-    if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
-        return FileFormat::Jpeg;
-    }
-    return FormatByName(path);
+    return file;
 }
 
 }  // namespace
@@ -117,12 +170,17 @@ bool ImageFromPng(const PngReader& reader, Image& image) {
 }
 
 bool LoadImageFile(const std::string& path, Image& image, std::string& reason) {
+    FileFormat format = FileFormat::Tga;
+    const File file = OpenImageFile(path, format, reason);
+    if (!file) {
+        return false;
+    }
     Image loaded;
-    const FileFormat format = FormatOf(path);
+    errno = 0;
     if (format == FileFormat::Tga) {
         TgaReader reader;
-        if (!reader.Read(path)) {
-            reason = reader.errorText;
+        if (!reader.Read(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
             return false;
         }
         if (!ImageFromTga(reader, loaded)) {
@@ -131,29 +189,69 @@ bool LoadImageFile(const std::string& path, Image& image, std::string& reason) {
         }
     } else if (format == FileFormat::Jpeg) {
         JpegReader reader;
-        if (!reader.Read(path)) {
-            reason = reader.errorText;
+        if (!reader.Read(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
             return false;
         }
         if (!ImageFromJpeg(reader, loaded)) {
             reason = "Out of memory reading JPEG image.";
             return false;
         }
-    } else if (format == FileFormat::Png) {
+    } else {
         PngReader reader;
-        if (!reader.Read(path)) {
-            reason = reader.errorText;
+        if (!reader.Read(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
             return false;
         }
         if (!ImageFromPng(reader, loaded)) {
             reason = "Out of memory reading PNG image.";
             return false;
         }
-    } else {
-        reason = "Unknown image file type (expected .tga, .jpg, .jpeg or .png).";
-        return false;
     }
     image = std::move(loaded);
+    return true;
+}
+
+bool ReadImageHeader(const std::string& path, ImageHeader& header, std::string& reason) {
+    FileFormat format = FileFormat::Tga;
+    const File file = OpenImageFile(path, format, reason);
+    if (!file) {
+        return false;
+    }
+    errno = 0;
+    header.bytesPerPixel = 3;
+    if (format == FileFormat::Tga) {
+        // Width and height are little-endian 16-bit values at bytes 12 to 15.
+        std::uint8_t bytes[18];
+        if (std::fread(bytes, 1, sizeof bytes, file.get()) != sizeof bytes) {
+            reason = ReadFailure(file.get(), "Error reading header from TGA image.");
+            return false;
+        }
+        header.width = bytes[12] | (std::uint32_t{bytes[13]} << 8);
+        header.height = bytes[14] | (std::uint32_t{bytes[15]} << 8);
+        // Bits 0-3 of the descriptor count the attribute (alpha) bits of a
+        // value: of the pixels, or of the colour map's entries.
+        const bool mapped = bytes[1] != 0;
+        const unsigned valueBits = mapped ? bytes[7] : bytes[16];
+        header.alphaDropped = (bytes[17] & 0x0F) != 0 && (valueBits == 16 || valueBits == 32);
+    } else if (format == FileFormat::Jpeg) {
+        JpegReader reader;
+        if (!reader.ReadHeader(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
+            return false;
+        }
+        header.width = reader.width;
+        header.height = reader.height;
+    } else {
+        PngReader reader;
+        if (!reader.ReadHeader(file.get())) {
+            reason = ReadFailure(file.get(), reader.errorText);
+            return false;
+        }
+        header.width = reader.width;
+        header.height = reader.height;
+        header.bytesPerPixel = reader.channels;
+    }
     return true;
 }
 
@@ -164,14 +262,18 @@ std::string SavePathFor(const std::string& path) {
     if (EndsWithNoCase(path, ".jpeg")) {
         return path.substr(0, path.size() - 5) + ".tga";
     }
-    if (path.find('.') == std::string::npos) {
+    // Only the last component can carry an extension: "./result" has none.
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    if (path.find('.', name) == std::string::npos) {
         return path + ".tga";
     }
     return path;
 }
 
 bool SaveImageFile(const Image& image, const std::string& path, std::string& savedPath,
-                   std::string& reason) {
+                   std::string& reason, const TgaBlockWriter& writeBlock,
+                   const std::atomic<bool>* abort) {
     savedPath = SavePathFor(path);
     if (path.empty()) {
         reason = "No file name given.";
@@ -187,7 +289,7 @@ bool SaveImageFile(const Image& image, const std::string& path, std::string& sav
             "bytes per pixel).";
         return false;
     }
-    if (!WriteTga(image, savedPath)) {
+    if (!WriteTga(image, savedPath, writeBlock, abort)) {
         reason = "Error writing TGA image to " + savedPath + ": " + std::strerror(errno) + ".";
         return false;
     }

@@ -43,6 +43,7 @@ struct DecodeJob {
     const std::uint8_t* data;
     std::size_t size;
     std::uint64_t pixelLimit;
+    bool headerOnly;    // stop after the frame header: width and height only
     std::uint8_t* rgb;  // malloc'ed, width x height x 3 bytes; freed by the caller
     std::uint32_t width;
     std::uint32_t height;
@@ -63,11 +64,13 @@ void SetMessage(ErrorManager* error, const char* text) {
     JumpOut(error);
 }
 
-// Warnings stay silent, except for a file that ends before its last row:
-// libjpeg pads the missing part with grey and calls that a warning. Hitting
-// the end of the file alone is not enough, as a file that lacks only its end
-// marker is complete; the Huffman decoder then also reports that it ran out
-// of data mid-segment. The arithmetic decoder does not, so there the end of
+// Warnings stay silent, except for coded data that ends before the last row:
+// libjpeg pads the missing part with grey and calls that a warning. The
+// Huffman decoders say when they need bits past a marker; when that marker
+// is the end of the image (a real one, or the one libjpeg puts where the file
+// ends) the data is short. A file that lacks only its end marker asks for no
+// such bits, and corrupt data before a restart marker resynchronises there.
+// The arithmetic decoder may legally run into a marker, so there the end of
 // the file before the last row decides alone.
 void EmitMessage(j_common_ptr info, int level) {
     if (level >= 0) {
@@ -78,11 +81,13 @@ void EmitMessage(j_common_ptr info, int level) {
     if (error->rowsComplete) {
         return;
     }
+    const auto* decoder = reinterpret_cast<j_decompress_ptr>(info);
     const int code = info->err->msg_code;
+    const bool hitEnd = code == JWRN_HIT_MARKER && decoder->unread_marker == JPEG_EOI;
     error->sawEnd = error->sawEnd || code == JWRN_JPEG_EOF;
     error->sawShortSegment = error->sawShortSegment || code == JWRN_HIT_MARKER;
-    const bool arithmetic = reinterpret_cast<j_decompress_ptr>(info)->arith_code != FALSE;
-    if (error->sawEnd && (error->sawShortSegment || arithmetic)) {
+    const bool arithmetic = decoder->arith_code != FALSE;
+    if (hitEnd || (error->sawEnd && (error->sawShortSegment || arithmetic))) {
         SetMessage(error, "Premature end of JPEG file");
         JumpOut(error);
     }
@@ -139,6 +144,12 @@ bool DecodeJpeg(DecodeJob* job) {
         SetMessage(&job->error, "Image too large in JPEG image.");
         jpeg_destroy_decompress(&job->info);
         return false;
+    }
+    if (job->headerOnly) {
+        job->width = job->info.image_width;
+        job->height = job->info.image_height;
+        jpeg_destroy_decompress(&job->info);
+        return true;
     }
 
     jpeg_start_decompress(&job->info);
@@ -243,14 +254,42 @@ bool JpegReader::Read(const std::string& path) {
         errorText = "Error opening JPEG image.";
         return false;
     }
+    return Read(file.get());
+}
+
+bool JpegReader::Read(std::FILE* file) {
+    Clear();
+    if (file == nullptr) {
+        errorText = "Error opening JPEG image.";
+        return false;
+    }
     std::unique_ptr<DecodeJob> job(new (std::nothrow) DecodeJob());
     if (!job) {
         errorText = "Out of memory reading JPEG image.";
         return false;
     }
-    job->file = file.get();
+    job->file = file;
     job->pixelLimit = pixelLimit;
     return Finish(*job, DecodeJpeg(job.get()), *this);
+}
+
+bool JpegReader::ReadHeader(std::FILE* file) {
+    Clear();
+    std::unique_ptr<DecodeJob> job(new (std::nothrow) DecodeJob());
+    if (!job || file == nullptr) {
+        errorText = job ? "Error opening JPEG image." : "Out of memory reading JPEG image.";
+        return false;
+    }
+    job->file = file;
+    job->pixelLimit = pixelLimit;
+    job->headerOnly = true;
+    if (!DecodeJpeg(job.get())) {
+        errorText = job->error.message;
+        return false;
+    }
+    width = job->width;
+    height = job->height;
+    return true;
 }
 
 bool JpegReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {

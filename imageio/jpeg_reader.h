@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ class JpegReader {
   public:
     // Decodes the file at path; the file is closed again before returning.
     bool Read(const std::string& path);
+    // Decodes a file opened for reading, from where it stands; the caller
+    // keeps and closes it.
+    bool Read(std::FILE* file);
+    // Reads the headers up to the frame's size and sets width and height,
+    // leaving pixels empty; the same failures as Read for what it reads.
+    bool ReadHeader(std::FILE* file);
     // Decodes a whole file held in memory; the bytes are only read during the call.
     bool ReadFromMemory(const std::uint8_t* data, std::size_t size);
     // Drops the decoded image and the error text.

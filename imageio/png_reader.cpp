@@ -77,12 +77,25 @@ bool PngReader::Read(const std::string& path) {
     if (!file) {
         return Fail(std::string("Error opening PNG image: ") + std::strerror(errno) + ".");
     }
+    return ReadFile(file.get(), false);
+}
+
+bool PngReader::Read(std::FILE* file) {
+    return ReadFile(file, false);
+}
+
+bool PngReader::ReadHeader(std::FILE* file) {
+    return ReadFile(file, true);
+}
+
+bool PngReader::ReadFile(std::FILE* file, bool headerOnly) {
+    Clear();
     Context context(spng_ctx_new(0));
     if (!context) {
         return Fail("Out of memory reading PNG image.");
     }
-    const int set = spng_set_png_file(context.get(), file.get());
-    return set == 0 ? Decode(context.get()) : Fail(LibraryError(set));
+    const int set = spng_set_png_file(context.get(), file);
+    return set == 0 ? Decode(context.get(), headerOnly) : Fail(LibraryError(set));
 }
 
 bool PngReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {
@@ -92,10 +105,10 @@ bool PngReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {
         return Fail("Out of memory reading PNG image.");
     }
     const int set = spng_set_png_buffer(context.get(), data, size);
-    return set == 0 ? Decode(context.get()) : Fail(LibraryError(set));
+    return set == 0 ? Decode(context.get(), false) : Fail(LibraryError(set));
 }
 
-bool PngReader::Decode(void* opaque) {
+bool PngReader::Decode(void* opaque, bool headerOnly) {
     auto* context = static_cast<spng_ctx*>(opaque);
     spng_set_crc_action(context, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
     spng_set_chunk_limits(context, kMaxChunkBytes, kMaxCachedChunkBytes);
@@ -121,6 +134,12 @@ bool PngReader::Decode(void* opaque) {
     const bool alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                        header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || trns == 0;
     const std::uint32_t out = alpha ? 4 : 3;
+    if (headerOnly) {
+        width = header.width;
+        height = header.height;
+        channels = out;
+        return true;
+    }
     const int format = wide ? SPNG_FMT_RGBA16 : alpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
     std::size_t size = 0;
     if (const int r = spng_decoded_image_size(context, format, &size); r != 0) {

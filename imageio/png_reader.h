@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ class PngReader {
   public:
     // Decodes the file at path; the file is closed again before returning.
     bool Read(const std::string& path);
+    // Decodes from an open file's current position; the file stays open.
+    bool Read(std::FILE* file);
+    // Reads the header and the chunks before the image data, and sets width,
+    // height and channels, leaving pixels empty; the same failures as Read for
+    // what it reads (the pixel limit included).
+    bool ReadHeader(std::FILE* file);
     // Decodes a whole file held in memory; the bytes are only read during the call.
     bool ReadFromMemory(const std::uint8_t* data, std::size_t size);
     // Drops the decoded image and the error text.
@@ -43,7 +50,8 @@ class PngReader {
     std::string errorText;
 
   private:
-    bool Decode(void* context);
+    bool Decode(void* context, bool headerOnly);
+    bool ReadFile(std::FILE* file, bool headerOnly);
     bool Fail(const std::string& why);
 };
 

@@ -162,10 +162,16 @@ bool TgaReader::Read(const std::string& path) {
     if (!file) {
         return Fail(kOpenError);
     }
+    return Read(file.get());
+}
+
+bool TgaReader::Read(std::FILE* file) {
+    Clear();
+    errorText = nullptr;
     // The file's size bounds what its header may claim; only a regular file
     // has a size worth trusting.
     struct stat status {};
-    if (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (file == nullptr || fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
         return Fail(kOpenError);
     }
     if (!readBuffer_) {
@@ -174,7 +180,7 @@ bool TgaReader::Read(const std::string& path) {
             return Fail(kMemoryError);
         }
     }
-    Source source(file.get(), readBuffer_.get(), static_cast<std::uint64_t>(status.st_size));
+    Source source(file, readBuffer_.get(), static_cast<std::uint64_t>(status.st_size));
     return Decode(source);
 }
 

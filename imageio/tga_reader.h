@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ class TgaReader {
 
     // Decodes the file at path; the file is closed again before returning.
     bool Read(const std::string& path);
+    // Decodes a regular file opened for reading, from where it stands; the
+    // caller keeps and closes it.
+    bool Read(std::FILE* file);
     // Decodes a whole file held in memory; the bytes are only read during the call.
     bool ReadFromMemory(const std::uint8_t* data, std::size_t size);
     // Drops the decoded image; errorText is left as it is.

@@ -69,6 +69,27 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+}  // namespace
+
+std::string SaveTargetOf(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat status {};
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            break;
+        }
+        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            break;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        path = target[0] == '/' ? target : FolderOf(path) + target;
+    }
+    return path;
+}
+
+namespace {
+
 // Creates a file beside the target that no one else uses, with the target's
 // permissions when it exists (the umask applies otherwise). Returns its
 // descriptor, or -1.
@@ -130,11 +151,16 @@ bool EncodeTga(const Image& image, std::vector<std::uint8_t>& bytes) {
     }
 }
 
-bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter& writeBlock) {
-    if (path.empty() || !CanWriteTga(image)) {
+bool WriteTga(const Image& image, const std::string& givenPath, const TgaBlockWriter& writeBlock,
+              const std::atomic<bool>* abort) {
+    if (givenPath.empty() || !CanWriteTga(image)) {
         errno = EINVAL;
         return false;
     }
+    const std::string path = SaveTargetOf(givenPath);
+    const auto aborted = [abort] {
+        return abort != nullptr && abort->load(std::memory_order_relaxed);
+    };
     std::string siblingPath;
     const int fd = CreateSibling(path, siblingPath);
     if (fd < 0) {
@@ -159,12 +185,21 @@ bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter&
     };
     errno = 0;
     bool ok = note(EmitTga(image, [&](const std::uint8_t* data, std::size_t size) {
+        if (aborted()) {
+            errno = EINTR;
+            return false;
+        }
         return writeBlock ? writeBlock(file, data, size) : WriteWithFwrite(file, data, size);
     }));
     // A full disk may only show at the flush or the close; the data must be
     // on disk before the rename makes it the file the user sees.
     ok = ok && note(std::fflush(file) == 0 && std::ferror(file) == 0 && fsync(fileno(file)) == 0);
     ok = note(std::fclose(file) == 0) && ok;
+    // The last moment an abort keeps the old file.
+    if (ok && aborted()) {
+        errno = EINTR;
+        ok = note(false);
+    }
     ok = ok && note(std::rename(siblingPath.c_str(), path.c_str()) == 0);
     if (!ok) {
         unlink(siblingPath.c_str());

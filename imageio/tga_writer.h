@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -36,8 +37,17 @@ bool CanWriteTga(const Image& image);
 // Writes the image to path. The bytes go to a new file in the same folder,
 // which replaces path only when every write, the flush and the close
 // succeeded; on false nothing at path has changed, no file is left behind and
-// errno says why (the first step that failed).
-bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter& writeBlock = {});
+// errno says why (the first step that failed). A symbolic link at path is
+// written through: the file it names is replaced and the link stays. When
+// abort (any thread may set it) is set before the file replaces path, the
+// write stops there with errno EINTR.
+bool WriteTga(const Image& image, const std::string& path, const TgaBlockWriter& writeBlock = {},
+              const std::atomic<bool>* abort = nullptr);
+
+// The file a write to path really replaces: a symbolic link is followed
+// (relative targets from the link's folder), so that the link stays and the
+// file it names gets the new bytes; a dangling link names the file to create.
+std::string SaveTargetOf(std::string path);
 
 // Replaces bytes by the whole encoded file; false (bytes emptied) when refused.
 bool EncodeTga(const Image& image, std::vector<std::uint8_t>& bytes);

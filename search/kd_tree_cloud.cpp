@@ -8,15 +8,19 @@
 namespace weftloom {
 
 template <DistanceMetric M>
-void KdTreeCloud<M>::Build() {
+bool KdTreeCloud<M>::Build(const std::atomic<bool>* abort) {
     built_ = true;
     if (count_ == 0 || featureDim_ == 0) {
-        return;
+        return true;
     }
     std::vector<std::uint32_t> index(count_);
     std::iota(index.begin(), index.end(), 0u);
     nodes_.reserve(count_);
-    BuildRange(index, 0, count_ - 1, 0);
+    BuildRange(index, 0, count_ - 1, 0, abort);
+    if (nodes_.size() != count_) {
+        std::vector<KdNode>().swap(nodes_);
+        return false;
+    }
 
     // Node i's point moves to row i; rowOfPoint_ remembers where each went.
     ByteRows ordered(rows_.size());
@@ -37,6 +41,7 @@ void KdTreeCloud<M>::Build() {
         subtreeEnd_[node] = std::max({node + 1, n.left != 0 ? subtreeEnd_[n.left] : 0u,
                                       n.right != 0 ? subtreeEnd_[n.right] : 0u});
     }
+    return true;
 }
 
 template <DistanceMetric M>
@@ -59,7 +64,12 @@ void KdTreeCloud<M>::RecordSplits(std::uint32_t node, std::uint32_t coordinate) 
 
 template <DistanceMetric M>
 std::uint32_t KdTreeCloud<M>::BuildRange(std::vector<std::uint32_t>& index, std::uint32_t lo,
-                                         std::uint32_t hi, std::uint32_t coordinate) {
+                                         std::uint32_t hi, std::uint32_t coordinate,
+                                         const std::atomic<bool>* abort) {
+    // An abort leaves the tree short of nodes, which Build sees.
+    if (abort != nullptr && abort->load(std::memory_order_relaxed)) {
+        return 0;
+    }
     if (lo == hi) {
         nodes_.push_back(KdNode{index[lo], 0, 0});
         return static_cast<std::uint32_t>(nodes_.size() - 1);
@@ -83,8 +93,8 @@ std::uint32_t KdTreeCloud<M>::BuildRange(std::vector<std::uint32_t>& index, std:
     const auto node = static_cast<std::uint32_t>(nodes_.size() - 1);
     const std::uint32_t next = (coordinate + 1) % featureDim_;
     // Pre-order: the whole left subtree is appended before the right one.
-    const std::uint32_t left = median > lo ? BuildRange(index, lo, median - 1, next) : 0;
-    const std::uint32_t right = median < hi ? BuildRange(index, median + 1, hi, next) : 0;
+    const std::uint32_t left = median > lo ? BuildRange(index, lo, median - 1, next, abort) : 0;
+    const std::uint32_t right = median < hi ? BuildRange(index, median + 1, hi, next, abort) : 0;
     nodes_[node].left = left;
     nodes_[node].right = right;
     return node;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -51,8 +52,10 @@ class KdTreeCloud : public PointSet {
 
     const std::vector<KdNode>& Nodes() const { return nodes_; }
 
-    // Builds the tree over all points (nothing for an empty cloud). Called once.
-    void Build();
+    // Builds the tree over all points (nothing for an empty cloud). Called
+    // once. A set abort flag (read as the tree grows, set from any thread)
+    // stops it and returns false; the cloud then finds nothing.
+    bool Build(const std::atomic<bool>* abort = nullptr);
 
     // Descends from node (the caller passes 0, the root, and coordinate 0),
     // improving bestDistance and bestIndex, which the caller sets to kNoMatch
@@ -72,7 +75,7 @@ class KdTreeCloud : public PointSet {
 
   private:
     std::uint32_t BuildRange(std::vector<std::uint32_t>& index, std::uint32_t lo, std::uint32_t hi,
-                             std::uint32_t coordinate);
+                             std::uint32_t coordinate, const std::atomic<bool>* abort);
     std::uint32_t Partition(std::vector<std::uint32_t>& index, std::uint32_t lo, std::uint32_t hi,
                             std::uint32_t coordinate) const;
     void RecordSplits(std::uint32_t node, std::uint32_t coordinate);

@@ -73,6 +73,12 @@ bool CWeftloomApp::InitInstance(const QStringList& arguments) {
     }
     frame->UpdateCommandUI();
     settings = SynthesisSettings{};
+    // A whole number of MiB; anything else leaves the machine's memory as the limit.
+    bool isNumber = false;
+    const qulonglong mebibytes = framework::ProfileSettings()
+                                     .value(QStringLiteral("Synthesis/MemoryLimitMiB"))
+                                     .toULongLong(&isNumber);
+    memoryLimit = isNumber && mebibytes < (1ull << 40) ? mebibytes << 20 : 0;
     return true;
 }
 

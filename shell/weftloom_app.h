@@ -33,6 +33,9 @@ class CWeftloomApp : public framework::Application {
     // What the Synthesise dialog offers next; starts from the defaults at
     // every start and is never saved.
     SynthesisSettings settings;
+    // Bytes a synthesis may use (the profile's Synthesis/MemoryLimitMiB, read
+    // at start-up); 0, the default, means the machine's physical memory.
+    std::uint64_t memoryLimit = 0;
 
     bool OnCommand(int id) override;
     int CommandState(int id) const override;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "engine/memory_estimate.h"
 #include "engine/texture_synthesiser.h"
 #include "shell/framework/doc_template.h"
 #include "shell/framework/message_box.h"
@@ -77,6 +78,21 @@ CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
     const SynthesisProblem problem = CheckSynthesis(sample.image, width, height, settings);
     if (problem != SynthesisProblem::None) {
         Tell(RefusalText(problem, sample.image, width, height, settings));
+        return nullptr;
+    }
+    const MemoryCheck memory =
+        CheckMemory(sample.image.width, sample.image.height, sample.image.bytesPerPixel, width,
+                    height, settings, application->memoryLimit);
+    if (!memory.Fits()) {
+        Tell(QStringLiteral("An image of %1 x %2 pixels from this sample needs about %3 of memory, "
+                            "more than the %4 %5. Choose a smaller size, a lower accuracy or "
+                            "subsampling.")
+                 .arg(width)
+                 .arg(height)
+                 .arg(QString::fromStdString(FormatBytes(memory.needed)))
+                 .arg(QString::fromStdString(FormatBytes(memory.allowed)))
+                 .arg(application->memoryLimit != 0 ? QStringLiteral("allowed to a synthesis")
+                                                    : QStringLiteral("this computer has")));
         return nullptr;
     }
     auto* output =

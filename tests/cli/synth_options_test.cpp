@@ -15,13 +15,8 @@ struct Parsed {
     std::string err;
 };
 
-// Parses a command line given as one string, its words apart by spaces.
-Parsed Parse(const std::string& line) {
-    std::vector<std::string> words;
-    std::istringstream in(line);
-    for (std::string word; in >> word;) {
-        words.push_back(word);
-    }
+// Parses a command line given word by word.
+Parsed ParseWords(const std::vector<std::string>& words) {
     std::vector<const char*> args = {"weftloom-synth"};
     for (const std::string& word : words) {
         args.push_back(word.c_str());
@@ -33,6 +28,16 @@ Parsed Parse(const std::string& line) {
     parsed.out = out.str();
     parsed.err = err.str();
     return parsed;
+}
+
+// Parses a command line given as one string, its words apart by spaces.
+Parsed Parse(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return ParseWords(words);
 }
 
 TEST(SynthOptions, EveryOptionReachesItsField) {
@@ -70,20 +75,83 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(bare.options.height, 0u);
 }
 
-TEST(SynthOptions, UsageErrorsAreOneNamedLineAndExitTwo) {
-    for (const char* line :
-         {"", "a.tga b.tga", "a.tga --size 0x10", "a.tga --size 65536x10", "a.tga --size 10",
-          "a.tga --size 10x-3", "a.tga --accuracy high,high", "a.tga --accuracy high,best,low",
-          "a.tga --subsampling sometimes", "a.tga --metric l3", "a.tga --count 0",
-          "a.tga --count many", "a.tga --percent 101", "a.tga --seed 4294967296",
-          "a.tga --min-pixels -1", "a.tga --threads 257", "a.tga --frobnicate"}) {
-        const Parsed p = Parse(line);
+TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{}, "no SAMPLE given"},
+        {{"a.tga", "b.tga"}, "one SAMPLE only; 'b.tga' is one too many"},
+        {{"a.tga", "--frobnicate=3"}, "unknown option '--frobnicate'"},
+        {{"a.tga", "--seed", "1", "--seed", "2"}, "--seed is given more than once"},
+        {{"a.tga", "-o", "x.tga", "--output", "y.tga"}, "--output is given more than once"},
+        {{"a.tga", "--count"}, "--count needs a value"},
+        {{"a.tga", "-o", ""}, "--output: the file name is empty"},
+        {{"a.tga", "--size", "0x10"}, "each side 1 to 65535, got '0x10'"},
+        {{"a.tga", "--size", "65536x10"}, "got '65536x10'"},
+        {{"a.tga", "-s", "10"}, "expected WxH"},
+        {{"a.tga", "-s", "10x-3"}, "got '10x-3'"},
+        {{"a.tga", "-s", ""}, "got ''"},
+        {{"a.tga", "-s", " 8x8"}, "got ' 8x8'"},
+        {{"a.tga", "-s", "+8x8"}, "got '+8x8'"},
+        {{"a.tga", "--accuracy", "high,high"}, "expected three of high|medium|low"},
+        {{"a.tga", "--accuracy", "high,best,low"}, "'best' is not high, medium or low"},
+        {{"a.tga", "--subsampling", "sometimes"}, "'sometimes' is not off, percent or count"},
+        {{"a.tga", "--metric", "l3"}, "'l3' is not l1, l2 or linf"},
+        {{"a.tga", "--progress", "bar"}, "'bar' is not auto, log or none"},
+        // Numbers: decimal digits only, and a value out of range names the range.
+        {{"a.tga", "--count", "0"}, "--count: 0 is out of range; expected 1 to 2147483647"},
+        {{"a.tga", "--count", "many"}, "--count: expected a whole number from 1 to 2147483647"},
+        {{"a.tga", "--count", " 5"}, "in decimal digits, got ' 5'"},
+        {{"a.tga", "--count", "+5"}, "got '+5'"},
+        {{"a.tga", "--count", ""}, "got ''"},
+        {{"a.tga", "--seed", "0x8"}, "--seed: expected a whole number from 0 to 4294967295"},
+        {{"a.tga", "--seed", "4294967296"}, "4294967296 is out of range; expected 0 to 4294967295"},
+        {{"a.tga", "--seed", "99999999999999999999999"}, "is out of range"},
+        {{"a.tga", "--percent", "101"}, "--percent: 101 is out of range; expected 1 to 100"},
+        {{"a.tga", "--min-pixels", "-1"}, "--min-pixels: expected a whole number"},
+        {{"a.tga", "--threads", "257"}, "--threads: 257 is out of range; expected 0 to 256"},
+        {{"a.tga", "--threads", "1e3"}, "got '1e3'"},
+        {{"a.tga", "--max-memory", "4Q"}, "--max-memory: expected a size such as 512M or 4G"},
+        {{"a.tga", "--max-memory", "0"}, "got '0'"},
+        {{"a.tga", "--max-memory", "G"}, "got 'G'"},
+        {{"a.tga", "--max-memory", "99999999999T"}, "got '99999999999T'"},
+        {{"a.tga", "--force", "--no-clobber"}, "--force and --no-clobber contradict"},
+    };
+    for (const Case& c : cases) {
+        const Parsed p = ParseWords(c.words);
+        const std::string line = ::testing::PrintToString(c.words);
         ASSERT_TRUE(p.exitCode.has_value()) << line;
         EXPECT_EQ(*p.exitCode, 2) << line;
         EXPECT_EQ(p.err.rfind("weftloom-synth: ", 0), 0u) << p.err;
+        EXPECT_NE(p.err.find(c.says), std::string::npos) << line << " said " << p.err;
+        EXPECT_EQ(p.err.find("required"), std::string::npos) << "CLI11's words: " << p.err;
         EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
         EXPECT_TRUE(p.out.empty());
     }
+}
+
+TEST(SynthOptions, NumbersAreDecimalAndSizesTakeBinaryUnits) {
+    const Parsed leading = Parse("a.tga --count 010 --seed 0008 --threads 00");
+    ASSERT_FALSE(leading.exitCode.has_value()) << leading.err;
+    EXPECT_EQ(leading.options.settings.subsampleCount, 10) << "decimal, never octal";
+    EXPECT_EQ(leading.options.settings.randomSeed, 8u);
+    const std::pair<const char*, std::uint64_t> sizes[] = {
+        {"1048576", 1048576}, {"512K", 512ull << 10}, {"640m", 640ull << 20}, {"4G", 4ull << 30},
+        {"4GiB", 4ull << 30}, {"2gb", 2ull << 30},    {"1T", 1ull << 40},     {"100B", 100},
+    };
+    for (const auto& [text, bytes] : sizes) {
+        const Parsed p = ParseWords({"a.tga", "--max-memory", text});
+        ASSERT_FALSE(p.exitCode.has_value()) << p.err;
+        EXPECT_EQ(p.options.maxMemory, bytes) << text;
+    }
+    EXPECT_EQ(Parse("a.tga").options.maxMemory, 0u) << "no limit but the machine's";
+    const Parsed flags = Parse("a.tga --force --progress LOG");
+    EXPECT_TRUE(flags.options.force && !flags.options.noClobber);
+    EXPECT_EQ(flags.options.progress, ProgressMode::Log);
+    EXPECT_TRUE(Parse("a.tga --no-clobber").options.noClobber);
+    EXPECT_EQ(Parse("a.tga").options.progress, ProgressMode::Auto);
 }
 
 TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <array>
 #include <csignal>
 #include <sstream>
 
@@ -24,13 +27,15 @@ struct Outcome {
 };
 
 Outcome RunTool(const SynthOptions& options, std::function<void(const ProgressInfo&)> observer = {},
-                bool terminal = false) {
+                bool terminal = false, int columns = 200, bool dumb = false) {
     std::ostringstream out;
     std::ostringstream err;
     SynthRunContext context;
     context.out = &out;
     context.err = &err;
     context.errIsTerminal = terminal;
+    context.terminalColumns = columns;
+    context.dumbTerminal = dumb;
     context.observer = std::move(observer);
     const int code = RunSynth(options, context);
     return {code, out.str(), err.str()};
@@ -84,27 +89,44 @@ TEST_F(SynthRun, WritesTheEnginesBytesAndSaysWhere) {
     EXPECT_EQ(image.pixels, job.result->pixels);
 }
 
-TEST_F(SynthRun, FailuresNameTheFileAndLeaveNothingBehind) {
+TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
     test::WriteBytes(scratch / "broken.tga", {0, 0, 2, 0, 0});
+    test::WriteBytes(scratch / "picture.bmp", {'B', 'M', 0, 0});
+    test::WriteBytes(scratch / "picture.png", {0, 0, 2, 0, 0});
     test::WriteBytes(scratch / "empty.tga",
                      {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 24, 0x20});
     ASSERT_TRUE(WriteTga(testing::PatternImage(8, 8, 3), (scratch / "tiny.tga").string()));
-    fs::create_directory(scratch / "folder.d");
+    fs::create_directory(scratch / "folder.tga");
+    ASSERT_EQ(mkfifo((scratch / "fifo.tga").c_str(), 0600), 0);
+    fs::copy_file(test::DataPath("crashers/frame_claims_16000_squared.jpg"), scratch / "lie.jpg");
+    fs::copy_file(test::DataPath("crashers/end_marker_mid_scan.jpg"), scratch / "short.jpg");
     struct Case {
         const char* sample;
         const char* output;
-        const char* expected;  // part of the error line
-        std::uint32_t side;    // of the output; 0: as set up
+        const char* says;     // part of the error line
+        std::uint32_t side;   // of the output; 0: as set up
+        std::uint64_t limit;  // --max-memory; 0: the machine's
     };
+    const std::uint64_t plenty = std::uint64_t{1} << 50;
     const Case cases[] = {
-        {"absent.tga", "result.tga", "absent.tga", 0},
-        {"picture.png", "result.tga", "picture.png", 0},
-        {"broken.tga", "result.tga", "broken.tga", 0},
-        {"empty.tga", "result.tga", "is empty", 0},
-        {"tiny.tga", "result.tga", "too small", 0},
-        {"pattern.tga", "result.tga", "too large", 65535},
-        {"pattern.tga", "no-such-folder/out.tga", "cannot write", 0},
-        {"pattern.tga", "folder.d", "it is a folder", 0},
+        {"absent.tga", "result.tga", "absent.tga': No such file or directory", 0, 0},
+        {"folder.tga", "result.tga", "folder.tga': It is a folder.", 0, 0},
+        {"fifo.tga", "result.tga", "fifo.tga': It is not a regular file.", 0, 0},
+        {"picture.bmp", "result.tga", "picture.bmp': Unknown image file type", 0, 0},
+        {"picture.png", "result.tga", "picture.png': Error reading PNG image", 0, 0},
+        {"broken.tga", "result.tga", "broken.tga': Error reading header", 0, 0},
+        {"empty.tga", "result.tga", "is empty", 0, 0},
+        {"tiny.tga", "result.tga", "too small for the Level 1 window of 7 pixels", 0, 0},
+        {"short.jpg", "result.tga", "short.jpg': Premature end of JPEG file", 0, 0},
+        // The lying header is refused for what it claims, before its data is read.
+        {"lie.jpg", "result.tga", "growing 16000x16000 from the 16000x16000 sample", 0, 0},
+        {"lie.jpg", "result.tga", "Premature end of JPEG file", 64, plenty},
+        {"pattern.tga", "result.tga", "needs about", 65535, 0},
+        {"pattern.tga", "result.tga", "too large", 65535, plenty},
+        {"pattern.tga", "result.tga", "more than the --max-memory limit of 4.0 KiB", 0, 1 << 12},
+        {"pattern.tga", "no-such-folder/out.tga", "No such file or directory", 0, 0},
+        {"pattern.tga", "no-such-folder/", "there is no such folder", 0, 0},
+        {"pattern.tga", "fifo.tga", "fifo.tga': it is not a regular file", 0, 0},
     };
     for (const Case& c : cases) {
         SynthOptions o = options;
@@ -112,16 +134,158 @@ TEST_F(SynthRun, FailuresNameTheFileAndLeaveNothingBehind) {
         o.output = (scratch / c.output).string();
         o.width = c.side != 0 ? c.side : o.width;
         o.height = c.side != 0 ? c.side : o.height;
+        o.maxMemory = c.limit;
+        if (std::string(c.sample) == "lie.jpg" && c.side == 0) {
+            o.width = o.height = 0;
+        }
         const Outcome outcome = RunTool(o);
-        EXPECT_EQ(outcome.exitCode, 1) << c.sample;
+        EXPECT_EQ(outcome.exitCode, 1) << c.says;
         EXPECT_EQ(outcome.err.rfind("weftloom-synth: ", 0), 0u) << outcome.err;
-        EXPECT_NE(outcome.err.find(c.expected), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
         EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
         EXPECT_TRUE(outcome.out.empty());
     }
     // Nothing written, no temporary file left behind.
-    EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"broken.tga", "empty.tga", "folder.d",
-                                                           "pattern.tga", "tiny.tga"}));
+    EXPECT_EQ(scratch.Entries(),
+              (std::vector<std::string>{"broken.tga", "empty.tga", "fifo.tga", "folder.tga",
+                                        "lie.jpg", "pattern.tga", "picture.bmp", "picture.png",
+                                        "short.jpg", "tiny.tga"}));
+}
+
+// Samples are read as RGB: a sample's alpha is left out, and the run says so.
+TEST_F(SynthRun, ASampleWithAlphaIsSynthesisedWithoutItAndWarned) {
+    const std::pair<const char*, bool> samples[] = {
+        {"tga/common/200x32_rgba_tl_raw.tga", true},
+        {"tga/common/200x32_la_bl_rle.tga", true},
+        {"tga/common/200x32_rgb_tl_raw.tga", false},
+        {"jpeg/testorig.jpg", false},
+    };
+    for (const auto& [name, warned] : samples) {
+        SynthOptions o = options;
+        o.sample = test::DataPath(name).string();
+        o.width = o.height = 0;
+        o.settings.levelAccuracy = {Accuracy::Low, Accuracy::Low, Accuracy::Medium};
+        o.settings.subsampleCount = 10;
+        std::filesystem::remove(o.output);
+        const Outcome outcome = RunTool(o);
+        ASSERT_EQ(outcome.exitCode, 0) << name << ": " << outcome.err;
+        EXPECT_EQ(
+            outcome.err.find("has an alpha channel, which is not synthesised") != std::string::npos,
+            warned)
+            << name << ": " << outcome.err;
+        Image written;
+        std::string reason;
+        ASSERT_TRUE(LoadImageFile(options.output, written, reason)) << reason;
+        EXPECT_EQ(written.bytesPerPixel, 3u);
+        EXPECT_EQ(test::ReadBytes(options.output)[16], 24) << "a 24-bit file";
+    }
+}
+
+TEST_F(SynthRun, MemoryAdviceNamesOnlyWhatWouldHelp) {
+    struct Case {
+        std::array<Accuracy, 3> accuracy;
+        SubsamplingMode mode;
+        std::uint32_t side;
+        const char* present;
+        const char* absent;
+    };
+    constexpr auto kHigh = std::array{Accuracy::High, Accuracy::High, Accuracy::High};
+    constexpr auto kLow = std::array{Accuracy::Low, Accuracy::Low, Accuracy::Medium};
+    const Case cases[] = {
+        {kHigh, SubsamplingMode::Disabled, 0, "--subsampling count", nullptr},
+        {kHigh, SubsamplingMode::FixedCount, 0, "a lower --accuracy", "--subsampling"},
+        {kLow, SubsamplingMode::FixedCount, 0, "a smaller sample", "--accuracy"},
+        {kLow, SubsamplingMode::FixedCount, 4000, "a smaller --size", "--accuracy"},
+    };
+    ASSERT_TRUE(WriteTga(testing::PatternImage(400, 300, 3), samplePath));
+    for (const Case& c : cases) {
+        SynthOptions o = options;
+        o.settings.levelAccuracy = c.accuracy;
+        o.settings.subsamplingMode = c.mode;
+        o.width = o.height = c.side;
+        o.maxMemory = 1 << 20;
+        const Outcome outcome = RunTool(o);
+        EXPECT_EQ(outcome.exitCode, 1);
+        EXPECT_NE(outcome.err.find(c.present), std::string::npos) << outcome.err;
+        if (c.absent != nullptr) {
+            EXPECT_EQ(outcome.err.find(c.absent), std::string::npos) << outcome.err;
+        }
+    }
+}
+
+TEST_F(SynthRun, OutputNamesFollowTheRules) {
+    fs::create_directory(scratch / "adir");
+    fs::create_directory(scratch / "v1.2");
+    test::WriteBytes(scratch / "old.tga", {1, 2, 3});
+    test::WriteBytes(scratch / "locked.tga", {4, 5, 6});
+    fs::permissions(scratch / "locked.tga", fs::perms::owner_read | fs::perms::group_read);
+    const std::string s = scratch.path().string() + "/";
+    struct Case {
+        std::string output;   // relative to the scratch folder unless absolute
+        std::string written;  // relative to the scratch folder; empty: refused
+        const char* says;     // part of the refusal
+        bool force = false;
+        bool noClobber = false;
+    };
+    const Case cases[] = {
+        {"adir", "adir/pattern-synth.tga", ""},
+        {"adir/", "adir/pattern-synth.tga", ""},
+        {"result", "result.tga", ""},
+        {"./result2", "result2.tga", ""},
+        {"v1.2/out", "v1.2/out.tga", ""},
+        {"photo.JPEG", "photo.tga", ""},
+        {"result.bmp", "result.bmp", ""},
+        {"old.tga", "old.tga", ""},
+        {"locked.tga", "locked.tga", "", true},
+        {"old.tga", "", "it exists, and --no-clobber keeps it", false, true},
+        {"locked.tga", "", "it is read-only; --force replaces it"},
+        {"nodir/", "", "there is no such folder"},
+        {"-", "", "cannot write to standard output ('-')"},
+        {"/dev/null", "", "'/dev/null': it is not a regular file"},
+        {"/dev/stdout", "", "'/dev/stdout': it is not a regular file"},
+        {"/proc/self/fd/2", "", "it is not a regular file"},
+        {"/dev/fd/1", "", "it is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SynthOptions o = options;
+        o.output = c.output == "-" || c.output[0] == '/' ? c.output : s + c.output;
+        o.force = c.force;
+        o.noClobber = c.noClobber;
+        std::string problem;
+        const std::string resolved = ResolveOutputPath(o, problem);
+        if (c.written.empty()) {
+            EXPECT_TRUE(resolved.empty()) << c.output;
+            EXPECT_NE(problem.find(c.says), std::string::npos) << c.output << ": " << problem;
+            const Outcome outcome = RunTool(o);
+            EXPECT_EQ(outcome.exitCode, 1) << c.output;
+            EXPECT_NE(outcome.err.find(problem), std::string::npos) << outcome.err;
+            continue;
+        }
+        EXPECT_TRUE(problem.empty()) << c.output << ": " << problem;
+        EXPECT_EQ(fs::path(resolved).lexically_normal(), fs::path(s + c.written).lexically_normal())
+            << c.output;
+        const Outcome outcome = RunTool(o);
+        EXPECT_EQ(outcome.exitCode, 0) << c.output << ": " << outcome.err;
+        EXPECT_GT(fs::file_size(s + c.written), 18u) << c.output;
+    }
+    EXPECT_FALSE(fs::exists("/dev/null.tga") || fs::exists("/dev/stdout.tga"));
+    EXPECT_EQ((fs::status(scratch / "locked.tga").permissions() & fs::perms::owner_write),
+              fs::perms::none)
+        << "--force keeps the file's permissions";
+
+    // A symbolic link is written through: the link stays, its file changes.
+    test::WriteBytes(scratch / "adir" / "real.tga", {7});
+    fs::create_symlink("adir/real.tga", scratch / "link.tga");
+    SynthOptions linked = options;
+    linked.output = (scratch / "link.tga").string();
+    ASSERT_EQ(RunTool(linked).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(scratch / "link.tga"));
+    EXPECT_GT(fs::file_size(scratch / "adir" / "real.tga"), 18u);
+    // And no temporary file anywhere.
+    for (const auto& entry : fs::recursive_directory_iterator(scratch.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".weftloom"), std::string::npos)
+            << entry.path();
+    }
 }
 
 TEST_F(SynthRun, InterruptAbortsAndKeepsTheOldOutput) {
@@ -144,26 +308,76 @@ TEST_F(SynthRun, InterruptAbortsAndKeepsTheOldOutput) {
     EXPECT_GT(reports, 0);
 }
 
-TEST_F(SynthRun, TerminalShowsOneRedrawnLineAndClearsIt) {
-    const Outcome outcome = RunTool(options, {}, true);
-    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_EQ(outcome.err.find('\n'), std::string::npos) << "redrawn in place, never scrolled";
-    EXPECT_NE(outcome.err.find("\rInitialising output"), std::string::npos);
+TEST_F(SynthRun, TerminalShowsOneRedrawnLineThatFitsAndClearsIt) {
+    const Outcome wide = RunTool(options, {}, true, 200);
+    ASSERT_EQ(wide.exitCode, 0) << wide.err;
+    EXPECT_EQ(wide.err.find('\n'), std::string::npos) << "redrawn in place, never scrolled";
+    EXPECT_NE(wide.err.find("\rInitialising output"), std::string::npos);
     // The status padded, then the step's bar and the whole run's, filling.
-    EXPECT_NE(
-        outcome.err.find("\rSynthesizing            [--------------------]   0%  overall [####"),
-        std::string::npos);
-    EXPECT_NE(outcome.err.find("time left"), std::string::npos);
-    EXPECT_EQ(outcome.err.substr(outcome.err.size() - 4), "\r\x1b[K") << "cleared at the end";
-    // A bar is clamped, and a step of no work is no division by zero.
+    EXPECT_NE(wide.err.find("\rSynthesizing            [--------------------]   0%  overall [####"),
+              std::string::npos);
+    EXPECT_NE(wide.err.find("time left"), std::string::npos);
+    EXPECT_EQ(wide.err.substr(wide.err.size() - 4), "\r\x1b[K") << "cleared at the end";
+
+    // Narrower terminals: every drawing keeps the last column free.
+    for (const int columns : {80, 60, 40, 12}) {
+        std::filesystem::remove(options.output);
+        const Outcome outcome = RunTool(options, {}, true, columns);
+        ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+        std::istringstream drawings(outcome.err);
+        for (std::string drawing; std::getline(drawings, drawing, '\r');) {
+            const std::string text = drawing.substr(0, drawing.find("\x1b"));
+            EXPECT_LT(static_cast<int>(text.size()), columns) << "'" << text << "'";
+        }
+    }
+    // A bar is clamped, a step of no work is no division by zero, and the
+    // narrowest line keeps the overall percentage.
     EXPECT_EQ(ProgressBar(12, 10, 4), "[####] 100%");
     EXPECT_EQ(ProgressBar(0, 0, 4), "[----]   0%");
+    ProgressLine line{"Synthesizing", 5, 10, 30, 40, "1 s"};
+    EXPECT_EQ(line.Render(60), "Synthesizing             overall  75%  time left 1 s");
+    EXPECT_EQ(line.Render(80).size(), 79u);
 
     options.quiet = true;
     std::filesystem::remove(options.output);
     const Outcome quiet = RunTool(options, {}, true);
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_TRUE(quiet.err.empty());
+}
+
+TEST_F(SynthRun, ADumbTerminalGetsNoEscapesAndALogGetsALinePerPhase) {
+    const Outcome dumb = RunTool(options, {}, true, 80, true);
+    ASSERT_EQ(dumb.exitCode, 0) << dumb.err;
+    EXPECT_EQ(dumb.err.find('\x1b'), std::string::npos);
+    EXPECT_NE(dumb.err.find("\rSynthesizing"), std::string::npos);
+    EXPECT_EQ(dumb.err.find_first_not_of(" \r", dumb.err.rfind('\r', dumb.err.size() - 2)),
+              std::string::npos)
+        << "blanked at the end";
+
+    std::filesystem::remove(options.output);
+    options.progress = ProgressMode::Log;
+    const Outcome log = RunTool(options);  // not a terminal
+    ASSERT_EQ(log.exitCode, 0) << log.err;
+    EXPECT_EQ(log.err.find('\r'), std::string::npos);
+    EXPECT_EQ(log.err.find('\x1b'), std::string::npos);
+    std::vector<std::string> lines;
+    std::istringstream in(log.err);
+    for (std::string text; std::getline(in, text);) {
+        lines.push_back(text);
+    }
+    // Three set-up phases, then a cloud and a pass for each of four levels.
+    ASSERT_EQ(lines.size(), 3u + 8u) << log.err;
+    EXPECT_EQ(lines[0], "weftloom-synth:   0% Initialising output");
+    EXPECT_EQ(lines[3], "weftloom-synth:   0% Building data cloud, level 4 of 4");
+    EXPECT_NE(lines.back().find("% Synthesizing, level 1 of 4"), std::string::npos);
+    // The whole run's percentage never goes back.
+    int previous = 0;
+    for (const std::string& text : lines) {
+        const int percent = std::stoi(text.substr(text.find(':') + 1));
+        EXPECT_GE(percent, previous) << text;
+        previous = percent;
+    }
+    EXPECT_GT(previous, 0);
 }
 
 }  // namespace

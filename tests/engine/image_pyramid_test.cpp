@@ -42,6 +42,27 @@ TEST(ImagePyramidBuild, RefusesSourcesItCannotWrap) {
     EXPECT_FALSE(ImagePyramid(inconsistent, 4).Complete());
 }
 
+TEST(ImagePyramidBuild, AnAbortStopsTheBuild) {
+    const std::atomic<bool> abort{true};
+    EXPECT_FALSE(ImagePyramid(PatternImage(40, 30, 3), 4, &abort).Complete());
+    Image reduced;
+    EXPECT_FALSE(ReduceLevel(PatternImage(40, 30, 3), reduced, &abort));
+    Image image;
+    EXPECT_FALSE(image.Allocate(40, 30, 3, &abort));
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_EQ(image.width, 0u);
+    // Unset, the flag changes nothing.
+    const std::atomic<bool> go{false};
+    const ImagePyramid watched(PatternImage(40, 30, 3), 4, &go);
+    const ImagePyramid plain(PatternImage(40, 30, 3), 4);
+    ASSERT_TRUE(watched.Complete());
+    for (std::uint32_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(watched.Level(k)->pixels, plain.Level(k)->pixels);
+    }
+    ASSERT_TRUE(image.Allocate(40, 30, 3, &go));
+    EXPECT_EQ(image.pixels, std::vector<std::uint8_t>(40 * 30 * 3, 0));
+}
+
 TEST(ImagePyramidBuild, LevelZeroIsAnIndependentCopy) {
     Image source = PatternImage(9, 5, 4);
     ImagePyramid pyramid(source, 2);

@@ -156,9 +156,9 @@ TEST(TextureSynthesiserAbort, BeforeTheRunStopsAtTheFirstRow) {
     EXPECT_EQ(job.outputPyramid, nullptr);
 }
 
-TEST(TextureSynthesiserAbort, DuringRandomInitialisation) {
-    // The abort flag is polled before each output row: flip it from a second
-    // callback-free job is impossible, so abort from the first report instead.
+TEST(TextureSynthesiserAbort, DuringTheOutputsAllocation) {
+    // The output is cleared row by row, polling the flag, so an abort from the
+    // first report stops the allocation itself and leaves no image.
     TextureSynthesiser job;
     Recorder recorder;
     recorder.abortJob = &job;
@@ -167,7 +167,23 @@ TEST(TextureSynthesiserAbort, DuringRandomInitialisation) {
     EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 64, 64));
     EXPECT_EQ(recorder.reports.size(), 1u);
     ASSERT_NE(job.result, nullptr);
-    EXPECT_EQ(job.result->width, 64u);
+    EXPECT_TRUE(job.result->IsEmpty());
+}
+
+TEST(TextureSynthesiserAbort, DuringEitherPyramidNothingLaterRuns) {
+    for (const char* phase : {"Building output pyramid", "Building input pyramid"}) {
+        SCOPED_TRACE(phase);
+        TextureSynthesiser job;
+        Recorder recorder;
+        recorder.abortJob = &job;
+        recorder.abortOnStatus = phase;
+        Attach(job, recorder);
+        EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 64, 64));
+        ASSERT_FALSE(recorder.reports.empty());
+        EXPECT_EQ(recorder.reports.back().status, phase) << "the pyramid saw the abort";
+        EXPECT_EQ(job.samplePyramid, nullptr);
+        EXPECT_EQ(job.outputPyramid, nullptr);
+    }
 }
 
 TEST(TextureSynthesiserAbort, DuringACloudBuildSendsNoSynthesizingReport) {

@@ -91,6 +91,47 @@ TEST(JpegReaderDamage, FilesCutBeforeTheirLastRowFail) {
     }
 }
 
+// Coded data that ends before the frame's last row, whether the file is cut
+// or its end marker comes early, is a failure: never rows of grey.
+TEST(JpegReaderDamage, DataEndingBeforeTheLastRowFails) {
+    const std::vector<std::uint8_t> original = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
+    const std::uint8_t sos[] = {0xFF, 0xDA};
+    const auto scan = std::search(original.begin(), original.end(), sos, sos + 2);
+    ASSERT_NE(scan, original.end());
+    JpegReader reader;
+    // The end-of-image marker put at points spread through the coded data.
+    for (auto at = scan + 20; at < original.end() - 40; at += 97) {
+        std::vector<std::uint8_t> early(original.begin(), at);
+        early.insert(early.end(), {0xFF, 0xD9});
+        EXPECT_FALSE(reader.ReadFromMemory(early.data(), early.size())) << at - original.begin();
+        EXPECT_EQ(reader.errorText, "Premature end of JPEG file");
+        ExpectHoldsNothing(reader);
+    }
+    // The fixtures: a frame header claiming 16000 x 16000 over 227 x 149 of
+    // data, and an end marker halfway, from a file as from memory.
+    for (const char* name :
+         {"crashers/frame_claims_16000_squared.jpg", "crashers/end_marker_mid_scan.jpg"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(reader.Read(test::DataPath(name).string()));
+        EXPECT_EQ(reader.errorText, "Premature end of JPEG file");
+        const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath(name));
+        EXPECT_FALSE(reader.ReadFromMemory(bytes.data(), bytes.size()));
+        ExpectHoldsNothing(reader);
+    }
+    // The header alone is what it claims, for a caller to refuse before decoding.
+    Image image;
+    ImageHeader header;
+    std::string reason;
+    ASSERT_TRUE(ReadImageHeader(test::DataPath("crashers/frame_claims_16000_squared.jpg").string(),
+                                header, reason))
+        << reason;
+    EXPECT_EQ(header.width, 16000u);
+    EXPECT_EQ(header.height, 16000u);
+    EXPECT_FALSE(
+        LoadImageFile(test::DataPath("crashers/end_marker_mid_scan.jpg").string(), image, reason));
+    EXPECT_EQ(reason, "Premature end of JPEG file");
+}
+
 TEST(JpegReaderDamage, AMissingEndMarkerOrCorruptEntropyDataStillDecode) {
     const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
     const Image expected = Expected("expected/testorig.ppm");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -118,6 +120,40 @@ TEST_F(TgaWriterFailure, NoFolderAFolderAWriteErrorOrAShortWriteLeaveTheTarget) 
     EXPECT_FALSE(WriteTga(OddImage(4), target.string(), failThirdBlock));
     EXPECT_EQ(calls, 3);
     ExpectTargetUntouched();
+
+    // An abort between two blocks, or after the last one but before the file
+    // replaces the target, stops the save as a failure would.
+    for (const int abortAt : {2, 4}) {  // the header and three rows: 4 blocks
+        std::atomic<bool> abort{false};
+        calls = 0;
+        auto abortingWriter = [&](std::FILE* file, const std::uint8_t* data, std::size_t size) {
+            abort.store(++calls == abortAt);
+            return std::fwrite(data, 1, size, file) == size;
+        };
+        EXPECT_FALSE(WriteTga(OddImage(4), target.string(), abortingWriter, &abort));
+        EXPECT_EQ(errno, EINTR);
+        EXPECT_EQ(calls, abortAt) << "no block after the abort";
+        ExpectTargetUntouched();
+    }
+}
+
+TEST_F(TgaWriterFailure, ASymbolicLinkIsWrittenThroughAndStays) {
+    std::filesystem::create_directory(folder / "sub");
+    test::WriteBytes(folder / "sub" / "real.tga", original);
+    std::filesystem::create_symlink("sub/real.tga", folder / "link.tga");
+    std::filesystem::create_symlink("../link.tga", folder / "sub" / "chain.tga");
+    const Image image = OddImage(3);
+    std::vector<std::uint8_t> want;
+    ASSERT_TRUE(EncodeTga(image, want));
+    ASSERT_TRUE(WriteTga(image, (folder / "sub" / "chain.tga").string()));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.tga"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "sub" / "chain.tga"));
+    EXPECT_EQ(test::ReadBytes(folder / "sub" / "real.tga"), want);
+    // A dangling link names the file to create.
+    std::filesystem::create_symlink("made.tga", folder / "dangling.tga");
+    ASSERT_TRUE(WriteTga(image, (folder / "dangling.tga").string()));
+    EXPECT_EQ(test::ReadBytes(folder / "made.tga"), want);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "dangling.tga"));
 }
 
 TEST_F(TgaWriterFailure, ASuccessfulSaveReplacesTheTargetAndKeepsItsPermissions) {

@@ -65,6 +65,30 @@ TEST(KdTreeBuild, EmptyCloudBuildsNoNodesAndFindsNothing) {
     EXPECT_FALSE(cloud.AddPoint({1, 2}, {1, 2, 3})) << "no point is added after the build";
 }
 
+TEST(KdTreeBuild, AnAbortedBuildGivesNoTreeAndFindsNothing) {
+    KdTreeCloud<DistanceMetric::L2> cloud(2, 1);
+    for (std::uint32_t i = 0; i < 50; ++i) {
+        cloud.AddPoint({i, 50 - i}, {i});
+    }
+    const std::atomic<bool> abort{true};
+    EXPECT_FALSE(cloud.Build(&abort));
+    EXPECT_TRUE(cloud.Nodes().empty());
+    std::uint32_t best = 0xFFFFFFFFu;
+    std::uint32_t index = 0xFFFFFFFFu;
+    cloud.FindNearest(0, {3, 47}, best, index, 0);
+    EXPECT_EQ(index, 0xFFFFFFFFu);
+    // Unset, the flag changes nothing.
+    KdTreeCloud<DistanceMetric::L2> watched(2, 1);
+    std::vector<FeatureVector> features;
+    for (std::uint32_t i = 0; i < 50; ++i) {
+        features.push_back({i * 7 % 13, 50 - i});
+        watched.AddPoint(features.back(), {i});
+    }
+    const std::atomic<bool> go{false};
+    EXPECT_TRUE(watched.Build(&go));
+    EXPECT_EQ(Layout(watched), Layout(BuiltCloud(features)));
+}
+
 // Checks the properties every built tree has: pre-order storage, each point
 // held once, subtree sizes and the split property at every node.
 template <DistanceMetric M>

@@ -22,7 +22,7 @@ TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
         {"photo.jpg", "photo.tga", "photo.tga"},
         {"result", "result.tga", "result.tga"},
         {"result.bmp", "result.bmp", "result.bmp"},
-        {"my.pics/result", "my.pics/result", "result"},
+        {"my.pics/result", "my.pics/result.tga", "result.tga"},
     };
     for (const auto& [chosen, written, title] : cases) {
         SCOPED_TRACE(chosen);
@@ -46,7 +46,7 @@ TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
     EXPECT_TRUE(messages[0].startsWith("An error occured while saving the file\n\n"));
     EXPECT_TRUE(messages[0].endsWith(": No such file or directory.")) << messages[0].toStdString();
     EXPECT_TRUE(ActiveDoc()->IsModified());
-    EXPECT_EQ(ActiveDoc()->Title(), "result");
+    EXPECT_EQ(ActiveDoc()->Title(), "result.tga");
 
     // An empty document refuses before any file is touched.
     messages.clear();

@@ -340,5 +340,31 @@ TEST_F(Synthesise, ASampleTooSmallForTheLevelOneWindowIsRefusedWithTheReason) {
     EXPECT_EQ(WindowCount(), 2);
 }
 
+// A run that would need more memory than allowed is refused before a window
+// opens, naming both figures; the limit comes from the profile.
+TEST_F(Synthesise, ARunNeedingMoreMemoryThanAllowedIsRefused) {
+    framework::ProfileSettings().setValue(QStringLiteral("Synthesis/MemoryLimitMiB"), 1);
+    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 64, 64))}));
+    framework::ProfileSettings().remove(QStringLiteral("Synthesis"));
+    EXPECT_EQ(CWeftloomApp::Instance()->memoryLimit, std::uint64_t{1} << 20);
+    ConfirmNextParameters(2000, 2000);
+    Trigger(kIdSynthesise);
+    // The output and its pyramid, 2000 x 2000 x 3 x (2 + 1/4 + 1/16 + 1/64)
+    // bytes, dwarf the sample's part.
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith(
+        "An image of 2000 x 2000 pixels from this sample needs about 28 MiB of memory, more than "
+        "the 1.0 MiB allowed to a synthesis."))
+        << messages[0].toStdString();
+    EXPECT_EQ(WindowCount(), 1) << "nothing was started";
+    // Within the limit the same sample runs.
+    CWeftloomApp::Instance()->memoryLimit = std::uint64_t{1} << 30;
+    messages.clear();
+    ConfirmNextParameters(40, 40);
+    Trigger(kIdSynthesise);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(WindowCount(), 2);
+}
+
 }  // namespace
 }  // namespace weftloom

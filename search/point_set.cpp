@@ -31,7 +31,9 @@ void* AllocateRows(std::size_t bytes) {
     return block;
 }
 
-void ReleaseRows(void* block, std::size_t bytes) { ::operator delete(block, AlignmentFor(bytes)); }
+void ReleaseRows(void* block, std::size_t bytes) {
+    ::operator delete(block, AlignmentFor(bytes));
+}
 
 namespace {
 

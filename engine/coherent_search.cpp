@@ -1,6 +1,7 @@
 #include "engine/coherent_search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -9,6 +10,7 @@
 #include "engine/texture_synthesiser.h"
 #include "search/distance_kernels.h"
 #include "search/point_set.h"
+#include "search/worker_pool.h"
 
 // The coherent search follows three papers:
 //
@@ -104,6 +106,63 @@ std::uint32_t RowStrideFor(std::uint32_t bytes) {
                                                  PointSet::kRowAlignment * PointSet::kRowAlignment);
 }
 
+// Sample positions whose neighbourhoods one chunk of the table gathers.
+constexpr std::uint32_t kGatherChunk = 2048;
+
+// The block that holds a level's table of sample neighbourhoods, one for the
+// whole run: it is made at the size the largest level needs before the
+// coarsest starts, and every level reuses it, so that fresh memory (which the
+// system clears page by page on first touch) is touched once, not per level.
+// Left uninitialised: the gathers write every byte before it is read.
+class RowBlock {
+  public:
+    RowBlock() = default;
+    RowBlock(const RowBlock&) = delete;
+    RowBlock& operator=(const RowBlock&) = delete;
+    ~RowBlock() { Release(); }
+
+    // Room for at least bytes; throws std::bad_alloc when there is none.
+    void Reserve(std::size_t bytes) {
+        if (bytes <= bytes_) {
+            return;
+        }
+        Release();
+        data_ = static_cast<std::uint8_t*>(AllocateRows(bytes));
+        bytes_ = bytes;
+    }
+    std::uint8_t* Data() const { return data_; }
+
+  private:
+    void Release() {
+        if (data_ != nullptr) {
+            ReleaseRows(data_, bytes_);
+            data_ = nullptr;
+            bytes_ = 0;
+        }
+    }
+    std::uint8_t* data_ = nullptr;
+    std::size_t bytes_ = 0;
+};
+
+// The window side and the levels a level's passes compare over.
+std::int32_t LevelSide(const TextureSynthesiser& job, std::uint32_t level) {
+    return level == TextureSynthesiser::kLevelCount - 1 ? 3 : job.neighbourhoodSize[level];
+}
+std::uint32_t LevelLevels(std::uint32_t level) {
+    return level == TextureSynthesiser::kLevelCount - 1 ? 1 : 2;
+}
+
+// Bytes of a level's whole (not causal) window, the largest it gathers; 0 for
+// a side no pass accepts.
+std::uint32_t WholeWindowBytes(const TextureSynthesiser& job, std::uint32_t level) {
+    const std::int32_t side = LevelSide(job, level);
+    if (side < 0 || side > TextureSynthesiser::kMaxNeighbourhoodSide) {
+        return 0;
+    }
+    const std::uint32_t channels = job.samplePyramid->Level(level)->bytesPerPixel == 4 ? 4 : 3;
+    return FullNeighbourhoodPixelCount(OddWindowSide(side), LevelLevels(level)) * channels;
+}
+
 struct Offset {
     std::int32_t dx;
     std::int32_t dy;
@@ -146,7 +205,8 @@ class CoherentLevel {
   public:
     CoherentLevel(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
                   std::uint32_t levels, const SourceMap* parent, SourceMap& map,
-                  const SimilarSets* parentSets, SimilarSets& sets, std::uint64_t& meanPerKilobyte)
+                  const SimilarSets* parentSets, SimilarSets& sets, std::uint64_t& meanPerKilobyte,
+                  RowBlock& rows)
         : job_(job),
           level_(level),
           side_(OddWindowSide(side)),
@@ -156,6 +216,7 @@ class CoherentLevel {
           parentSets_(parentSets),
           sets_(sets),
           meanPerKilobyte_(meanPerKilobyte),
+          rows_(rows),
           sample_(*job.samplePyramid->Level(level)),
           output_(*job.outputPyramid->Level(level)),
           bpp_(output_.bytesPerPixel) {}
@@ -167,7 +228,9 @@ class CoherentLevel {
     SourcePosition PositionOf(std::uint32_t v) const {
         return {v % sample_.width, v / sample_.width};
     }
-    // Gathers the neighbourhoods of every sample position into rows_.
+    // Gathers the neighbourhoods of every sample position into rows_, spread
+    // over the run's threads (each row is written by one of them, whatever the
+    // split); nothing to do when rows_ holds these windows already.
     bool GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal);
     bool BuildSimilarSets();
     void Initialise();
@@ -192,7 +255,7 @@ class CoherentLevel {
         return static_cast<std::uint32_t>(y * sample_.width + x);
     }
     const std::uint8_t* Row(std::uint32_t ordinal) const {
-        return rows_.data() + std::size_t{ordinal} * stride_;
+        return rows_.Data() + std::size_t{ordinal} * stride_;
     }
     void Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal);
     bool InsertSimilar(std::uint32_t v, std::uint32_t w);
@@ -210,13 +273,17 @@ class CoherentLevel {
     // The mean distance chosen in the last pass, per 1024 feature bytes;
     // carried from level to level.
     std::uint64_t& meanPerKilobyte_;
+    RowBlock& rows_;  // per ordinal, stride_ bytes
     const Image& sample_;
     Image& output_;
     std::uint32_t bpp_;
 
     std::uint32_t count_ = 0;  // sample positions: width * height
-    ByteRows rows_;            // per ordinal, stride_ bytes
     std::uint32_t stride_ = 0;
+    // The windows rows_ holds: side, levels and shape; side 0: none yet.
+    std::int32_t rowsSide_ = 0;
+    std::uint32_t rowsLevels_ = 0;
+    bool rowsCausal_ = false;
     DistanceKernel kernel_ = nullptr;
     std::uint32_t k_ = 0;
     std::vector<std::uint32_t>& similar_ = sets_.members;  // k_ per ordinal
@@ -255,22 +322,48 @@ bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bo
     // The whole windows of the positions next to the sample's lower and right
     // edges reach past it; they wrap, and the mismatch that makes simply
     // lowers those positions' chances.
+    if (side == rowsSide_ && levels == rowsLevels_ && causal == rowsCausal_) {
+        return true;
+    }
+    rowsSide_ = 0;
     const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side, levels, bpp_ == 4, true,
                                         {.causal = causal, .plainParents = true, .mirror = true});
     stride_ = RowStrideFor(windows.ByteCount());
     kernel_ = ChooseKernel(job_.metric, stride_);
-    rows_.resize(std::size_t{count_} * stride_);
-    const std::uint32_t bytes = windows.ByteCount();
-    for (std::uint32_t v = 0; v < count_; ++v) {
-        std::uint8_t* row = rows_.data() + std::size_t{v} * stride_;
-        std::fill(row + bytes, row + stride_, std::uint8_t{0});
-        if (!windows.Gather(v % sample_.width, v / sample_.width, row)) {
-            return false;
-        }
-        if (v % 4096 == 0 && Aborted()) {
-            return false;
-        }
+    rows_.Reserve(std::size_t{count_} * stride_);
+    struct Work {
+        CoherentLevel* level;
+        const NeighbourhoodGatherer* windows;
+        std::atomic<bool> failed{false};
+    } work{this, &windows};
+    const std::uint32_t chunks = (count_ + kGatherChunk - 1) / kGatherChunk;
+    WorkerPool::Shared().Run(
+        chunks, WorkerPool::EffectiveThreads(job_.threadCount) - 1,
+        [](void* context, std::uint32_t chunk) {
+            Work& w = *static_cast<Work*>(context);
+            const CoherentLevel& l = *w.level;
+            if (w.failed.load(std::memory_order_relaxed) || l.Aborted()) {
+                w.failed.store(true, std::memory_order_relaxed);
+                return;
+            }
+            const std::uint32_t bytes = w.windows->ByteCount();
+            const std::uint32_t end = std::min(l.count_, (chunk + 1) * kGatherChunk);
+            for (std::uint32_t v = chunk * kGatherChunk; v < end; ++v) {
+                std::uint8_t* row = l.rows_.Data() + std::size_t{v} * l.stride_;
+                std::fill(row + bytes, row + l.stride_, std::uint8_t{0});
+                if (!w.windows->Gather(v % l.sample_.width, v / l.sample_.width, row)) {
+                    w.failed.store(true, std::memory_order_relaxed);
+                    return;
+                }
+            }
+        },
+        &work);
+    if (work.failed.load()) {
+        return false;
     }
+    rowsSide_ = side;
+    rowsLevels_ = levels;
+    rowsCausal_ = causal;
     return true;
 }
 
@@ -560,6 +653,13 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
     std::vector<Around> around(reach.size());
     // current, shifts, parent, own set, the sets of 8 neighbours, random ones
     candidates_.resize(2 + reach.size() + k_ * 9 + job_.randomCandidates);
+    // At most half full, so that a probe ends soon.
+    std::uint32_t proposedBits = 6;
+    while ((1u << proposedBits) < 2 * candidates_.size()) {
+        ++proposedBits;
+    }
+    const std::uint32_t proposedSlots = 1u << proposedBits;
+    std::vector<std::uint32_t> proposed(proposedSlots);
     std::vector<std::uint32_t> roots(reach.size());
 
     // A correction pass starts half way down and across and wraps round, so
@@ -622,14 +722,22 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
             // Candidates are collected first, their rows fetched together,
             // then compared in the order they were proposed.
             std::uint32_t candidateCount = 0;
+            // A few tens at most: a small open-addressed set tells those
+            // proposed already, where a table over the whole sample would
+            // miss the cache.
+            std::fill(proposed.begin(), proposed.end(), kNone);
             auto propose = [&](std::uint32_t v) {
-                // A few tens at most: a look through them beats a table
-                // over the whole sample, which would miss the cache.
-                if (v == kNone ||
-                    std::find(candidates_.begin(), candidates_.begin() + candidateCount, v) !=
-                        candidates_.begin() + candidateCount) {
+                if (v == kNone) {
                     return;
                 }
+                std::uint32_t slot = (v * 2654435761u) >> (32 - proposedBits);
+                while (proposed[slot] != kNone) {
+                    if (proposed[slot] == v) {
+                        return;
+                    }
+                    slot = (slot + 1) & (proposedSlots - 1);
+                }
+                proposed[slot] = v;
                 candidates_[candidateCount++] = v;
             };
             // A candidate that matches its neighbourhood exactly pays no
@@ -767,10 +875,6 @@ bool CoherentLevel::Run() {
         job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
         return true;
     }
-    // The whole windows' rows are the largest of the level's three tables:
-    // room for them from the start, so that the tables share one block.
-    rows_.reserve(std::size_t{count_} *
-                  RowStrideFor(FullNeighbourhoodPixelCount(side_, levels_) * (bpp_ == 4 ? 4 : 3)));
     if (!GatherSampleRows(std::min(side_, kSimilarSide), 1, false) || !BuildSimilarSets()) {
         return false;
     }
@@ -823,6 +927,19 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
         return false;
     }
     try {
+        // The table of the finest level is the largest: the block is made at
+        // its size at once (see RowBlock).
+        RowBlock rows;
+        std::size_t tableBytes = 0;
+        for (std::uint32_t level = 0; level < TextureSynthesiser::kLevelCount; ++level) {
+            const Image* sample = job.samplePyramid->Level(level);
+            if (sample == nullptr) {
+                return false;
+            }
+            tableBytes = std::max(tableBytes, std::size_t{sample->width} * sample->height *
+                                                  RowStrideFor(WholeWindowBytes(job, level)));
+        }
+        rows.Reserve(tableBytes);
         SourceMap maps[2];
         SimilarSets sets[2];
         const SourceMap* parent = nullptr;
@@ -834,14 +951,13 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
                 job.outputPyramid->Level(level) == nullptr) {
                 return false;
             }
-            const bool coarsest = level == TextureSynthesiser::kLevelCount - 1;
-            const std::int32_t side = coarsest ? 3 : job.neighbourhoodSize[level];
+            const std::int32_t side = LevelSide(job, level);
             if (side < 0 || side > TextureSynthesiser::kMaxNeighbourhoodSide) {
                 return false;
             }
             SourceMap& map = maps[k % 2];
-            CoherentLevel pass(job, level, side, coarsest ? 1 : 2, parent, map, parentSets,
-                               sets[k % 2], meanPerKilobyte);
+            CoherentLevel pass(job, level, side, LevelLevels(level), parent, map, parentSets,
+                               sets[k % 2], meanPerKilobyte, rows);
             if (!pass.Run()) {
                 return false;
             }

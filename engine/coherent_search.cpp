@@ -692,9 +692,21 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                 a.source = OrdinalAt(s.x, s.y);
                 a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
             }
+            // The continuations as a bit mask over a hash of the ordinal: a
+            // candidate whose bit is clear continues none of the neighbours,
+            // and its piece is the pixel alone.
+            std::uint64_t continuing = 0;
+            for (std::uint32_t i = 0; i < aroundCount; ++i) {
+                if (around[i].continuation != kNone) {
+                    continuing |= std::uint64_t{1} << ((around[i].continuation * 2654435761u) >> 26);
+                }
+            }
             // How large the piece becomes that the pixel joins with source v.
             auto pieceWith = [&](std::uint32_t v) {
                 std::uint64_t size = 1;
+                if ((continuing >> ((v * 2654435761u) >> 26) & 1u) == 0) {
+                    return size;
+                }
                 std::uint32_t rootCount = 0;
                 for (std::uint32_t i = 0; i < aroundCount; ++i) {
                     if (around[i].continuation != v) {

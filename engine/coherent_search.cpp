@@ -59,6 +59,9 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint32_t kSimilarSweeps = 2;
 constexpr std::uint32_t kInheritedSimilarSweeps = 1;
 constexpr std::uint32_t kInheritedSimilarReach = 4;
+// Sample rows per band of the similar-set search, the unit it is spread over
+// threads in.
+constexpr std::uint32_t kSimilarBand = 16;
 // Positions this close (in both directions) to a sample position are not
 // kept in its similar set: they are its own neighbours, which the shifted
 // candidates reach anyway.
@@ -78,7 +81,7 @@ constexpr std::int32_t kSimilarSide = 5;
 // The band along the wrap-around edges that is corrected again at the end:
 // this many window sides wide on each side of an edge, this many times.
 constexpr std::uint32_t kBandWindows = 1;
-constexpr std::uint32_t kBandPasses = 1;
+constexpr std::uint32_t kBandPasses = 2;
 // The first pass matches its last rows, this many half window sides of them,
 // with whole windows.
 constexpr std::uint32_t kClosingRows = 4;
@@ -91,6 +94,19 @@ std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
         value = (value << 15) | random.Next();
     }
     return static_cast<std::uint32_t>(value % count);
+}
+
+// The starting state of one band's generator at one stage of the
+// similar-set search: the run's draw, mixed with both (a MurmurHash3
+// finaliser), so that neighbouring bands draw unrelated sequences.
+std::uint32_t BandSeed(std::uint32_t seed, std::uint32_t stage, std::uint32_t band) {
+    std::uint32_t h = seed ^ (stage * 0x9E3779B9u) ^ (band * 0x85EBCA6Bu);
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
+    return h;
 }
 
 // a * b, or the largest value when that does not fit.
@@ -233,6 +249,9 @@ class CoherentLevel {
     // split); nothing to do when rows_ holds these windows already.
     bool GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal);
     bool BuildSimilarSets();
+    bool Inherited() const;
+    void StartSimilarBand(std::uint32_t band, RandomGenerator& random);
+    void SweepSimilarBand(std::uint32_t band, std::uint32_t sweep, RandomGenerator& random);
     void Initialise();
     // One pass over the given rows, each from a column on for a number of
     // columns (wrapping round); reports each row as step stepBase + i + 1 of
@@ -410,12 +429,74 @@ bool CoherentLevel::BuildSimilarSets() {
     if (k_ == 0) {
         return true;
     }
-    RandomGenerator& random = job_.random;
+    // The sets are built band by band (kSimilarBand sample rows each), the
+    // bands spread over the run's threads. A band's propagation reads the row
+    // next to it in the neighbouring band, so the even bands go first, then
+    // the odd ones: what every band reads is the same whatever the split.
+    // Each band draws from a generator of its own, seeded from one draw of
+    // the run's; nothing depends on the thread count.
+    const std::uint32_t seed = job_.random.Next() << 15 | job_.random.Next();
+    const std::uint32_t bands = (sample_.height + kSimilarBand - 1) / kSimilarBand;
+    const std::uint32_t sweeps = Inherited() ? kInheritedSimilarSweeps : kSimilarSweeps;
+    struct Work {
+        CoherentLevel* level;
+        std::uint32_t seed;
+        std::uint32_t stage;  // 0: the starting sets, then the sweeps
+        std::uint32_t parity;
+        std::atomic<bool> failed{false};
+    } work{this, seed, 0, 0};
+    const std::uint32_t helpers = WorkerPool::EffectiveThreads(job_.threadCount) - 1;
+    for (std::uint32_t stage = 0; stage <= sweeps; ++stage) {
+        if (stage > 0) {
+            ProgressInfo info;
+            info.status = status::kBuildingDataCloud;
+            info.context = job_.callbackContext;
+            info.stepDone = static_cast<std::int32_t>(stage - 1);
+            info.stepTotal = static_cast<std::int32_t>(sweeps);
+            job_.Report(info);
+        }
+        // The starting sets depend on nothing around them: all bands at once.
+        for (std::uint32_t parity = 0; parity < (stage == 0 ? 1u : 2u); ++parity) {
+            work.stage = stage;
+            work.parity = parity;
+            const std::uint32_t chunks = stage == 0 ? bands : (bands + 1 - parity) / 2;
+            WorkerPool::Shared().Run(
+                chunks, helpers,
+                [](void* context, std::uint32_t chunk) {
+                    Work& w = *static_cast<Work*>(context);
+                    const std::uint32_t band = w.stage == 0 ? chunk : 2 * chunk + w.parity;
+                    if (w.failed.load(std::memory_order_relaxed) || w.level->Aborted()) {
+                        w.failed.store(true, std::memory_order_relaxed);
+                        return;
+                    }
+                    RandomGenerator random(BandSeed(w.seed, w.stage, band));
+                    if (w.stage == 0) {
+                        w.level->StartSimilarBand(band, random);
+                    } else {
+                        w.level->SweepSimilarBand(band, w.stage - 1, random);
+                    }
+                },
+                &work);
+            if (work.failed.load()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool CoherentLevel::Inherited() const {
+    return parentSets_ != nullptr && parentSets_->k > 0 && parentSets_->width > 0 &&
+           parentSets_->height > 0;
+}
+
+void CoherentLevel::StartSimilarBand(std::uint32_t band, RandomGenerator& random) {
     // A finer level starts from its parent's sets, upsampled, and needs only
     // a short look around; the coarsest starts from random positions.
-    const bool inherited = parentSets_ != nullptr && parentSets_->k > 0 && parentSets_->width > 0 &&
-                           parentSets_->height > 0;
-    for (std::uint32_t v = 0; v < count; ++v) {
+    const bool inherited = Inherited();
+    const std::uint32_t first = band * kSimilarBand * sample_.width;
+    const std::uint32_t last = std::min(count_, first + kSimilarBand * sample_.width);
+    for (std::uint32_t v = first; v < last; ++v) {
         const SourcePosition p = PositionOf(v);
         if (inherited) {
             const std::size_t up = std::size_t{p.y / 2 % parentSets_->height} * parentSets_->width +
@@ -430,57 +511,48 @@ bool CoherentLevel::BuildSimilarSets() {
             }
         }
         for (std::uint32_t i = inherited ? k_ - 1 : 0; i < k_; ++i) {
-            InsertSimilar(v, Draw(random, count));
+            InsertSimilar(v, Draw(random, count_));
         }
     }
-    const std::uint32_t sweeps = inherited ? kInheritedSimilarSweeps : kSimilarSweeps;
+}
+
+void CoherentLevel::SweepSimilarBand(std::uint32_t band, std::uint32_t sweep,
+                                     RandomGenerator& random) {
     const std::uint32_t reach =
-        inherited ? kInheritedSimilarReach : std::max(sample_.width, sample_.height) / 2;
-    for (std::uint32_t sweep = 0; sweep < sweeps; ++sweep) {
-        const bool forward = sweep % 2 == 0;
-        const std::int32_t step = forward ? 1 : -1;
-        ProgressInfo info;
-        info.status = status::kBuildingDataCloud;
-        info.context = job_.callbackContext;
-        info.stepDone = static_cast<std::int32_t>(sweep);
-        info.stepTotal = static_cast<std::int32_t>(sweeps);
-        job_.Report(info);
-        for (std::uint32_t n = 0; n < count; ++n) {
-            const std::uint32_t v = forward ? n : count - 1 - n;
-            const SourcePosition p = PositionOf(v);
-            // The sets of the neighbours already visited, shifted onto v.
-            const Offset from[2] = {{-step, 0}, {0, -step}};
-            for (const Offset& o : from) {
-                const std::uint32_t u =
-                    OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
-                if (u == kNone) {
-                    continue;
-                }
-                for (std::uint32_t i = 0; i < k_; ++i) {
-                    const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
-                    if (w != kNone) {
-                        const SourcePosition q = PositionOf(w);
-                        InsertSimilar(
-                            v, OrdinalAt(std::int64_t{q.x} - o.dx, std::int64_t{q.y} - o.dy));
-                    }
+        Inherited() ? kInheritedSimilarReach : std::max(sample_.width, sample_.height) / 2;
+    const bool forward = sweep % 2 == 0;
+    const std::int32_t step = forward ? 1 : -1;
+    const std::uint32_t first = band * kSimilarBand * sample_.width;
+    const std::uint32_t count = std::min(count_, first + kSimilarBand * sample_.width) - first;
+    for (std::uint32_t n = 0; n < count; ++n) {
+        const std::uint32_t v = first + (forward ? n : count - 1 - n);
+        const SourcePosition p = PositionOf(v);
+        // The sets of the neighbours already visited, shifted onto v.
+        const Offset from[2] = {{-step, 0}, {0, -step}};
+        for (const Offset& o : from) {
+            const std::uint32_t u = OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
+            if (u == kNone) {
+                continue;
+            }
+            for (std::uint32_t i = 0; i < k_; ++i) {
+                const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
+                if (w != kNone) {
+                    const SourcePosition q = PositionOf(w);
+                    InsertSimilar(v, OrdinalAt(std::int64_t{q.x} - o.dx, std::int64_t{q.y} - o.dy));
                 }
             }
-            // A random look around the best one, at shrinking distances.
-            const std::uint32_t best = similar_[std::size_t{v} * k_];
-            const SourcePosition centre = PositionOf(best == kNone ? v : best);
-            for (std::uint32_t r = reach; r >= 1; r /= 2) {
-                const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
-                const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
-                if (best != kNone) {
-                    InsertSimilar(v, OrdinalAt(centre.x + dx, centre.y + dy));
-                }
-            }
-            if (n % 1024 == 0 && Aborted()) {
-                return false;
+        }
+        // A random look around the best one, at shrinking distances.
+        const std::uint32_t best = similar_[std::size_t{v} * k_];
+        const SourcePosition centre = PositionOf(best == kNone ? v : best);
+        for (std::uint32_t r = reach; r >= 1; r /= 2) {
+            const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
+            const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
+            if (best != kNone) {
+                InsertSimilar(v, OrdinalAt(centre.x + dx, centre.y + dy));
             }
         }
     }
-    return true;
 }
 
 void CoherentLevel::Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal) {
@@ -698,7 +770,8 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
             std::uint64_t continuing = 0;
             for (std::uint32_t i = 0; i < aroundCount; ++i) {
                 if (around[i].continuation != kNone) {
-                    continuing |= std::uint64_t{1} << ((around[i].continuation * 2654435761u) >> 26);
+                    continuing |= std::uint64_t{1}
+                                  << ((around[i].continuation * 2654435761u) >> 26);
                 }
             }
             // How large the piece becomes that the pixel joins with source v.

@@ -1,14 +1,17 @@
 #include "engine/coherent_search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <new>
 
 #include "engine/neighbourhood.h"
+#include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
 #include "search/distance_kernels.h"
 #include "search/point_set.h"
+#include "search/worker_pool.h"
 
 // The coherent search follows three papers:
 //
@@ -57,6 +60,9 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint32_t kSimilarSweeps = 2;
 constexpr std::uint32_t kInheritedSimilarSweeps = 1;
 constexpr std::uint32_t kInheritedSimilarReach = 4;
+// Sample rows per band of the similar-set search, the unit it is spread over
+// threads in.
+constexpr std::uint32_t kSimilarBand = 16;
 // Positions this close (in both directions) to a sample position are not
 // kept in its similar set: they are its own neighbours, which the shifted
 // candidates reach anyway.
@@ -76,7 +82,7 @@ constexpr std::int32_t kSimilarSide = 5;
 // The band along the wrap-around edges that is corrected again at the end:
 // this many window sides wide on each side of an edge, this many times.
 constexpr std::uint32_t kBandWindows = 1;
-constexpr std::uint32_t kBandPasses = 1;
+constexpr std::uint32_t kBandPasses = 2;
 // The first pass matches its last rows, this many half window sides of them,
 // with whole windows.
 constexpr std::uint32_t kClosingRows = 4;
@@ -91,6 +97,19 @@ std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
     return static_cast<std::uint32_t>(value % count);
 }
 
+// The starting state of one band's generator at one stage of the
+// similar-set search: the run's draw, mixed with both (a MurmurHash3
+// finaliser), so that neighbouring bands draw unrelated sequences.
+std::uint32_t BandSeed(std::uint32_t seed, std::uint32_t stage, std::uint32_t band) {
+    std::uint32_t h = seed ^ (stage * 0x9E3779B9u) ^ (band * 0x85EBCA6Bu);
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
+    return h;
+}
+
 // a * b, or the largest value when that does not fit.
 std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
     std::uint64_t product = 0;
@@ -102,6 +121,63 @@ std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
 std::uint32_t RowStrideFor(std::uint32_t bytes) {
     return std::max(PointSet::kRowAlignment, (bytes + PointSet::kRowAlignment - 1) /
                                                  PointSet::kRowAlignment * PointSet::kRowAlignment);
+}
+
+// Sample positions whose neighbourhoods one chunk of the table gathers.
+constexpr std::uint32_t kGatherChunk = 2048;
+
+// The block that holds a level's table of sample neighbourhoods, one for the
+// whole run: it is made at the size the largest level needs before the
+// coarsest starts, and every level reuses it, so that fresh memory (which the
+// system clears page by page on first touch) is touched once, not per level.
+// Left uninitialised: the gathers write every byte before it is read.
+class RowBlock {
+  public:
+    RowBlock() = default;
+    RowBlock(const RowBlock&) = delete;
+    RowBlock& operator=(const RowBlock&) = delete;
+    ~RowBlock() { Release(); }
+
+    // Room for at least bytes; throws std::bad_alloc when there is none.
+    void Reserve(std::size_t bytes) {
+        if (bytes <= bytes_) {
+            return;
+        }
+        Release();
+        data_ = static_cast<std::uint8_t*>(AllocateRows(bytes));
+        bytes_ = bytes;
+    }
+    std::uint8_t* Data() const { return data_; }
+
+  private:
+    void Release() {
+        if (data_ != nullptr) {
+            ReleaseRows(data_, bytes_);
+            data_ = nullptr;
+            bytes_ = 0;
+        }
+    }
+    std::uint8_t* data_ = nullptr;
+    std::size_t bytes_ = 0;
+};
+
+// The window side and the levels a level's passes compare over.
+std::int32_t LevelSide(const TextureSynthesiser& job, std::uint32_t level) {
+    return level == TextureSynthesiser::kLevelCount - 1 ? 3 : job.neighbourhoodSize[level];
+}
+std::uint32_t LevelLevels(std::uint32_t level) {
+    return level == TextureSynthesiser::kLevelCount - 1 ? 1 : 2;
+}
+
+// Bytes of a level's whole (not causal) window, the largest it gathers; 0 for
+// a side no pass accepts.
+std::uint32_t WholeWindowBytes(const TextureSynthesiser& job, std::uint32_t level) {
+    const std::int32_t side = LevelSide(job, level);
+    if (side < 0 || side > TextureSynthesiser::kMaxNeighbourhoodSide) {
+        return 0;
+    }
+    const std::uint32_t channels = job.samplePyramid->Level(level)->bytesPerPixel == 4 ? 4 : 3;
+    return FullNeighbourhoodPixelCount(OddWindowSide(side), LevelLevels(level)) * channels;
 }
 
 struct Offset {
@@ -146,7 +222,8 @@ class CoherentLevel {
   public:
     CoherentLevel(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
                   std::uint32_t levels, const SourceMap* parent, SourceMap& map,
-                  const SimilarSets* parentSets, SimilarSets& sets, std::uint64_t& meanPerKilobyte)
+                  const SimilarSets* parentSets, SimilarSets& sets, std::uint64_t& meanPerKilobyte,
+                  RowBlock& rows)
         : job_(job),
           level_(level),
           side_(OddWindowSide(side)),
@@ -156,6 +233,7 @@ class CoherentLevel {
           parentSets_(parentSets),
           sets_(sets),
           meanPerKilobyte_(meanPerKilobyte),
+          rows_(rows),
           sample_(*job.samplePyramid->Level(level)),
           output_(*job.outputPyramid->Level(level)),
           bpp_(output_.bytesPerPixel) {}
@@ -167,9 +245,14 @@ class CoherentLevel {
     SourcePosition PositionOf(std::uint32_t v) const {
         return {v % sample_.width, v / sample_.width};
     }
-    // Gathers the neighbourhoods of every sample position into rows_.
+    // Gathers the neighbourhoods of every sample position into rows_, spread
+    // over the run's threads (each row is written by one of them, whatever the
+    // split); nothing to do when rows_ holds these windows already.
     bool GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal);
     bool BuildSimilarSets();
+    bool Inherited() const;
+    void StartSimilarBand(std::uint32_t band, RandomGenerator& random);
+    void SweepSimilarBand(std::uint32_t band, std::uint32_t sweep, RandomGenerator& random);
     void Initialise();
     // One pass over the given rows, each from a column on for a number of
     // columns (wrapping round); reports each row as step stepBase + i + 1 of
@@ -192,7 +275,7 @@ class CoherentLevel {
         return static_cast<std::uint32_t>(y * sample_.width + x);
     }
     const std::uint8_t* Row(std::uint32_t ordinal) const {
-        return rows_.data() + std::size_t{ordinal} * stride_;
+        return rows_.Data() + std::size_t{ordinal} * stride_;
     }
     void Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal);
     bool InsertSimilar(std::uint32_t v, std::uint32_t w);
@@ -210,13 +293,17 @@ class CoherentLevel {
     // The mean distance chosen in the last pass, per 1024 feature bytes;
     // carried from level to level.
     std::uint64_t& meanPerKilobyte_;
+    RowBlock& rows_;  // per ordinal, stride_ bytes
     const Image& sample_;
     Image& output_;
     std::uint32_t bpp_;
 
     std::uint32_t count_ = 0;  // sample positions: width * height
-    ByteRows rows_;            // per ordinal, stride_ bytes
     std::uint32_t stride_ = 0;
+    // The windows rows_ holds: side, levels and shape; side 0: none yet.
+    std::int32_t rowsSide_ = 0;
+    std::uint32_t rowsLevels_ = 0;
+    bool rowsCausal_ = false;
     DistanceKernel kernel_ = nullptr;
     std::uint32_t k_ = 0;
     std::vector<std::uint32_t>& similar_ = sets_.members;  // k_ per ordinal
@@ -255,22 +342,48 @@ bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bo
     // The whole windows of the positions next to the sample's lower and right
     // edges reach past it; they wrap, and the mismatch that makes simply
     // lowers those positions' chances.
+    if (side == rowsSide_ && levels == rowsLevels_ && causal == rowsCausal_) {
+        return true;
+    }
+    rowsSide_ = 0;
     const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side, levels, bpp_ == 4, true,
                                         {.causal = causal, .plainParents = true, .mirror = true});
     stride_ = RowStrideFor(windows.ByteCount());
     kernel_ = ChooseKernel(job_.metric, stride_);
-    rows_.resize(std::size_t{count_} * stride_);
-    const std::uint32_t bytes = windows.ByteCount();
-    for (std::uint32_t v = 0; v < count_; ++v) {
-        std::uint8_t* row = rows_.data() + std::size_t{v} * stride_;
-        std::fill(row + bytes, row + stride_, std::uint8_t{0});
-        if (!windows.Gather(v % sample_.width, v / sample_.width, row)) {
-            return false;
-        }
-        if (v % 4096 == 0 && Aborted()) {
-            return false;
-        }
+    rows_.Reserve(std::size_t{count_} * stride_);
+    struct Work {
+        CoherentLevel* level;
+        const NeighbourhoodGatherer* windows;
+        std::atomic<bool> failed{false};
+    } work{this, &windows};
+    const std::uint32_t chunks = (count_ + kGatherChunk - 1) / kGatherChunk;
+    WorkerPool::Shared().Run(
+        chunks, WorkerPool::EffectiveThreads(job_.threadCount) - 1,
+        [](void* context, std::uint32_t chunk) {
+            Work& w = *static_cast<Work*>(context);
+            const CoherentLevel& l = *w.level;
+            if (w.failed.load(std::memory_order_relaxed) || l.Aborted()) {
+                w.failed.store(true, std::memory_order_relaxed);
+                return;
+            }
+            const std::uint32_t bytes = w.windows->ByteCount();
+            const std::uint32_t end = std::min(l.count_, (chunk + 1) * kGatherChunk);
+            for (std::uint32_t v = chunk * kGatherChunk; v < end; ++v) {
+                std::uint8_t* row = l.rows_.Data() + std::size_t{v} * l.stride_;
+                std::fill(row + bytes, row + l.stride_, std::uint8_t{0});
+                if (!w.windows->Gather(v % l.sample_.width, v / l.sample_.width, row)) {
+                    w.failed.store(true, std::memory_order_relaxed);
+                    return;
+                }
+            }
+        },
+        &work);
+    if (work.failed.load()) {
+        return false;
     }
+    rowsSide_ = side;
+    rowsLevels_ = levels;
+    rowsCausal_ = causal;
     return true;
 }
 
@@ -317,12 +430,74 @@ bool CoherentLevel::BuildSimilarSets() {
     if (k_ == 0) {
         return true;
     }
-    RandomGenerator& random = job_.random;
+    // The sets are built band by band (kSimilarBand sample rows each), the
+    // bands spread over the run's threads. A band's propagation reads the row
+    // next to it in the neighbouring band, so the even bands go first, then
+    // the odd ones: what every band reads is the same whatever the split.
+    // Each band draws from a generator of its own, seeded from one draw of
+    // the run's; nothing depends on the thread count.
+    const std::uint32_t seed = job_.random.Next() << 15 | job_.random.Next();
+    const std::uint32_t bands = (sample_.height + kSimilarBand - 1) / kSimilarBand;
+    const std::uint32_t sweeps = Inherited() ? kInheritedSimilarSweeps : kSimilarSweeps;
+    struct Work {
+        CoherentLevel* level;
+        std::uint32_t seed;
+        std::uint32_t stage;  // 0: the starting sets, then the sweeps
+        std::uint32_t parity;
+        std::atomic<bool> failed{false};
+    } work{this, seed, 0, 0};
+    const std::uint32_t helpers = WorkerPool::EffectiveThreads(job_.threadCount) - 1;
+    for (std::uint32_t stage = 0; stage <= sweeps; ++stage) {
+        if (stage > 0) {
+            ProgressInfo info;
+            info.status = status::kBuildingDataCloud;
+            info.context = job_.callbackContext;
+            info.stepDone = static_cast<std::int32_t>(stage - 1);
+            info.stepTotal = static_cast<std::int32_t>(sweeps);
+            job_.Report(info);
+        }
+        // The starting sets depend on nothing around them: all bands at once.
+        for (std::uint32_t parity = 0; parity < (stage == 0 ? 1u : 2u); ++parity) {
+            work.stage = stage;
+            work.parity = parity;
+            const std::uint32_t chunks = stage == 0 ? bands : (bands + 1 - parity) / 2;
+            WorkerPool::Shared().Run(
+                chunks, helpers,
+                [](void* context, std::uint32_t chunk) {
+                    Work& w = *static_cast<Work*>(context);
+                    const std::uint32_t band = w.stage == 0 ? chunk : 2 * chunk + w.parity;
+                    if (w.failed.load(std::memory_order_relaxed) || w.level->Aborted()) {
+                        w.failed.store(true, std::memory_order_relaxed);
+                        return;
+                    }
+                    RandomGenerator random(BandSeed(w.seed, w.stage, band));
+                    if (w.stage == 0) {
+                        w.level->StartSimilarBand(band, random);
+                    } else {
+                        w.level->SweepSimilarBand(band, w.stage - 1, random);
+                    }
+                },
+                &work);
+            if (work.failed.load()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool CoherentLevel::Inherited() const {
+    return parentSets_ != nullptr && parentSets_->k > 0 && parentSets_->width > 0 &&
+           parentSets_->height > 0;
+}
+
+void CoherentLevel::StartSimilarBand(std::uint32_t band, RandomGenerator& random) {
     // A finer level starts from its parent's sets, upsampled, and needs only
     // a short look around; the coarsest starts from random positions.
-    const bool inherited = parentSets_ != nullptr && parentSets_->k > 0 && parentSets_->width > 0 &&
-                           parentSets_->height > 0;
-    for (std::uint32_t v = 0; v < count; ++v) {
+    const bool inherited = Inherited();
+    const std::uint32_t first = band * kSimilarBand * sample_.width;
+    const std::uint32_t last = std::min(count_, first + kSimilarBand * sample_.width);
+    for (std::uint32_t v = first; v < last; ++v) {
         const SourcePosition p = PositionOf(v);
         if (inherited) {
             const std::size_t up = std::size_t{p.y / 2 % parentSets_->height} * parentSets_->width +
@@ -337,57 +512,48 @@ bool CoherentLevel::BuildSimilarSets() {
             }
         }
         for (std::uint32_t i = inherited ? k_ - 1 : 0; i < k_; ++i) {
-            InsertSimilar(v, Draw(random, count));
+            InsertSimilar(v, Draw(random, count_));
         }
     }
-    const std::uint32_t sweeps = inherited ? kInheritedSimilarSweeps : kSimilarSweeps;
+}
+
+void CoherentLevel::SweepSimilarBand(std::uint32_t band, std::uint32_t sweep,
+                                     RandomGenerator& random) {
     const std::uint32_t reach =
-        inherited ? kInheritedSimilarReach : std::max(sample_.width, sample_.height) / 2;
-    for (std::uint32_t sweep = 0; sweep < sweeps; ++sweep) {
-        const bool forward = sweep % 2 == 0;
-        const std::int32_t step = forward ? 1 : -1;
-        ProgressInfo info;
-        info.status = status::kBuildingDataCloud;
-        info.context = job_.callbackContext;
-        info.stepDone = static_cast<std::int32_t>(sweep);
-        info.stepTotal = static_cast<std::int32_t>(sweeps);
-        job_.Report(info);
-        for (std::uint32_t n = 0; n < count; ++n) {
-            const std::uint32_t v = forward ? n : count - 1 - n;
-            const SourcePosition p = PositionOf(v);
-            // The sets of the neighbours already visited, shifted onto v.
-            const Offset from[2] = {{-step, 0}, {0, -step}};
-            for (const Offset& o : from) {
-                const std::uint32_t u =
-                    OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
-                if (u == kNone) {
-                    continue;
-                }
-                for (std::uint32_t i = 0; i < k_; ++i) {
-                    const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
-                    if (w != kNone) {
-                        const SourcePosition q = PositionOf(w);
-                        InsertSimilar(
-                            v, OrdinalAt(std::int64_t{q.x} - o.dx, std::int64_t{q.y} - o.dy));
-                    }
+        Inherited() ? kInheritedSimilarReach : std::max(sample_.width, sample_.height) / 2;
+    const bool forward = sweep % 2 == 0;
+    const std::int32_t step = forward ? 1 : -1;
+    const std::uint32_t first = band * kSimilarBand * sample_.width;
+    const std::uint32_t count = std::min(count_, first + kSimilarBand * sample_.width) - first;
+    for (std::uint32_t n = 0; n < count; ++n) {
+        const std::uint32_t v = first + (forward ? n : count - 1 - n);
+        const SourcePosition p = PositionOf(v);
+        // The sets of the neighbours already visited, shifted onto v.
+        const Offset from[2] = {{-step, 0}, {0, -step}};
+        for (const Offset& o : from) {
+            const std::uint32_t u = OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
+            if (u == kNone) {
+                continue;
+            }
+            for (std::uint32_t i = 0; i < k_; ++i) {
+                const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
+                if (w != kNone) {
+                    const SourcePosition q = PositionOf(w);
+                    InsertSimilar(v, OrdinalAt(std::int64_t{q.x} - o.dx, std::int64_t{q.y} - o.dy));
                 }
             }
-            // A random look around the best one, at shrinking distances.
-            const std::uint32_t best = similar_[std::size_t{v} * k_];
-            const SourcePosition centre = PositionOf(best == kNone ? v : best);
-            for (std::uint32_t r = reach; r >= 1; r /= 2) {
-                const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
-                const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
-                if (best != kNone) {
-                    InsertSimilar(v, OrdinalAt(centre.x + dx, centre.y + dy));
-                }
-            }
-            if (n % 1024 == 0 && Aborted()) {
-                return false;
+        }
+        // A random look around the best one, at shrinking distances.
+        const std::uint32_t best = similar_[std::size_t{v} * k_];
+        const SourcePosition centre = PositionOf(best == kNone ? v : best);
+        for (std::uint32_t r = reach; r >= 1; r /= 2) {
+            const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
+            const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
+            if (best != kNone) {
+                InsertSimilar(v, OrdinalAt(centre.x + dx, centre.y + dy));
             }
         }
     }
-    return true;
 }
 
 void CoherentLevel::Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal) {
@@ -560,6 +726,13 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
     std::vector<Around> around(reach.size());
     // current, shifts, parent, own set, the sets of 8 neighbours, random ones
     candidates_.resize(2 + reach.size() + k_ * 9 + job_.randomCandidates);
+    // At most half full, so that a probe ends soon.
+    std::uint32_t proposedBits = 6;
+    while ((1u << proposedBits) < 2 * candidates_.size()) {
+        ++proposedBits;
+    }
+    const std::uint32_t proposedSlots = 1u << proposedBits;
+    std::vector<std::uint32_t> proposed(proposedSlots);
     std::vector<std::uint32_t> roots(reach.size());
 
     // A correction pass starts half way down and across and wraps round, so
@@ -592,9 +765,22 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
                 a.source = OrdinalAt(s.x, s.y);
                 a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
             }
+            // The continuations as a bit mask over a hash of the ordinal: a
+            // candidate whose bit is clear continues none of the neighbours,
+            // and its piece is the pixel alone.
+            std::uint64_t continuing = 0;
+            for (std::uint32_t i = 0; i < aroundCount; ++i) {
+                if (around[i].continuation != kNone) {
+                    continuing |= std::uint64_t{1}
+                                  << ((around[i].continuation * 2654435761u) >> 26);
+                }
+            }
             // How large the piece becomes that the pixel joins with source v.
             auto pieceWith = [&](std::uint32_t v) {
                 std::uint64_t size = 1;
+                if ((continuing >> ((v * 2654435761u) >> 26) & 1u) == 0) {
+                    return size;
+                }
                 std::uint32_t rootCount = 0;
                 for (std::uint32_t i = 0; i < aroundCount; ++i) {
                     if (around[i].continuation != v) {
@@ -622,14 +808,22 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
             // Candidates are collected first, their rows fetched together,
             // then compared in the order they were proposed.
             std::uint32_t candidateCount = 0;
+            // A few tens at most: a small open-addressed set tells those
+            // proposed already, where a table over the whole sample would
+            // miss the cache.
+            std::fill(proposed.begin(), proposed.end(), kNone);
             auto propose = [&](std::uint32_t v) {
-                // A few tens at most: a look through them beats a table
-                // over the whole sample, which would miss the cache.
-                if (v == kNone ||
-                    std::find(candidates_.begin(), candidates_.begin() + candidateCount, v) !=
-                        candidates_.begin() + candidateCount) {
+                if (v == kNone) {
                     return;
                 }
+                std::uint32_t slot = (v * 2654435761u) >> (32 - proposedBits);
+                while (proposed[slot] != kNone) {
+                    if (proposed[slot] == v) {
+                        return;
+                    }
+                    slot = (slot + 1) & (proposedSlots - 1);
+                }
+                proposed[slot] = v;
                 candidates_[candidateCount++] = v;
             };
             // A candidate that matches its neighbourhood exactly pays no
@@ -767,10 +961,6 @@ bool CoherentLevel::Run() {
         job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
         return true;
     }
-    // The whole windows' rows are the largest of the level's three tables:
-    // room for them from the start, so that the tables share one block.
-    rows_.reserve(std::size_t{count_} *
-                  RowStrideFor(FullNeighbourhoodPixelCount(side_, levels_) * (bpp_ == 4 ? 4 : 3)));
     if (!GatherSampleRows(std::min(side_, kSimilarSide), 1, false) || !BuildSimilarSets()) {
         return false;
     }
@@ -823,6 +1013,19 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
         return false;
     }
     try {
+        // The table of the finest level is the largest: the block is made at
+        // its size at once (see RowBlock).
+        RowBlock rows;
+        std::size_t tableBytes = 0;
+        for (std::uint32_t level = 0; level < TextureSynthesiser::kLevelCount; ++level) {
+            const Image* sample = job.samplePyramid->Level(level);
+            if (sample == nullptr) {
+                return false;
+            }
+            tableBytes = std::max(tableBytes, std::size_t{sample->width} * sample->height *
+                                                  RowStrideFor(WholeWindowBytes(job, level)));
+        }
+        rows.Reserve(tableBytes);
         SourceMap maps[2];
         SimilarSets sets[2];
         const SourceMap* parent = nullptr;
@@ -834,14 +1037,13 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
                 job.outputPyramid->Level(level) == nullptr) {
                 return false;
             }
-            const bool coarsest = level == TextureSynthesiser::kLevelCount - 1;
-            const std::int32_t side = coarsest ? 3 : job.neighbourhoodSize[level];
+            const std::int32_t side = LevelSide(job, level);
             if (side < 0 || side > TextureSynthesiser::kMaxNeighbourhoodSide) {
                 return false;
             }
             SourceMap& map = maps[k % 2];
-            CoherentLevel pass(job, level, side, coarsest ? 1 : 2, parent, map, parentSets,
-                               sets[k % 2], meanPerKilobyte);
+            CoherentLevel pass(job, level, side, LevelLevels(level), parent, map, parentSets,
+                               sets[k % 2], meanPerKilobyte, rows);
             if (!pass.Run()) {
                 return false;
             }
@@ -853,6 +1055,73 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t sampleHeight,
+                                      std::uint32_t outputWidth, std::uint32_t outputHeight,
+                                      std::uint32_t bytesPerPixel,
+                                      const SynthesisSettings& settings) {
+    // Worked out in 128 bits, so that no size can wrap round.
+    __extension__ using Wide = unsigned __int128;
+    constexpr std::uint32_t kLevels = TextureSynthesiser::kLevelCount;
+    const std::uint32_t channels = bytesPerPixel == 4 ? 4 : 3;
+    Wide samples[kLevels];  // sample positions per level
+    Wide pixels[kLevels];   // output pixels per level
+    Wide sets[kLevels];     // similar-set entries per level
+    Wide rowsBytes = 0;     // the block of sample windows (RowBlock)
+    Wide sizeTables = 0;    // the gatherers' wrap tables and the spans, per level
+    std::uint32_t sw = sampleWidth;
+    std::uint32_t sh = sampleHeight;
+    std::uint32_t ow = outputWidth;
+    std::uint32_t oh = outputHeight;
+    for (std::uint32_t level = 0; level < kLevels; ++level) {
+        samples[level] = Wide{sw} * sh;
+        pixels[level] = Wide{ow} * oh;
+        const Wide k =
+            std::min<Wide>(settings.coherenceSetSize, samples[level] > 1 ? samples[level] - 1 : 0);
+        sets[level] = samples[level] * k;
+        const std::int32_t side = OddWindowSide(
+            level == kLevels - 1 ? 3 : settings.WindowSide(static_cast<std::int32_t>(level)));
+        const std::uint32_t windowBytes =
+            FullNeighbourhoodPixelCount(side, LevelLevels(level)) * channels;
+        rowsBytes = std::max(rowsBytes, samples[level] * RowStrideFor(windowBytes));
+        // Each gatherer keeps a row and a column table per window part (at
+        // most three parts, two gatherers); the spans of a level, with
+        // their copies, are a few rows' worth.
+        sizeTables =
+            std::max(sizeTables, Wide{2 * 3 * 8} * (Wide{std::max(sw, ow)} + std::max(sh, oh) +
+                                                    2 * static_cast<Wide>(side)) +
+                                     Wide{6 * 12} * oh);
+        sw = ReducedSize(sw);
+        sh = ReducedSize(sh);
+        ow = ReducedSize(ow);
+        oh = ReducedSize(oh);
+    }
+    // The peak comes at some level: its own tables, with the parent's sets
+    // and source map still held. Per sample position a use count, per set
+    // entry an ordinal and a distance, per output pixel a source position
+    // (8 bytes) and two piece entries.
+    Wide peak = 0;
+    for (std::uint32_t level = 0; level < kLevels; ++level) {
+        Wide bytes = 4 * samples[level] + 8 * sets[level] + 16 * pixels[level];
+        if (level + 1 < kLevels) {
+            bytes += 4 * sets[level + 1] + 8 * pixels[level + 1];
+        }
+        // The level's sets reuse the vector of those two levels up, which
+        // are still held while the larger storage is taken.
+        if (level + 2 < kLevels) {
+            bytes += 4 * sets[level + 2];
+        }
+        peak = std::max(peak, bytes);
+    }
+    // The candidates of one pixel and their bookkeeping: kilobytes.
+    const Wide perPixel =
+        4 * 6 * (2 + 24 + 9 * Wide{settings.coherenceSetSize} + settings.randomCandidates) +
+        64 * 1024;
+    const Wide total = rowsBytes + peak + sizeTables + perPixel;
+    return total > std::numeric_limits<std::uint64_t>::max()
+               ? std::numeric_limits<std::uint64_t>::max()
+               : static_cast<std::uint64_t>(total);
 }
 
 }  // namespace weftloom

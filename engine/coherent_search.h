@@ -6,6 +6,7 @@
 namespace weftloom {
 
 class TextureSynthesiser;
+struct SynthesisSettings;
 
 // How each output pixel's sample pixel is found.
 enum class SearchMethod : std::int32_t {
@@ -43,5 +44,18 @@ struct SourceMap {
 // thread once both pyramids exist; reports and polls the abort flag as a
 // level pass does. False on abort or when memory runs out.
 bool RunCoherentLevels(TextureSynthesiser& job);
+
+// The heap RunCoherentLevels takes at its peak, in bytes, beyond what every
+// run holds anyway (the job's pyramids and result image): a sample of
+// sampleWidth x sampleHeight pixels (bytesPerPixel 3 or 4) grown to
+// outputWidth x outputHeight with settings. It is dominated by the finest
+// level's table of sample windows, some 64 to 450 bytes per sample pixel
+// depending on the window sides; the source map it leaves in the job is
+// counted too. An upper bound within a few percent, for a run's memory
+// estimate; the largest value when it would not fit in 64 bits. Any thread.
+std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t sampleHeight,
+                                      std::uint32_t outputWidth, std::uint32_t outputHeight,
+                                      std::uint32_t bytesPerPixel,
+                                      const SynthesisSettings& settings);
 
 }  // namespace weftloom

@@ -39,10 +39,11 @@ std::uint64_t PyramidBytes(const LevelSizes& sizes, std::uint64_t bytesPerPixel)
     return total;
 }
 
-// A block of feature rows: large ones are aligned to a large page, which the
-// allocator may pay for with up to one page more.
+// A block of feature rows. Large ones are aligned to a large page, for which
+// the allocator maps up to one page more; that page is never touched, so it
+// costs address space, not memory.
 std::uint64_t RowBlockBytes(std::uint64_t bytes) {
-    return bytes >= kLargePageBlock ? bytes + (std::uint64_t{2} << 20) : bytes;
+    return bytes;
 }
 
 // The coordinate `halvings` levels up, as the window gatherer takes it.

@@ -1,10 +1,10 @@
 #include "tests/support/heap_count.h"
 
-#include <malloc.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -12,14 +12,22 @@ namespace {
 std::atomic<std::int64_t> heapNow{0};
 std::atomic<std::int64_t> heapPeak{0};
 
+// Each block carries the size asked for in a header before it, so that the
+// count is what the program asked for, whatever the allocator rounds or
+// aligns.
+constexpr std::size_t kHeader = 64;
+
 void* Allocate(std::size_t size, std::size_t alignment) {
-    void* p = alignment <= alignof(std::max_align_t)
-                  ? std::malloc(size == 0 ? 1 : size)
-                  : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-    if (p == nullptr) {
+    const std::size_t header = std::max(kHeader, alignment);
+    auto* base = static_cast<unsigned char*>(
+        std::aligned_alloc(header, (size + header + kHeader - 1) / kHeader * kHeader));
+    if (base == nullptr) {
         throw std::bad_alloc();
     }
-    const auto bytes = static_cast<std::int64_t>(malloc_usable_size(p));
+    unsigned char* p = base + header;
+    const std::size_t fields[2] = {size, header};
+    std::memcpy(p - sizeof fields, fields, sizeof fields);
+    const auto bytes = static_cast<std::int64_t>(size);
     const std::int64_t now = heapNow.fetch_add(bytes, std::memory_order_relaxed) + bytes;
     std::int64_t peak = heapPeak.load(std::memory_order_relaxed);
     while (now > peak && !heapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
@@ -27,11 +35,13 @@ void* Allocate(std::size_t size, std::size_t alignment) {
     return p;
 }
 
-void Release(void* p) {
-    if (p != nullptr) {
-        heapNow.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)),
-                          std::memory_order_relaxed);
-        std::free(p);
+void Release(void* block) {
+    if (block != nullptr) {
+        auto* p = static_cast<unsigned char*>(block);
+        std::size_t fields[2];
+        std::memcpy(fields, p - sizeof fields, sizeof fields);
+        heapNow.fetch_sub(static_cast<std::int64_t>(fields[0]), std::memory_order_relaxed);
+        std::free(p - fields[1]);
     }
 }
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 // Linking this in replaces the global operator new and delete of the whole
-// program with ones that count every heap block by its usable size, so that a
+// program with ones that count every heap block by the size asked for, so that a
 // test or benchmark can see how far the heap rose during some work.
 namespace weftloom::test {
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "engine/coherent_search.h"
 #include "engine/image_pyramid.h"
 #include "engine/neighbourhood.h"
 #include "engine/texture_synthesiser.h"
@@ -117,6 +118,10 @@ std::uint64_t EstimatePeakMemory(std::uint32_t sampleWidth, std::uint32_t sample
     const std::uint64_t held = std::uint64_t{sampleWidth} * sampleHeight * bpp +
                                std::uint64_t{width} * height * bpp + PyramidBytes(sample, bpp) +
                                PyramidBytes(output, bpp);
+    if (settings.searchMethod == SearchMethod::Coherent) {
+        return held + CoherentSearchPeakBytes(sampleWidth, sampleHeight, width, height,
+                                              bytesPerPixel, settings);
+    }
     const bool kdTree = settings.subsamplingMode == SubsamplingMode::Disabled;
     std::uint64_t pass = LevelPassBytes(sample, output, 3, 3, 1, bpp, kdTree);
     for (std::uint32_t level = 0; level < 3; ++level) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "engine/texture_synthesiser.h"
 #include "tests/support/heap_count.h"
 #include "tests/support/test_images.h"
@@ -65,6 +67,29 @@ TEST(MemoryEstimate, IsWithinAQuarterOfTheMeasuredPeak) {
         const auto measured = static_cast<double>(test::HeapPeak() - before);
         EXPECT_NEAR(static_cast<double>(estimate), measured, 0.25 * measured)
             << c.what << ": estimate " << FormatBytes(estimate) << ", measured "
+            << FormatBytes(static_cast<std::uint64_t>(measured));
+    }
+}
+
+// A coherent run keeps no clouds; its table of sample windows dominates.
+TEST(MemoryEstimate, CoversACoherentRun) {
+    for (const auto& [side, bytesPerPixel, width] :
+         {std::tuple{96u, 3u, 128u}, std::tuple{140u, 4u, 90u}}) {
+        SynthesisSettings settings;
+        settings.searchMethod = SearchMethod::Coherent;
+        const std::uint64_t estimate =
+            EstimatePeakMemory(side, side, bytesPerPixel, width, width, settings);
+        const std::int64_t before = test::HeapNow();
+        const Image sample = testing::PatternImage(side, side, bytesPerPixel);
+        {
+            TextureSynthesiser job;
+            ApplySettings(settings, job);
+            test::ResetHeapPeak();
+            EXPECT_TRUE(job.Synthesise(sample, width, width));
+        }
+        const auto measured = static_cast<double>(test::HeapPeak() - before);
+        EXPECT_NEAR(static_cast<double>(estimate), measured, 0.25 * measured)
+            << side << ": estimate " << FormatBytes(estimate) << ", measured "
             << FormatBytes(static_cast<std::uint64_t>(measured));
     }
 }

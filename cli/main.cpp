@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         context.errIsTerminal = isatty(STDERR_FILENO) == 1;
         const char* term = std::getenv("TERM");
         context.dumbTerminal = term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0;
-        exitCode = weftloom::RunSynth(options, context);
+        exitCode = weftloom::RunSynthFiles(options, context);
     }
     // Help, version or the result line that never reached standard output is a failure.
     std::cout.flush();

@@ -181,8 +181,8 @@ std::string DefaultOutputPath(const std::string& samplePath) {
 std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOptions& options,
                                      std::ostream& out, std::ostream& err) {
     CLI::App app{
-        "Grows a texture that looks like SAMPLE (a TGA or JPEG picture) and writes it "
-        "as a TGA file.",
+        "Grows a texture that looks like SAMPLE (a TGA, JPEG or PNG picture) and writes it "
+        "as a TGA or PNG file; several samples are grown one after the other.",
         kSynthProgramName};
     app.set_version_flag("--version", std::string(kSynthProgramName) + " " WEFTLOOM_VERSION);
     app.get_formatter()->column_width(24);
@@ -245,14 +245,20 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         return numbers[0];
     };
 
-    app.add_option("SAMPLE", options.sample, "the sample picture (.tga, .jpg or .jpeg)")
+    app.add_option("SAMPLE", options.samples,
+                   "the sample picture (TGA, JPEG or PNG); several: one texture each")
         ->required()
         ->type_name("");
     CLI::Option* output =
         app.add_option("-o,--output", options.output,
-                       "the texture to write (TGA); a folder: <sample name>-synth.tga in it; "
-                       "default: <sample name>-synth.tga here")
+                       "the texture to write (.png: PNG, otherwise TGA); a folder: <sample "
+                       "name>-synth.tga in it; default: <sample name>-synth.tga here")
             ->type_name("FILE");
+    CLI::Option* folderOption =
+        app.add_option("-O,--output-dir", options.outputFolder,
+                       "the folder every texture goes to, as <sample name>-synth.tga (made "
+                       "when missing); for several samples")
+            ->type_name("FOLDER");
     CLI::Option* sizeOption =
         app.add_option("-s,--size", size,
                        "output size; default: the sample's size; each side 1..65535")
@@ -323,7 +329,7 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         if (first.size() > 1 && first[0] == '-') {
             return usageError("unknown option '" + first.substr(0, first.find('=')) + "'");
         }
-        return usageError("one SAMPLE only; '" + first + "' is one too many");
+        return usageError("'" + first + "' is not understood");
     } catch (const CLI::ArgumentMismatch& e) {
         // Either an option given twice or one whose value is missing.
         for (const CLI::Option* option : app.get_options()) {
@@ -340,6 +346,18 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     if (output->count() != 0 && options.output.empty()) {
         return usageError("--output: the file name is empty");
     }
+    if (folderOption->count() != 0 && options.outputFolder.empty()) {
+        return usageError("--output-dir: the folder name is empty");
+    }
+    if (output->count() != 0 && folderOption->count() != 0) {
+        return usageError("-o names one texture and -O a folder for all; give one of them");
+    }
+    if (output->count() != 0 && options.samples.size() > 1) {
+        return usageError("-o names the texture of one sample; for " +
+                          std::to_string(options.samples.size()) +
+                          " samples, -O FOLDER says where they go");
+    }
+    options.sample = options.samples.front();
     if (sizeOption->count() != 0) {
         if (std::string problem = ParseSize(size, options); !problem.empty()) {
             return usageError(problem);

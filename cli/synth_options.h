@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/synthesis_settings.h"
 
@@ -20,11 +21,13 @@ enum class ProgressMode {
 
 // What weftloom-synth was asked to do, with the defaults of its interface.
 struct SynthOptions {
-    std::string sample;
-    std::string output;          // empty: <sample name without extension>-synth.tga here
-    std::uint32_t width = 0;     // 0: the sample's width
-    std::uint32_t height = 0;    // 0: the sample's height
-    SynthesisSettings settings;  // --accuracy, --subsampling, --count, ..., --seed
+    std::string sample;                // the first of samples
+    std::vector<std::string> samples;  // one run each, in order
+    std::string output;                // empty: <sample name without extension>-synth.tga here
+    std::string outputFolder;          // -O: every output goes here as <sample name>-synth.tga
+    std::uint32_t width = 0;           // 0: the sample's width
+    std::uint32_t height = 0;          // 0: the sample's height
+    SynthesisSettings settings;        // --accuracy, --subsampling, --count, ..., --seed
     bool quiet = false;
     // Bytes the run may use; 0: the machine's physical memory.
     std::uint64_t maxMemory = 0;

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <map>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -479,6 +481,67 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     }
     // Written and kept: a stop signal after the save only sets the status.
     return stopRequested.load() ? StoppedExitCode() : kExitSuccess;
+}
+
+int RunSynthFiles(const SynthOptions& options, const SynthRunContext& context) {
+    std::ostream& err = *context.err;
+    if (!options.outputFolder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(options.outputFolder, error);
+        if (error && !std::filesystem::is_directory(options.outputFolder)) {
+            err << kSynthProgramName << ": cannot make the folder " << Quoted(options.outputFolder)
+                << ": " << error.message() << "\n";
+            return kExitFailure;
+        }
+    }
+    if (options.samples.size() <= 1 && options.outputFolder.empty()) {
+        return RunSynth(options, context);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t written = 0;
+    std::size_t failed = 0;
+    // Textures written so far, by the sample they came from.
+    std::map<std::string, std::string> targets;
+    for (const std::string& sample :
+         options.samples.empty() ? std::vector<std::string>{options.sample} : options.samples) {
+        SynthOptions one = options;
+        one.sample = sample;
+        one.samples = {sample};
+        if (!options.outputFolder.empty()) {
+            one.output = options.outputFolder;
+        }
+        std::string problem;
+        const std::string target = ResolveOutputPath(one, problem);
+        if (const auto earlier = targets.find(target);
+            problem.empty() && earlier != targets.end()) {
+            err << kSynthProgramName << ": cannot write " << Quoted(target)
+                << ": it is the texture of " << Quoted(earlier->second) << "\n";
+            ++failed;
+            continue;
+        }
+        const int code = RunSynth(one, context);
+        if (code == kExitInterrupted || code == kExitTerminated) {
+            return code;
+        }
+        if (code == kExitSuccess) {
+            ++written;
+            targets.emplace(target, sample);
+        } else {
+            ++failed;
+        }
+    }
+    char elapsed[32];
+    std::snprintf(elapsed, sizeof elapsed, "%.2f",
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::ostream& out = *context.out;
+    out << kSynthProgramName << ": " << written << " written, " << failed << " failed, in "
+        << elapsed << " s\n"
+        << std::flush;
+    if (!out) {
+        err << kSynthProgramName << ": cannot write to standard output\n";
+        return kExitFailure;
+    }
+    return failed == 0 ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace weftloom

@@ -54,4 +54,14 @@ std::string ResolveOutputPath(const SynthOptions& options, std::string& problem)
 // restored afterwards. Failing to write the result line gives kExitFailure.
 int RunSynth(const SynthOptions& options, const SynthRunContext& context);
 
+// Runs every sample of options.samples in turn, as RunSynth runs one, each
+// output in options.outputFolder (made when missing) or as the options say
+// for a single sample. Every sample gets its own progress display and result
+// or error line; with several, a summary follows (written, failed, time). A
+// sample that fails does not stop the others, and two samples whose textures
+// would have the same name fail the second. Returns kExitSuccess when every
+// texture was written, kExitFailure when any was not, and a stop signal's
+// status as soon as one stops a run (the samples after it are not started).
+int RunSynthFiles(const SynthOptions& options, const SynthRunContext& context);
+
 }  // namespace weftloom

@@ -13,6 +13,7 @@
 
 #include "imageio/jpeg_reader.h"
 #include "imageio/png_reader.h"
+#include "imageio/png_writer.h"
 #include "imageio/tga_reader.h"
 #include "imageio/tga_writer.h"
 
@@ -112,7 +113,7 @@ File OpenImageFile(const std::string& path, FileFormat& format, std::string& rea
         format = FileFormat::Tga;
     } else if (IsJpegPath(path)) {
         format = FileFormat::Jpeg;
-    } else if (EndsWithNoCase(path, ".png")) {
+    } else if (IsPngPath(path)) {
         format = FileFormat::Png;
     } else {
         reason = "Unknown image file type (expected TGA, JPEG or PNG).";
@@ -272,7 +273,7 @@ std::string SavePathFor(const std::string& path) {
 }
 
 bool SaveImageFile(const Image& image, const std::string& path, std::string& savedPath,
-                   std::string& reason, const TgaBlockWriter& writeBlock,
+                   std::string& reason, const FileBlockWriter& writeBlock,
                    const std::atomic<bool>* abort) {
     savedPath = SavePathFor(path);
     if (path.empty()) {
@@ -282,6 +283,17 @@ bool SaveImageFile(const Image& image, const std::string& path, std::string& sav
     if (image.IsEmpty()) {
         reason = "The image is empty.";
         return false;
+    }
+    if (IsPngPath(savedPath)) {
+        if (!CanWritePng(image)) {
+            reason = "The image cannot be stored as PNG (3 or 4 bytes per pixel).";
+            return false;
+        }
+        if (!WritePng(image, savedPath, writeBlock, abort)) {
+            reason = "Error writing PNG image to " + savedPath + ": " + std::strerror(errno) + ".";
+            return false;
+        }
+        return true;
     }
     if (!CanWriteTga(image)) {
         reason =
@@ -294,6 +306,10 @@ bool SaveImageFile(const Image& image, const std::string& path, std::string& sav
         return false;
     }
     return true;
+}
+
+bool IsPngPath(const std::string& path) {
+    return EndsWithNoCase(path, ".png");
 }
 
 }  // namespace weftloom

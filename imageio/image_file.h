@@ -16,7 +16,8 @@ class TgaReader;
 // command line both do it. A file is read as what its first bytes say (the
 // PNG signature, JPEG's start of image); a file without either is what its
 // name says, ignoring case (".tga" is TGA, ".jpg" and ".jpeg" JPEG, ".png"
-// PNG, which then fails for want of its signature). Images read from TGA and
+// PNG, which then fails for want of its signature). A save writes PNG or TGA,
+// as its name says. Images read from TGA and
 // JPEG files have 3 bytes per pixel (R, G, B); a PNG file with an alpha
 // channel or transparency gives 4 (R, G, B, alpha).
 //
@@ -52,13 +53,17 @@ bool ReadImageHeader(const std::string& path, ImageHeader& header, std::string& 
 // appended ("./result" gives "./result.tga"); any other path is kept as it is.
 std::string SavePathFor(const std::string& path);
 
-// Writes image as TGA to SavePathFor(path), which is returned in savedPath.
-// On false nothing on disk has changed and reason says why: an empty image,
-// one the TGA format cannot hold, or a failed write.
-// writeBlock and abort are passed on to WriteTga.
+// Writes image to SavePathFor(path), which is returned in savedPath: as PNG
+// when that path ends in ".png" (any case), as TGA otherwise. On false
+// nothing on disk has changed and reason says why: an empty image, one the
+// format cannot hold, or a failed write. writeBlock and abort are passed on
+// to the writer.
 bool SaveImageFile(const Image& image, const std::string& path, std::string& savedPath,
-                   std::string& reason, const TgaBlockWriter& writeBlock = {},
+                   std::string& reason, const FileBlockWriter& writeBlock = {},
                    const std::atomic<bool>* abort = nullptr);
+
+// True when a path ends in ".png", in any case: a save there writes PNG.
+bool IsPngPath(const std::string& path);
 
 // Builds the 3-byte image from a reader after its successful Read. A palette
 // index past the colour map's end gives black. False (image emptied) only when

@@ -2,6 +2,8 @@
 
 #include <spng.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -61,6 +63,36 @@ bool EncodePng(const Image& image, std::vector<std::uint8_t>& bytes) {
         return false;
     }
     return true;
+}
+
+bool WritePng(const Image& image, const std::string& path, const FileBlockWriter& writeBlock,
+              const std::atomic<bool>* abort) {
+    std::vector<std::uint8_t> bytes;
+    if (path.empty() || !CanWritePng(image)) {
+        errno = EINVAL;
+        return false;
+    }
+    if (!EncodePng(image, bytes)) {
+        errno = ENOMEM;
+        return false;
+    }
+    // The signature and the header chunk, then blocks of 64 KiB.
+    constexpr std::size_t kHeadBytes = 8 + 25;
+    constexpr std::size_t kBlock = std::size_t{64} << 10;
+    return ReplaceFile(
+        path,
+        [&bytes](const BlockSink& sink) {
+            std::size_t at = 0;
+            for (std::size_t block = kHeadBytes; at < bytes.size(); block = kBlock) {
+                const std::size_t size = std::min(block, bytes.size() - at);
+                if (!sink(bytes.data() + at, size)) {
+                    return false;
+                }
+                at += size;
+            }
+            return true;
+        },
+        writeBlock, abort);
 }
 
 }  // namespace weftloom

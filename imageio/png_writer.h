@@ -1,9 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/image.h"
+#include "imageio/file_replace.h"
 
 namespace weftloom {
 
@@ -20,5 +23,12 @@ bool CanWritePng(const Image& image);
 // Replaces bytes by the whole encoded file; false (bytes emptied) when refused
 // or out of memory.
 bool EncodePng(const Image& image, std::vector<std::uint8_t>& bytes);
+
+// Writes the image as PNG to path through ReplaceFile (the file appears whole
+// or not at all; see there for links, permissions, abort and errno). The file
+// is encoded in memory first, then written in blocks, the signature and
+// header first.
+bool WritePng(const Image& image, const std::string& path, const FileBlockWriter& writeBlock = {},
+              const std::atomic<bool>* abort = nullptr);
 
 }  // namespace weftloom

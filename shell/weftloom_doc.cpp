@@ -38,8 +38,10 @@ QString CWeftloomDoc::SavePathFor(const QString& path) const {
 }
 
 QStringList CWeftloomDoc::SaveFilters() const {
-    // Every save writes TGA, whatever the document was read from.
-    return {QStringLiteral("TGA Images (*.tga)"), QStringLiteral("All Files (*)")};
+    // A name ending in .png writes PNG, any other TGA, whatever the document
+    // was read from.
+    return {QStringLiteral("TGA Images (*.tga)"), QStringLiteral("PNG Images (*.png)"),
+            QStringLiteral("All Files (*)")};
 }
 
 bool CWeftloomDoc::Serialize(framework::Archive& archive) {

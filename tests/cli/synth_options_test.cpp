@@ -66,6 +66,11 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(other.subsamplingMode, SubsamplingMode::Disabled);
     EXPECT_EQ(other.metric, DistanceMetric::L1);
     EXPECT_EQ(Parse("a.tga -s 1x65535").options.height, 65535u);
+    const Parsed batch = Parse("a.tga -O out b.png -s 8x8 c.jpg");
+    ASSERT_FALSE(batch.exitCode.has_value()) << batch.err;
+    EXPECT_EQ(batch.options.samples, (std::vector<std::string>{"a.tga", "b.png", "c.jpg"}));
+    EXPECT_EQ(batch.options.sample, "a.tga");
+    EXPECT_EQ(batch.options.outputFolder, "out");
 
     // Only the sample: the defaults, the size and output left to the run.
     const Parsed bare = Parse("wall.tga");
@@ -82,7 +87,9 @@ TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
     };
     const Case cases[] = {
         {{}, "no SAMPLE given"},
-        {{"a.tga", "b.tga"}, "one SAMPLE only; 'b.tga' is one too many"},
+        {{"a.tga", "b.tga", "-o", "x.tga"}, "-o names the texture of one sample; for 2 samples"},
+        {{"a.tga", "-o", "x.tga", "-O", "out"}, "give one of them"},
+        {{"a.tga", "-O", ""}, "--output-dir: the folder name is empty"},
         {{"a.tga", "--frobnicate=3"}, "unknown option '--frobnicate'"},
         {{"a.tga", "--seed", "1", "--seed", "2"}, "--seed is given more than once"},
         {{"a.tga", "-o", "x.tga", "--output", "y.tga"}, "--output is given more than once"},

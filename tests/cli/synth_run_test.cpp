@@ -37,7 +37,7 @@ Outcome RunTool(const SynthOptions& options, std::function<void(const ProgressIn
     context.terminalColumns = columns;
     context.dumbTerminal = dumb;
     context.observer = std::move(observer);
-    const int code = RunSynth(options, context);
+    const int code = RunSynthFiles(options, context);
     return {code, out.str(), err.str()};
 }
 
@@ -87,6 +87,41 @@ TEST_F(SynthRun, WritesTheEnginesBytesAndSaysWhere) {
     job.randomSeed = 7;
     ASSERT_TRUE(job.Synthesise(testing::PatternImage(24, 20, 3), 30, 26));
     EXPECT_EQ(image.pixels, job.result->pixels);
+}
+
+// Several samples: each in turn into the folder, which is made; a bad one and
+// one whose texture would replace an earlier one's fail alone; a summary ends
+// the run, and its status says something failed.
+TEST_F(SynthRun, SeveralSamplesRunInTurnAndOneFailureStopsNoOther) {
+    fs::create_directory(scratch / "other");
+    fs::copy_file(samplePath, scratch / "other" / "pattern.tga");
+    fs::copy_file(test::DataPath("png/rgb8.png"), scratch / "photo.png");
+    test::WriteBytes(scratch / "broken.tga", {0, 0, 2, 0, 0});
+    options.output.clear();
+    options.outputFolder = (scratch / "out" / "textures").string();
+    options.width = options.height = 16;
+    options.samples = {samplePath, (scratch / "broken.tga").string(),
+                       (scratch / "photo.png").string(),
+                       (scratch / "other" / "pattern.tga").string()};
+    options.settings.levelAccuracy = {Accuracy::Low, Accuracy::Low, Accuracy::Low};
+    const Outcome outcome = RunTool(options);
+    EXPECT_EQ(outcome.exitCode, 1);
+    const fs::path out = scratch / "out" / "textures";
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        written.push_back(entry.path().filename().string());
+    }
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"pattern-synth.tga", "photo-synth.tga"}));
+    EXPECT_NE(outcome.out.find("wrote " + (out / "pattern-synth.tga").string()), std::string::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.out.find("weftloom-synth: 2 written, 2 failed, in "), std::string::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.err.find("broken.tga': Error reading header"), std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.err.find("pattern-synth.tga': it is the texture of"), std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 2) << outcome.err;
 }
 
 TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "imageio/png_reader.h"
 #include "imageio/tga_writer.h"
 #include "tests/support/test_files.h"
 
@@ -135,6 +136,36 @@ TEST(ImageFileSave, RefusedSavesTouchNothing) {
     EXPECT_NE(reason.find("folder.tga"), std::string::npos) << reason;
     EXPECT_EQ(test::ReadBytes(existing), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"keep.tga"});
+}
+
+// The output's name decides its format; TGA to PNG and back keeps every byte,
+// and a PNG keeps its alpha through a save as PNG.
+TEST(ImageFileSave, TheNameChoosesTheFormatAndRoundTripsKeepEveryByte) {
+    test::ScratchFolder folder;
+    Image original, viaTga, viaPng;
+    std::string saved, reason;
+    const auto savedAndLoaded = [&](const Image& image, const std::string& name, Image& loaded) {
+        ASSERT_TRUE(SaveImageFile(image, (folder / name).string(), saved, reason)) << reason;
+        EXPECT_EQ(saved, (folder / name).string());
+        ASSERT_TRUE(LoadImageFile(saved, loaded, reason)) << reason;
+    };
+    ASSERT_TRUE(LoadImageFile(test::DataPath("tga/common/200x32_rgb_tl_rle.tga").string(), original,
+                              reason));
+    savedAndLoaded(original, "first.tga", viaTga);
+    savedAndLoaded(viaTga, "second.PNG", viaPng);
+    const std::vector<std::uint8_t> pngBytes = test::ReadBytes(folder / "second.PNG");
+    EXPECT_TRUE(HasPngSignature(pngBytes.data(), pngBytes.size()));
+    savedAndLoaded(viaPng, "third.tga", viaTga);
+    EXPECT_EQ(test::ReadBytes(folder / "third.tga"), test::ReadBytes(folder / "first.tga"));
+
+    ASSERT_TRUE(
+        LoadImageFile(test::DataPath("png/rgba16_interlaced.png").string(), original, reason));
+    ASSERT_EQ(original.bytesPerPixel, 4u);
+    savedAndLoaded(original, "alpha.png", viaPng);
+    EXPECT_EQ(viaPng.bytesPerPixel, 4u);
+    EXPECT_TRUE(viaPng.pixels == original.pixels);
+    EXPECT_EQ(folder.Entries(),
+              (std::vector<std::string>{"alpha.png", "first.tga", "second.PNG", "third.tga"}));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "imageio/png_writer.h"
 #include "shell/framework/commands.h"
 #include "tests/shell/app_fixture.h"
 
@@ -16,15 +17,19 @@ TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
     const auto jpegBytes = test::ReadBytes(scratch / "photo.jpg");
     ASSERT_TRUE(Start({QString::fromStdString((scratch / "photo.jpg").string())}));
     std::filesystem::create_directory(scratch / "my.pics");
-    std::vector<std::uint8_t> expected;
-    ASSERT_TRUE(EncodeTga(ActiveDoc()->image, expected));
+    std::vector<std::uint8_t> tgaBytes;
+    std::vector<std::uint8_t> pngBytes;
+    ASSERT_TRUE(EncodeTga(ActiveDoc()->image, tgaBytes));
+    ASSERT_TRUE(EncodePng(ActiveDoc()->image, pngBytes));
     const std::tuple<std::string, std::string, QString> cases[] = {
         {"photo.jpg", "photo.tga", "photo.tga"},
         {"result", "result.tga", "result.tga"},
         {"result.bmp", "result.bmp", "result.bmp"},
+        {"texture.png", "texture.png", "texture.png"},
         {"my.pics/result", "my.pics/result.tga", "result.tga"},
     };
     for (const auto& [chosen, written, title] : cases) {
+        const std::vector<std::uint8_t>& expected = written.ends_with(".png") ? pngBytes : tgaBytes;
         SCOPED_TRACE(chosen);
         ActiveDoc()->SetModifiedFlag(true);
         fileAnswers.push_back(QString::fromStdString((scratch / chosen).string()));
@@ -36,6 +41,9 @@ TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
         EXPECT_FALSE(ActiveDoc()->IsModified());
     }
     EXPECT_EQ(test::ReadBytes(scratch / "photo.jpg"), jpegBytes) << "the photo keeps its bytes";
+    ASSERT_FALSE(fileRequests.empty());
+    EXPECT_EQ(fileRequests.back().filters,
+              (QStringList{"TGA Images (*.tga)", "PNG Images (*.png)", "All Files (*)"}));
     EXPECT_FALSE(std::filesystem::exists(scratch / "result")) << "nothing under the bare name";
 
     ActiveDoc()->SetModifiedFlag(true);
@@ -57,7 +65,7 @@ TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
     EXPECT_FALSE(ActiveDoc()->DoSaveAs());
     EXPECT_EQ(messages, (std::vector<QString>{"This is an empty document"}));
     EXPECT_TRUE(ActiveDoc()->IsModified());
-    EXPECT_EQ(test::ReadBytes(scratch / "photo.tga"), expected);
+    EXPECT_EQ(test::ReadBytes(scratch / "photo.tga"), tgaBytes);
 }
 
 // A level's row is enlarged by whole factors into the image; what the factors

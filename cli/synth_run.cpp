@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <map>
 #include <ostream>
 #include <thread>
 #include <vector>

@@ -888,10 +888,10 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
             for (std::uint32_t i = 0; i < aroundCount; ++i) {
                 const Offset& o = around[i].offset;
                 // The causal pass asks the four neighbours before the pixel;
-                // a correction the four straight around it (its candidates
-                // also hold every neighbour's continuation, which is enough).
+                // a correction also those right of and below it, and the
+                // second ones straight out.
                 const bool near = causal ? std::max(std::abs(o.dx), std::abs(o.dy)) <= 1
-                                         : std::abs(o.dx) + std::abs(o.dy) <= 1;
+                                         : std::abs(o.dx) + std::abs(o.dy) <= 2;
                 if (!near || around[i].source == kNone) {
                     continue;
                 }

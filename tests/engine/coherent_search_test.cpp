@@ -77,7 +77,7 @@ bool ContinuesThePattern(const Image& image, const Image& tile) {
 TEST(CoherentSearch, SameBytesForAnyThreadCountAndOnEveryRun) {
     const Image sample = PatternImage(40, 36, 3, 1);
     std::string first;
-    for (const std::uint32_t threads : {1u, 2u, 0u, 1u}) {
+    for (const std::uint32_t threads : {1u, 2u, 3u, 0u, 1u}) {
         SynthesisSettings settings = CoherentSettings();
         settings.threadCount = threads;
         CoherentRun run(sample, 72, 56, settings);

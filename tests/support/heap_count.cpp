@@ -17,10 +17,11 @@ std::atomic<std::int64_t> heapPeak{0};
 // aligns.
 constexpr std::size_t kHeader = 64;
 
+// aligned_alloc takes a size that is a whole number of alignments.
 void* Allocate(std::size_t size, std::size_t alignment) {
     const std::size_t header = std::max(kHeader, alignment);
     auto* base = static_cast<unsigned char*>(
-        std::aligned_alloc(header, (size + header + kHeader - 1) / kHeader * kHeader));
+        std::aligned_alloc(header, (size + 2 * header - 1) / header * header));
     if (base == nullptr) {
         throw std::bad_alloc();
     }
@@ -97,5 +98,48 @@ void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
     Release(p);
 }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    Release(p);
+}
+// The nothrow forms too (std::stable_sort's buffer takes one): left to the
+// library, a sanitizer's own allocator would serve them, and the deletes
+// above would read a header that block has not got.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size, static_cast<std::size_t>(a));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size, static_cast<std::size_t>(a));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
     Release(p);
 }

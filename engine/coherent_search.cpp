@@ -87,6 +87,21 @@ constexpr std::uint32_t kBandPasses = 2;
 // with whole windows.
 constexpr std::uint32_t kClosingRows = 4;
 
+// ImagePyramid::Wrap, without its division for the values a pass meets
+// most: those within one size of the range.
+inline std::uint32_t WrapNear(std::int64_t value, std::uint32_t size) {
+    if (value >= 0 && value < size) {
+        return static_cast<std::uint32_t>(value);
+    }
+    if (value < 0 && value + size >= 0) {
+        return static_cast<std::uint32_t>(value + size);
+    }
+    if (value >= size && value - size < size) {
+        return static_cast<std::uint32_t>(value - size);
+    }
+    return ImagePyramid::Wrap(value, size);
+}
+
 // A draw in [0, count) from the run's generator, of as many 15-bit draws as
 // the count needs (one up to 32768).
 std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
@@ -605,8 +620,8 @@ void CoherentLevel::StartPieces(bool fromMap) {
                 if (o.dy < 0 || (o.dy == 0 && o.dx < 0)) {
                     continue;  // each pair once
                 }
-                const std::uint32_t nx = ImagePyramid::Wrap(std::int64_t{x} + o.dx, width);
-                const std::uint32_t ny = ImagePyramid::Wrap(std::int64_t{y} + o.dy, height);
+                const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
+                const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
                 const SourcePosition& n = map_.At(nx, ny);
                 if (std::int64_t{n.x} == std::int64_t{s.x} + o.dx &&
                     std::int64_t{n.y} == std::int64_t{s.y} + o.dy) {
@@ -753,8 +768,8 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
             // In the causal pass only the neighbours synthesised already count.
             std::uint32_t aroundCount = 0;
             for (const Offset& o : reach) {
-                const std::uint32_t nx = ImagePyramid::Wrap(std::int64_t{x} + o.dx, width);
-                const std::uint32_t ny = ImagePyramid::Wrap(std::int64_t{y} + o.dy, height);
+                const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
+                const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
                 if ((causal && (ny > y || (ny == y && nx >= x))) || (nx == x && ny == y)) {
                     continue;
                 }

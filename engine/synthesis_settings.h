@@ -37,7 +37,7 @@ struct SynthesisSettings {
     // Exact is the specified synthesis; Coherent is faster and uses the four
     // settings after it (the subsampling settings above concern Exact only).
     SearchMethod searchMethod = SearchMethod::Exact;
-    std::uint32_t coherenceSetSize = 4;   // k: similar positions kept per sample position
+    std::uint32_t coherenceSetSize = 2;   // k: similar positions kept per sample position
     std::uint32_t correctionPasses = 1;   // whole-neighbourhood passes after the first
     std::uint32_t randomCandidates = 2;   // random positions each pixel also tries
     std::uint32_t occurrenceWeight = 96;  // sixteenths of the mean distance per even share used

@@ -79,9 +79,8 @@ constexpr std::uint64_t kNoMean = std::numeric_limits<std::uint64_t>::max();
 constexpr std::int32_t kPieceReach = 2;
 // The window whose likeness the similar sets measure: the own level's only.
 constexpr std::int32_t kSimilarSide = 5;
-// The band along the wrap-around edges that is corrected again at the end:
-// this many window sides wide on each side of an edge, this many times.
-constexpr std::uint32_t kBandWindows = 1;
+// The band along the wrap-around edges (one window side wide on each side of
+// an edge) is corrected again at the end, this many times.
 constexpr std::uint32_t kBandPasses = 2;
 // The first pass matches its last rows, this many half window sides of them,
 // with whole windows.

@@ -40,13 +40,6 @@ std::uint64_t PyramidBytes(const LevelSizes& sizes, std::uint64_t bytesPerPixel)
     return total;
 }
 
-// A block of feature rows. Large ones are aligned to a large page, for which
-// the allocator maps up to one page more; that page is never touched, so it
-// costs address space, not memory.
-std::uint64_t RowBlockBytes(std::uint64_t bytes) {
-    return bytes;
-}
-
 // The coordinate `halvings` levels up, as the window gatherer takes it.
 std::uint64_t Parent(std::uint64_t value, std::uint32_t halvings) {
     for (std::uint32_t c = 0; c < halvings; ++c) {
@@ -88,12 +81,15 @@ std::uint64_t LevelPassBytes(const LevelSizes& sample, const LevelSizes& output,
     const std::uint64_t half = static_cast<std::uint64_t>(side / 2);
     const std::uint64_t points = InsideAlongAxis(sample.width, level, side, levels, half, half) *
                                  InsideAlongAxis(sample.height, level, side, levels, half, 0);
-    std::uint64_t cloud = RowBlockBytes(points * stride) + points * bytesPerPixel;
+    // Large row blocks are aligned to a large page, for which the allocator
+    // maps up to one page more; that page is never touched, so it costs
+    // address space, not memory.
+    std::uint64_t cloud = points * stride + points * bytesPerPixel;
     if (kdTree) {
         // Build keeps the rows in insertion order while it copies them into
         // node order, beside the index (4), nodes (12), row of each point (4),
         // split values (1) and subtree ends (4).
-        cloud += RowBlockBytes(points * stride) + points * (4 + 12 + 4 + 1 + 4);
+        cloud += points * stride + points * (4 + 12 + 4 + 1 + 4);
     }
     // Each window part of the output's gatherer keeps a byte offset per
     // wrapped row and column.

@@ -21,6 +21,17 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
+bool IsWritableImage(const Image& image, std::uint32_t maxSide) {
+    if (image.pixels.empty() || (image.bytesPerPixel != 3 && image.bytesPerPixel != 4)) {
+        return false;
+    }
+    if (image.width == 0 || image.height == 0 || image.width > maxSide || image.height > maxSide) {
+        return false;
+    }
+    return image.pixels.size() ==
+           std::uint64_t{image.width} * image.height * std::uint64_t{image.bytesPerPixel};
+}
+
 std::string SaveTargetOf(std::string path) {
     for (int hop = 0; hop < 40; ++hop) {
         struct stat status {};

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/image.h"
+
 namespace weftloom {
 
 // Replacing a file as a whole, for every image writer: the bytes go to a new
@@ -31,6 +33,10 @@ using FileEmitter = std::function<bool(const BlockSink& sink)>;
 // there with errno EINTR.
 bool ReplaceFile(const std::string& path, const FileEmitter& emit,
                  const FileBlockWriter& writeBlock = {}, const std::atomic<bool>* abort = nullptr);
+
+// True when an image writer can take the image: 3 or 4 bytes per pixel,
+// sides from 1 to maxSide and a pixel block of the matching size.
+bool IsWritableImage(const Image& image, std::uint32_t maxSide);
 
 // The file a write to path really replaces: a symbolic link is followed
 // (relative targets from the link's folder), so that the link stays and the

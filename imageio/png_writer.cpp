@@ -11,15 +11,7 @@
 namespace weftloom {
 
 bool CanWritePng(const Image& image) {
-    if (image.pixels.empty() || (image.bytesPerPixel != 3 && image.bytesPerPixel != 4)) {
-        return false;
-    }
-    if (image.width == 0 || image.height == 0 || image.width > kMaxPngSide ||
-        image.height > kMaxPngSide) {
-        return false;
-    }
-    return image.pixels.size() ==
-           std::uint64_t{image.width} * image.height * std::uint64_t{image.bytesPerPixel};
+    return IsWritableImage(image, kMaxPngSide);
 }
 
 bool EncodePng(const Image& image, std::vector<std::uint8_t>& bytes) {

@@ -59,16 +59,7 @@ bool EmitTga(const Image& image, Emit&& emit) {
 }  // namespace
 
 bool CanWriteTga(const Image& image) {
-    if (image.pixels.empty() || (image.bytesPerPixel != 3 && image.bytesPerPixel != 4)) {
-        return false;
-    }
-    if (image.width == 0 || image.height == 0 || image.width > kMaxTgaSide ||
-        image.height > kMaxTgaSide) {
-        return false;
-    }
-    const std::uint64_t bytes =
-        std::uint64_t{image.width} * image.height * std::uint64_t{image.bytesPerPixel};
-    return image.pixels.size() == bytes;
+    return IsWritableImage(image, kMaxTgaSide);
 }
 
 bool EncodeTga(const Image& image, std::vector<std::uint8_t>& bytes) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <thread>
 
 #include "engine/neighbourhood.h"
 #include "engine/synthesis_settings.h"
@@ -45,8 +46,15 @@
 // matched with whole windows, as they meet the first rows; a pass that
 // changes one pixel at a time cannot mend a seam once it is made.
 //
-// Every choice is made in integers, in a fixed order, on one thread, with
-// draws from the run's generator: the output is the same on every machine.
+// A pass runs over the output row by row, each row starting a little right of
+// the one above, so that several rows go on at once, a few chunks apart, on
+// as many threads as there are (see PassPlan). What a pixel sees of the
+// output is what it would see if the pass ran one pixel after the other; the
+// tallies (uses, pieces, the mean distance) it sees are those the steps
+// before its own left, with the changes of the pixels before it in its chunk.
+// Every choice is made in integers, with draws from the run's generator made
+// in pass order: the output is the same on every machine and for any number
+// of threads.
 
 namespace weftloom {
 
@@ -77,6 +85,8 @@ constexpr std::uint64_t kNoMean = std::numeric_limits<std::uint64_t>::max();
 // Pixels this close that copy with the same shift belong to one piece: a
 // pixel that differs here and there does not part a piece to the eye.
 constexpr std::int32_t kPieceReach = 2;
+// Bands of rows the pieces are first joined in, at once.
+constexpr std::uint32_t kPieceBands = 8;
 // The window whose likeness the similar sets measure: the own level's only.
 constexpr std::int32_t kSimilarSide = 5;
 // The band along the wrap-around edges (one window side wide on each side of
@@ -99,6 +109,19 @@ inline std::uint32_t WrapNear(std::int64_t value, std::uint32_t size) {
         return static_cast<std::uint32_t>(value - size);
     }
     return ImagePyramid::Wrap(value, size);
+}
+
+// A thread of a pass waiting for the others: it spins for a while, as the
+// wait is mostly short, then lets other threads run.
+constexpr std::uint32_t kSpinsBeforeYield = 4000;
+void Wait(std::uint32_t idle) {
+    if (idle < kSpinsBeforeYield) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    } else {
+        std::this_thread::yield();
+    }
 }
 
 // A draw in [0, count) from the run's generator, of as many 15-bit draws as
@@ -218,6 +241,228 @@ std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
     return offsets;
 }
 
+// Values laid over an array: what the pixels of one chunk of a pass changed
+// reads back, the rest comes from the array underneath, which the chunk
+// leaves alone (see CoherentLevel::Pass). A chunk changes a few hundred
+// entries at most; clearing visits only the slots it used.
+class Overlay {
+  public:
+    std::uint32_t Get(const std::vector<std::uint32_t>& base, std::uint32_t key) const {
+        if ((filter_ & Bit(key)) != 0) {
+            for (const Entry& e : entries_) {
+                if (e.key == key) {
+                    return e.value;
+                }
+            }
+        }
+        return base[key];
+    }
+    void Set(std::uint32_t key, std::uint32_t value) {
+        if ((filter_ & Bit(key)) != 0) {
+            for (Entry& e : entries_) {
+                if (e.key == key) {
+                    e.value = value;
+                    return;
+                }
+            }
+        }
+        filter_ |= Bit(key);
+        entries_.push_back({key, value});
+    }
+    void Clear() {
+        filter_ = 0;
+        entries_.clear();
+    }
+
+  private:
+    // One bit per key (of 64, by a hash): a key whose bit is clear is not here.
+    static std::uint64_t Bit(std::uint32_t key) {
+        return std::uint64_t{1} << ((key * 2654435761u) >> 26);
+    }
+    struct Entry {
+        std::uint32_t key;
+        std::uint32_t value;
+    };
+    std::uint64_t filter_ = 0;
+    std::vector<Entry> entries_;
+};
+
+// The pieces copied verbatim: output pixels joined when their sources are
+// neighbours the same way round, a union-find over the level's pixels.
+// Changed in place, or read and changed through a chunk's overlays.
+struct PieceTree {
+    std::vector<std::uint32_t>* parent;
+    std::vector<std::uint32_t>* size;
+    Overlay* parentOverlay = nullptr;
+    Overlay* sizeOverlay = nullptr;
+
+    std::uint32_t Parent(std::uint32_t i) const {
+        return parentOverlay != nullptr ? parentOverlay->Get(*parent, i) : (*parent)[i];
+    }
+    std::uint32_t Size(std::uint32_t i) const {
+        return sizeOverlay != nullptr ? sizeOverlay->Get(*size, i) : (*size)[i];
+    }
+    void SetParent(std::uint32_t i, std::uint32_t value) {
+        if (parentOverlay != nullptr) {
+            parentOverlay->Set(i, value);
+        } else {
+            (*parent)[i] = value;
+        }
+    }
+    void SetSize(std::uint32_t i, std::uint32_t value) {
+        if (sizeOverlay != nullptr) {
+            sizeOverlay->Set(i, value);
+        } else {
+            (*size)[i] = value;
+        }
+    }
+    // Changed in place, the tree is shortened as it is walked (path
+    // halving): only ever on one thread, between a pass's steps.
+    std::uint32_t Root(std::uint32_t i) const {
+        if (parentOverlay == nullptr) {
+            std::vector<std::uint32_t>& up = *parent;
+            while (up[i] != i) {
+                up[i] = up[up[i]];
+                i = up[i];
+            }
+            return i;
+        }
+        for (std::uint32_t p = Parent(i); p != i; p = Parent(i)) {
+            i = p;
+        }
+        return i;
+    }
+    void Join(std::uint32_t a, std::uint32_t b) {
+        a = Root(a);
+        b = Root(b);
+        if (a == b) {
+            return;
+        }
+        const std::uint32_t sa = Size(a);
+        const std::uint32_t sb = Size(b);
+        if (sa < sb || (sa == sb && b < a)) {
+            std::swap(a, b);
+        }
+        SetParent(b, a);
+        SetSize(a, sa + sb);
+    }
+    // The pixel leaves its piece (as far as a union-find can tell: the piece
+    // only shrinks) and stands alone.
+    void Leave(std::uint32_t i) {
+        const std::uint32_t root = Root(i);
+        SetSize(root, Size(root) - 1);
+        SetParent(i, i);
+        SetSize(i, 1);
+    }
+};
+
+// A run of pixels along one output row: from a column on, for a number of
+// columns, wrapping round at the right edge.
+struct Span {
+    std::uint32_t y;
+    std::uint32_t firstColumn;
+    std::uint32_t columns;
+};
+
+// Pixels of one span a thread takes at once.
+#include <cstdlib>
+constexpr std::uint32_t kChunkPixels = 16;
+
+// A pass cut into chunks (at most kChunkPixels pixels of one span), in pass
+// order, and the step each chunk runs in. A chunk runs a step after every
+// earlier chunk whose pixels it reads or whose reads its pixels would change:
+// all that a pixel sees of the output is then what it would see if the pass
+// ran one pixel after the other, while the chunks of one step, which touch
+// nothing of each other's, run at once. The steps follow from the spans
+// alone, never from the thread count.
+struct PassPlan {
+    struct Chunk {
+        std::uint32_t span;
+        std::uint32_t first;       // the span's column it starts at
+        std::uint32_t count;       // pixels
+        std::uint32_t firstPixel;  // the pass's number of its first pixel
+    };
+    std::vector<Chunk> chunks;
+    std::vector<std::uint32_t> byStep;     // chunk numbers, step after step, in pass order
+    std::vector<std::uint32_t> stepStart;  // where each step starts in byStep, and the end
+    std::uint32_t pixels = 0;
+    std::uint32_t widestStep = 0;  // the most chunks of one step
+};
+
+// reach: how far (in rows and columns) a pixel reads around itself.
+PassPlan PlanPass(const std::vector<Span>& spans, std::uint32_t width, std::uint32_t height,
+                  std::uint32_t reach) {
+    PassPlan plan;
+    for (std::uint32_t i = 0; i < spans.size(); ++i) {
+        for (std::uint32_t first = 0; first < spans[i].columns; first += kChunkPixels) {
+            const std::uint32_t count = std::min(kChunkPixels, spans[i].columns - first);
+            plan.chunks.push_back({i, first, count, plan.pixels});
+            plan.pixels += count;
+        }
+    }
+    // Per output pixel, the last step that wrote it and the last that read it
+    // (0: none yet).
+    const std::size_t area = std::size_t{width} * height;
+    std::vector<std::uint32_t> lastWrite(area, 0);
+    std::vector<std::uint32_t> lastRead(area, 0);
+    std::vector<std::uint32_t> stepOf(plan.chunks.size());
+    const std::uint32_t readRows = std::min(2 * reach + 1, height);
+    std::uint32_t stepCount = 0;
+    std::vector<std::uint32_t> columns(width);  // the read columns, left to right
+    for (std::uint32_t c = 0; c < plan.chunks.size(); ++c) {
+        const PassPlan::Chunk& chunk = plan.chunks[c];
+        const Span& span = spans[chunk.span];
+        const std::uint32_t x0 = (span.firstColumn + chunk.first) % width;
+        const std::uint32_t readColumns = std::min(chunk.count + 2 * reach, width);
+        const std::uint32_t readX0 =
+            readColumns == width ? 0 : WrapNear(std::int64_t{x0} - reach, width);
+        const std::uint32_t readY0 =
+            readRows == height ? 0 : WrapNear(std::int64_t{span.y} - reach, height);
+        for (std::uint32_t i = 0; i < readColumns; ++i) {
+            columns[i] = (readX0 + i) % width;
+        }
+        const std::size_t writeRow = std::size_t{span.y} * width;
+        std::uint32_t step = 0;
+        for (std::uint32_t r = 0; r < readRows; ++r) {
+            const std::uint32_t* row =
+                lastWrite.data() + std::size_t{(readY0 + r) % height} * width;
+            for (std::uint32_t i = 0; i < readColumns; ++i) {
+                step = std::max(step, row[columns[i]]);
+            }
+        }
+        for (std::uint32_t i = 0; i < chunk.count; ++i) {
+            const std::size_t p = writeRow + (x0 + i) % width;
+            step = std::max({step, lastWrite[p], lastRead[p]});
+        }
+        ++step;
+        for (std::uint32_t r = 0; r < readRows; ++r) {
+            std::uint32_t* row = lastRead.data() + std::size_t{(readY0 + r) % height} * width;
+            for (std::uint32_t i = 0; i < readColumns; ++i) {
+                row[columns[i]] = std::max(row[columns[i]], step);
+            }
+        }
+        for (std::uint32_t i = 0; i < chunk.count; ++i) {
+            lastWrite[writeRow + (x0 + i) % width] = step;
+        }
+        stepOf[c] = step - 1;
+        stepCount = std::max(stepCount, step);
+    }
+    plan.stepStart.assign(stepCount + 1, 0);
+    for (const std::uint32_t step : stepOf) {
+        ++plan.stepStart[step + 1];
+    }
+    for (std::uint32_t s = 0; s < stepCount; ++s) {
+        plan.widestStep = std::max(plan.widestStep, plan.stepStart[s + 1]);
+        plan.stepStart[s + 1] += plan.stepStart[s];
+    }
+    plan.byStep.resize(plan.chunks.size());
+    std::vector<std::uint32_t> filled(plan.stepStart.begin(), plan.stepStart.end() - 1);
+    for (std::uint32_t c = 0; c < plan.chunks.size(); ++c) {
+        plan.byStep[filled[stepOf[c]]++] = c;
+    }
+    return plan;
+}
+
 }  // namespace
 
 // Each sample position's k most alike positions on one level (k-coherence),
@@ -268,18 +513,48 @@ class CoherentLevel {
     void StartSimilarBand(std::uint32_t band, RandomGenerator& random);
     void SweepSimilarBand(std::uint32_t band, std::uint32_t sweep, RandomGenerator& random);
     void Initialise();
-    // One pass over the given rows, each from a column on for a number of
-    // columns (wrapping round); reports each row as step stepBase + i + 1 of
-    // steps.
-    struct Span {
-        std::uint32_t y;
-        std::uint32_t firstColumn;
-        std::uint32_t columns;
-    };
+    // One pass over the given spans; reports each as step stepBase + i + 1
+    // of steps.
     bool RunPass(bool causal, const std::vector<Span>& spans, std::uint32_t stepBase,
                  std::uint32_t steps);
     std::vector<Span> WholeLevel() const;
     std::vector<Span> EdgeBand() const;
+
+    // What one pass shares between the threads that run it (see RunPass).
+    struct Pass;
+    // One thread's own room for the pixels it looks at.
+    struct Scratch {
+        ByteRows queryRow;
+        std::vector<std::uint32_t> candidates;
+        std::vector<std::uint32_t> proposed;  // an open-addressed set, kNone: free
+        std::uint32_t proposedBits = 0;
+        std::vector<std::uint32_t> roots;
+        struct Around {
+            std::uint32_t pixel;
+            std::uint32_t continuation;  // ordinal, or kNone
+            std::uint32_t source;        // the neighbour's own ordinal
+            std::uint32_t reachIndex;    // its offset's place in Pass::reach
+            Offset offset;
+        };
+        std::vector<Around> around;
+        // The changes of the chunk's pixels so far, to uses and pieces.
+        Overlay uses;
+        Overlay pieceParents;
+        Overlay pieceSizes;
+    };
+    // Chooses the source of output pixel (x, y), the pass's pixel number
+    // `pixel`, and places it; what the choice changes beyond the pixel
+    // itself is left for Commit.
+    void ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
+                     std::uint32_t rowStart, Scratch& scratch);
+    bool RunChunk(Pass& pass, std::uint32_t chunk, Scratch& scratch);
+    void Participate(Pass& pass, std::uint32_t participant, bool commits);
+    bool Commit(Pass& pass, std::uint32_t step);
+    void UpdatePenalty(Pass& pass) const;
+    // Brings the tallies up to date with the choice of the pass's pixel
+    // `pixel` at (x, y): in place, or in a chunk's overlays (uses non-null).
+    void Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
+               Overlay* uses, PieceTree& pieces);
 
     // The sample position at (x, y), or kNone outside the sample.
     std::uint32_t OrdinalAt(std::int64_t x, std::int64_t y) const {
@@ -323,30 +598,10 @@ class CoherentLevel {
     std::vector<std::uint32_t>& similar_ = sets_.members;  // k_ per ordinal
     std::vector<std::uint32_t> similarDistance_;
     std::vector<std::uint32_t> usage_;  // output pixels copying each sample position
-    std::vector<std::uint32_t> candidates_;
-    // Pieces copied verbatim: output pixels joined when their sources are
-    // neighbours the same way round (union-find over the level's pixels).
+    // The pieces (see PieceTree): per output pixel.
     std::vector<std::uint32_t> pieceParent_;
     std::vector<std::uint32_t> pieceSize_;
-    std::uint32_t PieceRoot(std::uint32_t i) {
-        while (pieceParent_[i] != i) {
-            pieceParent_[i] = pieceParent_[pieceParent_[i]];
-            i = pieceParent_[i];
-        }
-        return i;
-    }
-    void JoinPieces(std::uint32_t a, std::uint32_t b) {
-        a = PieceRoot(a);
-        b = PieceRoot(b);
-        if (a == b) {
-            return;
-        }
-        if (pieceSize_[a] < pieceSize_[b] || (pieceSize_[a] == pieceSize_[b] && b < a)) {
-            std::swap(a, b);
-        }
-        pieceParent_[b] = a;
-        pieceSize_[a] += pieceSize_[b];
-    }
+    PieceTree Pieces() { return {&pieceParent_, &pieceSize_}; }
     void StartPieces(bool fromMap);
     std::vector<Offset> pieceReach_ = NeighbourOffsets(kPieceReach, false);
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
@@ -611,7 +866,14 @@ void CoherentLevel::StartPieces(bool fromMap) {
     if (!fromMap) {
         return;
     }
-    for (std::uint32_t y = 0; y < height; ++y) {
+    // Joined band of rows by band (kPieceBands of them, spread over the
+    // run's threads: each band's joins stay within its own pixels), then
+    // across the bands' edges, in order, on this thread. The bands follow
+    // from the height alone.
+    const std::uint32_t bandRows = (height + kPieceBands - 1) / kPieceBands;
+    auto join = [this, width, height, bandRows](std::uint32_t y, bool withinBand) {
+        PieceTree pieces = Pieces();
+        const std::uint32_t band = y / bandRows;
         for (std::uint32_t x = 0; x < width; ++x) {
             const SourcePosition& s = map_.At(x, y);
             const std::uint32_t i = y * width + x;
@@ -619,14 +881,40 @@ void CoherentLevel::StartPieces(bool fromMap) {
                 if (o.dy < 0 || (o.dy == 0 && o.dx < 0)) {
                     continue;  // each pair once
                 }
-                const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
                 const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
+                const bool inBand = ny >= y && ny / bandRows == band;
+                if (inBand != withinBand) {
+                    continue;
+                }
+                const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
                 const SourcePosition& n = map_.At(nx, ny);
                 if (std::int64_t{n.x} == std::int64_t{s.x} + o.dx &&
                     std::int64_t{n.y} == std::int64_t{s.y} + o.dy) {
-                    JoinPieces(i, ny * width + nx);
+                    pieces.Join(i, ny * width + nx);
                 }
             }
+        }
+    };
+    struct Work {
+        decltype(join)* joinRow;
+        std::uint32_t bandRows;
+        std::uint32_t height;
+    } work{&join, bandRows, height};
+    WorkerPool::Shared().Run(
+        kPieceBands, WorkerPool::EffectiveThreads(job_.threadCount) - 1,
+        [](void* context, std::uint32_t band) {
+            const Work& w = *static_cast<const Work*>(context);
+            for (std::uint32_t y = band * w.bandRows;
+                 y < std::min(w.height, (band + 1) * w.bandRows); ++y) {
+                (*w.joinRow)(y, true);
+            }
+        },
+        &work);
+    for (std::uint32_t band = 0; band * bandRows < height; ++band) {
+        const std::uint32_t end = std::min(height, (band + 1) * bandRows);
+        for (std::uint32_t y = end - std::min<std::uint32_t>(end - band * bandRows, kPieceReach);
+             y < end; ++y) {
+            join(y, false);
         }
     }
 }
@@ -649,17 +937,24 @@ void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t
     job_.Report(info);
 }
 
-std::vector<CoherentLevel::Span> CoherentLevel::WholeLevel() const {
+std::vector<Span> CoherentLevel::WholeLevel() const {
+    // Each row starts one chunk right of the row above: a row's first chunk
+    // then reads only what the row above finished early, and rows go on a
+    // few chunks apart, at once (see PassPlan). Rows that all started at the
+    // left edge would wait each for the whole row above, whose last pixels
+    // sit next to their first.
     std::vector<Span> spans;
     for (std::uint32_t y = 0; y < output_.height; ++y) {
-        spans.push_back({y, 0, output_.width});
+        spans.push_back(
+            {y, static_cast<std::uint32_t>(std::uint64_t{y} * kChunkPixels % output_.width),
+             output_.width});
     }
     return spans;
 }
 
-std::vector<CoherentLevel::Span> CoherentLevel::EdgeBand() const {
+std::vector<Span> CoherentLevel::EdgeBand() const {
     // The rows and columns within a window's reach of the wrap-around edges,
-    // the last ones first: the band where the first rows were synthesised
+    // the last rows first: the band where the first rows were synthesised
     // before the last ones existed.
     const std::uint32_t width = output_.width;
     const std::uint32_t height = output_.height;
@@ -669,14 +964,376 @@ std::vector<CoherentLevel::Span> CoherentLevel::EdgeBand() const {
         std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), width / 2);
     std::vector<Span> spans;
     for (std::uint32_t i = 0; i < 2 * rows; ++i) {
-        spans.push_back({(height - rows + i) % height, 0, width});
+        spans.push_back({(height - rows + i) % height,
+                         static_cast<std::uint32_t>(std::uint64_t{i} * kChunkPixels % width),
+                         width});
     }
     if (columns > 0) {
-        for (std::uint32_t y = rows; y + rows < height; ++y) {
-            spans.push_back({y, width - columns, 2 * columns});
+        // The rows in between, from their upper and lower halves in turn: the
+        // two halves are far apart and their spans run at once.
+        const std::uint32_t between = height - 2 * std::min(rows, height / 2);
+        const std::uint32_t upper = (between + 1) / 2;
+        for (std::uint32_t i = 0; i < upper; ++i) {
+            spans.push_back({rows + i, width - columns, 2 * columns});
+            if (upper + i < between) {
+                spans.push_back({rows + upper + i, width - columns, 2 * columns});
+            }
         }
     }
     return spans;
+}
+
+// What one pass shares between the threads that run it. A pixel's choice
+// reads the output around it and the level's tallies (uses per sample
+// position, the pieces, the mean distance chosen); the plan's steps keep the
+// former as one thread would see it, the latter are brought up to date
+// between steps, in pass order, by one thread: every choice of a step sees
+// the tallies as all steps before it left them, whatever ran where.
+struct CoherentLevel::Pass {
+    bool causal = false;
+    CoherentLevel* level = nullptr;
+    const std::vector<Span>* spans = nullptr;
+    PassPlan plan;
+    const NeighbourhoodGatherer* query = nullptr;
+    std::vector<Offset> reach;  // the neighbours a pixel continues, and may join
+    std::int32_t shiftRadius = 0;
+    std::uint64_t pieceLimit = 0;
+    std::uint64_t levelPixels = 0;
+    std::uint64_t chosenSum = 0;
+    std::uint64_t chosenCount = 0;
+    std::uint64_t perUse = 0;            // the penalty per use, from chosenSum and chosenCount
+    std::vector<std::uint32_t> randoms;  // randomCandidates per pixel, drawn in pass order
+    struct Choice {
+        std::uint32_t previous;  // the source the pixel had
+        std::uint32_t best;      // the source it takes
+        std::uint32_t distance;  // best's distance, kNone when no candidate won
+        std::uint32_t joins;     // bits over reach: the neighbours best continues
+    };
+    std::vector<Choice> choices;            // per pixel of the pass
+    std::vector<std::uint32_t> chunksLeft;  // per span
+    std::uint32_t reported = 0;             // spans reported, in order
+    std::uint32_t stepBase = 0;
+    std::uint32_t steps = 0;
+    std::vector<Scratch> scratch;  // per thread
+    std::thread::id committer;     // the thread that brings the tallies up to date
+    // The step running (high half; kNone: the pass is over) and its chunks
+    // handed out (low half).
+    std::atomic<std::uint64_t> claim{0};
+    std::atomic<std::uint32_t> done{0};  // chunks of the step finished
+    std::atomic<bool> failed{false};
+};
+
+void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
+                                std::uint32_t rowStart, Scratch& scratch) {
+    const std::uint32_t width = output_.width;
+    const std::uint32_t height = output_.height;
+    const bool causal = pass.causal;
+    pass.query->Gather(x, y, scratch.queryRow.data());
+    const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
+    const SourcePosition current = map_.positions[here];
+    const std::uint32_t currentOrdinal = OrdinalAt(current.x, current.y);
+    const PieceTree pieces{&pieceParent_, &pieceSize_, &scratch.pieceParents, &scratch.pieceSizes};
+    const std::uint32_t hereRoot = pieces.Root(here);
+    // The pixel's place along its row, which starts at rowStart.
+    const auto along = [&](std::uint32_t column) { return (column + width - rowStart) % width; };
+
+    // In the causal pass only the neighbours synthesised already count.
+    auto& around = scratch.around;
+    std::uint32_t aroundCount = 0;
+    for (std::uint32_t j = 0; j < pass.reach.size(); ++j) {
+        const Offset& o = pass.reach[j];
+        const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
+        const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
+        if ((causal && (ny > y || (ny == y && along(nx) >= along(x)))) || (nx == x && ny == y)) {
+            continue;
+        }
+        Scratch::Around& a = around[aroundCount++];
+        a.pixel = ny * width + nx;
+        a.offset = o;
+        a.reachIndex = j;
+        const SourcePosition& s = map_.positions[a.pixel];
+        a.source = OrdinalAt(s.x, s.y);
+        a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
+    }
+    // The continuations as a bit mask over a hash of the ordinal: a
+    // candidate whose bit is clear continues none of the neighbours, and its
+    // piece is the pixel alone.
+    std::uint64_t continuing = 0;
+    for (std::uint32_t i = 0; i < aroundCount; ++i) {
+        if (around[i].continuation != kNone) {
+            continuing |= std::uint64_t{1} << ((around[i].continuation * 2654435761u) >> 26);
+        }
+    }
+    // How large the piece becomes that the pixel joins with source v.
+    auto& roots = scratch.roots;
+    auto pieceWith = [&](std::uint32_t v) {
+        std::uint64_t size = 1;
+        if ((continuing >> ((v * 2654435761u) >> 26) & 1u) == 0) {
+            return size;
+        }
+        std::uint32_t rootCount = 0;
+        for (std::uint32_t i = 0; i < aroundCount; ++i) {
+            if (around[i].continuation != v) {
+                continue;
+            }
+            const std::uint32_t root = pieces.Root(around[i].pixel);
+            if (std::find(roots.begin(), roots.begin() + rootCount, root) !=
+                roots.begin() + rootCount) {
+                continue;
+            }
+            roots[rootCount++] = root;
+            size += pieces.Size(root) - (root == hereRoot ? 1u : 0u);
+        }
+        return size;
+    };
+    // A source's uses, the pixel's own left out.
+    auto uses = [&](std::uint32_t v) {
+        return scratch.uses.Get(usage_, v) - (v == currentOrdinal ? 1u : 0u);
+    };
+
+    std::uint32_t best = kNone;
+    std::uint32_t bestScore = kNone;
+    std::uint32_t bestDistance = kNone;
+    // Candidates are collected first, their rows fetched together, then
+    // compared in the order they were proposed.
+    std::uint32_t candidateCount = 0;
+    // A few tens at most: a small open-addressed set tells those proposed
+    // already, where a table over the whole sample would miss the cache.
+    auto& proposed = scratch.proposed;
+    const std::uint32_t proposedBits = scratch.proposedBits;
+    std::fill(proposed.begin(), proposed.end(), kNone);
+    auto propose = [&](std::uint32_t v) {
+        if (v == kNone) {
+            return;
+        }
+        std::uint32_t slot = (v * 2654435761u) >> (32 - proposedBits);
+        while (proposed[slot] != kNone) {
+            if (proposed[slot] == v) {
+                return;
+            }
+            slot = (slot + 1) & (static_cast<std::uint32_t>(proposed.size()) - 1);
+        }
+        proposed[slot] = v;
+        scratch.candidates[candidateCount++] = v;
+    };
+    // A candidate that matches its neighbourhood exactly pays no penalty: a
+    // sample that tiles is continued without a fault. Only the pixel's own
+    // source and the continuations of its neighbours (the first ones
+    // proposed) are looked at for that, as only they are likely to match
+    // exactly.
+    std::uint32_t continuations = 0;
+    auto consider = [&](std::uint32_t i) {
+        const std::uint32_t v = scratch.candidates[i];
+        if (bestScore == 0 || pieceWith(v) > pass.pieceLimit) {
+            return;
+        }
+        const std::uint64_t penalty64 = SaturatingProduct(pass.perUse, uses(v));
+        if (penalty64 >= bestScore && i >= continuations) {
+            return;
+        }
+        const std::uint32_t bound =
+            penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
+        const std::uint32_t d = kernel_(scratch.queryRow.data(), Row(v), stride_, bound);
+        const std::uint32_t score = d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
+        if (d < bound && score < bestScore) {
+            best = v;
+            bestScore = score;
+            bestDistance = d;
+        }
+    };
+
+    propose(currentOrdinal);
+    for (std::uint32_t i = 0; i < aroundCount; ++i) {
+        const Offset& o = around[i].offset;
+        if (std::max(std::abs(o.dx), std::abs(o.dy)) <= pass.shiftRadius) {
+            propose(around[i].continuation);
+        }
+    }
+    continuations = candidateCount;
+    if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
+        const SourcePosition& up = parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
+        propose(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u)));
+    }
+    const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
+    for (std::uint32_t i = 0; i < k_; ++i) {
+        propose(own[i]);
+    }
+    for (std::uint32_t i = 0; i < aroundCount; ++i) {
+        const Offset& o = around[i].offset;
+        // The causal pass asks the four neighbours before the pixel; a
+        // correction also those right of and below it, and the second ones
+        // straight out.
+        const bool near = causal ? std::max(std::abs(o.dx), std::abs(o.dy)) <= 1
+                                 : std::abs(o.dx) + std::abs(o.dy) <= 2;
+        if (!near || around[i].source == kNone) {
+            continue;
+        }
+        const std::uint32_t* set = similar_.data() + std::size_t{around[i].source} * k_;
+        for (std::uint32_t j = 0; j < k_; ++j) {
+            if (set[j] != kNone) {
+                const SourcePosition w = PositionOf(set[j]);
+                propose(OrdinalAt(std::int64_t{w.x} - o.dx, std::int64_t{w.y} - o.dy));
+            }
+        }
+    }
+    const std::uint32_t randomCount = job_.randomCandidates;
+    for (std::uint32_t i = 0; i < randomCount; ++i) {
+        propose(pass.randoms[std::size_t{pixel} * randomCount + i]);
+    }
+
+    for (std::uint32_t i = 0; i < candidateCount; ++i) {
+        __builtin_prefetch(&usage_[scratch.candidates[i]]);
+        const std::uint8_t* row = Row(scratch.candidates[i]);
+        for (std::uint32_t line = 0; line < stride_; line += 2 * PointSet::kRowAlignment) {
+            __builtin_prefetch(row + line);
+        }
+    }
+    for (std::uint32_t i = 0; i < candidateCount; ++i) {
+        consider(i);
+    }
+
+    Pass::Choice& choice = pass.choices[pixel];
+    choice.previous = currentOrdinal;
+    choice.best = best == kNone ? currentOrdinal : best;
+    choice.distance = best == kNone ? kNone : bestDistance;
+    choice.joins = 0;
+    if (choice.best != currentOrdinal || causal) {
+        for (std::uint32_t i = 0; i < aroundCount; ++i) {
+            if (around[i].continuation == choice.best) {
+                choice.joins |= 1u << around[i].reachIndex;
+            }
+        }
+    }
+    Place(x, y, choice.best);
+    // What Commit will do, for the pixels after this one in the chunk to see.
+    PieceTree chunkPieces = pieces;
+    Tally(pass, pixel, x, y, &scratch.uses, chunkPieces);
+}
+
+void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
+                          Overlay* uses, PieceTree& pieces) {
+    const Pass::Choice& choice = pass.choices[pixel];
+    if (uses != nullptr) {
+        uses->Set(choice.previous, uses->Get(usage_, choice.previous) - 1);
+        uses->Set(choice.best, uses->Get(usage_, choice.best) + 1);
+    } else {
+        --usage_[choice.previous];
+        ++usage_[choice.best];
+    }
+    if (choice.best == choice.previous && !pass.causal) {
+        return;
+    }
+    // The pixel leaves its piece and joins its new neighbours.
+    const std::uint32_t width = output_.width;
+    const std::uint32_t here = y * width + x;
+    if (!pass.causal) {
+        pieces.Leave(here);
+    }
+    for (std::uint32_t joins = choice.joins; joins != 0; joins &= joins - 1) {
+        const Offset& o = pass.reach[static_cast<std::uint32_t>(__builtin_ctz(joins))];
+        pieces.Join(here, WrapNear(std::int64_t{y} + o.dy, output_.height) * width +
+                              WrapNear(std::int64_t{x} + o.dx, width));
+    }
+}
+
+bool CoherentLevel::RunChunk(Pass& pass, std::uint32_t chunk, Scratch& scratch) {
+    const PassPlan::Chunk& c = pass.plan.chunks[chunk];
+    const Span& span = (*pass.spans)[c.span];
+    scratch.uses.Clear();
+    scratch.pieceParents.Clear();
+    scratch.pieceSizes.Clear();
+    for (std::uint32_t i = 0; i < c.count; ++i) {
+        if (Aborted()) {
+            pass.failed.store(true, std::memory_order_relaxed);
+            return false;
+        }
+        ChoosePixel(pass, c.firstPixel + i, (span.firstColumn + c.first + i) % output_.width,
+                    span.y, span.firstColumn, scratch);
+    }
+    return true;
+}
+
+bool CoherentLevel::Commit(Pass& pass, std::uint32_t step) {
+    if (pass.failed.load(std::memory_order_relaxed) || Aborted()) {
+        return false;
+    }
+    const std::uint32_t width = output_.width;
+    const PassPlan& plan = pass.plan;
+    PieceTree pieces = Pieces();
+    for (std::uint32_t e = plan.stepStart[step]; e < plan.stepStart[step + 1]; ++e) {
+        const PassPlan::Chunk& c = plan.chunks[plan.byStep[e]];
+        const Span& span = (*pass.spans)[c.span];
+        for (std::uint32_t i = 0; i < c.count; ++i) {
+            const Pass::Choice& choice = pass.choices[c.firstPixel + i];
+            if (choice.distance != kNone) {
+                pass.chosenSum += choice.distance;
+                ++pass.chosenCount;
+            }
+            Tally(pass, c.firstPixel + i, (span.firstColumn + c.first + i) % width, span.y, nullptr,
+                  pieces);
+        }
+        --pass.chunksLeft[c.span];
+    }
+    // Rows are reported in pass order, as they are finished.
+    while (pass.reported < pass.spans->size() && pass.chunksLeft[pass.reported] == 0) {
+        ++pass.reported;
+        ReportRow((*pass.spans)[pass.reported - 1].y, pass.stepBase + pass.reported, pass.steps);
+        if (Aborted()) {
+            return false;
+        }
+    }
+    UpdatePenalty(pass);
+    return true;
+}
+
+void CoherentLevel::UpdatePenalty(Pass& pass) const {
+    // The penalty for a position used u times is weight/16 of the mean
+    // distance chosen so far, times u over the use every position would have
+    // if all were used alike.
+    pass.perUse = pass.chosenCount == 0
+                      ? 0
+                      : SaturatingProduct(SaturatingProduct(pass.chosenSum / pass.chosenCount,
+                                                            job_.occurrenceWeight),
+                                          count_) /
+                            (pass.levelPixels * 16);
+}
+
+void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool commits) {
+    Scratch& scratch = pass.scratch[participant];
+    const PassPlan& plan = pass.plan;
+    const auto stepCount = static_cast<std::uint32_t>(plan.stepStart.size() - 1);
+    std::uint32_t idle = 0;
+    for (;;) {
+        std::uint64_t claim = pass.claim.load(std::memory_order_acquire);
+        const auto step = static_cast<std::uint32_t>(claim >> 32);
+        if (step == kNone) {
+            return;
+        }
+        const std::uint32_t chunks = plan.stepStart[step + 1] - plan.stepStart[step];
+        const auto next = static_cast<std::uint32_t>(claim);
+        if (next < chunks) {
+            if (pass.claim.compare_exchange_weak(claim, claim + 1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed)) {
+                RunChunk(pass, plan.byStep[plan.stepStart[step] + next], scratch);
+                pass.done.fetch_add(1, std::memory_order_release);
+            }
+            idle = 0;
+            continue;
+        }
+        if (commits && pass.done.load(std::memory_order_acquire) == chunks) {
+            const bool committed = Commit(pass, step);
+            if (!committed) {
+                pass.failed.store(true, std::memory_order_relaxed);
+            }
+            const bool more = committed && step + 1 < stepCount;
+            pass.done.store(0, std::memory_order_relaxed);
+            pass.claim.store(std::uint64_t{more ? step + 1 : kNone} << 32,
+                             std::memory_order_release);
+            idle = 0;
+            continue;
+        }
+        Wait(idle++);
+    }
 }
 
 bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::uint32_t stepBase,
@@ -688,15 +1345,14 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
     const std::uint32_t height = output_.height;
     const NeighbourhoodGatherer query(*job_.outputPyramid, level_, side_, levels_, bpp_ == 4, true,
                                       {.causal = causal, .plainParents = true});
-    ByteRows queryRow(stride_, 0);
-    const std::uint32_t count = count_;
-    const std::uint64_t levelPixels = std::uint64_t{width} * height;
-    // The penalty for a position used u times is weight/16 of the mean
-    // distance chosen so far, times u over the use every position would have
-    // if all were used alike.
-    const std::uint64_t weight = job_.occurrenceWeight;
-    std::uint64_t chosenSum = 0;
-    std::uint64_t chosenCount = 0;
+    Pass pass;
+    pass.level = this;
+    pass.causal = causal;
+    pass.spans = &spans;
+    pass.query = &query;
+    pass.stepBase = stepBase;
+    pass.steps = steps;
+    pass.levelPixels = std::uint64_t{width} * height;
     // The first pixels need a scale too, or they would take the best the
     // sample has with no regard to its use, and the top rows would differ
     // from the rest. It is carried from the last pass (per feature byte, as
@@ -707,9 +1363,10 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
     if (meanPerKilobyte_ != kNoMean) {
         primed = SaturatingProduct(meanPerKilobyte_, bytes) / 1024;
     } else {
+        ByteRows queryRow(stride_, 0);
         std::uint64_t sum = 0;
         std::uint64_t samples = 0;
-        for (std::uint64_t i = 0; i < levelPixels; i += kScaleEstimateStep) {
+        for (std::uint64_t i = 0; i < pass.levelPixels; i += kScaleEstimateStep) {
             const auto px = static_cast<std::uint32_t>(i % width);
             const auto py = static_cast<std::uint32_t>(i / width);
             const SourcePosition& source = map_.At(px, py);
@@ -719,233 +1376,66 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
         }
         primed = sum / std::max<std::uint64_t>(samples, 1);
     }
-    chosenSum = SaturatingProduct(primed, width);
-    chosenCount = width;
+    pass.chosenSum = SaturatingProduct(primed, width);
+    pass.chosenCount = width;
+    UpdatePenalty(pass);
     // The causal pass builds its pieces as it goes; a correction pass starts
     // from the whole level's.
     StartPieces(!causal);
-    const std::uint64_t pieceLimit =
-        std::max<std::uint64_t>(1, std::uint64_t{count} * job_.pieceLimitPercent / 100);
-    const std::int32_t shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
-
-    // The neighbours around a pixel: where they are, and which source would
-    // continue each of them at the pixel.
-    const std::vector<Offset> reach = NeighbourOffsets(kPieceReach, causal);
-    struct Around {
-        std::uint32_t pixel;
-        std::uint32_t continuation;  // ordinal, or kNone
-        std::uint32_t source;        // the neighbour's own ordinal
-        Offset offset;
-    };
-    std::vector<Around> around(reach.size());
+    pass.pieceLimit =
+        std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
+    pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
+    pass.reach = NeighbourOffsets(kPieceReach, causal);
+    pass.plan = PlanPass(
+        spans, width, height,
+        std::max(static_cast<std::uint32_t>(side_ / 2), static_cast<std::uint32_t>(kPieceReach)));
+    if (pass.plan.chunks.empty()) {
+        return true;
+    }
+    // The random candidates, drawn from the run's generator in pass order.
+    pass.randoms.resize(std::size_t{pass.plan.pixels} * job_.randomCandidates);
+    for (std::uint32_t& v : pass.randoms) {
+        v = Draw(job_.random, count_);
+    }
+    pass.choices.resize(pass.plan.pixels);
+    pass.chunksLeft.assign(spans.size(), 0);
+    for (const PassPlan::Chunk& c : pass.plan.chunks) {
+        ++pass.chunksLeft[c.span];
+    }
+    const std::uint32_t threads =
+        std::min(WorkerPool::EffectiveThreads(job_.threadCount), pass.plan.widestStep);
     // current, shifts, parent, own set, the sets of 8 neighbours, random ones
-    candidates_.resize(2 + reach.size() + k_ * 9 + job_.randomCandidates);
-    // At most half full, so that a probe ends soon.
-    std::uint32_t proposedBits = 6;
-    while ((1u << proposedBits) < 2 * candidates_.size()) {
+    const std::size_t candidates = 2 + pass.reach.size() + k_ * 9 + job_.randomCandidates;
+    std::uint32_t proposedBits = 6;  // at most half full, so that a probe ends soon
+    while ((std::size_t{1} << proposedBits) < 2 * candidates) {
         ++proposedBits;
     }
-    const std::uint32_t proposedSlots = 1u << proposedBits;
-    std::vector<std::uint32_t> proposed(proposedSlots);
-    std::vector<std::uint32_t> roots(reach.size());
-
-    // A correction pass starts half way down and across and wraps round, so
-    // that the last rows and columns are corrected just before the first
-    // ones: the wrap-around edges are met like any other pair of neighbours.
-    for (std::uint32_t spanIndex = 0; spanIndex < spans.size(); ++spanIndex) {
-        const Span& span = spans[spanIndex];
-        const std::uint32_t y = span.y;
-        for (std::uint32_t column = 0; column < span.columns; ++column) {
-            const std::uint32_t x = (span.firstColumn + column) % width;
-            query.Gather(x, y, queryRow.data());
-            const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
-            const SourcePosition current = map_.positions[here];
-            const std::uint32_t currentOrdinal = OrdinalAt(current.x, current.y);
-            --usage_[currentOrdinal];
-            const std::uint32_t hereRoot = PieceRoot(here);
-
-            // In the causal pass only the neighbours synthesised already count.
-            std::uint32_t aroundCount = 0;
-            for (const Offset& o : reach) {
-                const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
-                const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
-                if ((causal && (ny > y || (ny == y && nx >= x))) || (nx == x && ny == y)) {
-                    continue;
-                }
-                Around& a = around[aroundCount++];
-                a.pixel = ny * width + nx;
-                a.offset = o;
-                const SourcePosition& s = map_.positions[a.pixel];
-                a.source = OrdinalAt(s.x, s.y);
-                a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
-            }
-            // The continuations as a bit mask over a hash of the ordinal: a
-            // candidate whose bit is clear continues none of the neighbours,
-            // and its piece is the pixel alone.
-            std::uint64_t continuing = 0;
-            for (std::uint32_t i = 0; i < aroundCount; ++i) {
-                if (around[i].continuation != kNone) {
-                    continuing |= std::uint64_t{1}
-                                  << ((around[i].continuation * 2654435761u) >> 26);
-                }
-            }
-            // How large the piece becomes that the pixel joins with source v.
-            auto pieceWith = [&](std::uint32_t v) {
-                std::uint64_t size = 1;
-                if ((continuing >> ((v * 2654435761u) >> 26) & 1u) == 0) {
-                    return size;
-                }
-                std::uint32_t rootCount = 0;
-                for (std::uint32_t i = 0; i < aroundCount; ++i) {
-                    if (around[i].continuation != v) {
-                        continue;
-                    }
-                    const std::uint32_t root = PieceRoot(around[i].pixel);
-                    if (std::find(roots.begin(), roots.begin() + rootCount, root) !=
-                        roots.begin() + rootCount) {
-                        continue;
-                    }
-                    roots[rootCount++] = root;
-                    size += pieceSize_[root] - (root == hereRoot ? 1u : 0u);
-                }
-                return size;
-            };
-            const std::uint64_t perUse =
-                chosenCount == 0
-                    ? 0
-                    : SaturatingProduct(SaturatingProduct(chosenSum / chosenCount, weight), count) /
-                          (levelPixels * 16);
-
-            std::uint32_t best = kNone;
-            std::uint32_t bestScore = kNone;
-            std::uint32_t bestDistance = kNone;
-            // Candidates are collected first, their rows fetched together,
-            // then compared in the order they were proposed.
-            std::uint32_t candidateCount = 0;
-            // A few tens at most: a small open-addressed set tells those
-            // proposed already, where a table over the whole sample would
-            // miss the cache.
-            std::fill(proposed.begin(), proposed.end(), kNone);
-            auto propose = [&](std::uint32_t v) {
-                if (v == kNone) {
-                    return;
-                }
-                std::uint32_t slot = (v * 2654435761u) >> (32 - proposedBits);
-                while (proposed[slot] != kNone) {
-                    if (proposed[slot] == v) {
-                        return;
-                    }
-                    slot = (slot + 1) & (proposedSlots - 1);
-                }
-                proposed[slot] = v;
-                candidates_[candidateCount++] = v;
-            };
-            // A candidate that matches its neighbourhood exactly pays no
-            // penalty: a sample that tiles is continued without a fault. Only
-            // the pixel's own source and the continuations of its neighbours
-            // (the first ones proposed) are looked at for that, as only they
-            // are likely to match exactly.
-            std::uint32_t continuations = 0;
-            auto consider = [&](std::uint32_t i) {
-                const std::uint32_t v = candidates_[i];
-                if (bestScore == 0 || pieceWith(v) > pieceLimit) {
-                    return;
-                }
-                const std::uint64_t penalty64 = SaturatingProduct(perUse, usage_[v]);
-                if (penalty64 >= bestScore && i >= continuations) {
-                    return;
-                }
-                const std::uint32_t bound =
-                    penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
-                const std::uint32_t d = kernel_(queryRow.data(), Row(v), stride_, bound);
-                const std::uint32_t score = d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
-                if (d < bound && score < bestScore) {
-                    best = v;
-                    bestScore = score;
-                    bestDistance = d;
-                }
-            };
-
-            propose(currentOrdinal);
-            for (std::uint32_t i = 0; i < aroundCount; ++i) {
-                const Offset& o = around[i].offset;
-                if (std::max(std::abs(o.dx), std::abs(o.dy)) <= shiftRadius) {
-                    propose(around[i].continuation);
-                }
-            }
-            continuations = candidateCount;
-            if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
-                const SourcePosition& up =
-                    parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
-                propose(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u),
-                                  std::int64_t{up.y} * 2 + (y & 1u)));
-            }
-            const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
-            for (std::uint32_t i = 0; i < k_; ++i) {
-                propose(own[i]);
-            }
-            for (std::uint32_t i = 0; i < aroundCount; ++i) {
-                const Offset& o = around[i].offset;
-                // The causal pass asks the four neighbours before the pixel;
-                // a correction also those right of and below it, and the
-                // second ones straight out.
-                const bool near = causal ? std::max(std::abs(o.dx), std::abs(o.dy)) <= 1
-                                         : std::abs(o.dx) + std::abs(o.dy) <= 2;
-                if (!near || around[i].source == kNone) {
-                    continue;
-                }
-                const std::uint32_t* set = similar_.data() + std::size_t{around[i].source} * k_;
-                for (std::uint32_t j = 0; j < k_; ++j) {
-                    if (set[j] != kNone) {
-                        const SourcePosition w = PositionOf(set[j]);
-                        propose(OrdinalAt(std::int64_t{w.x} - o.dx, std::int64_t{w.y} - o.dy));
-                    }
-                }
-            }
-            for (std::uint32_t i = 0; i < job_.randomCandidates; ++i) {
-                propose(Draw(job_.random, count));
-            }
-
-            for (std::uint32_t i = 0; i < candidateCount; ++i) {
-                __builtin_prefetch(&usage_[candidates_[i]]);
-                const std::uint8_t* row = Row(candidates_[i]);
-                for (std::uint32_t line = 0; line < stride_; line += 2 * PointSet::kRowAlignment) {
-                    __builtin_prefetch(row + line);
-                }
-            }
-            for (std::uint32_t i = 0; i < candidateCount; ++i) {
-                consider(i);
-            }
-
-            if (best == kNone) {
-                best = currentOrdinal;
-            } else {
-                chosenSum += bestDistance;
-                ++chosenCount;
-            }
-            if (best != currentOrdinal || causal) {
-                // The pixel leaves its piece (as far as a union-find can
-                // tell: the piece only shrinks) and joins its new neighbours.
-                if (!causal) {
-                    --pieceSize_[hereRoot];
-                    pieceParent_[here] = here;
-                    pieceSize_[here] = 1;
-                }
-                for (std::uint32_t i = 0; i < aroundCount; ++i) {
-                    if (around[i].continuation == best) {
-                        JoinPieces(here, around[i].pixel);
-                    }
-                }
-            }
-            Place(x, y, best);
-            ++usage_[best];
-            if (Aborted()) {
-                return false;
-            }
-        }
-        ReportRow(y, stepBase + spanIndex + 1, steps);
+    pass.scratch.resize(threads);
+    for (Scratch& s : pass.scratch) {
+        s.queryRow.assign(stride_, 0);
+        s.candidates.resize(candidates);
+        s.proposedBits = proposedBits;
+        s.proposed.resize(std::size_t{1} << proposedBits);
+        s.roots.resize(pass.reach.size());
+        s.around.resize(pass.reach.size());
     }
-    meanPerKilobyte_ = SaturatingProduct(chosenSum / chosenCount, 1024) / std::max(bytes, 1u);
+    pass.committer = std::this_thread::get_id();
+    if (threads <= 1) {
+        Participate(pass, 0, true);
+    } else {
+        WorkerPool::Shared().Run(
+            threads, threads - 1,
+            [](void* context, std::uint32_t participant) {
+                Pass& p = *static_cast<Pass*>(context);
+                p.level->Participate(p, participant, std::this_thread::get_id() == p.committer);
+            },
+            &pass);
+    }
+    if (pass.failed.load() || pass.reported < spans.size()) {
+        return false;
+    }
+    meanPerKilobyte_ =
+        SaturatingProduct(pass.chosenSum / pass.chosenCount, 1024) / std::max(bytes, 1u);
     return true;
 }
 
@@ -1081,6 +1571,7 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
     const std::uint32_t channels = bytesPerPixel == 4 ? 4 : 3;
     Wide samples[kLevels];  // sample positions per level
     Wide pixels[kLevels];   // output pixels per level
+    Wide passes[kLevels];   // a pass's plan and choices per level (see RunPass)
     Wide sets[kLevels];     // similar-set entries per level
     Wide rowsBytes = 0;     // the block of sample windows (RowBlock)
     Wide sizeTables = 0;    // the gatherers' wrap tables and the spans, per level
@@ -1094,6 +1585,15 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
         const Wide k =
             std::min<Wide>(settings.coherenceSetSize, samples[level] > 1 ? samples[level] - 1 : 0);
         sets[level] = samples[level] * k;
+        // The plan keeps 24 bytes per chunk (a whole-level pass has the
+        // most); while it is made, 8 per pixel and 8 per chunk more, and a
+        // row of columns; then each pixel's choice (16 bytes) and random
+        // candidates, and a count per span.
+        const Wide chunks = Wide{oh} * ((Wide{ow} + kChunkPixels - 1) / kChunkPixels);
+        passes[level] =
+            24 * chunks + 8 +
+            std::max(8 * pixels[level] + 8 * chunks + 4 * Wide{ow} + 4,
+                     (16 + 4 * Wide{settings.randomCandidates}) * pixels[level] + 4 * Wide{oh});
         const std::int32_t side = OddWindowSide(
             level == kLevels - 1 ? 3 : settings.WindowSide(static_cast<std::int32_t>(level)));
         const std::uint32_t windowBytes =
@@ -1117,7 +1617,7 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
     // (8 bytes) and two piece entries.
     Wide peak = 0;
     for (std::uint32_t level = 0; level < kLevels; ++level) {
-        Wide bytes = 4 * samples[level] + 8 * sets[level] + 16 * pixels[level];
+        Wide bytes = 4 * samples[level] + 8 * sets[level] + 16 * pixels[level] + passes[level];
         if (level + 1 < kLevels) {
             bytes += 4 * sets[level + 1] + 8 * pixels[level + 1];
         }
@@ -1128,9 +1628,12 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
         }
         peak = std::max(peak, bytes);
     }
-    // The candidates of one pixel and their bookkeeping: kilobytes.
+    // The candidates of one pixel and their bookkeeping, and the chunk's
+    // overlays, for each thread: kilobytes.
     const Wide perPixel =
-        4 * 6 * (2 + 24 + 9 * Wide{settings.coherenceSetSize} + settings.randomCandidates) +
+        Wide{WorkerPool::EffectiveThreads(settings.threadCount)} *
+            (4 * 6 * (2 + 24 + 9 * Wide{settings.coherenceSetSize} + settings.randomCandidates) +
+             16 * 1024) +
         64 * 1024;
     const Wide total = rowsBytes + peak + sizeTables + perPixel;
     return total > std::numeric_limits<std::uint64_t>::max()

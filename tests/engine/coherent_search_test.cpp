@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/synthesis_settings.h"
@@ -74,19 +75,23 @@ bool ContinuesThePattern(const Image& image, const Image& tile) {
     return false;
 }
 
+// A pass runs chunks of several rows at once; the wide output has many rows
+// going on in each step.
 TEST(CoherentSearch, SameBytesForAnyThreadCountAndOnEveryRun) {
     const Image sample = PatternImage(40, 36, 3, 1);
-    std::string first;
-    for (const std::uint32_t threads : {1u, 2u, 3u, 0u, 1u}) {
-        SynthesisSettings settings = CoherentSettings();
-        settings.threadCount = threads;
-        CoherentRun run(sample, 72, 56, settings);
-        ASSERT_TRUE(run.done);
-        const std::string hash = HashImage(*run.job.result);
-        if (first.empty()) {
-            first = hash;
+    for (const auto [width, height] : {std::pair{72u, 56u}, std::pair{400u, 24u}}) {
+        std::string first;
+        for (const std::uint32_t threads : {1u, 2u, 3u, 0u, 1u}) {
+            SynthesisSettings settings = CoherentSettings();
+            settings.threadCount = threads;
+            CoherentRun run(sample, width, height, settings);
+            ASSERT_TRUE(run.done);
+            const std::string hash = HashImage(*run.job.result);
+            if (first.empty()) {
+                first = hash;
+            }
+            EXPECT_EQ(hash, first) << width << " x " << height << ", " << threads << " threads";
         }
-        EXPECT_EQ(hash, first) << threads << " threads";
     }
 }
 

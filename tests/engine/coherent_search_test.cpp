@@ -79,7 +79,7 @@ bool ContinuesThePattern(const Image& image, const Image& tile) {
 // going on in each step.
 TEST(CoherentSearch, SameBytesForAnyThreadCountAndOnEveryRun) {
     const Image sample = PatternImage(40, 36, 3, 1);
-    for (const auto [width, height] : {std::pair{72u, 56u}, std::pair{400u, 24u}}) {
+    for (const auto& [width, height] : {std::pair{72u, 56u}, std::pair{400u, 24u}}) {
         std::string first;
         for (const std::uint32_t threads : {1u, 2u, 3u, 0u, 1u}) {
             SynthesisSettings settings = CoherentSettings();

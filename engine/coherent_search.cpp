@@ -1,6 +1,7 @@
 #include "engine/coherent_search.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <limits>
@@ -248,7 +249,7 @@ std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
 class Overlay {
   public:
     std::uint32_t Get(const std::vector<std::uint32_t>& base, std::uint32_t key) const {
-        if ((filter_ & Bit(key)) != 0) {
+        if (Marked(key)) {
             for (const Entry& e : entries_) {
                 if (e.key == key) {
                     return e.value;
@@ -258,7 +259,7 @@ class Overlay {
         return base[key];
     }
     void Set(std::uint32_t key, std::uint32_t value) {
-        if ((filter_ & Bit(key)) != 0) {
+        if (Marked(key)) {
             for (Entry& e : entries_) {
                 if (e.key == key) {
                     e.value = value;
@@ -266,24 +267,28 @@ class Overlay {
                 }
             }
         }
-        filter_ |= Bit(key);
+        const std::uint32_t bit = Bit(key);
+        filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
         entries_.push_back({key, value});
     }
     void Clear() {
-        filter_ = 0;
+        filter_.fill(0);
         entries_.clear();
     }
 
   private:
-    // One bit per key (of 64, by a hash): a key whose bit is clear is not here.
-    static std::uint64_t Bit(std::uint32_t key) {
-        return std::uint64_t{1} << ((key * 2654435761u) >> 26);
+    // One bit per key (of 512, by a hash): a key whose bit is clear is not
+    // here, and the entries need no search.
+    static std::uint32_t Bit(std::uint32_t key) { return (key * 2654435761u) >> 23; }
+    bool Marked(std::uint32_t key) const {
+        const std::uint32_t bit = Bit(key);
+        return (filter_[bit / 64] >> (bit % 64) & 1u) != 0;
     }
     struct Entry {
         std::uint32_t key;
         std::uint32_t value;
     };
-    std::uint64_t filter_ = 0;
+    std::array<std::uint64_t, 8> filter_{};
     std::vector<Entry> entries_;
 };
 
@@ -1035,7 +1040,9 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     const PieceTree pieces{&pieceParent_, &pieceSize_, &scratch.pieceParents, &scratch.pieceSizes};
     const std::uint32_t hereRoot = pieces.Root(here);
     // The pixel's place along its row, which starts at rowStart.
-    const auto along = [&](std::uint32_t column) { return (column + width - rowStart) % width; };
+    const auto along = [&](std::uint32_t column) {
+        return column >= rowStart ? column - rowStart : column + width - rowStart;
+    };
 
     // In the causal pass only the neighbours synthesised already count.
     auto& around = scratch.around;

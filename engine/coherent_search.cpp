@@ -878,7 +878,7 @@ void CoherentLevel::StartPieces(bool fromMap) {
     const std::uint32_t bandRows = (height + kPieceBands - 1) / kPieceBands;
     auto join = [this, width, height, bandRows](std::uint32_t y, bool withinBand) {
         PieceTree pieces = Pieces();
-        const std::uint32_t band = y / bandRows;
+        const std::uint32_t bandEnd = std::min(height, (y / bandRows + 1) * bandRows);
         for (std::uint32_t x = 0; x < width; ++x) {
             const SourcePosition& s = map_.At(x, y);
             const std::uint32_t i = y * width + x;
@@ -887,7 +887,7 @@ void CoherentLevel::StartPieces(bool fromMap) {
                     continue;  // each pair once
                 }
                 const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
-                const bool inBand = ny >= y && ny / bandRows == band;
+                const bool inBand = ny >= y && ny < bandEnd;
                 if (inBand != withinBand) {
                     continue;
                 }

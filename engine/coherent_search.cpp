@@ -218,6 +218,24 @@ std::uint32_t WholeWindowBytes(const TextureSynthesiser& job, std::uint32_t leve
     return FullNeighbourhoodPixelCount(OddWindowSide(side), LevelLevels(level)) * channels;
 }
 
+// Division of 32-bit values by a fixed divisor through one multiplication
+// (D. Lemire, O. Kaser, N. Kurz, "Faster Remainder by Direct Computation",
+// 2019): exact for every 32-bit dividend. A pixel's candidates turn some
+// fifty ordinals into positions.
+class Divider {
+  public:
+    // divisor > 0; 1 has no 64-bit inverse and divides nothing.
+    explicit Divider(std::uint32_t divisor)
+        : inverse_(divisor > 1 ? std::numeric_limits<std::uint64_t>::max() / divisor + 1 : 0) {}
+    std::uint32_t Divide(std::uint32_t value) const {
+        __extension__ using Wide = unsigned __int128;
+        return inverse_ == 0 ? value : static_cast<std::uint32_t>((Wide{inverse_} * value) >> 64);
+    }
+
+  private:
+    std::uint64_t inverse_;
+};
+
 struct Offset {
     std::int32_t dx;
     std::int32_t dy;
@@ -507,7 +525,8 @@ class CoherentLevel {
   private:
     // Sample position v (its ordinal: y * width + x).
     SourcePosition PositionOf(std::uint32_t v) const {
-        return {v % sample_.width, v / sample_.width};
+        const std::uint32_t y = columns_.Divide(v);
+        return {v - y * sample_.width, y};
     }
     // Gathers the neighbourhoods of every sample position into rows_, spread
     // over the run's threads (each row is written by one of them, whatever the
@@ -593,6 +612,7 @@ class CoherentLevel {
     std::uint32_t bpp_;
 
     std::uint32_t count_ = 0;  // sample positions: width * height
+    Divider columns_{1};       // by the sample's width
     std::uint32_t stride_ = 0;
     // The windows rows_ holds: side, levels and shape; side 0: none yet.
     std::int32_t rowsSide_ = 0;
@@ -1461,6 +1481,7 @@ bool CoherentLevel::Run() {
         return false;
     }
     count_ = sample_.width * sample_.height;
+    columns_ = Divider(std::max(sample_.width, 1u));
     map_.width = output_.width;
     map_.height = output_.height;
     if (count_ == 0) {

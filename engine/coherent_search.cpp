@@ -1188,10 +1188,10 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     for (std::uint32_t i = 0; i < aroundCount; ++i) {
         const Offset& o = around[i].offset;
         // The causal pass asks the four neighbours before the pixel; a
-        // correction also those right of and below it, and the second ones
-        // straight out.
+        // correction the four next to it (the second ones out cost a tenth
+        // of the run and measured no better).
         const bool near = causal ? std::max(std::abs(o.dx), std::abs(o.dy)) <= 1
-                                 : std::abs(o.dx) + std::abs(o.dy) <= 2;
+                                 : std::abs(o.dx) + std::abs(o.dy) <= 1;
         if (!near || around[i].source == kNone) {
             continue;
         }

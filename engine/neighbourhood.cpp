@@ -110,6 +110,24 @@ bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::i
 
 namespace {
 
+// memcpy for the short runs of a window row (a few to a few tens of bytes):
+// two fixed-size copies that may overlap, where a call to memcpy would cost
+// more than the copy. Touches exactly n bytes of each side.
+inline void CopyRun(std::uint8_t* out, const std::uint8_t* from, std::size_t n) {
+    if (n >= 16 && n <= 32) {
+        std::memcpy(out, from, 16);
+        std::memcpy(out + n - 16, from + n - 16, 16);
+    } else if (n >= 8 && n < 16) {
+        std::memcpy(out, from, 8);
+        std::memcpy(out + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(out, from, 4);
+        std::memcpy(out + n - 4, from + n - 4, 4);
+    } else {
+        std::memcpy(out, from, n);
+    }
+}
+
 // A coordinate reflected into 0..size-1 (size at least 1): the level and its
 // mirror image repeat with period 2 size.
 std::uint32_t Reflect(std::int64_t value, std::uint32_t size) {
@@ -231,7 +249,7 @@ bool NeighbourhoodGatherer::Gather(std::uint32_t x, std::uint32_t y, std::uint8_
                 (wrap_ ? part.rowOffsets[static_cast<std::size_t>(py + dy - part.rowBase)]
                        : static_cast<std::size_t>(py + dy) * image.width * bpp);
             if (straight) {
-                std::memcpy(out, row + static_cast<std::size_t>(px + part.colFrom) * bpp, runBytes);
+                CopyRun(out, row + static_cast<std::size_t>(px + part.colFrom) * bpp, runBytes);
                 out += runBytes;
                 continue;
             }

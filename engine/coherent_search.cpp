@@ -112,19 +112,6 @@ inline std::uint32_t WrapNear(std::int64_t value, std::uint32_t size) {
     return ImagePyramid::Wrap(value, size);
 }
 
-// A thread of a pass waiting for the others: it spins for a while, as the
-// wait is mostly short, then lets other threads run.
-constexpr std::uint32_t kSpinsBeforeYield = 4000;
-void Wait(std::uint32_t idle) {
-    if (idle < kSpinsBeforeYield) {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    } else {
-        std::this_thread::yield();
-    }
-}
-
 // A draw in [0, count) from the run's generator, of as many 15-bit draws as
 // the count needs (one up to 32768).
 std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
@@ -388,7 +375,6 @@ struct Span {
 };
 
 // Pixels of one span a thread takes at once.
-#include <cstdlib>
 constexpr std::uint32_t kChunkPixels = 16;
 
 // A pass cut into chunks (at most kChunkPixels pixels of one span), in pass
@@ -665,7 +651,8 @@ bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bo
             for (std::uint32_t v = chunk * kGatherChunk; v < end; ++v) {
                 std::uint8_t* row = l.rows_.Data() + std::size_t{v} * l.stride_;
                 std::fill(row + bytes, row + l.stride_, std::uint8_t{0});
-                if (!w.windows->Gather(v % l.sample_.width, v / l.sample_.width, row)) {
+                const SourcePosition p = l.PositionOf(v);
+                if (!w.windows->Gather(p.x, p.y, row)) {
                     w.failed.store(true, std::memory_order_relaxed);
                     return;
                 }
@@ -1359,7 +1346,7 @@ void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool comm
             idle = 0;
             continue;
         }
-        Wait(idle++);
+        WorkerPool::WaitBriefly(idle++);
     }
 }
 

@@ -132,11 +132,15 @@ void WorkerPool::Run(std::uint32_t chunkCount, std::uint32_t helpers, Task task,
     // A chunk takes microseconds, unless its worker lost its core: then give
     // the core away rather than spin through the time slice.
     for (std::uint32_t spin = 0; job.active.load(std::memory_order_acquire) != 0; ++spin) {
-        if (spin < kSpinsBeforeYield) {
-            Pause();
-        } else {
-            std::this_thread::yield();
-        }
+        WaitBriefly(spin);
+    }
+}
+
+void WorkerPool::WaitBriefly(std::uint32_t idle) {
+    if (idle < kSpinsBeforeYield) {
+        Pause();
+    } else {
+        std::this_thread::yield();
     }
 }
 

@@ -41,6 +41,11 @@ class WorkerPool {
     // threadCount (0: all cores) really gets.
     static std::uint32_t EffectiveThreads(std::uint32_t threadCount);
 
+    // One turn of a thread waiting for others that take microseconds (its
+    // idle-th turn in a row): a pause at first, then, as the others may have
+    // lost their cores, the core given away instead of spun through.
+    static void WaitBriefly(std::uint32_t idle);
+
   private:
     struct Job {
         Task task;

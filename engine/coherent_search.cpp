@@ -523,9 +523,18 @@ class CoherentLevel {
     void StartSimilarBand(std::uint32_t band, RandomGenerator& random);
     void SweepSimilarBand(std::uint32_t band, std::uint32_t sweep, RandomGenerator& random);
     void Initialise();
+    // What a pass compares and which candidates it asks.
+    enum class PassKind {
+        Causal,      // the first: causal windows, every kind of candidate
+        Correction,  // whole windows, every kind of candidate
+        // Whole windows; only the pixel's own source, its neighbours'
+        // continuations and its parent's: a correction that mends the seams
+        // between pieces without looking for new ones.
+        Mending,
+    };
     // One pass over the given spans; reports each as step stepBase + i + 1
     // of steps.
-    bool RunPass(bool causal, const std::vector<Span>& spans, std::uint32_t stepBase,
+    bool RunPass(PassKind kind, const std::vector<Span>& spans, std::uint32_t stepBase,
                  std::uint32_t steps);
     std::vector<Span> WholeLevel() const;
     std::vector<Span> EdgeBand() const;
@@ -1003,6 +1012,7 @@ std::vector<Span> CoherentLevel::EdgeBand() const {
 // the tallies as all steps before it left them, whatever ran where.
 struct CoherentLevel::Pass {
     bool causal = false;
+    bool mending = false;  // PassKind::Mending
     CoherentLevel* level = nullptr;
     const std::vector<Span>* spans = nullptr;
     PassPlan plan;
@@ -1013,8 +1023,9 @@ struct CoherentLevel::Pass {
     std::uint64_t levelPixels = 0;
     std::uint64_t chosenSum = 0;
     std::uint64_t chosenCount = 0;
-    std::uint64_t perUse = 0;            // the penalty per use, from chosenSum and chosenCount
-    std::vector<std::uint32_t> randoms;  // randomCandidates per pixel, drawn in pass order
+    std::uint64_t perUse = 0;  // the penalty per use, from chosenSum and chosenCount
+    std::uint32_t randomCount = 0;
+    std::vector<std::uint32_t> randoms;  // randomCount per pixel, drawn in pass order
     struct Choice {
         std::uint32_t previous;  // the source the pixel had
         std::uint32_t best;      // the source it takes
@@ -1168,11 +1179,12 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         const SourcePosition& up = parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
         propose(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u)));
     }
+    const std::uint32_t setSize = pass.mending ? 0 : k_;
     const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
-    for (std::uint32_t i = 0; i < k_; ++i) {
+    for (std::uint32_t i = 0; i < setSize; ++i) {
         propose(own[i]);
     }
-    for (std::uint32_t i = 0; i < aroundCount; ++i) {
+    for (std::uint32_t i = 0; i < aroundCount && setSize > 0; ++i) {
         const Offset& o = around[i].offset;
         // The causal pass asks the four neighbours before the pixel; a
         // correction the four next to it (the second ones out cost a tenth
@@ -1190,9 +1202,8 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
             }
         }
     }
-    const std::uint32_t randomCount = job_.randomCandidates;
-    for (std::uint32_t i = 0; i < randomCount; ++i) {
-        propose(pass.randoms[std::size_t{pixel} * randomCount + i]);
+    for (std::uint32_t i = 0; i < pass.randomCount; ++i) {
+        propose(pass.randoms[std::size_t{pixel} * pass.randomCount + i]);
     }
 
     for (std::uint32_t i = 0; i < candidateCount; ++i) {
@@ -1350,8 +1361,9 @@ void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool comm
     }
 }
 
-bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::uint32_t stepBase,
+bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, std::uint32_t stepBase,
                             std::uint32_t steps) {
+    const bool causal = kind == PassKind::Causal;
     if (!GatherSampleRows(side_, levels_, causal)) {
         return false;
     }
@@ -1362,6 +1374,7 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
     Pass pass;
     pass.level = this;
     pass.causal = causal;
+    pass.mending = kind == PassKind::Mending;
     pass.spans = &spans;
     pass.query = &query;
     pass.stepBase = stepBase;
@@ -1407,7 +1420,8 @@ bool CoherentLevel::RunPass(bool causal, const std::vector<Span>& spans, std::ui
         return true;
     }
     // The random candidates, drawn from the run's generator in pass order.
-    pass.randoms.resize(std::size_t{pass.plan.pixels} * job_.randomCandidates);
+    pass.randomCount = pass.mending ? 0 : job_.randomCandidates;
+    pass.randoms.resize(std::size_t{pass.plan.pixels} * pass.randomCount);
     for (std::uint32_t& v : pass.randoms) {
         v = Draw(job_.random, count_);
     }
@@ -1507,18 +1521,23 @@ bool CoherentLevel::Run() {
         kClosingRows * static_cast<std::uint32_t>(side_) / 2, output_.height / 2);
     const std::vector<Span> opening(whole.begin(), whole.end() - lastRows);
     const std::vector<Span> closing(whole.end() - lastRows, whole.end());
-    if (!RunPass(true, opening, 0, steps) ||
-        !RunPass(false, closing, static_cast<std::uint32_t>(opening.size()), steps)) {
+    if (!RunPass(PassKind::Causal, opening, 0, steps) ||
+        !RunPass(PassKind::Correction, closing, static_cast<std::uint32_t>(opening.size()),
+                 steps)) {
         return false;
     }
+    // The finest level's corrections only mend: its pieces were laid out by
+    // the coarser levels' corrections, and looking for new ones there again
+    // measured no better, at a third of the run's time.
+    const PassKind correction = level_ == 0 ? PassKind::Mending : PassKind::Correction;
     for (std::uint32_t pass = 1; pass < passCount; ++pass) {
-        if (!RunPass(false, whole, static_cast<std::uint32_t>(pass * whole.size()), steps)) {
+        if (!RunPass(correction, whole, static_cast<std::uint32_t>(pass * whole.size()), steps)) {
             return false;
         }
     }
     // Last, the edges once more, now that both sides of them are corrected.
     for (std::uint32_t i = 0; i < kBandPasses; ++i) {
-        if (!RunPass(false, band,
+        if (!RunPass(correction, band,
                      static_cast<std::uint32_t>(passCount * whole.size() + i * band.size()),
                      steps)) {
             return false;

@@ -250,51 +250,70 @@ std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
 // Values laid over an array: what the pixels of one chunk of a pass changed
 // reads back, the rest comes from the array underneath, which the chunk
 // leaves alone (see CoherentLevel::Pass). A chunk changes a few hundred
-// entries at most; clearing visits only the slots it used.
+// entries at most: they sit in a small open-addressed table, at most half
+// full, and clearing visits only the slots it used.
 class Overlay {
   public:
+    Overlay() : slots_(kFirstCapacity, Slot{kNoKey, 0}) {}
+
     std::uint32_t Get(const std::vector<std::uint32_t>& base, std::uint32_t key) const {
-        if (Marked(key)) {
-            for (const Entry& e : entries_) {
-                if (e.key == key) {
-                    return e.value;
-                }
-            }
+        if (used_.empty()) {
+            return base[key];
         }
-        return base[key];
+        const Slot& slot = slots_[Find(key)];
+        return slot.key == key ? slot.value : base[key];
     }
     void Set(std::uint32_t key, std::uint32_t value) {
-        if (Marked(key)) {
-            for (Entry& e : entries_) {
-                if (e.key == key) {
-                    e.value = value;
-                    return;
-                }
-            }
+        const std::uint32_t at = Find(key);
+        if (slots_[at].key == key) {
+            slots_[at].value = value;
+            return;
         }
-        const std::uint32_t bit = Bit(key);
-        filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
-        entries_.push_back({key, value});
+        slots_[at] = {key, value};
+        used_.push_back(at);
+        if (2 * used_.size() > slots_.size()) {
+            Grow();
+        }
     }
     void Clear() {
-        filter_.fill(0);
-        entries_.clear();
+        for (const std::uint32_t at : used_) {
+            slots_[at].key = kNoKey;
+        }
+        used_.clear();
     }
 
   private:
-    // One bit per key (of 512, by a hash): a key whose bit is clear is not
-    // here, and the entries need no search.
-    static std::uint32_t Bit(std::uint32_t key) { return (key * 2654435761u) >> 23; }
-    bool Marked(std::uint32_t key) const {
-        const std::uint32_t bit = Bit(key);
-        return (filter_[bit / 64] >> (bit % 64) & 1u) != 0;
-    }
-    struct Entry {
+    // Keys are pixel indices and sample ordinals, both below this.
+    static constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
+    static constexpr std::size_t kFirstCapacity = std::size_t{1} << 9;
+    struct Slot {
         std::uint32_t key;
         std::uint32_t value;
     };
-    std::array<std::uint64_t, 8> filter_{};
-    std::vector<Entry> entries_;
+    // The slot that holds key, else the empty one where it would go.
+    std::uint32_t Find(std::uint32_t key) const {
+        const auto mask = static_cast<std::uint32_t>(slots_.size() - 1);
+        std::uint32_t at = (key * 2654435761u) >> shift_;
+        while (slots_[at].key != key && slots_[at].key != kNoKey) {
+            at = (at + 1) & mask;
+        }
+        return at;
+    }
+    void Grow() {
+        std::vector<Slot> taken;
+        for (const std::uint32_t at : used_) {
+            taken.push_back(slots_[at]);
+        }
+        slots_.assign(2 * slots_.size(), Slot{kNoKey, 0});
+        --shift_;
+        used_.clear();
+        for (const Slot& slot : taken) {
+            Set(slot.key, slot.value);
+        }
+    }
+    std::vector<Slot> slots_;
+    std::uint32_t shift_ = 32 - 9;     // 32 - log2 of the capacity
+    std::vector<std::uint32_t> used_;  // the slots taken, to clear
 };
 
 // The pieces copied verbatim: output pixels joined when their sources are
@@ -517,7 +536,9 @@ class CoherentLevel {
     // Gathers the neighbourhoods of every sample position into rows_, spread
     // over the run's threads (each row is written by one of them, whatever the
     // split); nothing to do when rows_ holds these windows already.
-    bool GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal);
+    // The table of the sample's whole windows, causal half first (so that a
+    // causal pass compares a prefix of each row).
+    bool GatherSampleRows(std::int32_t side, std::uint32_t levels);
     bool BuildSimilarSets();
     bool Inherited() const;
     void StartSimilarBand(std::uint32_t band, RandomGenerator& random);
@@ -582,6 +603,10 @@ class CoherentLevel {
         }
         return static_cast<std::uint32_t>(y * sample_.width + x);
     }
+    void Compare(std::uint32_t bytes) {
+        compared_ = bytes;
+        kernel_ = ChooseKernel(job_.metric, bytes);
+    }
     const std::uint8_t* Row(std::uint32_t ordinal) const {
         return rows_.Data() + std::size_t{ordinal} * stride_;
     }
@@ -609,10 +634,12 @@ class CoherentLevel {
     std::uint32_t count_ = 0;  // sample positions: width * height
     Divider columns_{1};       // by the sample's width
     std::uint32_t stride_ = 0;
-    // The windows rows_ holds: side, levels and shape; side 0: none yet.
+    // The windows rows_ holds: side and levels; side 0: none yet.
     std::int32_t rowsSide_ = 0;
     std::uint32_t rowsLevels_ = 0;
-    bool rowsCausal_ = false;
+    // The bytes of each row compared: the whole windows', or a causal
+    // pass's prefix of them.
+    std::uint32_t compared_ = 0;
     DistanceKernel kernel_ = nullptr;
     std::uint32_t k_ = 0;
     std::vector<std::uint32_t>& similar_ = sets_.members;  // k_ per ordinal
@@ -627,18 +654,19 @@ class CoherentLevel {
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
 };
 
-bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bool causal) {
+bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels) {
     // The whole windows of the positions next to the sample's lower and right
     // edges reach past it; they wrap, and the mismatch that makes simply
     // lowers those positions' chances.
-    if (side == rowsSide_ && levels == rowsLevels_ && causal == rowsCausal_) {
+    if (side == rowsSide_ && levels == rowsLevels_) {
         return true;
     }
     rowsSide_ = 0;
-    const NeighbourhoodGatherer windows(*job_.samplePyramid, level_, side, levels, bpp_ == 4, true,
-                                        {.causal = causal, .plainParents = true, .mirror = true});
+    const NeighbourhoodGatherer windows(
+        *job_.samplePyramid, level_, side, levels, bpp_ == 4, true,
+        {.causal = false, .plainParents = true, .mirror = true, .causalFirst = true});
     stride_ = RowStrideFor(windows.ByteCount());
-    kernel_ = ChooseKernel(job_.metric, stride_);
+    Compare(windows.ByteCount());
     rows_.Reserve(std::size_t{count_} * stride_);
     struct Work {
         CoherentLevel* level;
@@ -673,7 +701,6 @@ bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels, bo
     }
     rowsSide_ = side;
     rowsLevels_ = levels;
-    rowsCausal_ = causal;
     return true;
 }
 
@@ -695,7 +722,7 @@ bool CoherentLevel::InsertSimilar(std::uint32_t v, std::uint32_t w) {
         }
     }
     const std::uint32_t worst = distance[k_ - 1];
-    const std::uint32_t d = kernel_(Row(v), Row(w), stride_, worst);
+    const std::uint32_t d = kernel_(Row(v), Row(w), compared_, worst);
     if (d >= worst) {
         return false;
     }
@@ -1158,7 +1185,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         }
         const std::uint32_t bound =
             penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
-        const std::uint32_t d = kernel_(scratch.queryRow.data(), Row(v), stride_, bound);
+        const std::uint32_t d = kernel_(scratch.queryRow.data(), Row(v), compared_, bound);
         const std::uint32_t score = d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
         if (d < bound && score < bestScore) {
             best = v;
@@ -1209,7 +1236,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     for (std::uint32_t i = 0; i < candidateCount; ++i) {
         __builtin_prefetch(&usage_[scratch.candidates[i]]);
         const std::uint8_t* row = Row(scratch.candidates[i]);
-        for (std::uint32_t line = 0; line < stride_; line += 2 * PointSet::kRowAlignment) {
+        for (std::uint32_t line = 0; line < compared_; line += 2 * PointSet::kRowAlignment) {
             __builtin_prefetch(row + line);
         }
     }
@@ -1364,13 +1391,15 @@ void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool comm
 bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, std::uint32_t stepBase,
                             std::uint32_t steps) {
     const bool causal = kind == PassKind::Causal;
-    if (!GatherSampleRows(side_, levels_, causal)) {
+    if (!GatherSampleRows(side_, levels_)) {
         return false;
     }
     const std::uint32_t width = output_.width;
     const std::uint32_t height = output_.height;
-    const NeighbourhoodGatherer query(*job_.outputPyramid, level_, side_, levels_, bpp_ == 4, true,
-                                      {.causal = causal, .plainParents = true});
+    const NeighbourhoodGatherer query(
+        *job_.outputPyramid, level_, side_, levels_, bpp_ == 4, true,
+        {.causal = causal, .plainParents = true, .causalFirst = true});
+    Compare(query.ByteCount());
     Pass pass;
     pass.level = this;
     pass.causal = causal;
@@ -1398,7 +1427,7 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, std::
             const auto py = static_cast<std::uint32_t>(i / width);
             const SourcePosition& source = map_.At(px, py);
             query.Gather(px, py, queryRow.data());
-            sum += kernel_(queryRow.data(), Row(OrdinalAt(source.x, source.y)), stride_, kNone);
+            sum += kernel_(queryRow.data(), Row(OrdinalAt(source.x, source.y)), compared_, kNone);
             ++samples;
         }
         primed = sum / std::max<std::uint64_t>(samples, 1);
@@ -1494,7 +1523,7 @@ bool CoherentLevel::Run() {
         job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
         return true;
     }
-    if (!GatherSampleRows(std::min(side_, kSimilarSide), 1, false) || !BuildSimilarSets()) {
+    if (!GatherSampleRows(std::min(side_, kSimilarSide), 1) || !BuildSimilarSets()) {
         return false;
     }
     const std::vector<Span> whole = WholeLevel();

@@ -164,7 +164,10 @@ NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::u
     }
     std::int64_t n = side;
     std::int64_t h = n / 2;
-    if (!causal) {
+    const std::int64_t ownSide = n;
+    const std::int64_t ownHalf = h;
+    const bool split = causal || shape.causalFirst;
+    if (!split) {
         parts_.push_back(Part{own, 0, -h, h, -h, n, {}, {}, 0, 0});
     } else if (h > 0) {
         parts_.push_back(Part{own, 0, -h, -1, -h, n, {}, {}, 0, 0});
@@ -181,6 +184,14 @@ NeighbourhoodGatherer::NeighbourhoodGatherer(const ImagePyramid& pyramid, std::u
             h = n / 2;
         }
         parts_.push_back(Part{image, c, -h, h, -h, n, {}, {}, 0, 0});
+    }
+    if (split && !causal) {
+        // The rest of the own level: the centre row from the pixel on, and
+        // the rows below.
+        parts_.push_back(Part{own, 0, 0, 0, 0, ownHalf + 1, {}, {}, 0, 0});
+        if (ownHalf > 0) {
+            parts_.push_back(Part{own, 0, 1, ownHalf, -ownHalf, ownSide, {}, {}, 0, 0});
+        }
     }
     if (!wrap_) {
         return;

@@ -54,6 +54,10 @@ struct WindowShape {
     // (-1 reads 0, -2 reads 1, width reads width - 1) instead of wrapping
     // round: for a sample that is no tile, whose opposite edges do not meet.
     bool mirror = false;
+    // A whole window laid out with the causal half first, then the coarser
+    // levels, then the rest of the own level: its first bytes are the causal
+    // window's, and one table of whole windows serves causal passes too.
+    bool causalFirst = false;
 };
 
 class NeighbourhoodGatherer {

@@ -582,6 +582,10 @@ class CoherentLevel {
         Overlay pieceParents;
         Overlay pieceSizes;
     };
+    // Whether a mending pass has nothing to offer pixel (x, y) but its own
+    // source: every neighbour, and its parent, continue it.
+    bool Uncontested(const Pass& pass, std::uint32_t x, std::uint32_t y,
+                     std::uint32_t currentOrdinal) const;
     // Chooses the source of output pixel (x, y), the pass's pixel number
     // `pixel`, and places it; what the choice changes beyond the pixel
     // itself is left for Commit.
@@ -1078,10 +1082,16 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     const std::uint32_t width = output_.width;
     const std::uint32_t height = output_.height;
     const bool causal = pass.causal;
-    pass.query->Gather(x, y, scratch.queryRow.data());
     const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
     const SourcePosition current = map_.positions[here];
     const std::uint32_t currentOrdinal = OrdinalAt(current.x, current.y);
+    // It keeps its source without a comparison, and adds nothing to the mean
+    // distance chosen.
+    if (pass.mending && Uncontested(pass, x, y, currentOrdinal)) {
+        pass.choices[pixel] = {currentOrdinal, currentOrdinal, kNone, 0};
+        return;
+    }
+    pass.query->Gather(x, y, scratch.queryRow.data());
     const PieceTree pieces{&pieceParent_, &pieceSize_, &scratch.pieceParents, &scratch.pieceSizes};
     const std::uint32_t hereRoot = pieces.Root(here);
     // The pixel's place along its row, which starts at rowStart.
@@ -1260,6 +1270,33 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     // What Commit will do, for the pixels after this one in the chunk to see.
     PieceTree chunkPieces = pieces;
     Tally(pass, pixel, x, y, &scratch.uses, chunkPieces);
+}
+
+bool CoherentLevel::Uncontested(const Pass& pass, std::uint32_t x, std::uint32_t y,
+                                std::uint32_t currentOrdinal) const {
+    const std::uint32_t width = output_.width;
+    const std::uint32_t height = output_.height;
+    for (const Offset& o : pass.reach) {
+        if (std::max(std::abs(o.dx), std::abs(o.dy)) > pass.shiftRadius) {
+            break;
+        }
+        const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
+        const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
+        const SourcePosition& s = map_.positions[std::size_t{ny} * width + nx];
+        const std::uint32_t v = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
+        if (v != kNone && v != currentOrdinal) {
+            return false;
+        }
+    }
+    if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
+        const SourcePosition& up = parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
+        const std::uint32_t v =
+            OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u));
+        if (v != kNone && v != currentOrdinal) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,

@@ -63,15 +63,13 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-// Sweeps of the similar-set search over the coarsest sample level, over a
-// finer one that starts from its parent's sets, and over the finest, which
-// keeps its parent's sets (upsampled, with one random position each): a
-// sweep there took a tenth of a run and bettered the measured quality only
-// slightly. How far (in pixels) a sweep from inherited sets looks around at
-// random.
+// Sweeps of the similar-set search over the coarsest sample level, and over a
+// finer one that starts from its parent's sets; how far (in pixels) the
+// latter looks around at random. The finest level takes its parent's sets as
+// they are, upsampled: refining them there (a random position each, a sweep)
+// took a sixth of a run and bettered the measured quality only slightly.
 constexpr std::uint32_t kSimilarSweeps = 2;
 constexpr std::uint32_t kInheritedSimilarSweeps = 1;
-constexpr std::uint32_t kFinestSimilarSweeps = 0;
 constexpr std::uint32_t kInheritedSimilarReach = 4;
 // Sample rows per band of the similar-set search, the unit it is spread over
 // threads in.
@@ -545,10 +543,10 @@ class CoherentLevel {
     bool GatherSampleRows(std::int32_t side, std::uint32_t levels);
     bool BuildSimilarSets();
     bool Inherited() const;
+    // Whether the level's sets are its parent's, upsampled, and nothing more.
+    bool Upsampled() const { return level_ == 0 && Inherited(); }
     std::uint32_t SimilarSweeps() const {
-        return !Inherited()  ? kSimilarSweeps
-               : level_ == 0 ? kFinestSimilarSweeps
-                             : kInheritedSimilarSweeps;
+        return !Inherited() ? kSimilarSweeps : Upsampled() ? 0 : kInheritedSimilarSweeps;
     }
     void StartSimilarBand(std::uint32_t band, RandomGenerator& random);
     void SweepSimilarBand(std::uint32_t band, std::uint32_t sweep, RandomGenerator& random);
@@ -624,7 +622,13 @@ class CoherentLevel {
         return rows_.Data() + std::size_t{ordinal} * stride_;
     }
     void Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal);
+    // Whether w may not be in v's similar set: none, v itself, or one of
+    // v's own neighbours.
+    bool Excluded(std::uint32_t v, std::uint32_t w) const;
+    // Puts w into v's set by its distance; false when it is not taken.
     bool InsertSimilar(std::uint32_t v, std::uint32_t w);
+    // Puts w into v's set after those there, if there is room.
+    void AppendSimilar(std::uint32_t v, std::uint32_t w);
     void ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps);
     bool Aborted() const { return job_.AbortRequested(); }
 
@@ -717,14 +721,31 @@ bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels) {
     return true;
 }
 
-bool CoherentLevel::InsertSimilar(std::uint32_t v, std::uint32_t w) {
+bool CoherentLevel::Excluded(std::uint32_t v, std::uint32_t w) const {
     if (w == kNone || w == v) {
-        return false;
+        return true;
     }
     const SourcePosition a = PositionOf(v);
     const SourcePosition b = PositionOf(w);
-    if (std::abs(std::int64_t{a.x} - b.x) <= kSimilarExclusion &&
-        std::abs(std::int64_t{a.y} - b.y) <= kSimilarExclusion) {
+    return std::abs(std::int64_t{a.x} - b.x) <= kSimilarExclusion &&
+           std::abs(std::int64_t{a.y} - b.y) <= kSimilarExclusion;
+}
+
+void CoherentLevel::AppendSimilar(std::uint32_t v, std::uint32_t w) {
+    if (Excluded(v, w)) {
+        return;
+    }
+    std::uint32_t* set = similar_.data() + std::size_t{v} * k_;
+    for (std::uint32_t i = 0; i < k_ && set[i] != w; ++i) {
+        if (set[i] == kNone) {
+            set[i] = w;
+            return;
+        }
+    }
+}
+
+bool CoherentLevel::InsertSimilar(std::uint32_t v, std::uint32_t w) {
+    if (Excluded(v, w)) {
         return false;
     }
     std::uint32_t* set = similar_.data() + std::size_t{v} * k_;
@@ -825,6 +846,7 @@ void CoherentLevel::StartSimilarBand(std::uint32_t band, RandomGenerator& random
     // A finer level starts from its parent's sets, upsampled, and needs only
     // a short look around; the coarsest starts from random positions.
     const bool inherited = Inherited();
+    const bool upsampled = Upsampled();
     const std::uint32_t first = band * kSimilarBand * sample_.width;
     const std::uint32_t last = std::min(count_, first + kSimilarBand * sample_.width);
     for (std::uint32_t v = first; v < last; ++v) {
@@ -834,12 +856,21 @@ void CoherentLevel::StartSimilarBand(std::uint32_t band, RandomGenerator& random
                                    p.x / 2 % parentSets_->width;
             for (std::uint32_t i = 0; i < parentSets_->k; ++i) {
                 const std::uint32_t w = parentSets_->members[up * parentSets_->k + i];
-                if (w != kNone) {
-                    InsertSimilar(v,
-                                  OrdinalAt(std::int64_t{w % parentSets_->width} * 2 + (p.x & 1u),
-                                            std::int64_t{w / parentSets_->width} * 2 + (p.y & 1u)));
+                if (w == kNone) {
+                    continue;
+                }
+                const std::uint32_t u =
+                    OrdinalAt(std::int64_t{w % parentSets_->width} * 2 + (p.x & 1u),
+                              std::int64_t{w / parentSets_->width} * 2 + (p.y & 1u));
+                if (upsampled) {
+                    AppendSimilar(v, u);
+                } else {
+                    InsertSimilar(v, u);
                 }
             }
+        }
+        if (upsampled) {
+            continue;
         }
         for (std::uint32_t i = inherited ? k_ - 1 : 0; i < k_; ++i) {
             InsertSimilar(v, Draw(random, count_));
@@ -1569,7 +1600,8 @@ bool CoherentLevel::Run() {
         job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
         return true;
     }
-    if (!GatherSampleRows(std::min(side_, kSimilarSide), 1) || !BuildSimilarSets()) {
+    if ((!Upsampled() && !GatherSampleRows(std::min(side_, kSimilarSide), 1)) ||
+        !BuildSimilarSets()) {
         return false;
     }
     const std::vector<Span> whole = WholeLevel();

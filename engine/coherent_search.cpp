@@ -249,6 +249,18 @@ std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
     return offsets;
 }
 
+// The offsets of the neighbours within radius that come after the pixel in
+// scan order, nearest first (as NeighbourOffsets orders them).
+std::vector<Offset> LaterOffsets(std::int32_t radius) {
+    std::vector<Offset> later;
+    for (const Offset& o : NeighbourOffsets(radius, false)) {
+        if (o.dy > 0 || (o.dy == 0 && o.dx > 0)) {
+            later.push_back(o);
+        }
+    }
+    return later;
+}
+
 // Values laid over an array: what the pixels of one chunk of a pass changed
 // reads back, the rest comes from the array underneath, which the chunk
 // leaves alone (see CoherentLevel::Pass). A chunk changes a few hundred
@@ -667,7 +679,9 @@ class CoherentLevel {
     std::vector<std::uint32_t> pieceSize_;
     PieceTree Pieces() { return {&pieceParent_, &pieceSize_}; }
     void StartPieces(bool fromMap);
-    std::vector<Offset> pieceReach_ = NeighbourOffsets(kPieceReach, false);
+    // The neighbours within piece reach that come after a pixel in scan
+    // order, nearest first: each pair of pixels once.
+    std::vector<Offset> laterInReach_ = LaterOffsets(kPieceReach);
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
 };
 
@@ -966,23 +980,34 @@ void CoherentLevel::StartPieces(bool fromMap) {
     auto join = [this, width, height, bandRows](std::uint32_t y, bool withinBand) {
         PieceTree pieces = Pieces();
         const std::uint32_t bandEnd = std::min(height, (y / bandRows + 1) * bandRows);
+        // The offsets this row joins over, with the rows they reach.
+        struct Link {
+            Offset offset;
+            std::uint32_t rowStart;  // the first pixel of the row reached
+        };
+        std::array<Link, (2 * kPieceReach + 1) * (2 * kPieceReach + 1)> links;
+        std::uint32_t linkCount = 0;
+        for (const Offset& o : laterInReach_) {
+            const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
+            if ((ny >= y && ny < bandEnd) == withinBand) {
+                links[linkCount++] = {o, ny * width};
+            }
+        }
+        const SourcePosition* map = map_.positions.data();
         for (std::uint32_t x = 0; x < width; ++x) {
-            const SourcePosition& s = map_.At(x, y);
+            const SourcePosition& s = map[y * width + x];
             const std::uint32_t i = y * width + x;
-            for (const Offset& o : pieceReach_) {
-                if (o.dy < 0 || (o.dy == 0 && o.dx < 0)) {
-                    continue;  // each pair once
+            for (std::uint32_t l = 0; l < linkCount; ++l) {
+                const Offset& o = links[l].offset;
+                // x + dx, and wrapped only where it leaves the row.
+                auto nx = static_cast<std::uint32_t>(static_cast<std::int64_t>(x) + o.dx);
+                if (nx >= width) {
+                    nx = WrapNear(std::int64_t{x} + o.dx, width);
                 }
-                const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
-                const bool inBand = ny >= y && ny < bandEnd;
-                if (inBand != withinBand) {
-                    continue;
-                }
-                const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
-                const SourcePosition& n = map_.At(nx, ny);
+                const SourcePosition& n = map[links[l].rowStart + nx];
                 if (std::int64_t{n.x} == std::int64_t{s.x} + o.dx &&
                     std::int64_t{n.y} == std::int64_t{s.y} + o.dy) {
-                    pieces.Join(i, ny * width + nx);
+                    pieces.Join(i, links[l].rowStart + nx);
                 }
             }
         }

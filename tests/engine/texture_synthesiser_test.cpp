@@ -144,77 +144,56 @@ TEST(TextureSynthesiserReports, PreviewRowsPointAtTheFinishedRow) {
     }
 }
 
-TEST(TextureSynthesiserAbort, BeforeTheRunStopsAtTheFirstRow) {
-    TextureSynthesiser job;
-    Recorder recorder;
-    Attach(job, recorder);
-    job.Abort();
-    EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 32, 32));
-    ASSERT_EQ(recorder.reports.size(), 1u);
-    EXPECT_EQ(recorder.reports[0].status, "Initialising output");
-    EXPECT_EQ(job.samplePyramid, nullptr);
-    EXPECT_EQ(job.outputPyramid, nullptr);
-}
-
-TEST(TextureSynthesiserAbort, DuringTheOutputsAllocation) {
-    // The output is cleared row by row, polling the flag, so an abort from the
-    // first report stops the allocation itself and leaves no image.
-    TextureSynthesiser job;
-    Recorder recorder;
-    recorder.abortJob = &job;
-    recorder.abortOnStatus = "Initialising output";
-    Attach(job, recorder);
-    EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 64, 64));
-    EXPECT_EQ(recorder.reports.size(), 1u);
-    ASSERT_NE(job.result, nullptr);
-    EXPECT_TRUE(job.result->IsEmpty());
-}
-
-TEST(TextureSynthesiserAbort, DuringEitherPyramidNothingLaterRuns) {
-    for (const char* phase : {"Building output pyramid", "Building input pyramid"}) {
-        SCOPED_TRACE(phase);
+// An abort from a report of each phase (or before the run) stops the run
+// there: nothing after that report, no row and no pixel counted as done.
+TEST(TextureSynthesiserAbort, StopsInThePhaseItCameIn) {
+    struct Case {
+        const char* status;  // the report that aborts; empty: Abort before the run
+        std::size_t after;   // from this many reports on
+        SubsamplingMode mode;
+        std::uint32_t sampleSide, outputSide;
+        std::size_t reports;  // reports seen in all; 0: not counted
+    };
+    const Case cases[] = {
+        {"", 0, SubsamplingMode::FixedCount, 16, 32, 1},
+        // The output is cleared row by row, polling the flag: no image is left.
+        {"Initialising output", 0, SubsamplingMode::FixedCount, 16, 64, 1},
+        {"Building output pyramid", 0, SubsamplingMode::FixedCount, 16, 64, 0},
+        {"Building input pyramid", 0, SubsamplingMode::FixedCount, 16, 64, 0},
+        // The second row of level 3's sample, with and without subsampling.
+        {"Building data cloud", 3 + 2, SubsamplingMode::Disabled, 32, 32, 5},
+        {"Building data cloud", 3 + 2, SubsamplingMode::FixedCount, 32, 32, 5},
+        // The level-3 pass's opening report.
+        {"Synthesizing", 3 + 4 + 1, SubsamplingMode::Disabled, 32, 40, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.status) + ", report " + std::to_string(c.after));
         TextureSynthesiser job;
+        job.subsamplingMode = c.mode;
         Recorder recorder;
-        recorder.abortJob = &job;
-        recorder.abortOnStatus = phase;
         Attach(job, recorder);
-        EXPECT_FALSE(job.Synthesise(PatternImage(16, 16, 3), 64, 64));
+        if (*c.status == '\0') {
+            job.Abort();
+        } else {
+            recorder.abortJob = &job;
+            recorder.abortOnStatus = c.status;
+            recorder.abortAfter = c.after;
+        }
+        EXPECT_FALSE(job.Synthesise(PatternImage(c.sampleSide, c.sampleSide, 3), c.outputSide,
+                                    c.outputSide));
         ASSERT_FALSE(recorder.reports.empty());
-        EXPECT_EQ(recorder.reports.back().status, phase) << "the pyramid saw the abort";
-        EXPECT_EQ(job.samplePyramid, nullptr);
-        EXPECT_EQ(job.outputPyramid, nullptr);
-    }
-}
-
-TEST(TextureSynthesiserAbort, DuringACloudBuildSendsNoSynthesizingReport) {
-    for (auto mode : {SubsamplingMode::Disabled, SubsamplingMode::FixedCount}) {
-        TextureSynthesiser job;
-        job.subsamplingMode = mode;
-        Recorder recorder;
-        recorder.abortJob = &job;
-        recorder.abortOnStatus = "Building data cloud";
-        recorder.abortAfter = 3 + 2;  // the second row of level 3's sample
-        Attach(job, recorder);
-        EXPECT_FALSE(job.Synthesise(PatternImage(32, 32, 3), 32, 32));
-        ASSERT_EQ(recorder.reports.size(), 5u);
-        EXPECT_EQ(recorder.reports.back().status, "Building data cloud");
-        EXPECT_EQ(job.samplePyramid, nullptr);
+        if (c.reports != 0) {
+            EXPECT_EQ(recorder.reports.size(), c.reports);
+        }
+        EXPECT_EQ(recorder.reports.back().status,
+                  *c.status == '\0' ? std::string("Initialising output") : std::string(c.status));
+        EXPECT_EQ(recorder.reports.back().row, -1) << "no row was reported";
         EXPECT_EQ(job.pixelsDone, 0);
+        if (std::string(c.status) == "Initialising output") {
+            ASSERT_NE(job.result, nullptr);
+            EXPECT_TRUE(job.result->IsEmpty());
+        }
     }
-}
-
-TEST(TextureSynthesiserAbort, DuringAPassStopsWithinTheRow) {
-    TextureSynthesiser job;
-    job.subsamplingMode = SubsamplingMode::Disabled;
-    Recorder recorder;
-    recorder.abortJob = &job;
-    recorder.abortOnStatus = "Synthesizing";
-    recorder.abortAfter = 3 + 4 + 1;  // the level-3 pass's opening report
-    Attach(job, recorder);
-    const Image sample = PatternImage(32, 32, 3);
-    EXPECT_FALSE(job.Synthesise(sample, 40, 40));
-    ASSERT_EQ(recorder.reports.size(), 8u) << "no row of the pass was reported";
-    EXPECT_EQ(recorder.reports.back().row, -1);
 }
 
 TEST(TextureSynthesiserAbort, FromAnotherThreadWhileTheFinestLevelRuns) {

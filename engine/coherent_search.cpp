@@ -268,7 +268,7 @@ std::vector<Offset> LaterOffsets(std::int32_t radius) {
 // full, and clearing visits only the slots it used.
 class Overlay {
   public:
-    Overlay() : slots_(kFirstCapacity, Slot{kNoKey, 0}) {}
+    Overlay() : slots_(std::size_t{1} << kFirstBits, Slot{kNoKey, 0}) {}
 
     std::uint32_t Get(const std::vector<std::uint32_t>& base, std::uint32_t key) const {
         if (used_.empty()) {
@@ -299,7 +299,7 @@ class Overlay {
   private:
     // Keys are pixel indices and sample ordinals, both below this.
     static constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
-    static constexpr std::size_t kFirstCapacity = std::size_t{1} << 9;
+    static constexpr std::uint32_t kFirstBits = 9;  // log2 of the first capacity
     struct Slot {
         std::uint32_t key;
         std::uint32_t value;
@@ -326,8 +326,8 @@ class Overlay {
         }
     }
     std::vector<Slot> slots_;
-    std::uint32_t shift_ = 32 - 9;     // 32 - log2 of the capacity
-    std::vector<std::uint32_t> used_;  // the slots taken, to clear
+    std::uint32_t shift_ = 32 - kFirstBits;  // 32 - log2 of the capacity
+    std::vector<std::uint32_t> used_;        // the slots taken, to clear
 };
 
 // The pieces copied verbatim: output pixels joined when their sources are
@@ -547,11 +547,10 @@ class CoherentLevel {
         const std::uint32_t y = columns_.Divide(v);
         return {v - y * sample_.width, y};
     }
-    // Gathers the neighbourhoods of every sample position into rows_, spread
-    // over the run's threads (each row is written by one of them, whatever the
+    // Gathers the whole windows of every sample position into rows_, causal
+    // half first (a causal pass compares a prefix of each row), spread over
+    // the run's threads (each row is written by one of them, whatever the
     // split); nothing to do when rows_ holds these windows already.
-    // The table of the sample's whole windows, causal half first (so that a
-    // causal pass compares a prefix of each row).
     bool GatherSampleRows(std::int32_t side, std::uint32_t levels);
     bool BuildSimilarSets();
     bool Inherited() const;
@@ -686,9 +685,8 @@ class CoherentLevel {
 };
 
 bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels) {
-    // The whole windows of the positions next to the sample's lower and right
-    // edges reach past it; they wrap, and the mismatch that makes simply
-    // lowers those positions' chances.
+    // The windows of the positions next to the sample's edges reach past it;
+    // they are reflected back into it (see the top of this file).
     if (side == rowsSide_ && levels == rowsLevels_) {
         return true;
     }
@@ -1150,8 +1148,8 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
     const SourcePosition current = map_.positions[here];
     const std::uint32_t currentOrdinal = OrdinalAt(current.x, current.y);
-    // It keeps its source without a comparison, and adds nothing to the mean
-    // distance chosen.
+    // A pixel a mending pass has nothing else to offer keeps its source
+    // without a comparison, and adds nothing to the mean distance chosen.
     if (pass.mending && Uncontested(pass, x, y, currentOrdinal)) {
         pass.choices[pixel] = {currentOrdinal, currentOrdinal, kNone, 0};
         return;
@@ -1660,7 +1658,7 @@ bool CoherentLevel::Run() {
     }
     // The finest level's corrections only mend: its pieces were laid out by
     // the coarser levels' corrections, and looking for new ones there again
-    // measured no better, at a third of the run's time.
+    // measured no better and cost a tenth of the run.
     const PassKind correction = level_ == 0 ? PassKind::Mending : PassKind::Correction;
     for (std::uint32_t pass = 1; pass < passCount; ++pass) {
         if (!RunPass(correction, whole, static_cast<std::uint32_t>(pass * whole.size()), steps)) {

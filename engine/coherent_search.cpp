@@ -505,6 +505,36 @@ PassPlan PlanPass(const std::vector<Span>& spans, std::uint32_t width, std::uint
     return plan;
 }
 
+// The plan of the first `spans` spans of plan's: a chunk's step follows
+// from the chunks before it alone, so their steps are those plan gave them.
+PassPlan PlanPrefix(const PassPlan& plan, std::uint32_t spans) {
+    PassPlan prefix;
+    for (const PassPlan::Chunk& chunk : plan.chunks) {
+        if (chunk.span >= spans) {
+            break;
+        }
+        prefix.chunks.push_back(chunk);
+        prefix.pixels += chunk.count;
+    }
+    const auto kept = static_cast<std::uint32_t>(prefix.chunks.size());
+    prefix.stepStart.push_back(0);
+    for (std::uint32_t step = 0; step + 1 < plan.stepStart.size(); ++step) {
+        std::uint32_t chunks = 0;
+        for (std::uint32_t e = plan.stepStart[step]; e < plan.stepStart[step + 1]; ++e) {
+            if (plan.byStep[e] < kept) {
+                prefix.byStep.push_back(plan.byStep[e]);
+                ++chunks;
+            }
+        }
+        if (chunks == 0) {
+            break;  // the steps after hold later chunks only
+        }
+        prefix.stepStart.push_back(static_cast<std::uint32_t>(prefix.byStep.size()));
+        prefix.widestStep = std::max(prefix.widestStep, chunks);
+    }
+    return prefix;
+}
+
 }  // namespace
 
 // Each sample position's k most alike positions on one level (k-coherence),
@@ -573,8 +603,10 @@ class CoherentLevel {
     };
     // One pass over the given spans; reports each as step stepBase + i + 1
     // of steps.
-    bool RunPass(PassKind kind, const std::vector<Span>& spans, std::uint32_t stepBase,
-                 std::uint32_t steps);
+    // plan is PlanPass's for the spans, made with PlanFor.
+    bool RunPass(PassKind kind, const std::vector<Span>& spans, const PassPlan& plan,
+                 std::uint32_t stepBase, std::uint32_t steps);
+    PassPlan PlanFor(const std::vector<Span>& spans) const;
     std::vector<Span> WholeLevel() const;
     std::vector<Span> EdgeBand() const;
 
@@ -1109,7 +1141,7 @@ struct CoherentLevel::Pass {
     bool mending = false;  // PassKind::Mending
     CoherentLevel* level = nullptr;
     const std::vector<Span>* spans = nullptr;
-    PassPlan plan;
+    const PassPlan* plan = nullptr;
     const NeighbourhoodGatherer* query = nullptr;
     std::vector<Offset> reach;  // the neighbours a pixel continues, and may join
     std::int32_t shiftRadius = 0;
@@ -1389,7 +1421,7 @@ void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x
 }
 
 bool CoherentLevel::RunChunk(Pass& pass, std::uint32_t chunk, Scratch& scratch) {
-    const PassPlan::Chunk& c = pass.plan.chunks[chunk];
+    const PassPlan::Chunk& c = pass.plan->chunks[chunk];
     const Span& span = (*pass.spans)[c.span];
     scratch.uses.Clear();
     scratch.pieceParents.Clear();
@@ -1410,7 +1442,7 @@ bool CoherentLevel::Commit(Pass& pass, std::uint32_t step) {
         return false;
     }
     const std::uint32_t width = output_.width;
-    const PassPlan& plan = pass.plan;
+    const PassPlan& plan = *pass.plan;
     PieceTree pieces = Pieces();
     for (std::uint32_t e = plan.stepStart[step]; e < plan.stepStart[step + 1]; ++e) {
         const PassPlan::Chunk& c = plan.chunks[plan.byStep[e]];
@@ -1452,7 +1484,7 @@ void CoherentLevel::UpdatePenalty(Pass& pass) const {
 
 void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool commits) {
     Scratch& scratch = pass.scratch[participant];
-    const PassPlan& plan = pass.plan;
+    const PassPlan& plan = *pass.plan;
     const auto stepCount = static_cast<std::uint32_t>(plan.stepStart.size() - 1);
     std::uint32_t idle = 0;
     for (;;) {
@@ -1488,8 +1520,14 @@ void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool comm
     }
 }
 
-bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, std::uint32_t stepBase,
-                            std::uint32_t steps) {
+PassPlan CoherentLevel::PlanFor(const std::vector<Span>& spans) const {
+    return PlanPass(
+        spans, output_.width, output_.height,
+        std::max(static_cast<std::uint32_t>(side_ / 2), static_cast<std::uint32_t>(kPieceReach)));
+}
+
+bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const PassPlan& plan,
+                            std::uint32_t stepBase, std::uint32_t steps) {
     const bool causal = kind == PassKind::Causal;
     if (!GatherSampleRows(side_, levels_)) {
         return false;
@@ -1542,25 +1580,23 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, std::
         std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
     pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
     pass.reach = NeighbourOffsets(kPieceReach, causal);
-    pass.plan = PlanPass(
-        spans, width, height,
-        std::max(static_cast<std::uint32_t>(side_ / 2), static_cast<std::uint32_t>(kPieceReach)));
-    if (pass.plan.chunks.empty()) {
+    pass.plan = &plan;
+    if (plan.chunks.empty()) {
         return true;
     }
     // The random candidates, drawn from the run's generator in pass order.
     pass.randomCount = pass.mending ? 0 : job_.randomCandidates;
-    pass.randoms.resize(std::size_t{pass.plan.pixels} * pass.randomCount);
+    pass.randoms.resize(std::size_t{plan.pixels} * pass.randomCount);
     for (std::uint32_t& v : pass.randoms) {
         v = Draw(job_.random, count_);
     }
-    pass.choices.resize(pass.plan.pixels);
+    pass.choices.resize(plan.pixels);
     pass.chunksLeft.assign(spans.size(), 0);
-    for (const PassPlan::Chunk& c : pass.plan.chunks) {
+    for (const PassPlan::Chunk& c : plan.chunks) {
         ++pass.chunksLeft[c.span];
     }
     const std::uint32_t threads =
-        std::min(WorkerPool::EffectiveThreads(job_.threadCount), pass.plan.widestStep);
+        std::min(WorkerPool::EffectiveThreads(job_.threadCount), plan.widestStep);
     // current, shifts, parent, own set, the sets of 8 neighbours, random ones
     const std::size_t candidates = 2 + pass.reach.size() + k_ * 9 + job_.randomCandidates;
     std::uint32_t proposedBits = 6;  // at most half full, so that a probe ends soon
@@ -1651,9 +1687,13 @@ bool CoherentLevel::Run() {
         kClosingRows * static_cast<std::uint32_t>(side_) / 2, output_.height / 2);
     const std::vector<Span> opening(whole.begin(), whole.end() - lastRows);
     const std::vector<Span> closing(whole.end() - lastRows, whole.end());
-    if (!RunPass(PassKind::Causal, opening, 0, steps) ||
-        !RunPass(PassKind::Correction, closing, static_cast<std::uint32_t>(opening.size()),
-                 steps)) {
+    // The opening's plan is the start of the whole level's; the band's
+    // serves both its passes.
+    const PassPlan wholePlan = PlanFor(whole);
+    if (!RunPass(PassKind::Causal, opening,
+                 PlanPrefix(wholePlan, static_cast<std::uint32_t>(opening.size())), 0, steps) ||
+        !RunPass(PassKind::Correction, closing, PlanFor(closing),
+                 static_cast<std::uint32_t>(opening.size()), steps)) {
         return false;
     }
     // The finest level's corrections only mend: its pieces were laid out by
@@ -1661,13 +1701,15 @@ bool CoherentLevel::Run() {
     // measured no better and cost a tenth of the run.
     const PassKind correction = level_ == 0 ? PassKind::Mending : PassKind::Correction;
     for (std::uint32_t pass = 1; pass < passCount; ++pass) {
-        if (!RunPass(correction, whole, static_cast<std::uint32_t>(pass * whole.size()), steps)) {
+        if (!RunPass(correction, whole, wholePlan, static_cast<std::uint32_t>(pass * whole.size()),
+                     steps)) {
             return false;
         }
     }
     // Last, the edges once more, now that both sides of them are corrected.
+    const PassPlan bandPlan = PlanFor(band);
     for (std::uint32_t i = 0; i < kBandPasses; ++i) {
-        if (!RunPass(correction, band,
+        if (!RunPass(correction, band, bandPlan,
                      static_cast<std::uint32_t>(passCount * whole.size() + i * band.size()),
                      steps)) {
             return false;

@@ -625,8 +625,12 @@ class CoherentLevel {
             std::uint32_t source;        // the neighbour's own ordinal
             std::uint32_t reachIndex;    // its offset's place in Pass::reach
             Offset offset;
+            std::uint32_t next;  // 1 + the next one in its continuation's chain; 0: none
         };
         std::vector<Around> around;
+        // Per hash of a continuation, 1 + the first neighbour in its chain;
+        // 0: no neighbour's continuation has that hash.
+        std::array<std::uint32_t, 64> chains{};
         // The changes of the chunk's pixels so far, to uses and pieces.
         Overlay uses;
         Overlay pieceParents;
@@ -1212,24 +1216,26 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         a.source = OrdinalAt(s.x, s.y);
         a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
     }
-    // The continuations as a bit mask over a hash of the ordinal: a
-    // candidate whose bit is clear continues none of the neighbours, and its
-    // piece is the pixel alone.
-    std::uint64_t continuing = 0;
+    // The neighbours chained by a hash of their continuations: a candidate
+    // meets only those that may continue it (none: its piece is the pixel
+    // alone).
+    const auto chainOf = [](std::uint32_t v) { return (v * 2654435761u) >> 26; };
+    auto& chains = scratch.chains;
+    chains.fill(0);
     for (std::uint32_t i = 0; i < aroundCount; ++i) {
         if (around[i].continuation != kNone) {
-            continuing |= std::uint64_t{1} << ((around[i].continuation * 2654435761u) >> 26);
+            std::uint32_t& head = chains[chainOf(around[i].continuation)];
+            around[i].next = head;
+            head = i + 1;
         }
     }
     // How large the piece becomes that the pixel joins with source v.
     auto& roots = scratch.roots;
     auto pieceWith = [&](std::uint32_t v) {
         std::uint64_t size = 1;
-        if ((continuing >> ((v * 2654435761u) >> 26) & 1u) == 0) {
-            return size;
-        }
         std::uint32_t rootCount = 0;
-        for (std::uint32_t i = 0; i < aroundCount; ++i) {
+        for (std::uint32_t link = chains[chainOf(v)]; link != 0; link = around[link - 1].next) {
+            const std::uint32_t i = link - 1;
             if (around[i].continuation != v) {
                 continue;
             }

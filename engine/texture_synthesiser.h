@@ -85,13 +85,14 @@ class TextureSynthesiser {
     // The run's generator: random initialisation first, then subsampled queries.
     RandomGenerator random;
 
-    // Threads each nearest-neighbour query may use, the calling thread
-    // included; 0 means all cores. The output never depends on it. Runs share
-    // the process's WorkerPool, so several at once do not oversubscribe.
+    // Threads the exact search's nearest-neighbour queries and the coherent
+    // search's passes may use, the calling thread included; 0 means all
+    // cores. The output never depends on it. Runs share the process's
+    // WorkerPool, so several at once do not oversubscribe.
     std::uint32_t threadCount = 0;
 
     // Exact (the specified search, the default) or Coherent; the fields below
-    // concern only the coherent search, which runs on the calling thread.
+    // concern only the coherent search.
     SearchMethod searchMethod = SearchMethod::Exact;
     // Positions in each sample position's similar set (k of k-coherence).
     std::uint32_t coherenceSetSize = 0;

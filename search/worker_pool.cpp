@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <chrono>
 
+#ifdef __unix__
+#include <pthread.h>
+
+#include <csignal>
+#endif
+
 namespace weftloom {
 
 namespace {
@@ -17,6 +23,34 @@ void Pause() {
 // between two queries of a run, far shorter than anything a person notices.
 constexpr auto kSpinTime = std::chrono::microseconds(200);
 constexpr std::uint32_t kSpinsBeforeYield = 2000;
+
+// Blocks, in this thread and while it lives, the signals meant for the
+// process (a stop, a resize), and not the faults, which reach the thread that
+// caused them. Workers are started under it: such a signal then goes to a
+// thread of the program, whose handler sees it at once, not to a worker
+// asleep in its wait (a sanitizer's deferred handler holds it there until
+// the worker wakes).
+class ProcessSignalsBlocked {
+  public:
+#ifdef __unix__
+    ProcessSignalsBlocked() {
+        sigset_t blocked;
+        sigfillset(&blocked);
+        for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
+            sigdelset(&blocked, fault);
+        }
+        pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+    }
+    ~ProcessSignalsBlocked() {
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    ProcessSignalsBlocked(const ProcessSignalsBlocked&) = delete;
+    ProcessSignalsBlocked& operator=(const ProcessSignalsBlocked&) = delete;
+
+  private:
+    sigset_t previous_{};
+#endif
+};
 
 // Asked once: the C library reads it from /sys on every call.
 std::uint32_t CoreCount() {
@@ -37,6 +71,8 @@ std::uint32_t WorkerPool::EffectiveThreads(std::uint32_t threadCount) {
 }
 
 WorkerPool::WorkerPool(std::uint32_t workerCount) {
+    // Threads start with their creator's signal mask.
+    const ProcessSignalsBlocked blocked;
     workers_.reserve(workerCount);
     for (std::uint32_t i = 0; i < workerCount; ++i) {
         workers_.emplace_back([this] { WorkerLoop(); });

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace weftloom {
@@ -52,6 +58,40 @@ TEST(WorkerPool, SeveralCallersShareTheWorkers) {
         caller.join();
     }
     EXPECT_EQ(total.load(), 4 * 200 * 5);
+}
+
+// A stop signal meant for the process never lands on a worker; a fault
+// still would, and the thread that made the pool keeps its own mask.
+TEST(WorkerPool, WorkersTakeNoStopSignal) {
+    struct Seen {
+        std::mutex mutex;
+        std::vector<std::pair<std::thread::id, bool>> threads;  // SIGTERM blocked?
+        bool faultBlocked = false;
+    } seen;
+    WorkerPool pool(2);
+    pool.Run(
+        64, 2,
+        [](void* context, std::uint32_t) {
+            auto& s = *static_cast<Seen*>(context);
+            sigset_t mask;
+            pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+            {
+                std::lock_guard lock(s.mutex);
+                s.threads.emplace_back(std::this_thread::get_id(),
+                                       sigismember(&mask, SIGTERM) == 1);
+                s.faultBlocked = s.faultBlocked || sigismember(&mask, SIGSEGV) == 1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        },
+        &seen);
+    int workerChunks = 0;
+    for (const auto& [id, termBlocked] : seen.threads) {
+        const bool caller = id == std::this_thread::get_id();
+        EXPECT_EQ(termBlocked, !caller);
+        workerChunks += caller ? 0 : 1;
+    }
+    EXPECT_GT(workerChunks, 0) << "no worker joined";
+    EXPECT_FALSE(seen.faultBlocked);
 }
 
 TEST(WorkerPool, ThreadCountZeroMeansEveryCore) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -616,8 +617,8 @@ class CoherentLevel {
     struct Scratch {
         ByteRows queryRow;
         std::vector<std::uint32_t> candidates;
-        std::vector<std::uint32_t> proposed;  // an open-addressed set, kNone: free
-        std::uint32_t proposedBits = 0;
+        // An open-addressed set of a power of two slots, kNone: free.
+        std::vector<std::uint32_t> proposed;
         std::vector<std::uint32_t> roots;
         struct Around {
             std::uint32_t pixel;
@@ -665,6 +666,21 @@ class CoherentLevel {
         compared_ = bytes;
         kernel_ = ChooseKernel(job_.metric, bytes);
     }
+    // The sample position that continues a neighbour at offset o whose
+    // source is s (s shifted back by o), or kNone outside the sample.
+    std::uint32_t Continuation(const SourcePosition& s, const Offset& o) const {
+        return OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
+    }
+    // The sample position that continues output pixel (x, y)'s parent's
+    // source on this level; kNone without a parent or outside the sample.
+    std::uint32_t ParentContinuation(std::uint32_t x, std::uint32_t y) const {
+        if (parent_ == nullptr || parent_->width == 0 || parent_->height == 0) {
+            return kNone;
+        }
+        const SourcePosition& up = parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
+        return OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u));
+    }
+    std::uint64_t LevelPixels() const { return std::uint64_t{output_.width} * output_.height; }
     const std::uint8_t* Row(std::uint32_t ordinal) const {
         return rows_.Data() + std::size_t{ordinal} * stride_;
     }
@@ -948,7 +964,7 @@ void CoherentLevel::SweepSimilarBand(std::uint32_t band, std::uint32_t sweep,
                 const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
                 if (w != kNone) {
                     const SourcePosition q = PositionOf(w);
-                    InsertSimilar(v, OrdinalAt(std::int64_t{q.x} - o.dx, std::int64_t{q.y} - o.dy));
+                    InsertSimilar(v, Continuation(q, o));
                 }
             }
         }
@@ -979,12 +995,7 @@ void CoherentLevel::Initialise() {
     const std::uint32_t count = count_;
     for (std::uint32_t y = 0; y < output_.height; ++y) {
         for (std::uint32_t x = 0; x < output_.width; ++x) {
-            std::uint32_t v = kNone;
-            if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
-                const SourcePosition& up =
-                    parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
-                v = OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u));
-            }
+            std::uint32_t v = ParentContinuation(x, y);
             if (v == kNone) {
                 v = Draw(job_.random, count);
             }
@@ -1071,8 +1082,7 @@ void CoherentLevel::StartPieces(bool fromMap) {
 }
 
 void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps) {
-    const std::uint64_t levelPixels = std::uint64_t{output_.width} * output_.height;
-    job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(levelPixels * step / steps);
+    job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(LevelPixels() * step / steps);
     ProgressInfo info;
     info.status = status::kSynthesizing;
     info.context = job_.callbackContext;
@@ -1150,7 +1160,6 @@ struct CoherentLevel::Pass {
     std::vector<Offset> reach;  // the neighbours a pixel continues, and may join
     std::int32_t shiftRadius = 0;
     std::uint64_t pieceLimit = 0;
-    std::uint64_t levelPixels = 0;
     std::uint64_t chosenSum = 0;
     std::uint64_t chosenCount = 0;
     std::uint64_t perUse = 0;  // the penalty per use, from chosenSum and chosenCount
@@ -1214,7 +1223,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         a.reachIndex = j;
         const SourcePosition& s = map_.positions[a.pixel];
         a.source = OrdinalAt(s.x, s.y);
-        a.continuation = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
+        a.continuation = Continuation(s, o);
     }
     // The neighbours chained by a hash of their continuations: a candidate
     // meets only those that may continue it (none: its piece is the pixel
@@ -1263,7 +1272,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     // A few tens at most: a small open-addressed set tells those proposed
     // already, where a table over the whole sample would miss the cache.
     auto& proposed = scratch.proposed;
-    const std::uint32_t proposedBits = scratch.proposedBits;
+    const auto proposedBits = static_cast<std::uint32_t>(std::countr_zero(proposed.size()));
     std::fill(proposed.begin(), proposed.end(), kNone);
     auto propose = [&](std::uint32_t v) {
         if (v == kNone) {
@@ -1313,10 +1322,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         }
     }
     continuations = candidateCount;
-    if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
-        const SourcePosition& up = parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
-        propose(OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u)));
-    }
+    propose(ParentContinuation(x, y));
     const std::uint32_t setSize = pass.mending ? 0 : k_;
     const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
     for (std::uint32_t i = 0; i < setSize; ++i) {
@@ -1336,7 +1342,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         for (std::uint32_t j = 0; j < k_; ++j) {
             if (set[j] != kNone) {
                 const SourcePosition w = PositionOf(set[j]);
-                propose(OrdinalAt(std::int64_t{w.x} - o.dx, std::int64_t{w.y} - o.dy));
+                propose(Continuation(w, o));
             }
         }
     }
@@ -1383,21 +1389,13 @@ bool CoherentLevel::Uncontested(const Pass& pass, std::uint32_t x, std::uint32_t
         }
         const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
         const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
-        const SourcePosition& s = map_.positions[std::size_t{ny} * width + nx];
-        const std::uint32_t v = OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
+        const std::uint32_t v = Continuation(map_.positions[std::size_t{ny} * width + nx], o);
         if (v != kNone && v != currentOrdinal) {
             return false;
         }
     }
-    if (parent_ != nullptr && parent_->width > 0 && parent_->height > 0) {
-        const SourcePosition& up = parent_->At(x / 2 % parent_->width, y / 2 % parent_->height);
-        const std::uint32_t v =
-            OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u));
-        if (v != kNone && v != currentOrdinal) {
-            return false;
-        }
-    }
-    return true;
+    const std::uint32_t up = ParentContinuation(x, y);
+    return up == kNone || up == currentOrdinal;
 }
 
 void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
@@ -1485,7 +1483,7 @@ void CoherentLevel::UpdatePenalty(Pass& pass) const {
                       : SaturatingProduct(SaturatingProduct(pass.chosenSum / pass.chosenCount,
                                                             job_.occurrenceWeight),
                                           count_) /
-                            (pass.levelPixels * 16);
+                            (LevelPixels() * 16);
 }
 
 void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool commits) {
@@ -1539,7 +1537,6 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
         return false;
     }
     const std::uint32_t width = output_.width;
-    const std::uint32_t height = output_.height;
     const NeighbourhoodGatherer query(
         *job_.outputPyramid, level_, side_, levels_, bpp_ == 4, true,
         {.causal = causal, .plainParents = true, .causalFirst = true});
@@ -1552,7 +1549,6 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     pass.query = &query;
     pass.stepBase = stepBase;
     pass.steps = steps;
-    pass.levelPixels = std::uint64_t{width} * height;
     // The first pixels need a scale too, or they would take the best the
     // sample has with no regard to its use, and the top rows would differ
     // from the rest. It is carried from the last pass (per feature byte, as
@@ -1566,7 +1562,7 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
         ByteRows queryRow(stride_, 0);
         std::uint64_t sum = 0;
         std::uint64_t samples = 0;
-        for (std::uint64_t i = 0; i < pass.levelPixels; i += kScaleEstimateStep) {
+        for (std::uint64_t i = 0; i < LevelPixels(); i += kScaleEstimateStep) {
             const auto px = static_cast<std::uint32_t>(i % width);
             const auto py = static_cast<std::uint32_t>(i / width);
             const SourcePosition& source = map_.At(px, py);
@@ -1613,7 +1609,6 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     for (Scratch& s : pass.scratch) {
         s.queryRow.assign(stride_, 0);
         s.candidates.resize(candidates);
-        s.proposedBits = proposedBits;
         s.proposed.resize(std::size_t{1} << proposedBits);
         s.roots.resize(pass.reach.size());
         s.around.resize(pass.reach.size());

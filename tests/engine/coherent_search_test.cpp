@@ -103,7 +103,9 @@ TEST(CoherentSearch, SeedAndSettingsChangeTheOutput) {
     EXPECT_NE(HashImage(*CoherentRun(sample, 64, 64, seeded).job.result), base);
     SynthesisSettings exact = CoherentSettings();
     exact.searchMethod = SearchMethod::Exact;
-    EXPECT_NE(HashImage(*CoherentRun(sample, 64, 64, exact).job.result), base);
+    const CoherentRun exactRun(sample, 64, 64, exact);
+    EXPECT_NE(HashImage(*exactRun.job.result), base);
+    EXPECT_TRUE(exactRun.job.sourceMap.positions.empty()) << "an exact run keeps no source map";
 }
 
 // Golden outputs of small coherent runs. A changed hash is a changed
@@ -205,14 +207,6 @@ TEST(CoherentSearch, UsesMuchOfTheSampleAndCopiesNoLargePiece) {
     // Without the limit on pieces runs reach 48 pixels, a whole sample row;
     // with it they stay within three quarters of one.
     EXPECT_LE(longest, 36u);
-}
-
-TEST(CoherentSearch, ExactRunsKeepNoSourceMap) {
-    SynthesisSettings settings;
-    settings.searchMethod = SearchMethod::Exact;
-    CoherentRun run(PatternImage(24, 24, 3), 32, 32, settings);
-    ASSERT_TRUE(run.done);
-    EXPECT_TRUE(run.job.sourceMap.positions.empty());
 }
 
 struct Reports {

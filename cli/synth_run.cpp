@@ -126,12 +126,15 @@ struct Display {
     int columns = 80;
     std::size_t drawnLength = 0;
     bool drawn = false;
-    int cloudsBuilt = 0;
+    std::int32_t level = -1;  // the last report's
+    std::int32_t levelCount = 0;
 
     void Update(const ProgressInfo& info) {
         const auto now = std::chrono::steady_clock::now();
         const bool newStatus = line.status != info.status;
         line.status = info.status;
+        level = info.level;
+        levelCount = info.levelCount;
         if (info.stepTotal != 0) {
             line.stepDone = info.stepDone;
             line.stepTotal = info.stepTotal;
@@ -159,14 +162,8 @@ struct Display {
     // One plain line per phase: the whole run's percentage, then the phase.
     void Log() {
         std::string phase = line.status;
-        if (phase == status::kBuildingDataCloud) {
-            ++cloudsBuilt;
-        }
-        if (phase == status::kBuildingDataCloud || phase == status::kSynthesizing) {
-            phase += ", level " +
-                     std::to_string(TextureSynthesiser::kLevelCount + 1 -
-                                    static_cast<std::uint32_t>(cloudsBuilt)) +
-                     " of " + std::to_string(TextureSynthesiser::kLevelCount);
+        if (levelCount != 0) {
+            phase += ", level " + std::to_string(level + 1) + " of " + std::to_string(levelCount);
         }
         const std::string bar = ProgressBar(line.overallDone, line.overallTotal, 0);
         *context->err << kSynthProgramName << ":" << bar.substr(bar.find(']') + 1) << " " << phase

@@ -749,35 +749,27 @@ bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels) {
     stride_ = RowStrideFor(windows.ByteCount());
     Compare(windows.ByteCount());
     rows_.Reserve(std::size_t{count_} * stride_);
-    struct Work {
-        CoherentLevel* level;
-        const NeighbourhoodGatherer* windows;
-        std::atomic<bool> failed{false};
-    } work{this, &windows};
+    std::atomic<bool> failed{false};
     const std::uint32_t chunks = (count_ + kGatherChunk - 1) / kGatherChunk;
     WorkerPool::Shared().Run(
-        chunks, WorkerPool::EffectiveThreads(job_.threadCount) - 1,
-        [](void* context, std::uint32_t chunk) {
-            Work& w = *static_cast<Work*>(context);
-            const CoherentLevel& l = *w.level;
-            if (w.failed.load(std::memory_order_relaxed) || l.Aborted()) {
-                w.failed.store(true, std::memory_order_relaxed);
+        chunks, WorkerPool::EffectiveThreads(job_.threadCount) - 1, [&](std::uint32_t chunk) {
+            if (failed.load(std::memory_order_relaxed) || Aborted()) {
+                failed.store(true, std::memory_order_relaxed);
                 return;
             }
-            const std::uint32_t bytes = w.windows->ByteCount();
-            const std::uint32_t end = std::min(l.count_, (chunk + 1) * kGatherChunk);
+            const std::uint32_t bytes = windows.ByteCount();
+            const std::uint32_t end = std::min(count_, (chunk + 1) * kGatherChunk);
             for (std::uint32_t v = chunk * kGatherChunk; v < end; ++v) {
-                std::uint8_t* row = l.rows_.Data() + std::size_t{v} * l.stride_;
-                std::fill(row + bytes, row + l.stride_, std::uint8_t{0});
-                const SourcePosition p = l.PositionOf(v);
-                if (!w.windows->Gather(p.x, p.y, row)) {
-                    w.failed.store(true, std::memory_order_relaxed);
+                std::uint8_t* row = rows_.Data() + std::size_t{v} * stride_;
+                std::fill(row + bytes, row + stride_, std::uint8_t{0});
+                const SourcePosition p = PositionOf(v);
+                if (!windows.Gather(p.x, p.y, row)) {
+                    failed.store(true, std::memory_order_relaxed);
                     return;
                 }
             }
-        },
-        &work);
-    if (work.failed.load()) {
+        });
+    if (failed.load()) {
         return false;
     }
     rowsSide_ = side;
@@ -854,46 +846,29 @@ bool CoherentLevel::BuildSimilarSets() {
     const std::uint32_t seed = job_.random.Next() << 15 | job_.random.Next();
     const std::uint32_t bands = (sample_.height + kSimilarBand - 1) / kSimilarBand;
     const std::uint32_t sweeps = SimilarSweeps();
-    struct Work {
-        CoherentLevel* level;
-        std::uint32_t seed;
-        std::uint32_t stage;  // 0: the starting sets, then the sweeps
-        std::uint32_t parity;
-        std::atomic<bool> failed{false};
-    } work{this, seed, 0, 0};
+    std::atomic<bool> failed{false};
     const std::uint32_t helpers = WorkerPool::EffectiveThreads(job_.threadCount) - 1;
     for (std::uint32_t stage = 0; stage <= sweeps; ++stage) {
         if (stage > 0) {
-            ProgressInfo info;
-            info.status = status::kBuildingDataCloud;
-            info.context = job_.callbackContext;
-            info.stepDone = static_cast<std::int32_t>(stage - 1);
-            info.stepTotal = static_cast<std::int32_t>(sweeps);
-            job_.Report(info);
+            job_.ReportStep(ProgressPhase::BuildingDataCloud, level_, stage - 1, sweeps);
         }
         // The starting sets depend on nothing around them: all bands at once.
         for (std::uint32_t parity = 0; parity < (stage == 0 ? 1u : 2u); ++parity) {
-            work.stage = stage;
-            work.parity = parity;
             const std::uint32_t chunks = stage == 0 ? bands : (bands + 1 - parity) / 2;
-            WorkerPool::Shared().Run(
-                chunks, helpers,
-                [](void* context, std::uint32_t chunk) {
-                    Work& w = *static_cast<Work*>(context);
-                    const std::uint32_t band = w.stage == 0 ? chunk : 2 * chunk + w.parity;
-                    if (w.failed.load(std::memory_order_relaxed) || w.level->Aborted()) {
-                        w.failed.store(true, std::memory_order_relaxed);
-                        return;
-                    }
-                    RandomGenerator random(BandSeed(w.seed, w.stage, band));
-                    if (w.stage == 0) {
-                        w.level->StartSimilarBand(band, random);
-                    } else {
-                        w.level->SweepSimilarBand(band, w.stage - 1, random);
-                    }
-                },
-                &work);
-            if (work.failed.load()) {
+            WorkerPool::Shared().Run(chunks, helpers, [&, stage, parity](std::uint32_t chunk) {
+                const std::uint32_t band = stage == 0 ? chunk : 2 * chunk + parity;
+                if (failed.load(std::memory_order_relaxed) || Aborted()) {
+                    failed.store(true, std::memory_order_relaxed);
+                    return;
+                }
+                RandomGenerator random(BandSeed(seed, stage, band));
+                if (stage == 0) {
+                    StartSimilarBand(band, random);
+                } else {
+                    SweepSimilarBand(band, stage - 1, random);
+                }
+            });
+            if (failed.load()) {
                 return false;
             }
         }
@@ -1057,21 +1032,13 @@ void CoherentLevel::StartPieces(bool fromMap) {
             }
         }
     };
-    struct Work {
-        decltype(join)* joinRow;
-        std::uint32_t bandRows;
-        std::uint32_t height;
-    } work{&join, bandRows, height};
-    WorkerPool::Shared().Run(
-        kPieceBands, WorkerPool::EffectiveThreads(job_.threadCount) - 1,
-        [](void* context, std::uint32_t band) {
-            const Work& w = *static_cast<const Work*>(context);
-            for (std::uint32_t y = band * w.bandRows;
-                 y < std::min(w.height, (band + 1) * w.bandRows); ++y) {
-                (*w.joinRow)(y, true);
-            }
-        },
-        &work);
+    WorkerPool::Shared().Run(kPieceBands, WorkerPool::EffectiveThreads(job_.threadCount) - 1,
+                             [&](std::uint32_t band) {
+                                 for (std::uint32_t y = band * bandRows;
+                                      y < std::min(height, (band + 1) * bandRows); ++y) {
+                                     join(y, true);
+                                 }
+                             });
     for (std::uint32_t band = 0; band * bandRows < height; ++band) {
         const std::uint32_t end = std::min(height, (band + 1) * bandRows);
         for (std::uint32_t y = end - std::min<std::uint32_t>(end - band * bandRows, kPieceReach);
@@ -1083,19 +1050,7 @@ void CoherentLevel::StartPieces(bool fromMap) {
 
 void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps) {
     job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(LevelPixels() * step / steps);
-    ProgressInfo info;
-    info.status = status::kSynthesizing;
-    info.context = job_.callbackContext;
-    info.rowPixels = output_.PixelAt(0, y);
-    info.levelWidth = output_.width;
-    info.levelHeight = output_.height;
-    info.bytesPerPixel = bpp_;
-    info.row = static_cast<std::int32_t>(y);
-    info.stepDone = static_cast<std::int32_t>(step);
-    info.stepTotal = static_cast<std::int32_t>(steps);
-    info.overallDone = job_.pixelsDone;
-    info.overallTotal = job_.pixelsTotal;
-    job_.Report(info);
+    job_.ReportRow(level_, y, step, steps);
 }
 
 std::vector<Span> CoherentLevel::WholeLevel() const {
@@ -1617,13 +1572,10 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     if (threads <= 1) {
         Participate(pass, 0, true);
     } else {
-        WorkerPool::Shared().Run(
-            threads, threads - 1,
-            [](void* context, std::uint32_t participant) {
-                Pass& p = *static_cast<Pass*>(context);
-                p.level->Participate(p, participant, std::this_thread::get_id() == p.committer);
-            },
-            &pass);
+        WorkerPool::Shared().Run(threads, threads - 1, [&pass](std::uint32_t participant) {
+            pass.level->Participate(pass, participant,
+                                    std::this_thread::get_id() == pass.committer);
+        });
     }
     if (pass.failed.load() || pass.reported < spans.size()) {
         return false;
@@ -1635,14 +1587,7 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
 
 bool CoherentLevel::Run() {
     levelStart_ = job_.pixelsDone;
-    {
-        ProgressInfo info;
-        info.status = status::kBuildingDataCloud;
-        info.context = job_.callbackContext;
-        info.stepDone = 0;
-        info.stepTotal = static_cast<std::int32_t>(SimilarSweeps());
-        job_.Report(info);
-    }
+    job_.ReportStep(ProgressPhase::BuildingDataCloud, level_, 0, SimilarSweeps());
     // Ordinals are 32-bit, kNone excluded.
     if (std::uint64_t{sample_.width} * sample_.height >= kNone) {
         return false;
@@ -1669,16 +1614,7 @@ bool CoherentLevel::Run() {
     const std::uint32_t passCount = 1 + job_.correctionPasses;
     const auto steps =
         static_cast<std::uint32_t>(passCount * whole.size() + kBandPasses * band.size());
-    {
-        ProgressInfo info;
-        info.status = status::kSynthesizing;
-        info.context = job_.callbackContext;
-        info.stepDone = 0;
-        info.stepTotal = static_cast<std::int32_t>(steps);
-        info.overallDone = job_.pixelsDone;
-        info.overallTotal = job_.pixelsTotal;
-        job_.Report(info);
-    }
+    job_.ReportStep(ProgressPhase::Synthesizing, level_, 0, steps);
     Initialise();
     // The first pass is causal but for its last rows: those meet the first
     // rows below them, already synthesised, and are matched with whole windows

@@ -80,12 +80,7 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
     }
     ByteRows features(std::max<std::size_t>(sampleWindows.ByteCount(), 1), 0);
     for (std::uint32_t y = 0; y < sampleLevel->height; ++y) {
-        ProgressInfo info;
-        info.status = status::kBuildingDataCloud;
-        info.context = job.callbackContext;
-        info.stepDone = static_cast<std::int32_t>(y);
-        info.stepTotal = static_cast<std::int32_t>(sampleLevel->height);
-        job.Report(info);
+        job.ReportStep(ProgressPhase::BuildingDataCloud, level, y, sampleLevel->height);
         for (std::uint32_t x = 0; x < sampleLevel->width; ++x) {
             if (fits && sampleWindows.Gather(x, y, features.data())) {
                 cloud.AddPoint(features.data(), sampleLevel->PixelAt(x, y));
@@ -102,16 +97,7 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
     const std::uint32_t width = outputLevel->width;
     const std::uint32_t height = outputLevel->height;
     const std::uint32_t bpp = outputLevel->bytesPerPixel;
-    {
-        ProgressInfo info;
-        info.status = status::kSynthesizing;
-        info.context = job.callbackContext;
-        info.stepDone = 0;
-        info.stepTotal = static_cast<std::int32_t>(height);
-        info.overallDone = job.pixelsDone;
-        info.overallTotal = job.pixelsTotal;
-        job.Report(info);
-    }
+    job.ReportStep(ProgressPhase::Synthesizing, level, 0, height);
     const NeighbourhoodGatherer queryWindows(*job.outputPyramid, level, side, levels, bpp == 4,
                                              true);
     // A query of another length finds nothing, as an empty cloud does; then
@@ -137,19 +123,7 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
             }
         }
         job.pixelsDone += static_cast<std::int32_t>(width);
-        ProgressInfo info;
-        info.status = status::kSynthesizing;
-        info.context = job.callbackContext;
-        info.rowPixels = outputLevel->PixelAt(0, y);
-        info.levelWidth = width;
-        info.levelHeight = height;
-        info.bytesPerPixel = bpp;
-        info.row = static_cast<std::int32_t>(y);
-        info.stepDone = static_cast<std::int32_t>(y + 1);
-        info.stepTotal = static_cast<std::int32_t>(height);
-        info.overallDone = job.pixelsDone;
-        info.overallTotal = job.pixelsTotal;
-        job.Report(info);
+        job.ReportRow(level, y, y + 1, height);
     }
     return true;
 }

@@ -14,6 +14,36 @@ inline constexpr const char kBuildingDataCloud[] = "Building data cloud";
 inline constexpr const char kSynthesizing[] = "Synthesizing";
 }  // namespace status
 
+// What a synthesis is doing, in the order a run goes through it; each has its
+// status text.
+enum class ProgressPhase : std::int32_t {
+    None = 0,  // a cleared record
+    InitialisingOutput,
+    BuildingOutputPyramid,
+    BuildingInputPyramid,
+    BuildingDataCloud,  // a level's search structure: the cloud, or the look-alike sets
+    Synthesizing,
+};
+
+// The status text of phase; null for None.
+constexpr const char* StatusText(ProgressPhase phase) {
+    switch (phase) {
+        case ProgressPhase::None:
+            return nullptr;
+        case ProgressPhase::InitialisingOutput:
+            return status::kInitialisingOutput;
+        case ProgressPhase::BuildingOutputPyramid:
+            return status::kBuildingOutputPyramid;
+        case ProgressPhase::BuildingInputPyramid:
+            return status::kBuildingInputPyramid;
+        case ProgressPhase::BuildingDataCloud:
+            return status::kBuildingDataCloud;
+        case ProgressPhase::Synthesizing:
+            return status::kSynthesizing;
+    }
+    return nullptr;
+}
+
 // One progress report of a synthesis run. Built from a cleared record (row -1,
 // everything else zero or null) with only the fields its kind sets. The record
 // and the row it points to are valid only during the callback; a consumer that
@@ -31,6 +61,12 @@ struct ProgressInfo {
     std::int32_t overallTotal = 0;  // output pixels of all levels together
     const char* status = nullptr;   // one of the status texts
     void* context = nullptr;        // the job's callbackContext
+    // The phase whose text status is, and for the phases that work on one
+    // pyramid level (building its search, synthesising it) that level, 0 the
+    // finest, with the number of levels; level -1 and levelCount 0 otherwise.
+    ProgressPhase phase = ProgressPhase::None;
+    std::int32_t level = -1;
+    std::int32_t levelCount = 0;
 };
 
 // Receives every report, synchronously, on the thread that runs the synthesis.

@@ -45,10 +45,49 @@ void TextureSynthesiser::Report(const ProgressInfo& info) const {
     }
 }
 
-void TextureSynthesiser::ReportStatus(const char* status) const {
+void TextureSynthesiser::ReportStatus(ProgressPhase phase) const {
     ProgressInfo info;
-    info.status = status;
+    info.phase = phase;
+    info.status = StatusText(phase);
     info.context = callbackContext;
+    Report(info);
+}
+
+void TextureSynthesiser::ReportStep(ProgressPhase phase, std::uint32_t level,
+                                    std::uint32_t stepDone, std::uint32_t stepTotal) const {
+    ProgressInfo info;
+    info.phase = phase;
+    info.status = StatusText(phase);
+    info.context = callbackContext;
+    info.level = static_cast<std::int32_t>(level);
+    info.levelCount = static_cast<std::int32_t>(kLevelCount);
+    info.stepDone = static_cast<std::int32_t>(stepDone);
+    info.stepTotal = static_cast<std::int32_t>(stepTotal);
+    if (phase == ProgressPhase::Synthesizing) {
+        info.overallDone = pixelsDone;
+        info.overallTotal = pixelsTotal;
+    }
+    Report(info);
+}
+
+void TextureSynthesiser::ReportRow(std::uint32_t level, std::uint32_t y, std::uint32_t stepDone,
+                                   std::uint32_t stepTotal) const {
+    const Image& image = *outputPyramid->Level(level);
+    ProgressInfo info;
+    info.phase = ProgressPhase::Synthesizing;
+    info.status = status::kSynthesizing;
+    info.context = callbackContext;
+    info.level = static_cast<std::int32_t>(level);
+    info.levelCount = static_cast<std::int32_t>(kLevelCount);
+    info.rowPixels = image.PixelAt(0, y);
+    info.levelWidth = image.width;
+    info.levelHeight = image.height;
+    info.bytesPerPixel = image.bytesPerPixel;
+    info.row = static_cast<std::int32_t>(y);
+    info.stepDone = static_cast<std::int32_t>(stepDone);
+    info.stepTotal = static_cast<std::int32_t>(stepTotal);
+    info.overallDone = pixelsDone;
+    info.overallTotal = pixelsTotal;
     Report(info);
 }
 
@@ -93,7 +132,7 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
     sourceMap = SourceMap{};
     random.Seed(randomSeed);
 
-    ReportStatus(status::kInitialisingOutput);
+    ReportStatus(ProgressPhase::InitialisingOutput);
     result = std::make_unique<Image>();
     if (!result->Allocate(width, height, sample.bytesPerPixel, &abortRequested)) {
         return false;
@@ -112,12 +151,12 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
         }
     }
 
-    ReportStatus(status::kBuildingOutputPyramid);
+    ReportStatus(ProgressPhase::BuildingOutputPyramid);
     outputPyramid = std::make_unique<ImagePyramid>(*result, kLevelCount, &abortRequested);
     if (!outputPyramid->Complete()) {
         return false;
     }
-    ReportStatus(status::kBuildingInputPyramid);
+    ReportStatus(ProgressPhase::BuildingInputPyramid);
     samplePyramid = std::make_unique<ImagePyramid>(sample, kLevelCount, &abortRequested);
     if (!samplePyramid->Complete()) {
         return false;

@@ -227,10 +227,8 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
               {pruning},
               results,
               exactOrder ? nullptr : StageKernelFor(M, BestSimdLevel())};
-    WorkerPool::Shared().Run(
-        chunks, threads - 1,
-        [](void* context, std::uint32_t chunk) { static_cast<Scan*>(context)->Chunk(chunk); },
-        &scan);
+    WorkerPool::Shared().Run(chunks, threads - 1,
+                             [&scan](std::uint32_t chunk) { scan.Chunk(chunk); });
     typename Scan::Best best{bestDistance, 0};
     for (std::uint32_t c = 0; c < chunks; ++c) {
         if (results[c].distance < best.distance) {

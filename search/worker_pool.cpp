@@ -136,7 +136,8 @@ void WorkerPool::WorkerLoop() {
     }
 }
 
-void WorkerPool::Run(std::uint32_t chunkCount, std::uint32_t helpers, Task task, void* context) {
+void WorkerPool::RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task,
+                           void* context) {
     helpers = std::min({helpers, WorkerCount(), chunkCount > 0 ? chunkCount - 1 : 0u});
     if (helpers == 0) {
         for (std::uint32_t c = 0; c < chunkCount; ++c) {

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace weftloom {
@@ -21,8 +23,6 @@ namespace weftloom {
 // concurrently and must not depend on each other.
 class WorkerPool {
   public:
-    using Task = void (*)(void* context, std::uint32_t chunk);
-
     // The process's pool, started on first use.
     static WorkerPool& Shared();
 
@@ -33,9 +33,17 @@ class WorkerPool {
 
     std::uint32_t WorkerCount() const { return static_cast<std::uint32_t>(workers_.size()); }
 
-    // Calls task(context, c) for every c in [0, chunkCount), on the calling
-    // thread and at most `helpers` workers, and returns when all calls are done.
-    void Run(std::uint32_t chunkCount, std::uint32_t helpers, Task task, void* context);
+    // Calls task(c) for every c in [0, chunkCount), on the calling thread and
+    // at most `helpers` workers, and returns when all calls are done. task is
+    // any callable taking a std::uint32_t; it is called concurrently.
+    template <class Task>
+    void Run(std::uint32_t chunkCount, std::uint32_t helpers, Task&& task) {
+        using Callable = std::remove_reference_t<Task>;
+        RunChunks(
+            chunkCount, helpers,
+            [](void* callable, std::uint32_t chunk) { (*static_cast<Callable*>(callable))(chunk); },
+            const_cast<void*>(static_cast<const void*>(std::addressof(task))));
+    }
 
     // The number of threads (the caller included) a run asking for
     // threadCount (0: all cores) really gets.
@@ -47,8 +55,9 @@ class WorkerPool {
     static void WaitBriefly(std::uint32_t idle);
 
   private:
+    using Erased = void (*)(void* callable, std::uint32_t chunk);
     struct Job {
-        Task task;
+        Erased task;
         void* context;
         std::uint32_t chunkCount;
         std::uint32_t helpers;
@@ -57,6 +66,7 @@ class WorkerPool {
         std::atomic<std::uint32_t> active{0};
     };
 
+    void RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task, void* context);
     static void Work(Job& job);
     void WorkerLoop();
     Job* Join();

@@ -20,7 +20,8 @@ using testing::PatternImage;
 // A copy of one report, the row included, as a consumer keeps it.
 struct Recorded {
     std::string status;
-    std::int32_t row, stepDone, stepTotal, overallDone, overallTotal;
+    ProgressPhase phase;
+    std::int32_t level, levelCount, row, stepDone, stepTotal, overallDone, overallTotal;
     std::uint32_t levelWidth, levelHeight, bytesPerPixel;
     bool hasRow;
     void* context;
@@ -35,10 +36,10 @@ struct Recorder {
 
 void Record(const ProgressInfo* info) {
     auto* recorder = static_cast<Recorder*>(info->context);
-    recorder->reports.push_back({info->status, info->row, info->stepDone, info->stepTotal,
-                                 info->overallDone, info->overallTotal, info->levelWidth,
-                                 info->levelHeight, info->bytesPerPixel, info->rowPixels != nullptr,
-                                 info->context});
+    recorder->reports.push_back({info->status, info->phase, info->level, info->levelCount,
+                                 info->row, info->stepDone, info->stepTotal, info->overallDone,
+                                 info->overallTotal, info->levelWidth, info->levelHeight,
+                                 info->bytesPerPixel, info->rowPixels != nullptr, info->context});
     if (recorder->abortJob != nullptr &&
         (recorder->abortOnStatus.empty() || recorder->abortOnStatus == info->status) &&
         recorder->reports.size() >= recorder->abortAfter) {
@@ -67,6 +68,9 @@ TEST(TextureSynthesiserReports, WholeRunFromSixtyFourToOneTwentyEight) {
     EXPECT_EQ(r[1].status, "Building output pyramid");
     EXPECT_EQ(r[2].status, "Building input pyramid");
     for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(r[i].phase, static_cast<ProgressPhase>(i + 1));
+        EXPECT_EQ(r[i].level, -1);
+        EXPECT_EQ(r[i].levelCount, 0);
         EXPECT_EQ(r[i].row, -1);
         EXPECT_EQ(r[i].stepTotal, 0);
         EXPECT_EQ(r[i].overallTotal, 0);
@@ -115,9 +119,20 @@ TEST(TextureSynthesiserReports, WholeRunFromSixtyFourToOneTwentyEight) {
         }
     }
     EXPECT_EQ(at, r.size());
+    // Every report of a level names it, and its phase is the one its text says.
+    std::int32_t level = 4;
     for (const auto& report : r) {
         EXPECT_EQ(report.context, &recorder);
+        EXPECT_EQ(report.status, StatusText(report.phase));
+        if (report.phase == ProgressPhase::BuildingDataCloud && report.stepDone == 0) {
+            --level;
+        }
+        if (report.levelCount != 0) {
+            EXPECT_EQ(report.levelCount, 4);
+            EXPECT_EQ(report.level, level) << report.status;
+        }
     }
+    EXPECT_EQ(level, 0);
 }
 
 TEST(TextureSynthesiserReports, PreviewRowsPointAtTheFinishedRow) {

@@ -20,16 +20,12 @@ struct Counts {
     explicit Counts(std::size_t n) : calls(n) {}
 };
 
-void CountCall(void* context, std::uint32_t chunk) {
-    static_cast<Counts*>(context)->calls[chunk].fetch_add(1);
-}
-
 TEST(WorkerPool, RunsEveryChunkOnceWhateverTheHelpers) {
     WorkerPool pool(3);
     for (std::uint32_t helpers : {0u, 1u, 2u, 3u, 10u}) {
         for (std::uint32_t chunks : {0u, 1u, 2u, 7u, 64u}) {
             Counts counts(chunks);
-            pool.Run(chunks, helpers, &CountCall, &counts);
+            pool.Run(chunks, helpers, [&](std::uint32_t c) { counts.calls[c].fetch_add(1); });
             for (std::uint32_t c = 0; c < chunks; ++c) {
                 EXPECT_EQ(counts.calls[c].load(), 1) << helpers << " helpers, chunk " << c;
             }
@@ -47,7 +43,7 @@ TEST(WorkerPool, SeveralCallersShareTheWorkers) {
         callers.emplace_back([&] {
             for (int round = 0; round < 200; ++round) {
                 Counts counts(5);
-                pool.Run(5, 2, &CountCall, &counts);
+                pool.Run(5, 2, [&](std::uint32_t c) { counts.calls[c].fetch_add(1); });
                 for (auto& c : counts.calls) {
                     total += c.load();
                 }
@@ -69,21 +65,16 @@ TEST(WorkerPool, WorkersTakeNoStopSignal) {
         bool faultBlocked = false;
     } seen;
     WorkerPool pool(2);
-    pool.Run(
-        64, 2,
-        [](void* context, std::uint32_t) {
-            auto& s = *static_cast<Seen*>(context);
-            sigset_t mask;
-            pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-            {
-                std::lock_guard lock(s.mutex);
-                s.threads.emplace_back(std::this_thread::get_id(),
-                                       sigismember(&mask, SIGTERM) == 1);
-                s.faultBlocked = s.faultBlocked || sigismember(&mask, SIGSEGV) == 1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        },
-        &seen);
+    pool.Run(64, 2, [&s = seen](std::uint32_t) {
+        sigset_t mask;
+        pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+        {
+            std::lock_guard lock(s.mutex);
+            s.threads.emplace_back(std::this_thread::get_id(), sigismember(&mask, SIGTERM) == 1);
+            s.faultBlocked = s.faultBlocked || sigismember(&mask, SIGSEGV) == 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
     int workerChunks = 0;
     for (const auto& [id, termBlocked] : seen.threads) {
         const bool caller = id == std::this_thread::get_id();

@@ -152,7 +152,7 @@ BENCHMARK(LiteralDraws);
 BENCHMARK(LiteralQuery);
 BENCHMARK(ProductQuery)->Arg(1)->Arg(2)->UseRealTime();
 
-void RegisterLevels() {
+bool RegisterLevels() {
     const std::pair<DistanceMetric, const char*> metrics[] = {
         {DistanceMetric::L1, "L1"}, {DistanceMetric::L2, "L2"}, {DistanceMetric::Linf, "Linf"}};
     for (SimdLevel level : {SimdLevel::Scalar, SimdLevel::Avx2, SimdLevel::Avx512}) {
@@ -167,15 +167,13 @@ void RegisterLevels() {
         }
         benchmark::RegisterBenchmark(("LaneDraws" + suffix).c_str(), LaneDraws, level);
     }
+    return true;
 }
+
+// Registered before main runs, as BENCHMARK() registers.
+[[maybe_unused]] const bool registered = RegisterLevels();
 
 }  // namespace
 }  // namespace weftloom
 
-int main(int argc, char** argv) {
-    weftloom::RegisterLevels();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

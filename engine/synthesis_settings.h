@@ -34,7 +34,8 @@ struct SynthesisSettings {
     // Threads a query may be split over; 0 means every core. The output does
     // not depend on it.
     std::uint32_t threadCount = 0;
-    // Exact is the specified synthesis; Coherent is faster and uses the four
+    // Exact finds each pixel's nearest neighbourhood in the sample (among all
+    // or a random subset); Coherent is faster and uses the four
     // settings after it (the subsampling settings above concern Exact only).
     SearchMethod searchMethod = SearchMethod::Exact;
     std::uint32_t coherenceSetSize = 2;   // k: similar positions kept per sample position

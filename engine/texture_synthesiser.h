@@ -91,7 +91,7 @@ class TextureSynthesiser {
     // WorkerPool, so several at once do not oversubscribe.
     std::uint32_t threadCount = 0;
 
-    // Exact (the specified search, the default) or Coherent; the fields below
+    // Exact (nearest neighbourhood, the default) or Coherent; the fields below
     // concern only the coherent search.
     SearchMethod searchMethod = SearchMethod::Exact;
     // Positions in each sample position's similar set (k of k-coherence).

@@ -17,7 +17,7 @@ namespace weftloom {
 // as testing after every element only while the running value never
 // decreases: always for L1 and Linf, and for L2 as long as the sum cannot
 // wrap (SumMayWrap false). Otherwise the literal kernel, which wraps and tests
-// after every element as the original did, is the one to use.
+// after every element, is the one to use.
 using DistanceKernel = std::uint32_t (*)(const std::uint8_t* a, const std::uint8_t* b,
                                          std::size_t count, std::uint32_t bound);
 

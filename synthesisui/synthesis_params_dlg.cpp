@@ -128,7 +128,7 @@ CSynthesisParamsDlg::CSynthesisParamsDlg(QWidget* parent) : QDialog(parent) {
     }
     // In the order of SearchMethod.
     auto* search = qobject_cast<QComboBox*>(framework::ControlById(*this, kSearch));
-    search->addItems({QStringLiteral("Specified (exact)"), QStringLiteral("Coherent (fast)")});
+    search->addItems({QStringLiteral("Exact"), QStringLiteral("Coherent (fast)")});
     connect(search, &QComboBox::activated, this, &CSynthesisParamsDlg::UpdateSubsamplingControls);
 }
 

@@ -64,7 +64,7 @@ class CSynthesisParamsDlg : public QDialog {
     // 2 Low (not for "Level 3"); subsampling 0 disabled, 1 percentage, 2 fixed
     // count; metric 0 L1, 1 L2, 2 Linf; -1 when nothing is chosen. The seed
     // (1021) is the run's generator's starting state, 0 to 4294967295; the
-    // search list (1022) holds 0 Specified (exact), 1 Coherent (fast).
+    // search list (1022) holds 0 Exact, 1 Coherent (fast).
     SynthesisSettings settings;
 
   public slots:

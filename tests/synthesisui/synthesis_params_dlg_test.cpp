@@ -134,7 +134,7 @@ TEST_F(SynthesisParamsDlgTest, TheSubsamplingModeEnablesItsEdits) {
 // so the whole group goes grey while it is chosen and comes back as it was.
 TEST_F(SynthesisParamsDlgTest, TheSearchChoiceAndTheSubsamplingGroup) {
     ASSERT_EQ(List(1022)->count(), 2);
-    EXPECT_EQ(List(1022)->itemText(0), "Specified (exact)");
+    EXPECT_EQ(List(1022)->itemText(0), "Exact");
     EXPECT_EQ(List(1022)->itemText(1), "Coherent (fast)");
     auto groupEnabled = [this] {
         return std::vector<bool>{Radio(1017)->isEnabled(), Radio(1018)->isEnabled(),

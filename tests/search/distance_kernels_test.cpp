@@ -13,16 +13,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const DistanceMetric kMetrics[] = {DistanceMetric::L1, DistanceMetric::L2, DistanceMetric::Linf};
 
-std::vector<SimdLevel> Levels() {
-    std::vector<SimdLevel> levels;
-    for (SimdLevel level : {SimdLevel::Scalar, SimdLevel::Avx2, SimdLevel::Avx512}) {
-        if (SimdLevelSupported(level)) {
-            levels.push_back(level);
-        }
-    }
-    return levels;
-}
-
 std::uint32_t Full(DistanceMetric m, const Bytes& a, const Bytes& b) {
     return LiteralFullDistance(m, a.data(), b.data(), a.size());
 }
@@ -38,13 +28,13 @@ TEST(LiteralFullDistance, WorkedExamplesOfTheThreeMetrics) {
     // Differences are unsigned, larger minus smaller, in either order.
     EXPECT_EQ(Full(DistanceMetric::L1, {0, 255}, {255, 0}), 510u);
     EXPECT_EQ(Full(DistanceMetric::L2, Bytes(356, 0), Bytes(356, 255)), 23148900u);
-    // Past 66,051 elements of 255 the L2 sum wraps as the original's did.
+    // Past 66,051 elements of 255 the L2 sum wraps round 2^32.
     EXPECT_TRUE(SumMayWrap(DistanceMetric::L2, 66052));
     EXPECT_FALSE(SumMayWrap(DistanceMetric::L2, 66051));
     EXPECT_EQ(Full(DistanceMetric::L2, Bytes(66052, 0), Bytes(66052, 255)), 66052u * 65025u);
 }
 
-TEST(LiteralKernel, StopsAtTheBoundAsTheOriginalDid) {
+TEST(LiteralKernel, RejectsAtTheBoundEvenWhenTheSumWrapsBelowItLater) {
     // The wrapped sum drops below the bound again, but the first element at
     // the bound has rejected the row already.
     const std::size_t n = 66052;
@@ -57,37 +47,38 @@ TEST(LiteralKernel, StopsAtTheBoundAsTheOriginalDid) {
         << "the running sum never reached the top";
 }
 
+using BlockKernels = testing::PerSimdLevel;
+using StageKernels = testing::PerSimdLevel;
+INSTANTIATE_TEST_SUITE_P(Level, BlockKernels, ::testing::ValuesIn(testing::kSimdLevels),
+                         testing::SimdLevelName);
+INSTANTIATE_TEST_SUITE_P(Level, StageKernels, ::testing::ValuesIn(testing::kSimdLevels),
+                         testing::SimdLevelName);
+
 // Every block kernel against the literal one: the same decision at the
 // exact distance, just above it and at 0, and the same distance when accepted.
-TEST(BlockKernel, DecidesAsTheLiteralKernelOnEveryLevel) {
+TEST_P(BlockKernels, DecideAsTheLiteralKernel) {
     testing::PointMaker maker(7);
-    for (SimdLevel level : Levels()) {
-        for (DistanceMetric metric : kMetrics) {
-            const DistanceKernel kernel = BlockKernel(metric, level);
-            for (std::size_t n : {0u, 1u, 31u, 33u, 63u, 64u, 65u, 100u, 267u, 356u}) {
-                SCOPED_TRACE(::testing::Message()
-                             << "level " << static_cast<int>(level) << " metric "
-                             << static_cast<int>(metric) << " n " << n);
-                for (std::uint32_t range : {2u, 256u}) {
-                    Bytes a(n);
-                    Bytes b(n);
-                    for (std::size_t i = 0; i < n; ++i) {
-                        a[i] = static_cast<std::uint8_t>(maker.Next(range));
-                        b[i] = static_cast<std::uint8_t>(maker.Next(range));
-                    }
-                    const std::uint32_t d = Full(metric, a, b);
-                    EXPECT_EQ(kernel(a.data(), b.data(), n, 0xFFFFFFFFu), d);
-                    EXPECT_EQ(kernel(a.data(), b.data(), n, d + 1), d);
-                    EXPECT_GE(kernel(a.data(), b.data(), n, d), d) << "at the bound: rejected";
-                    EXPECT_GE(kernel(a.data(), b.data(), n, 0), 0u);
-                    if (d > 0) {
-                        EXPECT_GE(kernel(a.data(), b.data(), n, d - 1), d - 1);
-                        EXPECT_GE(kernel(a.data(), b.data(), n, 1), 1u);
-                    }
-                    EXPECT_GE(kernel(a.data(), a.data(), n, 0), 0u)
-                        << "a duplicate never beats a bound of 0";
-                    EXPECT_EQ(kernel(a.data(), a.data(), n, 1), 0u);
+    for (DistanceMetric metric : kMetrics) {
+        const DistanceKernel kernel = BlockKernel(metric, GetParam());
+        for (std::size_t n : {0u, 1u, 31u, 33u, 63u, 64u, 65u, 100u, 267u, 356u}) {
+            SCOPED_TRACE(::testing::Message()
+                         << "metric " << static_cast<int>(metric) << " n " << n);
+            for (std::uint32_t range : {2u, 256u}) {
+                Bytes a(n);
+                Bytes b(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    a[i] = static_cast<std::uint8_t>(maker.Next(range));
+                    b[i] = static_cast<std::uint8_t>(maker.Next(range));
                 }
+                const std::uint32_t d = Full(metric, a, b);
+                EXPECT_EQ(kernel(a.data(), b.data(), n, 0xFFFFFFFFu), d);
+                EXPECT_EQ(kernel(a.data(), b.data(), n, d + 1), d);
+                EXPECT_GE(kernel(a.data(), b.data(), n, d), d) << "at the bound: rejected";
+                if (d > 0) {
+                    EXPECT_GE(kernel(a.data(), b.data(), n, d - 1), d - 1);
+                    EXPECT_GE(kernel(a.data(), b.data(), n, 1), 1u);
+                }
+                EXPECT_EQ(kernel(a.data(), a.data(), n, 1), 0u);
             }
         }
     }
@@ -96,7 +87,7 @@ TEST(BlockKernel, DecidesAsTheLiteralKernelOnEveryLevel) {
 // A stage keeps exactly the candidates whose partial distance is below the
 // bound, in order, with their partials; after the last stage, the whole
 // distance.
-TEST(StageKernel, KeepsTheCandidatesBelowTheBoundWithTheirDistances) {
+TEST_P(StageKernels, KeepTheCandidatesBelowTheBoundWithTheirDistances) {
     testing::PointMaker maker(8);
     const std::size_t stride = 192;
     const std::uint32_t rowsCount = 40;
@@ -110,39 +101,36 @@ TEST(StageKernel, KeepsTheCandidatesBelowTheBoundWithTheirDistances) {
                 r < 10 ? query[i] : static_cast<std::uint8_t>(maker.Next(r < 25 ? 256 : 4));
         }
     }
-    for (SimdLevel level : Levels()) {
-        for (DistanceMetric metric : kMetrics) {
-            const StageKernel stage = StageKernelFor(metric, level);
-            std::vector<std::uint32_t> whole(rowsCount);
-            for (std::uint32_t r = 0; r < rowsCount; ++r) {
-                whole[r] = LiteralFullDistance(metric, query.data(), &rows[r * stride], stride);
+    for (DistanceMetric metric : kMetrics) {
+        const StageKernel stage = StageKernelFor(metric, GetParam());
+        std::vector<std::uint32_t> whole(rowsCount);
+        for (std::uint32_t r = 0; r < rowsCount; ++r) {
+            whole[r] = LiteralFullDistance(metric, query.data(), &rows[r * stride], stride);
+        }
+        for (std::uint32_t bound : {0u, 1u, whole[30], whole[30] + 1, whole[12], 0xFFFFFFFFu}) {
+            SCOPED_TRACE(::testing::Message()
+                         << "metric " << static_cast<int>(metric) << " bound " << bound);
+            // Candidates out of order and repeated, 37 of them (not a multiple of 16).
+            std::vector<std::uint32_t> candidates;
+            for (std::uint32_t k = 0; k < 37; ++k) {
+                candidates.push_back((k * 7) % rowsCount);
             }
-            for (std::uint32_t bound : {0u, 1u, whole[30], whole[30] + 1, whole[12], 0xFFFFFFFFu}) {
-                SCOPED_TRACE(::testing::Message()
-                             << "level " << static_cast<int>(level) << " metric "
-                             << static_cast<int>(metric) << " bound " << bound);
-                // Candidates out of order and repeated, 37 of them (not a multiple of 16).
-                std::vector<std::uint32_t> candidates;
-                for (std::uint32_t k = 0; k < 37; ++k) {
-                    candidates.push_back((k * 7) % rowsCount);
+            std::vector<std::uint32_t> expected;
+            for (std::uint32_t c : candidates) {
+                if (whole[c] < bound) {
+                    expected.push_back(c);
                 }
-                std::vector<std::uint32_t> expected;
-                for (std::uint32_t c : candidates) {
-                    if (whole[c] < bound) {
-                        expected.push_back(c);
-                    }
-                }
-                std::vector<std::uint32_t> partials(candidates.size(), 0);
-                auto left = static_cast<std::uint32_t>(candidates.size());
-                for (std::size_t offset = 0; offset < stride; offset += 64) {
-                    left = stage(query.data(), rows.data(), stride, offset, candidates.data(),
-                                 partials.data(), left, bound);
-                }
-                candidates.resize(left);
-                EXPECT_EQ(candidates, expected);
-                for (std::uint32_t k = 0; k < left; ++k) {
-                    EXPECT_EQ(partials[k], whole[candidates[k]]);
-                }
+            }
+            std::vector<std::uint32_t> partials(candidates.size(), 0);
+            auto left = static_cast<std::uint32_t>(candidates.size());
+            for (std::size_t offset = 0; offset < stride; offset += 64) {
+                left = stage(query.data(), rows.data(), stride, offset, candidates.data(),
+                             partials.data(), left, bound);
+            }
+            candidates.resize(left);
+            EXPECT_EQ(candidates, expected);
+            for (std::uint32_t k = 0; k < left; ++k) {
+                EXPECT_EQ(partials[k], whole[candidates[k]]);
             }
         }
     }

@@ -1,11 +1,24 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "search/distance_metric.h"
 #include "search/feature_vector.h"
+#include "search/simd_level.h"
 #include "tests/reference/reference_search.h"
+
+namespace weftloom {
+
+inline void PrintTo(SimdLevel level, std::ostream* out) {
+    *out << (level == SimdLevel::Avx512 ? "Avx512" : level == SimdLevel::Avx2 ? "Avx2" : "Scalar");
+}
+
+}  // namespace weftloom
 
 namespace weftloom::testing {
 
@@ -47,6 +60,25 @@ std::pair<std::uint32_t, std::uint32_t> BruteForceNearest(const std::vector<Feat
         }
     }
     return {best, bestIndex};
+}
+
+// The kernels' tests run once per instruction-set level, each level a test
+// case of its own named after it, so that a level this CPU lacks shows in the
+// log as a skip with its reason rather than passing unseen.
+class PerSimdLevel : public ::testing::TestWithParam<SimdLevel> {
+  protected:
+    void SetUp() override {
+        if (!SimdLevelSupported(GetParam())) {
+            GTEST_SKIP() << "this CPU lacks "
+                         << (GetParam() == SimdLevel::Avx512 ? "AVX-512 F and BW" : "AVX2");
+        }
+    }
+};
+
+inline const SimdLevel kSimdLevels[] = {SimdLevel::Scalar, SimdLevel::Avx2, SimdLevel::Avx512};
+
+inline std::string SimdLevelName(const ::testing::TestParamInfo<SimdLevel>& info) {
+    return ::testing::PrintToString(info.param);
 }
 
 }  // namespace weftloom::testing

@@ -95,8 +95,6 @@ constexpr std::uint64_t kMaxCorrections = 16;
 constexpr std::uint64_t kMaxRandomTries = 64;
 constexpr std::uint64_t kMaxSpread = 1024;
 
-constexpr int kUsageExitCode = 2;
-
 // The words the options use for an enum's values, in the order help lists them.
 template <class E>
 struct Word {
@@ -311,16 +309,16 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
 
     auto usageError = [&err](const std::string& message) {
         err << kSynthProgramName << ": " << message << " (see --help)\n";
-        return std::optional<int>(kUsageExitCode);
+        return std::optional<int>(kExitUsage);
     };
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
-        return 0;
+        return kExitSuccess;
     } catch (const CLI::CallForVersion& e) {
         out << e.what() << "\n";
-        return 0;
+        return kExitSuccess;
     } catch (const CLI::RequiredError&) {
         return usageError("no SAMPLE given: name the picture to grow a texture from");
     } catch (const CLI::ExtrasError&) {

@@ -12,6 +12,13 @@ namespace weftloom {
 
 inline constexpr const char kSynthProgramName[] = "weftloom-synth";
 
+// Exit codes of weftloom-synth, one per meaning.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;        // a sample, a run or a write failed
+inline constexpr int kExitUsage = 2;          // the command line was not understood
+inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT
+inline constexpr int kExitTerminated = 143;   // stopped by SIGTERM
+
 // How the run shows its progress on standard error.
 enum class ProgressMode {
     Auto,  // a line redrawn in place when standard error is a terminal, else nothing
@@ -37,9 +44,9 @@ struct SynthOptions {
 };
 
 // Parses the command line into options. Returns nothing when the program
-// should go on and run; otherwise the exit code to end with: 0 after --help or
-// --version (printed to out), 2 after a usage error (one line on err, starting
-// with the program's name).
+// should go on and run; otherwise the exit code to end with: kExitSuccess
+// after --help or --version (printed to out), kExitUsage after a usage error
+// (one line on err, starting with the program's name).
 std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOptions& options,
                                      std::ostream& out, std::ostream& err);
 

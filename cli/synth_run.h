@@ -24,13 +24,6 @@ struct SynthRunContext {
     std::function<void(const ProgressInfo&)> observer;
 };
 
-// Exit codes of weftloom-synth.
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitInterrupted = 130;  // SIGINT; SIGTERM gives 143
-inline constexpr int kExitTerminated = 143;
-
 // Set in the environment, names a file the save creates once its temporary
 // file holds the header; the save then waits (at most 30 s) for a signal.
 // Lets a test signal a child process during its save without racing it.

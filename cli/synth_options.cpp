@@ -6,8 +6,11 @@
 #include <cctype>
 #include <charconv>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <ostream>
+#include <type_traits>
+#include <utility>
 
 namespace weftloom {
 
@@ -137,6 +140,16 @@ bool ValueFor(const Word<E> (&words)[N], const std::string& text, E& value) {
     return false;
 }
 
+// "a, b or c": the words of a table, as an error lists them.
+template <class E, std::size_t N>
+std::string Alternatives(const Word<E> (&words)[N]) {
+    std::string text = words[0].text;
+    for (std::size_t i = 1; i < N; ++i) {
+        text += (i + 1 == N ? " or " : ", ") + std::string(words[i].text);
+    }
+    return text;
+}
+
 std::string ParseAccuracy(const std::string& text, SynthesisSettings& settings) {
     std::array<Accuracy, 3> levels{};
     std::size_t start = 0;
@@ -148,7 +161,7 @@ std::string ParseAccuracy(const std::string& text, SynthesisSettings& settings) 
         }
         const std::string word = text.substr(start, comma - start);
         if (!ValueFor(kAccuracyWords, word, levels[i])) {
-            return "--accuracy: '" + Lower(word) + "' is not high, medium or low";
+            return "--accuracy: '" + Lower(word) + "' is not " + Alternatives(kAccuracyWords);
         }
         start = comma + 1;
     }
@@ -157,13 +170,141 @@ std::string ParseAccuracy(const std::string& text, SynthesisSettings& settings) 
 }
 
 // " (default X)" for a help line.
-template <class T>
-std::string Default(const T& value) {
-    return " (default " + std::string(value) + ")";
+std::string Default(const std::string& value) {
+    return " (default " + value + ")";
 }
 
-std::string Default(std::uint64_t value) {
-    return Default(std::to_string(value));
+// The field a member pointer names, in the options or in their settings.
+template <class Options, class T>
+auto& FieldOf(Options& options, T SynthOptions::*member) {
+    return options.*member;
+}
+template <class Options, class T>
+auto& FieldOf(Options& options, T SynthesisSettings::*member) {
+    return options.settings.*member;
+}
+
+// Stores an option's text in the field its row names; the problem with the
+// text, or empty when it was stored.
+using OptionReader = std::function<std::string(const std::string& text, SynthOptions& options)>;
+
+// One option after the sample and the outputs, in the order help lists them.
+// A row names its field itself, so that the option and the field cannot part.
+struct OptionRow {
+    std::string names;  // as CLI11 takes them: "-s,--size"
+    std::string help;
+    std::string typeName;                // a value's
+    OptionReader read;                   // a value's
+    bool SynthOptions::*flag = nullptr;  // a flag's field
+};
+
+// A whole number from kLow to kHigh into member. Read as text, so that only
+// decimal digits count and a value out of range names the range.
+template <std::uint64_t kLow, std::uint64_t kHigh, class Member>
+OptionRow Number(const char* name, const char* typeName, const char* help, Member member) {
+    using Field = std::remove_cvref_t<decltype(FieldOf(std::declval<SynthOptions&>(), member))>;
+    static_assert(kLow <= kHigh && std::in_range<Field>(kHigh), "the field holds every value");
+    const SynthOptions defaults;
+    return {name, help + Default(std::to_string(FieldOf(defaults, member))), typeName,
+            [name, member](const std::string& text, SynthOptions& options) {
+                std::uint64_t value = 0;
+                std::string problem = NumberProblem(name, text, kLow, kHigh, value);
+                if (problem.empty()) {
+                    FieldOf(options, member) = static_cast<Field>(value);
+                }
+                return problem;
+            }};
+}
+
+// One word of a table (any case) into member.
+template <class E, std::size_t N, class Member>
+OptionRow Choice(const char* name, const char* typeName, const std::string& help,
+                 const Word<E> (&words)[N], Member member) {
+    const SynthOptions defaults;
+    return {name, help + Default(WordFor(words, FieldOf(defaults, member))), typeName,
+            [name, &words, member](const std::string& text, SynthOptions& options) {
+                if (ValueFor(words, text, FieldOf(options, member))) {
+                    return std::string();
+                }
+                return std::string(name) + ": '" + text + "' is not " + Alternatives(words);
+            }};
+}
+
+OptionRow Flag(const char* names, const char* help, bool SynthOptions::*field) {
+    return {names, help, "", {}, field};
+}
+
+std::vector<OptionRow> OptionRows() {
+    using S = SynthesisSettings;
+    const S defaults;
+    std::string accuracyDefault;
+    for (const Accuracy accuracy : defaults.levelAccuracy) {
+        accuracyDefault += (accuracyDefault.empty() ? "" : ",") + AccuracyName(accuracy);
+    }
+    return {
+        {"-s,--size", "output size; default: the sample's size; each side 1..65535", "WxH",
+         &ParseSize},
+        {"--accuracy",
+         "Level 1, Level 2, Level 3 accuracy: high|medium|low each" + Default(accuracyDefault),
+         "A1,A2,A3",
+         [](const std::string& text, SynthOptions& options) {
+             return ParseAccuracy(text, options.settings);
+         }},
+        Choice("--subsampling", "MODE", "off | percent | count", kSubsamplingWords,
+               &S::subsamplingMode),
+        Number<1, 2147483647>("--count", "N", "points a subsampled search aims at in mode count",
+                              &S::subsampleCount),
+        Number<1, 100>("--percent", "P", "percent of the cloud in mode percent",
+                       &S::subsamplePercent),
+        Number<0, 4294967295>("--min-pixels", "M", "mode percent applies from this cloud size on",
+                              &S::minimumPixelCount),
+        Choice("--metric", "METRIC", "l1 | l2 | linf", kMetricWords, &S::metric),
+        Number<0, 4294967295>("--seed", "N", "starting state of the run's random generator",
+                              &S::randomSeed),
+        Number<0, kMaxThreads>(
+            "--threads", "N",
+            "threads to search with; 0: every core; the output is the same for any",
+            &S::threadCount),
+        Choice("--search", "exact|coherent",
+               "exact: the nearest neighbourhood (the subsampling options apply); coherent: a few "
+               "candidates per pixel from where its neighbours came from; tiles, keeps more of "
+               "the sample, much faster",
+               kSearchWords, &S::searchMethod),
+        Number<0, kMaxSimilar>("--similar", "K",
+                               "coherent: look-alike sample positions kept per position (k)",
+                               &S::coherenceSetSize),
+        Number<0, kMaxCorrections>("--corrections", "N",
+                                   "coherent: passes over each level with whole neighbourhoods",
+                                   &S::correctionPasses),
+        Number<0, kMaxRandomTries>("--random-tries", "N",
+                                   "coherent: random sample positions each pixel also tries",
+                                   &S::randomCandidates),
+        Number<0, kMaxSpread>("--spread", "W",
+                              "coherent: how strongly sample positions already used are avoided; "
+                              "16: one mean distance per even share of uses, 0: not at all",
+                              &S::occurrenceWeight),
+        Number<1, 100>("--max-piece", "P",
+                       "coherent: largest piece copied verbatim, in percent of the sample",
+                       &S::pieceLimitPercent),
+        {"--max-memory",
+         "refuse a run estimated to need more than this (512M, 4G, ...); default: the machine's "
+         "memory",
+         "SIZE",
+         [](const std::string& text, SynthOptions& options) {
+             if (ParseByteSize(text, options.maxMemory)) {
+                 return std::string();
+             }
+             return "--max-memory: expected a size such as 512M or 4G (decimal digits, then K, M, "
+                    "G or T), got '" +
+                    text + "'";
+         }},
+        Flag("--force", "replace the output even when it is read-only", &SynthOptions::force),
+        Flag("--no-clobber", "never replace an existing output", &SynthOptions::noClobber),
+        Choice("--progress", "MODE",
+               "auto: a redrawn line on a terminal; log: a plain line per phase; none",
+               kProgressWords, &SynthOptions::progress),
+        Flag("-q,--quiet", "no progress display", &SynthOptions::quiet),
+    };
 }
 
 }  // namespace
@@ -185,64 +326,6 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     app.set_version_flag("--version", std::string(kSynthProgramName) + " " WEFTLOOM_VERSION);
     app.get_formatter()->column_width(24);
 
-    SynthesisSettings& settings = options.settings;
-    const SynthesisSettings defaults;
-    std::string size;
-    std::string accuracy;
-    std::string subsampling = WordFor(kSubsamplingWords, settings.subsamplingMode);
-    std::string metric = WordFor(kMetricWords, settings.metric);
-    std::string search = WordFor(kSearchWords, settings.searchMethod);
-    std::string maxMemory;
-    std::string progress = WordFor(kProgressWords, options.progress);
-    const std::string accuracyDefault =
-        std::string(WordFor(kAccuracyWords, defaults.levelAccuracy[0])) + "," +
-        WordFor(kAccuracyWords, defaults.levelAccuracy[1]) + "," +
-        WordFor(kAccuracyWords, defaults.levelAccuracy[2]);
-
-    // Numbers are read as text and checked here, so that only decimal digits
-    // count and a range error names the range.
-    struct NumberOption {
-        const char* name;
-        const char* help;
-        const char* typeName;
-        std::uint64_t low, high, fallback;
-        std::string text{};
-        CLI::Option* option{};
-        std::uint64_t value{};
-    };
-    NumberOption numbers[] = {
-        {"--count", "points a subsampled search aims at in mode count", "N", 1, 2147483647,
-         static_cast<std::uint64_t>(defaults.subsampleCount)},
-        {"--percent", "percent of the cloud in mode percent", "P", 1, 100,
-         defaults.subsamplePercent},
-        {"--min-pixels", "mode percent applies from this cloud size on", "M", 0, 4294967295,
-         defaults.minimumPixelCount},
-        {"--seed", "starting state of the run's random generator", "N", 0, 4294967295,
-         defaults.randomSeed},
-        {"--threads", "threads to search with; 0: every core; the output is the same for any", "N",
-         0, kMaxThreads, defaults.threadCount},
-        {"--similar", "coherent: look-alike sample positions kept per position (k)", "K", 0,
-         kMaxSimilar, defaults.coherenceSetSize},
-        {"--corrections", "coherent: passes over each level with whole neighbourhoods", "N", 0,
-         kMaxCorrections, defaults.correctionPasses},
-        {"--random-tries", "coherent: random sample positions each pixel also tries", "N", 0,
-         kMaxRandomTries, defaults.randomCandidates},
-        {"--spread",
-         "coherent: how strongly sample positions already used are avoided; 16: one mean "
-         "distance per even share of uses, 0: not at all",
-         "W", 0, kMaxSpread, defaults.occurrenceWeight},
-        {"--max-piece", "coherent: largest piece copied verbatim, in percent of the sample", "P", 1,
-         100, defaults.pieceLimitPercent},
-    };
-    const auto number = [&numbers](const char* name) -> NumberOption& {
-        for (NumberOption& n : numbers) {
-            if (std::string(n.name) == name) {
-                return n;
-            }
-        }
-        return numbers[0];
-    };
-
     app.add_option("SAMPLE", options.samples,
                    "the sample picture (TGA, JPEG or PNG); several: one texture each")
         ->required()
@@ -257,55 +340,15 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                        "the folder every texture goes to, as <sample name>-synth.tga (made "
                        "when missing); for several samples")
             ->type_name("FOLDER");
-    CLI::Option* sizeOption =
-        app.add_option("-s,--size", size,
-                       "output size; default: the sample's size; each side 1..65535")
-            ->type_name("WxH");
-    app.add_option(
-           "--accuracy", accuracy,
-           "Level 1, Level 2, Level 3 accuracy: high|medium|low each" + Default(accuracyDefault))
-        ->type_name("A1,A2,A3");
-    app.add_option("--subsampling", subsampling,
-                   std::string("off | percent | count") +
-                       Default(WordFor(kSubsamplingWords, defaults.subsamplingMode)))
-        ->type_name("MODE");
-    const auto addNumber = [&app, &number](const char* name) {
-        NumberOption& n = number(name);
-        n.option =
-            app.add_option(n.name, n.text, n.help + Default(n.fallback))->type_name(n.typeName);
-    };
-    addNumber("--count");
-    addNumber("--percent");
-    addNumber("--min-pixels");
-    app.add_option("--metric", metric,
-                   std::string("l1 | l2 | linf") + Default(WordFor(kMetricWords, defaults.metric)))
-        ->type_name("METRIC");
-    addNumber("--seed");
-    addNumber("--threads");
-    app.add_option("--search", search,
-                   std::string("exact: the nearest neighbourhood (the subsampling options "
-                               "apply); coherent: a few candidates per pixel from where its "
-                               "neighbours came from; tiles, keeps more of the sample, much "
-                               "faster") +
-                       Default(WordFor(kSearchWords, defaults.searchMethod)))
-        ->type_name("exact|coherent");
-    addNumber("--similar");
-    addNumber("--corrections");
-    addNumber("--random-tries");
-    addNumber("--spread");
-    addNumber("--max-piece");
-    CLI::Option* memoryOption =
-        app.add_option("--max-memory", maxMemory,
-                       "refuse a run estimated to need more than this (512M, 4G, ...); "
-                       "default: the machine's memory")
-            ->type_name("SIZE");
-    app.add_flag("--force", options.force, "replace the output even when it is read-only");
-    app.add_flag("--no-clobber", options.noClobber, "never replace an existing output");
-    app.add_option("--progress", progress,
-                   "auto: a redrawn line on a terminal; log: a plain line per phase; none" +
-                       Default(WordFor(kProgressWords, ProgressMode::Auto)))
-        ->type_name("MODE");
-    app.add_flag("-q,--quiet", options.quiet, "no progress display");
+    const std::vector<OptionRow> rows = OptionRows();
+    std::vector<std::string> texts(rows.size());
+    std::vector<CLI::Option*> given(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const OptionRow& row = rows[i];
+        given[i] = row.flag != nullptr
+                       ? app.add_flag(row.names, options.*row.flag, row.help)
+                       : app.add_option(row.names, texts[i], row.help)->type_name(row.typeName);
+    }
 
     auto usageError = [&err](const std::string& message) {
         err << kSynthProgramName << ": " << message << " (see --help)\n";
@@ -356,56 +399,16 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                           " samples, -O FOLDER says where they go");
     }
     options.sample = options.samples.front();
-    if (sizeOption->count() != 0) {
-        if (std::string problem = ParseSize(size, options); !problem.empty()) {
-            return usageError(problem);
-        }
-    }
-    if (!accuracy.empty()) {
-        if (std::string problem = ParseAccuracy(accuracy, settings); !problem.empty()) {
-            return usageError(problem);
-        }
-    }
-    if (!ValueFor(kSubsamplingWords, subsampling, settings.subsamplingMode)) {
-        return usageError("--subsampling: '" + subsampling + "' is not off, percent or count");
-    }
-    if (!ValueFor(kMetricWords, metric, settings.metric)) {
-        return usageError("--metric: '" + metric + "' is not l1, l2 or linf");
-    }
-    if (!ValueFor(kSearchWords, search, settings.searchMethod)) {
-        return usageError("--search: '" + search + "' is not exact or coherent");
-    }
-    for (NumberOption& n : numbers) {
-        n.value = n.fallback;
-        if (n.option->count() != 0) {
-            if (std::string problem = NumberProblem(n.name, n.text, n.low, n.high, n.value);
-                !problem.empty()) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].read && given[i]->count() != 0) {
+            if (std::string problem = rows[i].read(texts[i], options); !problem.empty()) {
                 return usageError(problem);
             }
         }
     }
-    if (memoryOption->count() != 0 && !ParseByteSize(maxMemory, options.maxMemory)) {
-        return usageError(
-            "--max-memory: expected a size such as 512M or 4G (decimal digits, "
-            "then K, M, G or T), got '" +
-            maxMemory + "'");
-    }
-    if (!ValueFor(kProgressWords, progress, options.progress)) {
-        return usageError("--progress: '" + progress + "' is not auto, log or none");
-    }
     if (options.force && options.noClobber) {
         return usageError("--force and --no-clobber contradict each other; give one");
     }
-    settings.subsampleCount = static_cast<std::int32_t>(number("--count").value);
-    settings.subsamplePercent = static_cast<std::uint32_t>(number("--percent").value);
-    settings.minimumPixelCount = static_cast<std::uint32_t>(number("--min-pixels").value);
-    settings.randomSeed = static_cast<std::uint32_t>(number("--seed").value);
-    settings.threadCount = static_cast<std::uint32_t>(number("--threads").value);
-    settings.coherenceSetSize = static_cast<std::uint32_t>(number("--similar").value);
-    settings.correctionPasses = static_cast<std::uint32_t>(number("--corrections").value);
-    settings.randomCandidates = static_cast<std::uint32_t>(number("--random-tries").value);
-    settings.occurrenceWeight = static_cast<std::uint32_t>(number("--spread").value);
-    settings.pieceLimitPercent = static_cast<std::uint32_t>(number("--max-piece").value);
     return std::nullopt;
 }
 

@@ -103,6 +103,7 @@ TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
         {{"a.tga", "-s", " 8x8"}, "got ' 8x8'"},
         {{"a.tga", "-s", "+8x8"}, "got '+8x8'"},
         {{"a.tga", "--accuracy", "high,high"}, "expected three of high|medium|low"},
+        {{"a.tga", "--accuracy", ""}, "expected three of high|medium|low"},
         {{"a.tga", "--accuracy", "high,best,low"}, "'best' is not high, medium or low"},
         {{"a.tga", "--subsampling", "sometimes"}, "'sometimes' is not off, percent or count"},
         {{"a.tga", "--metric", "l3"}, "'l3' is not l1, l2 or linf"},

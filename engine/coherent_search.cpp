@@ -9,6 +9,10 @@
 #include <new>
 #include <thread>
 
+#include "engine/coherent/common.h"
+#include "engine/coherent/overlay.h"
+#include "engine/coherent/pass_plan.h"
+#include "engine/coherent/piece_forest.h"
 #include "engine/neighbourhood.h"
 #include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
@@ -60,9 +64,26 @@
 
 namespace weftloom {
 
-namespace {
+using coherent::BandSeed;
+using coherent::Divider;
+using coherent::Draw;
+using coherent::kChunkPixels;
+using coherent::kNone;
+using coherent::kPieceReach;
+using coherent::LaterOffsets;
+using coherent::NeighbourOffsets;
+using coherent::Offset;
+using coherent::Overlay;
+using coherent::PassPlan;
+using coherent::PieceForest;
+using coherent::PieceTree;
+using coherent::PlanPass;
+using coherent::PlanPrefix;
+using coherent::SaturatingProduct;
+using coherent::Span;
+using coherent::WrapNear;
 
-constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+namespace {
 
 // Sweeps of the similar-set search over the coarsest sample level, and over a
 // finer one that starts from its parent's sets; how far (in pixels) the
@@ -86,11 +107,6 @@ constexpr std::int32_t kCorrectionShiftRadius = 1;
 // Every this many pixels one tells the scale of a pass's distances beforehand.
 constexpr std::uint64_t kScaleEstimateStep = 7;
 constexpr std::uint64_t kNoMean = std::numeric_limits<std::uint64_t>::max();
-// Pixels this close that copy with the same shift belong to one piece: a
-// pixel that differs here and there does not part a piece to the eye.
-constexpr std::int32_t kPieceReach = 2;
-// Bands of rows the pieces are first joined in, at once.
-constexpr std::uint32_t kPieceBands = 8;
 // The window whose likeness the similar sets measure: the own level's only.
 constexpr std::int32_t kSimilarSide = 5;
 // The band along the wrap-around edges (one window side wide on each side of
@@ -99,51 +115,6 @@ constexpr std::uint32_t kBandPasses = 2;
 // The first pass matches its last rows, this many half window sides of them,
 // with whole windows.
 constexpr std::uint32_t kClosingRows = 4;
-
-// ImagePyramid::Wrap, without its division for the values a pass meets
-// most: those within one size of the range.
-inline std::uint32_t WrapNear(std::int64_t value, std::uint32_t size) {
-    if (value >= 0 && value < size) {
-        return static_cast<std::uint32_t>(value);
-    }
-    if (value < 0 && value + size >= 0) {
-        return static_cast<std::uint32_t>(value + size);
-    }
-    if (value >= size && value - size < size) {
-        return static_cast<std::uint32_t>(value - size);
-    }
-    return ImagePyramid::Wrap(value, size);
-}
-
-// A draw in [0, count) from the run's generator, of as many 15-bit draws as
-// the count needs (one up to 32768).
-std::uint32_t Draw(RandomGenerator& random, std::uint32_t count) {
-    std::uint64_t value = random.Next();
-    for (std::uint64_t range = RandomGenerator::kMaxValue + 1u; range < count; range <<= 15) {
-        value = (value << 15) | random.Next();
-    }
-    return static_cast<std::uint32_t>(value % count);
-}
-
-// The starting state of one band's generator at one stage of the
-// similar-set search: the run's draw, mixed with both (a MurmurHash3
-// finaliser), so that neighbouring bands draw unrelated sequences.
-std::uint32_t BandSeed(std::uint32_t seed, std::uint32_t stage, std::uint32_t band) {
-    std::uint32_t h = seed ^ (stage * 0x9E3779B9u) ^ (band * 0x85EBCA6Bu);
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    h ^= h >> 16;
-    return h;
-}
-
-// a * b, or the largest value when that does not fit.
-std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product = 0;
-    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max()
-                                                  : product;
-}
 
 // Bytes a row of `bytes` feature bytes takes: whole 64-byte blocks, at least one.
 std::uint32_t RowStrideFor(std::uint32_t bytes) {
@@ -206,334 +177,6 @@ std::uint32_t WholeWindowBytes(const TextureSynthesiser& job, std::uint32_t leve
     }
     const std::uint32_t channels = job.samplePyramid->Level(level)->bytesPerPixel == 4 ? 4 : 3;
     return FullNeighbourhoodPixelCount(OddWindowSide(side), LevelLevels(level)) * channels;
-}
-
-// Division of 32-bit values by a fixed divisor through one multiplication
-// (D. Lemire, O. Kaser, N. Kurz, "Faster Remainder by Direct Computation",
-// 2019): exact for every 32-bit dividend. A pixel's candidates turn some
-// fifty ordinals into positions.
-class Divider {
-  public:
-    // divisor > 0; 1 has no 64-bit inverse and divides nothing.
-    explicit Divider(std::uint32_t divisor)
-        : inverse_(divisor > 1 ? std::numeric_limits<std::uint64_t>::max() / divisor + 1 : 0) {}
-    std::uint32_t Divide(std::uint32_t value) const {
-        __extension__ using Wide = unsigned __int128;
-        return inverse_ == 0 ? value : static_cast<std::uint32_t>((Wide{inverse_} * value) >> 64);
-    }
-
-  private:
-    std::uint64_t inverse_;
-};
-
-struct Offset {
-    std::int32_t dx;
-    std::int32_t dy;
-};
-
-// The offsets of the neighbours within radius, in scan order, the pixel
-// itself left out; causal keeps only those synthesised before the pixel.
-std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
-    std::vector<Offset> offsets;
-    for (std::int32_t dy = -radius; dy <= radius; ++dy) {
-        for (std::int32_t dx = -radius; dx <= radius; ++dx) {
-            if ((dx == 0 && dy == 0) || (causal && (dy > 0 || (dy == 0 && dx > 0)))) {
-                continue;
-            }
-            offsets.push_back({dx, dy});
-        }
-    }
-    // Nearest first, so that the closest continuations are met first.
-    std::stable_sort(offsets.begin(), offsets.end(), [](const Offset& a, const Offset& b) {
-        return std::max(std::abs(a.dx), std::abs(a.dy)) < std::max(std::abs(b.dx), std::abs(b.dy));
-    });
-    return offsets;
-}
-
-// The offsets of the neighbours within radius that come after the pixel in
-// scan order, nearest first (as NeighbourOffsets orders them).
-std::vector<Offset> LaterOffsets(std::int32_t radius) {
-    std::vector<Offset> later;
-    for (const Offset& o : NeighbourOffsets(radius, false)) {
-        if (o.dy > 0 || (o.dy == 0 && o.dx > 0)) {
-            later.push_back(o);
-        }
-    }
-    return later;
-}
-
-// Values laid over an array: what the pixels of one chunk of a pass changed
-// reads back, the rest comes from the array underneath, which the chunk
-// leaves alone (see CoherentLevel::Pass). A chunk changes a few hundred
-// entries at most: they sit in a small open-addressed table, at most half
-// full, and clearing visits only the slots it used.
-class Overlay {
-  public:
-    Overlay() : slots_(std::size_t{1} << kFirstBits, Slot{kNoKey, 0}) {}
-
-    std::uint32_t Get(const std::vector<std::uint32_t>& base, std::uint32_t key) const {
-        if (used_.empty()) {
-            return base[key];
-        }
-        const Slot& slot = slots_[Find(key)];
-        return slot.key == key ? slot.value : base[key];
-    }
-    void Set(std::uint32_t key, std::uint32_t value) {
-        const std::uint32_t at = Find(key);
-        if (slots_[at].key == key) {
-            slots_[at].value = value;
-            return;
-        }
-        slots_[at] = {key, value};
-        used_.push_back(at);
-        if (2 * used_.size() > slots_.size()) {
-            Grow();
-        }
-    }
-    void Clear() {
-        for (const std::uint32_t at : used_) {
-            slots_[at].key = kNoKey;
-        }
-        used_.clear();
-    }
-
-  private:
-    // Keys are pixel indices and sample ordinals, both below this.
-    static constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
-    static constexpr std::uint32_t kFirstBits = 9;  // log2 of the first capacity
-    struct Slot {
-        std::uint32_t key;
-        std::uint32_t value;
-    };
-    // The slot that holds key, else the empty one where it would go.
-    std::uint32_t Find(std::uint32_t key) const {
-        const auto mask = static_cast<std::uint32_t>(slots_.size() - 1);
-        std::uint32_t at = (key * 2654435761u) >> shift_;
-        while (slots_[at].key != key && slots_[at].key != kNoKey) {
-            at = (at + 1) & mask;
-        }
-        return at;
-    }
-    void Grow() {
-        std::vector<Slot> taken;
-        for (const std::uint32_t at : used_) {
-            taken.push_back(slots_[at]);
-        }
-        slots_.assign(2 * slots_.size(), Slot{kNoKey, 0});
-        --shift_;
-        used_.clear();
-        for (const Slot& slot : taken) {
-            Set(slot.key, slot.value);
-        }
-    }
-    std::vector<Slot> slots_;
-    std::uint32_t shift_ = 32 - kFirstBits;  // 32 - log2 of the capacity
-    std::vector<std::uint32_t> used_;        // the slots taken, to clear
-};
-
-// The pieces copied verbatim: output pixels joined when their sources are
-// neighbours the same way round, a union-find over the level's pixels.
-// Changed in place, or read and changed through a chunk's overlays.
-struct PieceTree {
-    std::vector<std::uint32_t>* parent;
-    std::vector<std::uint32_t>* size;
-    Overlay* parentOverlay = nullptr;
-    Overlay* sizeOverlay = nullptr;
-
-    std::uint32_t Parent(std::uint32_t i) const {
-        return parentOverlay != nullptr ? parentOverlay->Get(*parent, i) : (*parent)[i];
-    }
-    std::uint32_t Size(std::uint32_t i) const {
-        return sizeOverlay != nullptr ? sizeOverlay->Get(*size, i) : (*size)[i];
-    }
-    void SetParent(std::uint32_t i, std::uint32_t value) {
-        if (parentOverlay != nullptr) {
-            parentOverlay->Set(i, value);
-        } else {
-            (*parent)[i] = value;
-        }
-    }
-    void SetSize(std::uint32_t i, std::uint32_t value) {
-        if (sizeOverlay != nullptr) {
-            sizeOverlay->Set(i, value);
-        } else {
-            (*size)[i] = value;
-        }
-    }
-    // Changed in place, the tree is shortened as it is walked (path
-    // halving): only ever on one thread, between a pass's steps.
-    std::uint32_t Root(std::uint32_t i) const {
-        if (parentOverlay == nullptr) {
-            std::vector<std::uint32_t>& up = *parent;
-            while (up[i] != i) {
-                up[i] = up[up[i]];
-                i = up[i];
-            }
-            return i;
-        }
-        for (std::uint32_t p = Parent(i); p != i; p = Parent(i)) {
-            i = p;
-        }
-        return i;
-    }
-    void Join(std::uint32_t a, std::uint32_t b) {
-        a = Root(a);
-        b = Root(b);
-        if (a == b) {
-            return;
-        }
-        const std::uint32_t sa = Size(a);
-        const std::uint32_t sb = Size(b);
-        if (sa < sb || (sa == sb && b < a)) {
-            std::swap(a, b);
-        }
-        SetParent(b, a);
-        SetSize(a, sa + sb);
-    }
-    // The pixel leaves its piece (as far as a union-find can tell: the piece
-    // only shrinks) and stands alone.
-    void Leave(std::uint32_t i) {
-        const std::uint32_t root = Root(i);
-        SetSize(root, Size(root) - 1);
-        SetParent(i, i);
-        SetSize(i, 1);
-    }
-};
-
-// A run of pixels along one output row: from a column on, for a number of
-// columns, wrapping round at the right edge.
-struct Span {
-    std::uint32_t y;
-    std::uint32_t firstColumn;
-    std::uint32_t columns;
-};
-
-// Pixels of one span a thread takes at once.
-constexpr std::uint32_t kChunkPixels = 16;
-
-// A pass cut into chunks (at most kChunkPixels pixels of one span), in pass
-// order, and the step each chunk runs in. A chunk runs a step after every
-// earlier chunk whose pixels it reads or whose reads its pixels would change:
-// all that a pixel sees of the output is then what it would see if the pass
-// ran one pixel after the other, while the chunks of one step, which touch
-// nothing of each other's, run at once. The steps follow from the spans
-// alone, never from the thread count.
-struct PassPlan {
-    struct Chunk {
-        std::uint32_t span;
-        std::uint32_t first;       // the span's column it starts at
-        std::uint32_t count;       // pixels
-        std::uint32_t firstPixel;  // the pass's number of its first pixel
-    };
-    std::vector<Chunk> chunks;
-    std::vector<std::uint32_t> byStep;     // chunk numbers, step after step, in pass order
-    std::vector<std::uint32_t> stepStart;  // where each step starts in byStep, and the end
-    std::uint32_t pixels = 0;
-    std::uint32_t widestStep = 0;  // the most chunks of one step
-};
-
-// reach: how far (in rows and columns) a pixel reads around itself.
-PassPlan PlanPass(const std::vector<Span>& spans, std::uint32_t width, std::uint32_t height,
-                  std::uint32_t reach) {
-    PassPlan plan;
-    for (std::uint32_t i = 0; i < spans.size(); ++i) {
-        for (std::uint32_t first = 0; first < spans[i].columns; first += kChunkPixels) {
-            const std::uint32_t count = std::min(kChunkPixels, spans[i].columns - first);
-            plan.chunks.push_back({i, first, count, plan.pixels});
-            plan.pixels += count;
-        }
-    }
-    // Per output pixel, the last step that wrote it and the last that read it
-    // (0: none yet).
-    const std::size_t area = std::size_t{width} * height;
-    std::vector<std::uint32_t> lastWrite(area, 0);
-    std::vector<std::uint32_t> lastRead(area, 0);
-    std::vector<std::uint32_t> stepOf(plan.chunks.size());
-    const std::uint32_t readRows = std::min(2 * reach + 1, height);
-    std::uint32_t stepCount = 0;
-    std::vector<std::uint32_t> columns(width);  // the read columns, left to right
-    for (std::uint32_t c = 0; c < plan.chunks.size(); ++c) {
-        const PassPlan::Chunk& chunk = plan.chunks[c];
-        const Span& span = spans[chunk.span];
-        const std::uint32_t x0 = (span.firstColumn + chunk.first) % width;
-        const std::uint32_t readColumns = std::min(chunk.count + 2 * reach, width);
-        const std::uint32_t readX0 =
-            readColumns == width ? 0 : WrapNear(std::int64_t{x0} - reach, width);
-        const std::uint32_t readY0 =
-            readRows == height ? 0 : WrapNear(std::int64_t{span.y} - reach, height);
-        for (std::uint32_t i = 0; i < readColumns; ++i) {
-            columns[i] = (readX0 + i) % width;
-        }
-        const std::size_t writeRow = std::size_t{span.y} * width;
-        std::uint32_t step = 0;
-        for (std::uint32_t r = 0; r < readRows; ++r) {
-            const std::uint32_t* row =
-                lastWrite.data() + std::size_t{(readY0 + r) % height} * width;
-            for (std::uint32_t i = 0; i < readColumns; ++i) {
-                step = std::max(step, row[columns[i]]);
-            }
-        }
-        for (std::uint32_t i = 0; i < chunk.count; ++i) {
-            const std::size_t p = writeRow + (x0 + i) % width;
-            step = std::max({step, lastWrite[p], lastRead[p]});
-        }
-        ++step;
-        for (std::uint32_t r = 0; r < readRows; ++r) {
-            std::uint32_t* row = lastRead.data() + std::size_t{(readY0 + r) % height} * width;
-            for (std::uint32_t i = 0; i < readColumns; ++i) {
-                row[columns[i]] = std::max(row[columns[i]], step);
-            }
-        }
-        for (std::uint32_t i = 0; i < chunk.count; ++i) {
-            lastWrite[writeRow + (x0 + i) % width] = step;
-        }
-        stepOf[c] = step - 1;
-        stepCount = std::max(stepCount, step);
-    }
-    plan.stepStart.assign(stepCount + 1, 0);
-    for (const std::uint32_t step : stepOf) {
-        ++plan.stepStart[step + 1];
-    }
-    for (std::uint32_t s = 0; s < stepCount; ++s) {
-        plan.widestStep = std::max(plan.widestStep, plan.stepStart[s + 1]);
-        plan.stepStart[s + 1] += plan.stepStart[s];
-    }
-    plan.byStep.resize(plan.chunks.size());
-    std::vector<std::uint32_t> filled(plan.stepStart.begin(), plan.stepStart.end() - 1);
-    for (std::uint32_t c = 0; c < plan.chunks.size(); ++c) {
-        plan.byStep[filled[stepOf[c]]++] = c;
-    }
-    return plan;
-}
-
-// The plan of the first `spans` spans of plan's: a chunk's step follows
-// from the chunks before it alone, so their steps are those plan gave them.
-PassPlan PlanPrefix(const PassPlan& plan, std::uint32_t spans) {
-    PassPlan prefix;
-    for (const PassPlan::Chunk& chunk : plan.chunks) {
-        if (chunk.span >= spans) {
-            break;
-        }
-        prefix.chunks.push_back(chunk);
-        prefix.pixels += chunk.count;
-    }
-    const auto kept = static_cast<std::uint32_t>(prefix.chunks.size());
-    prefix.stepStart.push_back(0);
-    for (std::uint32_t step = 0; step + 1 < plan.stepStart.size(); ++step) {
-        std::uint32_t chunks = 0;
-        for (std::uint32_t e = plan.stepStart[step]; e < plan.stepStart[step + 1]; ++e) {
-            if (plan.byStep[e] < kept) {
-                prefix.byStep.push_back(plan.byStep[e]);
-                ++chunks;
-            }
-        }
-        if (chunks == 0) {
-            break;  // the steps after hold later chunks only
-        }
-        prefix.stepStart.push_back(static_cast<std::uint32_t>(prefix.byStep.size()));
-        prefix.widestStep = std::max(prefix.widestStep, chunks);
-    }
-    return prefix;
 }
 
 }  // namespace
@@ -608,8 +251,6 @@ class CoherentLevel {
     bool RunPass(PassKind kind, const std::vector<Span>& spans, const PassPlan& plan,
                  std::uint32_t stepBase, std::uint32_t steps);
     PassPlan PlanFor(const std::vector<Span>& spans) const;
-    std::vector<Span> WholeLevel() const;
-    std::vector<Span> EdgeBand() const;
 
     // What one pass shares between the threads that run it (see RunPass).
     struct Pass;
@@ -726,13 +367,7 @@ class CoherentLevel {
     std::vector<std::uint32_t> similarDistance_;
     std::vector<std::uint32_t> usage_;  // output pixels copying each sample position
     // The pieces (see PieceTree): per output pixel.
-    std::vector<std::uint32_t> pieceParent_;
-    std::vector<std::uint32_t> pieceSize_;
-    PieceTree Pieces() { return {&pieceParent_, &pieceSize_}; }
-    void StartPieces(bool fromMap);
-    // The neighbours within piece reach that come after a pixel in scan
-    // order, nearest first: each pair of pixels once.
-    std::vector<Offset> laterInReach_ = LaterOffsets(kPieceReach);
+    PieceForest pieces_;
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
 };
 
@@ -980,123 +615,9 @@ void CoherentLevel::Initialise() {
     }
 }
 
-void CoherentLevel::StartPieces(bool fromMap) {
-    const std::uint32_t width = output_.width;
-    const std::uint32_t height = output_.height;
-    const std::size_t pixels = std::size_t{width} * height;
-    pieceParent_.resize(pixels);
-    pieceSize_.assign(pixels, 1);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        pieceParent_[i] = static_cast<std::uint32_t>(i);
-    }
-    if (!fromMap) {
-        return;
-    }
-    // Joined band of rows by band (kPieceBands of them, spread over the
-    // run's threads: each band's joins stay within its own pixels), then
-    // across the bands' edges, in order, on this thread. The bands follow
-    // from the height alone.
-    const std::uint32_t bandRows = (height + kPieceBands - 1) / kPieceBands;
-    auto join = [this, width, height, bandRows](std::uint32_t y, bool withinBand) {
-        PieceTree pieces = Pieces();
-        const std::uint32_t bandEnd = std::min(height, (y / bandRows + 1) * bandRows);
-        // The offsets this row joins over, with the rows they reach.
-        struct Link {
-            Offset offset;
-            std::uint32_t rowStart;  // the first pixel of the row reached
-        };
-        std::array<Link, (2 * kPieceReach + 1) * (2 * kPieceReach + 1)> links;
-        std::uint32_t linkCount = 0;
-        for (const Offset& o : laterInReach_) {
-            const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
-            if ((ny >= y && ny < bandEnd) == withinBand) {
-                links[linkCount++] = {o, ny * width};
-            }
-        }
-        const SourcePosition* map = map_.positions.data();
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const SourcePosition& s = map[y * width + x];
-            const std::uint32_t i = y * width + x;
-            for (std::uint32_t l = 0; l < linkCount; ++l) {
-                const Offset& o = links[l].offset;
-                // x + dx, and wrapped only where it leaves the row.
-                auto nx = static_cast<std::uint32_t>(static_cast<std::int64_t>(x) + o.dx);
-                if (nx >= width) {
-                    nx = WrapNear(std::int64_t{x} + o.dx, width);
-                }
-                const SourcePosition& n = map[links[l].rowStart + nx];
-                if (std::int64_t{n.x} == std::int64_t{s.x} + o.dx &&
-                    std::int64_t{n.y} == std::int64_t{s.y} + o.dy) {
-                    pieces.Join(i, links[l].rowStart + nx);
-                }
-            }
-        }
-    };
-    WorkerPool::Shared().Run(kPieceBands, WorkerPool::EffectiveThreads(job_.threadCount) - 1,
-                             [&](std::uint32_t band) {
-                                 for (std::uint32_t y = band * bandRows;
-                                      y < std::min(height, (band + 1) * bandRows); ++y) {
-                                     join(y, true);
-                                 }
-                             });
-    for (std::uint32_t band = 0; band * bandRows < height; ++band) {
-        const std::uint32_t end = std::min(height, (band + 1) * bandRows);
-        for (std::uint32_t y = end - std::min<std::uint32_t>(end - band * bandRows, kPieceReach);
-             y < end; ++y) {
-            join(y, false);
-        }
-    }
-}
-
 void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps) {
     job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(LevelPixels() * step / steps);
     job_.ReportRow(level_, y, step, steps);
-}
-
-std::vector<Span> CoherentLevel::WholeLevel() const {
-    // Each row starts one chunk right of the row above: a row's first chunk
-    // then reads only what the row above finished early, and rows go on a
-    // few chunks apart, at once (see PassPlan). Rows that all started at the
-    // left edge would wait each for the whole row above, whose last pixels
-    // sit next to their first.
-    std::vector<Span> spans;
-    for (std::uint32_t y = 0; y < output_.height; ++y) {
-        spans.push_back(
-            {y, static_cast<std::uint32_t>(std::uint64_t{y} * kChunkPixels % output_.width),
-             output_.width});
-    }
-    return spans;
-}
-
-std::vector<Span> CoherentLevel::EdgeBand() const {
-    // The rows and columns within a window's reach of the wrap-around edges,
-    // the last rows first: the band where the first rows were synthesised
-    // before the last ones existed.
-    const std::uint32_t width = output_.width;
-    const std::uint32_t height = output_.height;
-    const std::uint32_t rows =
-        std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), height / 2);
-    const std::uint32_t columns =
-        std::min<std::uint32_t>(static_cast<std::uint32_t>(side_), width / 2);
-    std::vector<Span> spans;
-    for (std::uint32_t i = 0; i < 2 * rows; ++i) {
-        spans.push_back({(height - rows + i) % height,
-                         static_cast<std::uint32_t>(std::uint64_t{i} * kChunkPixels % width),
-                         width});
-    }
-    if (columns > 0) {
-        // The rows in between, from their upper and lower halves in turn: the
-        // two halves are far apart and their spans run at once.
-        const std::uint32_t between = height - 2 * std::min(rows, height / 2);
-        const std::uint32_t upper = (between + 1) / 2;
-        for (std::uint32_t i = 0; i < upper; ++i) {
-            spans.push_back({rows + i, width - columns, 2 * columns});
-            if (upper + i < between) {
-                spans.push_back({rows + upper + i, width - columns, 2 * columns});
-            }
-        }
-    }
-    return spans;
 }
 
 // What one pass shares between the threads that run it. A pixel's choice
@@ -1155,7 +676,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         return;
     }
     pass.query->Gather(x, y, scratch.queryRow.data());
-    const PieceTree pieces{&pieceParent_, &pieceSize_, &scratch.pieceParents, &scratch.pieceSizes};
+    const PieceTree pieces(pieces_, &scratch.pieceParents, &scratch.pieceSizes);
     const std::uint32_t hereRoot = pieces.Root(here);
     // The pixel's place along its row, which starts at rowStart.
     const auto along = [&](std::uint32_t column) {
@@ -1402,7 +923,7 @@ bool CoherentLevel::Commit(Pass& pass, std::uint32_t step) {
     }
     const std::uint32_t width = output_.width;
     const PassPlan& plan = *pass.plan;
-    PieceTree pieces = Pieces();
+    PieceTree pieces(pieces_);
     for (std::uint32_t e = plan.stepStart[step]; e < plan.stepStart[step + 1]; ++e) {
         const PassPlan::Chunk& c = plan.chunks[plan.byStep[e]];
         const Span& span = (*pass.spans)[c.span];
@@ -1532,7 +1053,10 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     UpdatePenalty(pass);
     // The causal pass builds its pieces as it goes; a correction pass starts
     // from the whole level's.
-    StartPieces(!causal);
+    pieces_.Reset(LevelPixels());
+    if (!causal) {
+        pieces_.JoinFromMap(map_, WorkerPool::EffectiveThreads(job_.threadCount) - 1);
+    }
     pass.pieceLimit =
         std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
     pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
@@ -1609,8 +1133,10 @@ bool CoherentLevel::Run() {
         !BuildSimilarSets()) {
         return false;
     }
-    const std::vector<Span> whole = WholeLevel();
-    const std::vector<Span> band = EdgeBand();
+    const std::vector<Span> whole = coherent::WholeLevel(output_.width, output_.height);
+    // The rows and columns within a window's reach of the wrap-around edges.
+    const std::vector<Span> band =
+        coherent::EdgeBand(output_.width, output_.height, static_cast<std::uint32_t>(side_));
     const std::uint32_t passCount = 1 + job_.correctionPasses;
     const auto steps =
         static_cast<std::uint32_t>(passCount * whole.size() + kBandPasses * band.size());

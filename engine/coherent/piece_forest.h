@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "engine/coherent/overlay.h"
+#include "engine/coherent_search.h"
+
+namespace weftloom::coherent {
+
+// Pixels this close (in both directions, wrapping round the level's edges)
+// that copy with the same shift belong to one piece: a pixel that differs
+// here and there does not part a piece to the eye.
+constexpr std::int32_t kPieceReach = 2;
+
+// The pieces a level copies verbatim, as a disjoint-set union (union-find,
+// union by size) over its output pixels: two pixels are joined when their
+// sources lie the same way round as they do. Per pixel its parent (a root is
+// its own) and, at a root, the piece's size. The search owns it; PieceTree
+// reads and changes it.
+struct PieceForest {
+    std::vector<std::uint32_t> parent;
+    std::vector<std::uint32_t> size;
+
+    // Every pixel of a level of `pixels` pixels alone.
+    void Reset(std::size_t pixels);
+    // After Reset: joins every two pixels of map within kPieceReach whose
+    // sources differ by their own offset. Spread over the calling thread and
+    // `helpers` of the shared pool; the pieces (if not their roots) are the
+    // same for any count.
+    void JoinFromMap(const SourceMap& map, std::uint32_t helpers);
+};
+
+// The piece forest changed in place, or read and changed through a chunk's
+// overlays (which then hold all the chunk changed).
+struct PieceTree {
+    std::vector<std::uint32_t>* parent;
+    std::vector<std::uint32_t>* size;
+    Overlay* parentOverlay = nullptr;
+    Overlay* sizeOverlay = nullptr;
+
+    PieceTree(PieceForest& forest, Overlay* parents = nullptr, Overlay* sizes = nullptr)
+        : parent(&forest.parent), size(&forest.size), parentOverlay(parents), sizeOverlay(sizes) {}
+
+    std::uint32_t Parent(std::uint32_t i) const {
+        return parentOverlay != nullptr ? parentOverlay->Get(*parent, i) : (*parent)[i];
+    }
+    std::uint32_t Size(std::uint32_t i) const {
+        return sizeOverlay != nullptr ? sizeOverlay->Get(*size, i) : (*size)[i];
+    }
+    void SetParent(std::uint32_t i, std::uint32_t value) {
+        if (parentOverlay != nullptr) {
+            parentOverlay->Set(i, value);
+        } else {
+            (*parent)[i] = value;
+        }
+    }
+    void SetSize(std::uint32_t i, std::uint32_t value) {
+        if (sizeOverlay != nullptr) {
+            sizeOverlay->Set(i, value);
+        } else {
+            (*size)[i] = value;
+        }
+    }
+    // Changed in place, the tree is shortened as it is walked (path
+    // halving): only ever on one thread, between a pass's steps.
+    std::uint32_t Root(std::uint32_t i) const {
+        if (parentOverlay == nullptr) {
+            std::vector<std::uint32_t>& up = *parent;
+            while (up[i] != i) {
+                up[i] = up[up[i]];
+                i = up[i];
+            }
+            return i;
+        }
+        for (std::uint32_t p = Parent(i); p != i; p = Parent(i)) {
+            i = p;
+        }
+        return i;
+    }
+    // The larger piece takes the smaller; of two alike, the lower root wins.
+    void Join(std::uint32_t a, std::uint32_t b) {
+        a = Root(a);
+        b = Root(b);
+        if (a == b) {
+            return;
+        }
+        const std::uint32_t sa = Size(a);
+        const std::uint32_t sb = Size(b);
+        if (sa < sb || (sa == sb && b < a)) {
+            std::swap(a, b);
+        }
+        SetParent(b, a);
+        SetSize(a, sa + sb);
+    }
+    // The pixel leaves its piece (as far as a union-find can tell: the piece
+    // only shrinks) and stands alone.
+    void Leave(std::uint32_t i) {
+        const std::uint32_t root = Root(i);
+        SetSize(root, Size(root) - 1);
+        SetParent(i, i);
+        SetSize(i, 1);
+    }
+};
+
+}  // namespace weftloom::coherent

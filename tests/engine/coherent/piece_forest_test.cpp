@@ -1,0 +1,143 @@
+#include "engine/coherent/piece_forest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace weftloom::coherent {
+namespace {
+
+std::uint32_t Below(std::mt19937& random, std::uint32_t count) {
+    return static_cast<std::uint32_t>(random() % count);
+}
+
+// The pieces of map by a flood fill: pixels within kPieceReach of each other
+// (wrapping round) whose sources differ by the same offset are connected.
+std::vector<std::uint32_t> FloodFill(const SourceMap& map) {
+    const std::int64_t w = map.width;
+    const std::int64_t h = map.height;
+    std::vector<std::uint32_t> piece(map.positions.size(), ~0u);
+    std::vector<std::int64_t> stack;
+    for (std::uint32_t start = 0; start < piece.size(); ++start) {
+        if (piece[start] != ~0u) {
+            continue;
+        }
+        piece[start] = start;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            const std::int64_t p = stack.back();
+            stack.pop_back();
+            const SourcePosition& s = map.positions[static_cast<std::size_t>(p)];
+            for (std::int64_t dy = -kPieceReach; dy <= kPieceReach; ++dy) {
+                for (std::int64_t dx = -kPieceReach; dx <= kPieceReach; ++dx) {
+                    const std::int64_t q =
+                        ((p / w + dy) % h + h) % h * w + ((p % w + dx) % w + w) % w;
+                    const SourcePosition& n = map.positions[static_cast<std::size_t>(q)];
+                    if (n.x == s.x + dx && n.y == s.y + dy &&
+                        piece[static_cast<std::size_t>(q)] == ~0u) {
+                        piece[static_cast<std::size_t>(q)] = start;
+                        stack.push_back(q);
+                    }
+                }
+            }
+        }
+    }
+    return piece;
+}
+
+SourceMap MapOf(std::uint32_t width, std::uint32_t height, auto source) {
+    SourceMap map{width, height, {}};
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            map.positions.push_back(source(x, y));
+        }
+    }
+    return map;
+}
+
+TEST(PieceForest, JoinsTheSamePiecesAsAFloodFill) {
+    std::mt19937 random(3);
+    auto randomMap = [&random](std::uint32_t width, std::uint32_t height, std::uint32_t side) {
+        return MapOf(width, height, [&](std::uint32_t, std::uint32_t) {
+            return SourcePosition{Below(random, side), Below(random, side)};
+        });
+    };
+    // Output edges in the middle of a piece, seams every 8 pixels.
+    auto shifted = [](std::uint32_t x, std::uint32_t y) {
+        return SourcePosition{(x + 3) % 8, (y + 5) % 8};
+    };
+    const std::pair<std::string, SourceMap> cases[] = {
+        {"random 40x33, 3x3 sources", randomMap(40, 33, 3)},
+        {"random 17x70, 2x2 sources", randomMap(17, 70, 2)},
+        {"random 1x1", randomMap(1, 1, 2)},
+        {"random 3x2", randomMap(3, 2, 2)},
+        {"random 5x4", randomMap(5, 4, 2)},
+        {"tiled shifted 8x8 sample, 32x24", MapOf(32, 24, shifted)},
+        {"tiled shifted 8x8 sample, 12x20", MapOf(12, 20, shifted)},
+        {"one piece, 21x13", MapOf(21, 13,
+                                   [](std::uint32_t x, std::uint32_t y) {
+                                       return SourcePosition{x, y};
+                                   })},
+        {"one source, 9x9", MapOf(9, 9,
+                                  [](std::uint32_t, std::uint32_t) {
+                                      return SourcePosition{4, 4};
+                                  })},
+        {"diagonal strips, 30x30", MapOf(30, 30,
+                                         [](std::uint32_t x, std::uint32_t y) {
+                                             return SourcePosition{x + 100 * ((x + y) / 4 % 2), y};
+                                         })},
+    };
+    for (const auto& [name, map] : cases) {
+        const std::vector<std::uint32_t> flood = FloodFill(map);
+        for (const std::uint32_t helpers : {0u, 1u}) {
+            PieceForest forest;
+            forest.Reset(map.positions.size());
+            forest.JoinFromMap(map, helpers);
+            PieceTree tree(forest);
+            std::map<std::uint32_t, std::uint32_t> floodOfRoot;
+            std::map<std::uint32_t, std::uint32_t> sizeOfFlood;
+            for (std::uint32_t p = 0; p < flood.size(); ++p) {
+                ++sizeOfFlood[flood[p]];
+                const auto [at, fresh] = floodOfRoot.emplace(tree.Root(p), flood[p]);
+                ASSERT_EQ(at->second, flood[p]) << name << ": pixel " << p << " joined wrongly";
+            }
+            ASSERT_EQ(floodOfRoot.size(), sizeOfFlood.size()) << name << ": a piece split";
+            for (const auto& [root, piece] : floodOfRoot) {
+                EXPECT_EQ(tree.Size(root), sizeOfFlood[piece]) << name << ", root " << root;
+            }
+        }
+    }
+}
+
+// Joins made through a chunk's overlays read as the same joins made in
+// place, and leave the forest underneath as it was.
+TEST(PieceForest, JoinsThroughOverlaysReadAsJoinsInPlace) {
+    std::mt19937 random(5);
+    PieceForest inPlace;
+    inPlace.Reset(300);
+    PieceForest under = inPlace;
+    const PieceForest untouched = under;
+    Overlay parents;
+    Overlay sizes;
+    PieceTree direct(inPlace);
+    PieceTree overlaid(under, &parents, &sizes);
+    for (std::uint32_t op = 0; op < 250; ++op) {
+        const std::uint32_t a = Below(random, 300);
+        const std::uint32_t b = Below(random, 300);
+        direct.Join(a, b);
+        overlaid.Join(a, b);
+    }
+    for (std::uint32_t p = 0; p < 300; ++p) {
+        ASSERT_EQ(overlaid.Root(p), direct.Root(p)) << p;
+        ASSERT_EQ(overlaid.Size(overlaid.Root(p)), direct.Size(direct.Root(p))) << p;
+    }
+    EXPECT_EQ(under.parent, untouched.parent);
+    EXPECT_EQ(under.size, untouched.size);
+}
+
+}  // namespace
+}  // namespace weftloom::coherent

@@ -398,7 +398,6 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
                           std::to_string(options.samples.size()) +
                           " samples, -O FOLDER says where they go");
     }
-    options.sample = options.samples.front();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].read && given[i]->count() != 0) {
             if (std::string problem = rows[i].read(texts[i], options); !problem.empty()) {

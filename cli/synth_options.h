@@ -28,8 +28,7 @@ enum class ProgressMode {
 
 // What weftloom-synth was asked to do, with the defaults of its interface.
 struct SynthOptions {
-    std::string sample;                // the first of samples
-    std::vector<std::string> samples;  // one run each, in order
+    std::vector<std::string> samples;  // one run each, in order; at least one once parsed
     std::string output;                // empty: <sample name without extension>-synth.tga here
     std::string outputFolder;          // -O: every output goes here as <sample name>-synth.tga
     std::uint32_t width = 0;           // 0: the sample's width

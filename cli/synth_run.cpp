@@ -281,10 +281,6 @@ bool WriteBlock(std::FILE* file, const std::uint8_t* data, std::size_t size, boo
     return written;
 }
 
-}  // namespace
-
-namespace {
-
 // Names of the process's own descriptors (/dev/stdout leads to
 // /proc/self/fd/1), which may lead to a regular file at the moment but are
 // no place to put a file. Devices are refused for not being regular files.
@@ -302,64 +298,25 @@ bool IsSpecialName(const std::string& path) {
     return false;
 }
 
-}  // namespace
-
-std::string ResolveOutputPath(const SynthOptions& options, std::string& problem) {
-    problem.clear();
-    const std::string fallback = DefaultOutputPath(options.sample);
-    std::string path = options.output.empty() ? fallback : options.output;
-    if (path == "-") {
-        problem = "cannot write to standard output ('-'); name a file with -o";
-        return {};
-    }
-    const std::string special = " is not a regular file; name a file to write";
-    struct stat status {};
-    const bool exists = stat(path.c_str(), &status) == 0;
-    if (exists && S_ISDIR(status.st_mode)) {
-        path += (path.back() == '/' ? "" : "/") + fallback;
-    } else if (path.back() == '/') {
-        problem = "cannot write " + Quoted(path) + ": there is no such folder";
-        return {};
-    } else if ((exists && !S_ISREG(status.st_mode)) || IsSpecialName(path)) {
-        problem = "cannot write " + Quoted(path) + ": it" + special;
-        return {};
-    }
-    const std::string target = SavePathFor(path);
-    if (stat(target.c_str(), &status) != 0) {
-        return target;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        problem = "cannot write " + Quoted(target) + ": it is a folder";
-    } else if (!S_ISREG(status.st_mode) || IsSpecialName(target)) {
-        problem = "cannot write " + Quoted(target) + ": it" + special;
-    } else if (options.noClobber) {
-        problem = "cannot replace " + Quoted(target) + ": it exists, and --no-clobber keeps it";
-    } else if ((status.st_mode & 0222) == 0 && !options.force) {
-        problem = "cannot replace " + Quoted(target) + ": it is read-only; --force replaces it";
-    }
-    return problem.empty() ? target : std::string();
+int Fail(const SynthRunContext& context, const std::string& message) {
+    *context.err << kSynthProgramName << ": " << message << "\n";
+    return kExitFailure;
 }
 
-int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
+// Reads the sample, synthesises, writes the texture to target; returns the
+// exit code, as RunSynthFiles says for each sample.
+int RunSample(const SynthOptions& options, const std::string& samplePath, const std::string& target,
+              const SynthRunContext& context) {
     std::ostream& err = *context.err;
-    const auto fail = [&err](const std::string& message) {
-        err << kSynthProgramName << ": " << message << "\n";
-        return kExitFailure;
-    };
+    const auto fail = [&context](const std::string& message) { return Fail(context, message); };
     SignalScope signals;
     const SynthesisSettings& settings = options.settings;
-
-    std::string problem;
-    const std::string target = ResolveOutputPath(options, problem);
-    if (!problem.empty()) {
-        return fail(problem);
-    }
 
     // The header decides whether the run fits before the pixels are read.
     ImageHeader header;
     std::string reason;
-    if (!ReadImageHeader(options.sample, header, reason)) {
-        return fail("cannot read " + Quoted(options.sample) + ": " + reason);
+    if (!ReadImageHeader(samplePath, header, reason)) {
+        return fail("cannot read " + Quoted(samplePath) + ": " + reason);
     }
     const std::uint32_t width = options.width != 0 ? options.width : header.width;
     const std::uint32_t height = options.height != 0 ? options.height : header.height;
@@ -370,7 +327,7 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
         const std::uint64_t limit = memory.allowed;
         return fail("growing " + std::to_string(width) + "x" + std::to_string(height) +
                     " from the " + std::to_string(header.width) + "x" +
-                    std::to_string(header.height) + " sample " + Quoted(options.sample) +
+                    std::to_string(header.height) + " sample " + Quoted(samplePath) +
                     " needs about " + FormatBytes(estimate) + " of memory, more than " +
                     (options.maxMemory != 0 ? "the --max-memory limit of " + FormatBytes(limit)
                                             : "the " + FormatBytes(limit) + " this machine has") +
@@ -378,8 +335,8 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     }
 
     Image sample;
-    if (!LoadImageFile(options.sample, sample, reason)) {
-        return fail("cannot read " + Quoted(options.sample) + ": " + reason);
+    if (!LoadImageFile(samplePath, sample, reason)) {
+        return fail("cannot read " + Quoted(samplePath) + ": " + reason);
     }
     const std::string sampleSize =
         std::to_string(sample.width) + "x" + std::to_string(sample.height);
@@ -387,10 +344,10 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
         case SynthesisProblem::None:
             break;
         case SynthesisProblem::EmptySample:
-            return fail(Quoted(options.sample) + " is empty (" + sampleSize +
+            return fail(Quoted(samplePath) + " is empty (" + sampleSize +
                         " pixels): nothing to synthesise from");
         case SynthesisProblem::UnsupportedSample:
-            return fail(Quoted(options.sample) + " has " + std::to_string(sample.bytesPerPixel) +
+            return fail(Quoted(samplePath) + " has " + std::to_string(sample.bytesPerPixel) +
                         " bytes per pixel; only 3 (RGB) and 4 (RGBA) can be synthesised");
         case SynthesisProblem::OutputTooLarge:
             return fail("an output of " + std::to_string(width) + "x" + std::to_string(height) +
@@ -398,7 +355,7 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
         case SynthesisProblem::SampleTooSmall: {
             const Accuracy accuracy = settings.levelAccuracy[0];
             const std::int32_t side = settings.WindowSide(0);
-            return fail(Quoted(options.sample) + " (" + sampleSize +
+            return fail(Quoted(samplePath) + " (" + sampleSize +
                         ") is too small for the Level 1 window of " + std::to_string(side) +
                         " pixels at accuracy " + AccuracyName(accuracy) +
                         (accuracy == Accuracy::Low
@@ -410,7 +367,7 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
         return fail("cannot write " + Quoted(target) + ": " + unwritable);
     }
     if (header.alphaDropped) {
-        err << kSynthProgramName << ": warning: " << Quoted(options.sample)
+        err << kSynthProgramName << ": warning: " << Quoted(samplePath)
             << " has an alpha channel, which is not synthesised; the texture has none\n";
     }
 
@@ -447,7 +404,7 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
         return stop();
     }
     if (!done) {
-        return fail("synthesis from " + Quoted(options.sample) + " failed: not enough memory");
+        return fail("synthesis from " + Quoted(samplePath) + " failed: not enough memory");
     }
 
     std::string savedPath;
@@ -479,6 +436,46 @@ int RunSynth(const SynthOptions& options, const SynthRunContext& context) {
     return stopRequested.load() ? StoppedExitCode() : kExitSuccess;
 }
 
+}  // namespace
+
+std::string ResolveOutputPath(const SynthOptions& options, const std::string& sample,
+                              std::string& problem) {
+    problem.clear();
+    const std::string fallback = DefaultOutputPath(sample);
+    const std::string& named = options.outputFolder.empty() ? options.output : options.outputFolder;
+    std::string path = named.empty() ? fallback : named;
+    if (path == "-") {
+        problem = "cannot write to standard output ('-'); name a file with -o";
+        return {};
+    }
+    const std::string special = " is not a regular file; name a file to write";
+    struct stat status {};
+    const bool exists = stat(path.c_str(), &status) == 0;
+    if (exists && S_ISDIR(status.st_mode)) {
+        path += (path.back() == '/' ? "" : "/") + fallback;
+    } else if (path.back() == '/') {
+        problem = "cannot write " + Quoted(path) + ": there is no such folder";
+        return {};
+    } else if ((exists && !S_ISREG(status.st_mode)) || IsSpecialName(path)) {
+        problem = "cannot write " + Quoted(path) + ": it" + special;
+        return {};
+    }
+    const std::string target = SavePathFor(path);
+    if (stat(target.c_str(), &status) != 0) {
+        return target;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        problem = "cannot write " + Quoted(target) + ": it is a folder";
+    } else if (!S_ISREG(status.st_mode) || IsSpecialName(target)) {
+        problem = "cannot write " + Quoted(target) + ": it" + special;
+    } else if (options.noClobber) {
+        problem = "cannot replace " + Quoted(target) + ": it exists, and --no-clobber keeps it";
+    } else if ((status.st_mode & 0222) == 0 && !options.force) {
+        problem = "cannot replace " + Quoted(target) + ": it is read-only; --force replaces it";
+    }
+    return problem.empty() ? target : std::string();
+}
+
 int RunSynthFiles(const SynthOptions& options, const SynthRunContext& context) {
     std::ostream& err = *context.err;
     if (!options.outputFolder.empty()) {
@@ -490,33 +487,25 @@ int RunSynthFiles(const SynthOptions& options, const SynthRunContext& context) {
             return kExitFailure;
         }
     }
-    if (options.samples.size() <= 1 && options.outputFolder.empty()) {
-        return RunSynth(options, context);
-    }
+    const bool several = options.samples.size() > 1 || !options.outputFolder.empty();
     const auto start = std::chrono::steady_clock::now();
     std::size_t written = 0;
     std::size_t failed = 0;
     // Textures written so far, by the sample they came from.
     std::map<std::string, std::string> targets;
-    for (const std::string& sample :
-         options.samples.empty() ? std::vector<std::string>{options.sample} : options.samples) {
-        SynthOptions one = options;
-        one.sample = sample;
-        one.samples = {sample};
-        if (!options.outputFolder.empty()) {
-            one.output = options.outputFolder;
-        }
+    for (const std::string& sample : options.samples) {
         std::string problem;
-        const std::string target = ResolveOutputPath(one, problem);
-        if (const auto earlier = targets.find(target);
-            problem.empty() && earlier != targets.end()) {
-            err << kSynthProgramName << ": cannot write " << Quoted(target)
-                << ": it is the texture of " << Quoted(earlier->second) << "\n";
-            ++failed;
-            continue;
+        const std::string target = ResolveOutputPath(options, sample, problem);
+        int code = kExitFailure;
+        if (!problem.empty()) {
+            Fail(context, problem);
+        } else if (const auto earlier = targets.find(target); earlier != targets.end()) {
+            Fail(context, "cannot write " + Quoted(target) + ": it is the texture of " +
+                              Quoted(earlier->second));
+        } else {
+            code = RunSample(options, sample, target, context);
         }
-        const int code = RunSynth(one, context);
-        if (code == kExitInterrupted || code == kExitTerminated) {
+        if (!several || code == kExitInterrupted || code == kExitTerminated) {
             return code;
         }
         if (code == kExitSuccess) {

@@ -29,32 +29,33 @@ struct SynthRunContext {
 // Lets a test signal a child process during its save without racing it.
 inline constexpr char kPauseSaveVariable[] = "WEFTLOOM_TEST_PAUSE_SAVE";
 
-// The file a run writes, by the output rules: the name given (or
-// <sample>-synth.tga here), inside it when it is a folder, with ".tga" when its
-// last component has no extension and in place of ".jpg" or ".jpeg".
+// The file the run of sample writes, by the output rules: -O's folder, -o's
+// name or <sample>-synth.tga here; inside it when it is a folder, with ".tga"
+// when its last component has no extension and in place of ".jpg" or ".jpeg".
 // Refused, with problem saying why: "-", special files (devices, FIFOs), a
 // missing folder, an existing file under --no-clobber and a read-only one
 // without --force. A symbolic link is kept and written through.
-std::string ResolveOutputPath(const SynthOptions& options, std::string& problem);
+std::string ResolveOutputPath(const SynthOptions& options, const std::string& sample,
+                              std::string& problem);
 
-// Reads the sample, synthesises, writes the texture; returns the exit code.
-// Every failure prints one line naming the file and the reason and leaves
-// nothing under the output name. A run estimated to need more memory than
-// allowed is refused after reading only the sample's header. From start to
-// end SIGINT and SIGTERM (unless ignored when the run starts) stop the work
-// wherever it is, the save included, leave the old output as it was and end
-// the run with kExitInterrupted or kExitTerminated; the previous handlers are
-// restored afterwards. Failing to write the result line gives kExitFailure.
-int RunSynth(const SynthOptions& options, const SynthRunContext& context);
-
-// Runs every sample of options.samples in turn, as RunSynth runs one, each
-// output in options.outputFolder (made when missing) or as the options say
-// for a single sample. Every sample gets its own progress display and result
-// or error line; with several, a summary follows (written, failed, time). A
-// sample that fails does not stop the others, and two samples whose textures
-// would have the same name fail the second. Returns kExitSuccess when every
-// texture was written, kExitFailure when any was not, and a stop signal's
-// status as soon as one stops a run (the samples after it are not started).
+// Runs every sample of options.samples in turn: reads it, synthesises and
+// writes the texture, each output in options.outputFolder (made when
+// missing) or as the options say for a single sample. Returns the exit code.
+//
+// Every sample gets its own progress display and result line, or one error
+// line naming the file and the reason that leaves nothing under the output
+// name; with several, a summary follows (written, failed, time). A sample
+// that fails does not stop the others, and two samples whose textures would
+// have the same name fail the second. A run estimated to need more memory
+// than allowed is refused after reading only the sample's header. Returns
+// kExitSuccess when every texture was written, kExitFailure when any was not
+// (or the result line could not be written).
+//
+// During each sample's run SIGINT and SIGTERM (unless ignored when the run
+// starts) stop the work wherever it is, the save included, leave the old
+// output as it was and end the whole run at once with kExitInterrupted or
+// kExitTerminated (the samples after it are not started); the previous
+// handlers are restored afterwards.
 int RunSynthFiles(const SynthOptions& options, const SynthRunContext& context);
 
 }  // namespace weftloom

@@ -46,7 +46,7 @@ class SynthRun : public ::testing::Test {
     void SetUp() override {
         samplePath = (scratch / "pattern.tga").string();
         ASSERT_TRUE(WriteTga(testing::PatternImage(24, 20, 3), samplePath));
-        options.sample = samplePath;
+        options.samples = {samplePath};
         options.output = (scratch / "result.tga").string();
         options.width = 30;
         options.height = 26;
@@ -165,7 +165,7 @@ TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
     };
     for (const Case& c : cases) {
         SynthOptions o = options;
-        o.sample = (scratch / c.sample).string();
+        o.samples = {(scratch / c.sample).string()};
         o.output = (scratch / c.output).string();
         o.width = c.side != 0 ? c.side : o.width;
         o.height = c.side != 0 ? c.side : o.height;
@@ -197,7 +197,7 @@ TEST_F(SynthRun, ASampleWithAlphaIsSynthesisedWithoutItAndWarned) {
     };
     for (const auto& [name, warned] : samples) {
         SynthOptions o = options;
-        o.sample = test::DataPath(name).string();
+        o.samples = {test::DataPath(name).string()};
         o.width = o.height = 0;
         o.settings.levelAccuracy = {Accuracy::Low, Accuracy::Low, Accuracy::Medium};
         o.settings.subsampleCount = 10;
@@ -287,7 +287,7 @@ TEST_F(SynthRun, OutputNamesFollowTheRules) {
         o.force = c.force;
         o.noClobber = c.noClobber;
         std::string problem;
-        const std::string resolved = ResolveOutputPath(o, problem);
+        const std::string resolved = ResolveOutputPath(o, samplePath, problem);
         if (c.written.empty()) {
             EXPECT_TRUE(resolved.empty()) << c.output;
             EXPECT_NE(problem.find(c.says), std::string::npos) << c.output << ": " << problem;

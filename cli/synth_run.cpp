@@ -13,10 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <ostream>
-#include <thread>
 #include <vector>
 
 #include "cli/progress_line.h"
@@ -25,7 +23,6 @@
 #include "engine/texture_synthesiser.h"
 #include "engine/time_estimate.h"
 #include "imageio/image_file.h"
-#include "imageio/tga_writer.h"
 
 namespace weftloom {
 
@@ -264,23 +261,6 @@ std::string MemoryAdvice(const ImageHeader& sample, std::uint32_t width, std::ui
     return advice;
 }
 
-// The block writer of the save: fwrite, and under kPauseSaveVariable a pause
-// after the header until a stop signal comes.
-bool WriteBlock(std::FILE* file, const std::uint8_t* data, std::size_t size, bool& paused) {
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    const char* marker = std::getenv(kPauseSaveVariable);
-    if (marker != nullptr && !paused) {
-        paused = true;
-        std::fflush(file);
-        std::ofstream(marker) << "saving\n";
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!stopRequested.load() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    return written;
-}
-
 // Names of the process's own descriptors (/dev/stdout leads to
 // /proc/self/fd/1), which may lead to a regular file at the moment but are
 // no place to put a file. Devices are refused for not being regular files.
@@ -408,13 +388,8 @@ int RunSample(const SynthOptions& options, const std::string& samplePath, const 
     }
 
     std::string savedPath;
-    bool paused = false;
-    const TgaBlockWriter writeBlock = [&paused](std::FILE* file, const std::uint8_t* data,
-                                                std::size_t size) {
-        return WriteBlock(file, data, size, paused);
-    };
     const bool saved =
-        SaveImageFile(*job.result, target, savedPath, reason, writeBlock, &stopRequested);
+        SaveImageFile(*job.result, target, savedPath, reason, context.writeBlock, &stopRequested);
     if (!saved && stopRequested.load()) {
         return stop();
     }

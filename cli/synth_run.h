@@ -6,6 +6,7 @@
 
 #include "cli/synth_options.h"
 #include "engine/progress.h"
+#include "imageio/file_replace.h"
 
 namespace weftloom {
 
@@ -22,12 +23,10 @@ struct SynthRunContext {
     bool dumbTerminal = false;
     // Called with every progress report on the synthesising thread, after the display.
     std::function<void(const ProgressInfo&)> observer;
+    // Hands each block of a texture to its file as it is saved; empty: fwrite.
+    // Tests fail a save here, or signal the run in the middle of it.
+    FileBlockWriter writeBlock;
 };
-
-// Set in the environment, names a file the save creates once its temporary
-// file holds the header; the save then waits (at most 30 s) for a signal.
-// Lets a test signal a child process during its save without racing it.
-inline constexpr char kPauseSaveVariable[] = "WEFTLOOM_TEST_PAUSE_SAVE";
 
 // The file the run of sample writes, by the output rules: -O's folder, -o's
 // name or <sample>-synth.tga here; inside it when it is a folder, with ".tga"

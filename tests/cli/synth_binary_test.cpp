@@ -7,12 +7,10 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cli/synth_run.h"
 #include "engine/image.h"
 #include "imageio/image_file.h"
 #include "tests/support/test_files.h"
@@ -21,13 +19,56 @@
 namespace weftloom {
 namespace {
 
-int RunCommand(const std::string& command) {
-    const int status = std::system(command.c_str());
+// Longer than any run here takes, even under a sanitizer.
+constexpr auto kDeadline = std::chrono::seconds(60);
+
+// Runs the tool with arguments, its standard output and error going to the
+// files named (one file may take both), and gives its exit status (-1 when it
+// did not exit). A child still running at the deadline is killed and the
+// test fails, naming the command.
+int RunBinary(const std::vector<std::string>& arguments, const std::string& out,
+              const std::string& err) {
+    std::vector<char*> argv = {const_cast<char*>(WEFTLOOM_SYNTH_BINARY)};
+    std::string command = WEFTLOOM_SYNTH_BINARY;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+        command += " " + argument;
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errFd =
+            err == out ? outFd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (outFd < 0 || errFd < 0 || dup2(outFd, STDOUT_FILENO) < 0 ||
+            dup2(errFd, STDERR_FILENO) < 0) {
+            _exit(126);
+        }
+        execv(WEFTLOOM_SYNTH_BINARY, argv.data());
+        _exit(127);
+    }
+    if (pid < 0) {
+        ADD_FAILURE() << "cannot start " << command;
+        return -1;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "still running after " << kDeadline.count()
+                          << " s, killed: " << command;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Quote(const std::string& text) {
-    return "'" + text + "'";
+std::string Text(const std::filesystem::path& path) {
+    const auto bytes = test::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // Whole outputs of the command-line tool on a bundled sample. A changed hash
@@ -35,130 +76,27 @@ std::string Quote(const std::string& text) {
 TEST(SynthBinary, BundledSampleGivesTheRecordedTexture) {
     test::ScratchFolder scratch;
     const std::string sample = std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga";
-    const std::pair<const char*, const char*> cases[] = {
-        {"-s 48x40 --accuracy medium,medium,medium", "3711a5d06ebe877d"},
-        {"-s 40x36 --accuracy low,low,medium --subsampling off --metric l1 --seed 9",
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"-s", "48x40", "--accuracy", "medium,medium,medium"}, "3711a5d06ebe877d"},
+        {{"-s", "40x36", "--accuracy", "low,low,medium", "--subsampling", "off", "--metric", "l1",
+          "--seed", "9"},
          "f3e90c881317ac71"},
     };
-    const std::string binary = WEFTLOOM_SYNTH_BINARY;
     const std::string output = (scratch / "out.tga").string();
     const std::string log = (scratch / "log.txt").string();
-    for (const auto& [arguments, hash] : cases) {
-        const int code = RunCommand(binary + " " + Quote(sample) + " " + arguments + " -o " +
-                                    Quote(output) + " > " + Quote(log) + " 2>&1");
-        ASSERT_EQ(code, 0) << arguments;
+    for (const auto& [options, hash] : cases) {
+        std::vector<std::string> arguments = {sample, "-o", output};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        ASSERT_EQ(RunBinary(arguments, log, log), 0) << Text(log);
         Image image;
         std::string reason;
         ASSERT_TRUE(LoadImageFile(output, image, reason)) << reason;
-        EXPECT_EQ(testing::HashImage(image), hash) << arguments;
+        EXPECT_EQ(testing::HashImage(image), hash) << ::testing::PrintToString(options);
     }
     // Usage and run errors leave with their codes, the reason on standard error.
-    EXPECT_EQ(RunCommand(binary + " --metric l7 x.tga 2> " + Quote(log)), 2);
-    EXPECT_EQ(
-        RunCommand(binary + " " + Quote((scratch / "none.tga").string()) + " 2> " + Quote(log)), 1);
-    const auto bytes = test::ReadBytes(log);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).rfind("weftloom-synth: cannot read", 0), 0u);
-}
-
-// A child running the tool, its standard output and error in files.
-class Child {
-  public:
-    Child(const std::vector<std::string>& arguments, const std::string& log,
-          const std::string& pauseMarker, bool ignoreInterrupt) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (ignoreInterrupt) {
-                std::signal(SIGINT, SIG_IGN);
-            }
-            if (!pauseMarker.empty()) {
-                setenv(kPauseSaveVariable, pauseMarker.c_str(), 1);
-            }
-            const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            std::vector<char*> argv = {const_cast<char*>(WEFTLOOM_SYNTH_BINARY)};
-            for (const std::string& argument : arguments) {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(WEFTLOOM_SYNTH_BINARY, argv.data());
-            _exit(127);
-        }
-    }
-    void Signal(int signal) const { kill(pid_, signal); }
-    // Waits for path to appear; false when the child ended first.
-    bool AwaitFile(const std::filesystem::path& path) {
-        while (!std::filesystem::exists(path)) {
-            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-                ended_ = true;
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-    // The exit status, or -1 when the child did not exit normally.
-    int Wait() {
-        if (!ended_) {
-            waitpid(pid_, &status_, 0);
-        }
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int status_ = 0;
-    bool ended_ = false;
-};
-
-std::vector<std::string> Leftovers(const test::ScratchFolder& scratch) {
-    std::vector<std::string> found;
-    for (const std::string& name : scratch.Entries()) {
-        if (name.find(".weftloom") != std::string::npos) {
-            found.push_back(name);
-        }
-    }
-    return found;
-}
-
-// A stop signal during the save, held there by the tool's pause hook: the
-// temporary file goes, the old output stays, and the status names the signal.
-// A signal ignored when the tool starts stays ignored.
-TEST(SynthBinary, StopSignalsDuringTheSaveLeaveTheOldOutput) {
-    test::ScratchFolder scratch;
-    const std::string sample = std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga";
-    const std::string output = (scratch / "out.tga").string();
-    struct Case {
-        std::vector<int> signals;  // sent in this order
-        bool ignoreInterrupt;
-        int status;
-        const char* says;
-    };
-    const Case cases[] = {
-        {{SIGINT}, false, 130, "interrupted; nothing written"},
-        {{SIGTERM}, false, 143, "terminated; nothing written"},
-        {{SIGINT, SIGTERM}, true, 143, "terminated; nothing written"},
-    };
-    for (const Case& c : cases) {
-        test::WriteBytes(output, {'o', 'l', 'd'});
-        const std::filesystem::path marker = scratch / "saving";
-        std::filesystem::remove(marker);
-        const std::string log = (scratch / "log.txt").string();
-        Child child({sample, "-s", "40x40", "-q", "-o", output}, log, marker.string(),
-                    c.ignoreInterrupt);
-        ASSERT_TRUE(child.AwaitFile(marker)) << "ended before its save: " << child.Wait();
-        std::filesystem::remove(marker);
-        EXPECT_EQ(Leftovers(scratch).size(), 1u) << "the save's temporary file, paused";
-        for (const int signal : c.signals) {
-            child.Signal(signal);
-        }
-        EXPECT_EQ(child.Wait(), c.status) << c.says;
-        EXPECT_EQ(test::ReadBytes(output), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
-        EXPECT_TRUE(Leftovers(scratch).empty());
-        const auto bytes = test::ReadBytes(log);
-        EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(c.says), std::string::npos)
-            << std::string(bytes.begin(), bytes.end());
-    }
+    EXPECT_EQ(RunBinary({"--metric", "l7", "x.tga"}, log, log), 2);
+    EXPECT_EQ(RunBinary({(scratch / "none.tga").string()}, log, log), 1);
+    EXPECT_EQ(Text(log).rfind("weftloom-synth: cannot read", 0), 0u) << Text(log);
 }
 
 // What cannot reach standard output is a failure, whatever was written.
@@ -168,17 +106,15 @@ TEST(SynthBinary, AFullStandardOutputFails) {
     }
     test::ScratchFolder scratch;
     const std::string sample = std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga";
-    const std::string log = Quote((scratch / "log.txt").string());
-    const std::string binary = WEFTLOOM_SYNTH_BINARY;
-    EXPECT_EQ(RunCommand(binary + " " + Quote(sample) + " -s 32x32 -o " +
-                         Quote((scratch / "out.tga").string()) + " > /dev/full 2> " + log),
-              1);
-    const auto bytes = test::ReadBytes(scratch / "log.txt");
-    EXPECT_NE(std::string(bytes.begin(), bytes.end())
-                  .find("cannot write to standard output: No space left on device"),
-              std::string::npos);
-    EXPECT_EQ(RunCommand(binary + " --help > /dev/full 2> " + log), 1);
-    EXPECT_EQ(RunCommand(binary + " --version > /dev/full 2> " + log), 1);
+    const std::string log = (scratch / "log.txt").string();
+    EXPECT_EQ(
+        RunBinary({sample, "-s", "32x32", "-o", (scratch / "out.tga").string()}, "/dev/full", log),
+        1);
+    EXPECT_NE(Text(log).find("cannot write to standard output: No space left on device"),
+              std::string::npos)
+        << Text(log);
+    EXPECT_EQ(RunBinary({"--help"}, "/dev/full", log), 1);
+    EXPECT_EQ(RunBinary({"--version"}, "/dev/full", log), 1);
 }
 
 }  // namespace

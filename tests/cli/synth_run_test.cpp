@@ -26,19 +26,22 @@ struct Outcome {
     std::string err;
 };
 
-Outcome RunTool(const SynthOptions& options, std::function<void(const ProgressInfo&)> observer = {},
-                bool terminal = false, int columns = 200, bool dumb = false) {
+// Runs the tool in this process; out and err are set here.
+Outcome RunTool(const SynthOptions& options, SynthRunContext context = {}) {
     std::ostringstream out;
     std::ostringstream err;
-    SynthRunContext context;
     context.out = &out;
     context.err = &err;
-    context.errIsTerminal = terminal;
-    context.terminalColumns = columns;
-    context.dumbTerminal = dumb;
-    context.observer = std::move(observer);
     const int code = RunSynthFiles(options, context);
     return {code, out.str(), err.str()};
+}
+
+SynthRunContext Terminal(int columns, bool dumb = false) {
+    SynthRunContext context;
+    context.errIsTerminal = true;
+    context.terminalColumns = columns;
+    context.dumbTerminal = dumb;
+    return context;
 }
 
 class SynthRun : public ::testing::Test {
@@ -323,28 +326,76 @@ TEST_F(SynthRun, OutputNamesFollowTheRules) {
     }
 }
 
-TEST_F(SynthRun, InterruptAbortsAndKeepsTheOldOutput) {
-    test::WriteBytes(options.output, {1, 2, 3});
-    int reports = 0;
-    const Outcome outcome = RunTool(options, [&reports](const ProgressInfo& info) {
-        ++reports;
-        if (info.row == 2) {
-            std::raise(SIGINT);
+// A stop signal while the texture is made or while it is saved: the old
+// output stays, no temporary file is left, and the status and the message
+// name the signal that stopped the run. A signal ignored when the run starts
+// stays ignored, and every handler is as it was afterwards.
+TEST_F(SynthRun, StopSignalsKeepTheOldOutput) {
+    struct Case {
+        bool duringSave;           // else at the second row of a level
+        std::vector<int> signals;  // raised in this order
+        bool ignoreInterrupt;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {false, {SIGINT}, false, 130, "interrupted; nothing written"},
+        {true, {SIGINT}, false, 130, "interrupted; nothing written"},
+        {true, {SIGTERM}, false, 143, "terminated; nothing written"},
+        {true, {SIGINT, SIGTERM}, true, 143, "terminated; nothing written"},
+    };
+    const auto temporaryFiles = [this] {
+        std::size_t found = 0;
+        for (const std::string& name : scratch.Entries()) {
+            found += name.find(".weftloom") != std::string::npos ? 1 : 0;
         }
-    });
-    EXPECT_EQ(outcome.exitCode, 130);
-    EXPECT_NE(outcome.err.find("interrupted"), std::string::npos) << outcome.err;
-    EXPECT_TRUE(outcome.out.empty());
-    EXPECT_EQ(test::ReadBytes(options.output), (std::vector<std::uint8_t>{1, 2, 3}));
-    // After the run the previous handler is back: ignore SIGINT for this check.
-    auto* previous = std::signal(SIGINT, SIG_IGN);
-    EXPECT_NE(previous, SIG_ERR);
-    std::signal(SIGINT, previous);
-    EXPECT_GT(reports, 0);
+        return found;
+    };
+    for (const Case& c : cases) {
+        test::WriteBytes(options.output, {'o', 'l', 'd'});
+        bool raised = false;
+        std::size_t temporaryWhileSaving = 0;
+        const auto raise = [&raised, &c] {
+            raised = true;
+            for (const int signal : c.signals) {
+                std::raise(signal);
+            }
+        };
+        SynthRunContext context;
+        if (c.duringSave) {
+            context.writeBlock = [&](std::FILE* file, const std::uint8_t* data, std::size_t size) {
+                const bool taken = std::fwrite(data, 1, size, file) == size;
+                if (!raised) {
+                    temporaryWhileSaving = temporaryFiles();
+                    raise();
+                }
+                return taken;
+            };
+        } else {
+            context.observer = [&](const ProgressInfo& info) {
+                if (!raised && info.row == 2) {
+                    raise();
+                }
+            };
+        }
+        const auto before = c.ignoreInterrupt ? SIG_IGN : SIG_DFL;
+        const auto previous = std::signal(SIGINT, before);
+        const Outcome outcome = RunTool(options, std::move(context));
+        EXPECT_EQ(std::signal(SIGINT, previous), before) << c.says;
+        EXPECT_EQ(std::signal(SIGTERM, SIG_DFL), SIG_DFL) << c.says;
+
+        EXPECT_TRUE(raised) << c.says;
+        EXPECT_EQ(outcome.exitCode, c.status) << c.says;
+        EXPECT_EQ(outcome.err, std::string("weftloom-synth: ") + c.says + "\n");
+        EXPECT_TRUE(outcome.out.empty());
+        EXPECT_EQ(test::ReadBytes(options.output), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(temporaryWhileSaving, c.duringSave ? 1u : 0u) << c.says;
+        EXPECT_EQ(temporaryFiles(), 0u) << c.says;
+    }
 }
 
 TEST_F(SynthRun, TerminalShowsOneRedrawnLineThatFitsAndClearsIt) {
-    const Outcome wide = RunTool(options, {}, true, 200);
+    const Outcome wide = RunTool(options, Terminal(200));
     ASSERT_EQ(wide.exitCode, 0) << wide.err;
     EXPECT_EQ(wide.err.find('\n'), std::string::npos) << "redrawn in place, never scrolled";
     EXPECT_NE(wide.err.find("\rInitialising output"), std::string::npos);
@@ -357,7 +408,7 @@ TEST_F(SynthRun, TerminalShowsOneRedrawnLineThatFitsAndClearsIt) {
     // Narrower terminals: every drawing keeps the last column free.
     for (const int columns : {80, 60, 40, 12}) {
         std::filesystem::remove(options.output);
-        const Outcome outcome = RunTool(options, {}, true, columns);
+        const Outcome outcome = RunTool(options, Terminal(columns));
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
         std::istringstream drawings(outcome.err);
         for (std::string drawing; std::getline(drawings, drawing, '\r');) {
@@ -375,13 +426,13 @@ TEST_F(SynthRun, TerminalShowsOneRedrawnLineThatFitsAndClearsIt) {
 
     options.quiet = true;
     std::filesystem::remove(options.output);
-    const Outcome quiet = RunTool(options, {}, true);
+    const Outcome quiet = RunTool(options, Terminal(200));
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_TRUE(quiet.err.empty());
 }
 
 TEST_F(SynthRun, ADumbTerminalGetsNoEscapesAndALogGetsALinePerPhase) {
-    const Outcome dumb = RunTool(options, {}, true, 80, true);
+    const Outcome dumb = RunTool(options, Terminal(80, true));
     ASSERT_EQ(dumb.exitCode, 0) << dumb.err;
     EXPECT_EQ(dumb.err.find('\x1b'), std::string::npos);
     EXPECT_NE(dumb.err.find("\rSynthesizing"), std::string::npos);

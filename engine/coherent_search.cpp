@@ -10,9 +10,12 @@
 #include <thread>
 
 #include "engine/coherent/common.h"
+#include "engine/coherent/occurrence_map.h"
 #include "engine/coherent/overlay.h"
 #include "engine/coherent/pass_plan.h"
 #include "engine/coherent/piece_forest.h"
+#include "engine/coherent/sample_windows.h"
+#include "engine/coherent/similar_sets.h"
 #include "engine/neighbourhood.h"
 #include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
@@ -65,7 +68,6 @@
 namespace weftloom {
 
 using coherent::BandSeed;
-using coherent::Divider;
 using coherent::Draw;
 using coherent::kChunkPixels;
 using coherent::kNone;
@@ -79,27 +81,15 @@ using coherent::PieceForest;
 using coherent::PieceTree;
 using coherent::PlanPass;
 using coherent::PlanPrefix;
+using coherent::RowBlock;
+using coherent::RowStrideFor;
 using coherent::SaturatingProduct;
+using coherent::SimilarSets;
 using coherent::Span;
 using coherent::WrapNear;
 
 namespace {
 
-// Sweeps of the similar-set search over the coarsest sample level, and over a
-// finer one that starts from its parent's sets; how far (in pixels) the
-// latter looks around at random. The finest level takes its parent's sets as
-// they are, upsampled: refining them there (a random position each, a sweep)
-// took a sixth of a run and bettered the measured quality only slightly.
-constexpr std::uint32_t kSimilarSweeps = 2;
-constexpr std::uint32_t kInheritedSimilarSweeps = 1;
-constexpr std::uint32_t kInheritedSimilarReach = 4;
-// Sample rows per band of the similar-set search, the unit it is spread over
-// threads in.
-constexpr std::uint32_t kSimilarBand = 16;
-// Positions this close (in both directions) to a sample position are not
-// kept in its similar set: they are its own neighbours, which the shifted
-// candidates reach anyway.
-constexpr std::int64_t kSimilarExclusion = 2;
 // Neighbours whose shifted sources are candidates lie within this distance;
 // those within 1 add their similar sets as well.
 constexpr std::int32_t kShiftRadius = 2;
@@ -116,56 +106,15 @@ constexpr std::uint32_t kBandPasses = 2;
 // with whole windows.
 constexpr std::uint32_t kClosingRows = 4;
 
-// Bytes a row of `bytes` feature bytes takes: whole 64-byte blocks, at least one.
-std::uint32_t RowStrideFor(std::uint32_t bytes) {
-    return std::max(PointSet::kRowAlignment, (bytes + PointSet::kRowAlignment - 1) /
-                                                 PointSet::kRowAlignment * PointSet::kRowAlignment);
+bool Coarsest(std::uint32_t level) {
+    return level == TextureSynthesiser::kLevelCount - 1;
 }
 
-// Sample positions whose neighbourhoods one chunk of the table gathers.
-constexpr std::uint32_t kGatherChunk = 2048;
-
-// The block that holds a level's table of sample neighbourhoods, one for the
-// whole run: it is made at the size the largest level needs before the
-// coarsest starts, and every level reuses it, so that fresh memory (which the
-// system clears page by page on first touch) is touched once, not per level.
-// Left uninitialised: the gathers write every byte before it is read.
-class RowBlock {
-  public:
-    RowBlock() = default;
-    RowBlock(const RowBlock&) = delete;
-    RowBlock& operator=(const RowBlock&) = delete;
-    ~RowBlock() { Release(); }
-
-    // Room for at least bytes; throws std::bad_alloc when there is none.
-    void Reserve(std::size_t bytes) {
-        if (bytes <= bytes_) {
-            return;
-        }
-        Release();
-        data_ = static_cast<std::uint8_t*>(AllocateRows(bytes));
-        bytes_ = bytes;
-    }
-    std::uint8_t* Data() const { return data_; }
-
-  private:
-    void Release() {
-        if (data_ != nullptr) {
-            ReleaseRows(data_, bytes_);
-            data_ = nullptr;
-            bytes_ = 0;
-        }
-    }
-    std::uint8_t* data_ = nullptr;
-    std::size_t bytes_ = 0;
-};
-
-// The window side and the levels a level's passes compare over.
 std::int32_t LevelSide(const TextureSynthesiser& job, std::uint32_t level) {
-    return level == TextureSynthesiser::kLevelCount - 1 ? 3 : job.neighbourhoodSize[level];
+    return coherent::LevelSide(job.neighbourhoodSize[level], Coarsest(level));
 }
 std::uint32_t LevelLevels(std::uint32_t level) {
-    return level == TextureSynthesiser::kLevelCount - 1 ? 1 : 2;
+    return coherent::LevelLevels(Coarsest(level));
 }
 
 // Bytes of a level's whole (not causal) window, the largest it gathers; 0 for
@@ -180,16 +129,6 @@ std::uint32_t WholeWindowBytes(const TextureSynthesiser& job, std::uint32_t leve
 }
 
 }  // namespace
-
-// Each sample position's k most alike positions on one level (k-coherence),
-// nearest first; kNone where fewer were found. Handed to the next finer level,
-// whose sets start from these.
-struct SimilarSets {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t k = 0;
-    std::vector<std::uint32_t> members;
-};
 
 // One level of the coherent synthesis. A friend of TextureSynthesiser: it
 // reports and polls the abort flag.
@@ -208,33 +147,21 @@ class CoherentLevel {
           parentSets_(parentSets),
           sets_(sets),
           meanPerKilobyte_(meanPerKilobyte),
-          rows_(rows),
           sample_(*job.samplePyramid->Level(level)),
           output_(*job.outputPyramid->Level(level)),
-          bpp_(output_.bytesPerPixel) {}
+          bpp_(output_.bytesPerPixel),
+          grid_(sample_.width, sample_.height),
+          windows_(rows),
+          similar_(sets, parentSets, level == 0, grid_) {}
 
     bool Run();
 
   private:
-    // Sample position v (its ordinal: y * width + x).
-    SourcePosition PositionOf(std::uint32_t v) const {
-        const std::uint32_t y = columns_.Divide(v);
-        return {v - y * sample_.width, y};
-    }
-    // Gathers the whole windows of every sample position into rows_, causal
-    // half first (a causal pass compares a prefix of each row), spread over
-    // the run's threads (each row is written by one of them, whatever the
-    // split); nothing to do when rows_ holds these windows already.
+    SourcePosition PositionOf(std::uint32_t v) const { return grid_.PositionOf(v); }
+    // The sample windows of side and levels in windows_, compared whole.
     bool GatherSampleRows(std::int32_t side, std::uint32_t levels);
     bool BuildSimilarSets();
-    bool Inherited() const;
-    // Whether the level's sets are its parent's, upsampled, and nothing more.
-    bool Upsampled() const { return level_ == 0 && Inherited(); }
-    std::uint32_t SimilarSweeps() const {
-        return !Inherited() ? kSimilarSweeps : Upsampled() ? 0 : kInheritedSimilarSweeps;
-    }
-    void StartSimilarBand(std::uint32_t band, RandomGenerator& random);
-    void SweepSimilarBand(std::uint32_t band, std::uint32_t sweep, RandomGenerator& random);
+    std::uint32_t Helpers() const { return WorkerPool::EffectiveThreads(job_.threadCount) - 1; }
     void Initialise();
     // What a pass compares and which candidates it asks.
     enum class PassKind {
@@ -296,13 +223,7 @@ class CoherentLevel {
     void Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
                Overlay* uses, PieceTree& pieces);
 
-    // The sample position at (x, y), or kNone outside the sample.
-    std::uint32_t OrdinalAt(std::int64_t x, std::int64_t y) const {
-        if (x < 0 || y < 0 || x >= sample_.width || y >= sample_.height) {
-            return kNone;
-        }
-        return static_cast<std::uint32_t>(y * sample_.width + x);
-    }
+    std::uint32_t OrdinalAt(std::int64_t x, std::int64_t y) const { return grid_.OrdinalAt(x, y); }
     void Compare(std::uint32_t bytes) {
         compared_ = bytes;
         kernel_ = ChooseKernel(job_.metric, bytes);
@@ -310,7 +231,7 @@ class CoherentLevel {
     // The sample position that continues a neighbour at offset o whose
     // source is s (s shifted back by o), or kNone outside the sample.
     std::uint32_t Continuation(const SourcePosition& s, const Offset& o) const {
-        return OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
+        return grid_.Continuation(s, o);
     }
     // The sample position that continues output pixel (x, y)'s parent's
     // source on this level; kNone without a parent or outside the sample.
@@ -322,17 +243,8 @@ class CoherentLevel {
         return OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u), std::int64_t{up.y} * 2 + (y & 1u));
     }
     std::uint64_t LevelPixels() const { return std::uint64_t{output_.width} * output_.height; }
-    const std::uint8_t* Row(std::uint32_t ordinal) const {
-        return rows_.Data() + std::size_t{ordinal} * stride_;
-    }
+    const std::uint8_t* Row(std::uint32_t ordinal) const { return windows_.Row(ordinal); }
     void Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal);
-    // Whether w may not be in v's similar set: none, v itself, or one of
-    // v's own neighbours.
-    bool Excluded(std::uint32_t v, std::uint32_t w) const;
-    // Puts w into v's set by its distance; false when it is not taken.
-    bool InsertSimilar(std::uint32_t v, std::uint32_t w);
-    // Puts w into v's set after those there, if there is room.
-    void AppendSimilar(std::uint32_t v, std::uint32_t w);
     void ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps);
     bool Aborted() const { return job_.AbortRequested(); }
 
@@ -347,248 +259,40 @@ class CoherentLevel {
     // The mean distance chosen in the last pass, per 1024 feature bytes;
     // carried from level to level.
     std::uint64_t& meanPerKilobyte_;
-    RowBlock& rows_;  // per ordinal, stride_ bytes
     const Image& sample_;
     Image& output_;
     std::uint32_t bpp_;
 
+    coherent::SampleGrid grid_;
     std::uint32_t count_ = 0;  // sample positions: width * height
-    Divider columns_{1};       // by the sample's width
-    std::uint32_t stride_ = 0;
-    // The windows rows_ holds: side and levels; side 0: none yet.
-    std::int32_t rowsSide_ = 0;
-    std::uint32_t rowsLevels_ = 0;
+    coherent::SampleWindows windows_;
+    coherent::SimilarSetSearch similar_;
     // The bytes of each row compared: the whole windows', or a causal
     // pass's prefix of them.
     std::uint32_t compared_ = 0;
     DistanceKernel kernel_ = nullptr;
-    std::uint32_t k_ = 0;
-    std::vector<std::uint32_t>& similar_ = sets_.members;  // k_ per ordinal
-    std::vector<std::uint32_t> similarDistance_;
-    std::vector<std::uint32_t> usage_;  // output pixels copying each sample position
+    coherent::OccurrenceMap occurrences_;
     // The pieces (see PieceTree): per output pixel.
     PieceForest pieces_;
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
 };
 
 bool CoherentLevel::GatherSampleRows(std::int32_t side, std::uint32_t levels) {
-    // The windows of the positions next to the sample's edges reach past it;
-    // they are reflected back into it (see the top of this file).
-    if (side == rowsSide_ && levels == rowsLevels_) {
-        return true;
-    }
-    rowsSide_ = 0;
-    const NeighbourhoodGatherer windows(
-        *job_.samplePyramid, level_, side, levels, bpp_ == 4, true,
-        {.causal = false, .plainParents = true, .mirror = true, .causalFirst = true});
-    stride_ = RowStrideFor(windows.ByteCount());
-    Compare(windows.ByteCount());
-    rows_.Reserve(std::size_t{count_} * stride_);
-    std::atomic<bool> failed{false};
-    const std::uint32_t chunks = (count_ + kGatherChunk - 1) / kGatherChunk;
-    WorkerPool::Shared().Run(
-        chunks, WorkerPool::EffectiveThreads(job_.threadCount) - 1, [&](std::uint32_t chunk) {
-            if (failed.load(std::memory_order_relaxed) || Aborted()) {
-                failed.store(true, std::memory_order_relaxed);
-                return;
-            }
-            const std::uint32_t bytes = windows.ByteCount();
-            const std::uint32_t end = std::min(count_, (chunk + 1) * kGatherChunk);
-            for (std::uint32_t v = chunk * kGatherChunk; v < end; ++v) {
-                std::uint8_t* row = rows_.Data() + std::size_t{v} * stride_;
-                std::fill(row + bytes, row + stride_, std::uint8_t{0});
-                const SourcePosition p = PositionOf(v);
-                if (!windows.Gather(p.x, p.y, row)) {
-                    failed.store(true, std::memory_order_relaxed);
-                    return;
-                }
-            }
-        });
-    if (failed.load()) {
+    if (!windows_.Gather(*job_.samplePyramid, level_, grid_, side, levels, bpp_ == 4, Helpers(),
+                         [this] { return Aborted(); })) {
         return false;
     }
-    rowsSide_ = side;
-    rowsLevels_ = levels;
-    return true;
-}
-
-bool CoherentLevel::Excluded(std::uint32_t v, std::uint32_t w) const {
-    if (w == kNone || w == v) {
-        return true;
-    }
-    const SourcePosition a = PositionOf(v);
-    const SourcePosition b = PositionOf(w);
-    return std::abs(std::int64_t{a.x} - b.x) <= kSimilarExclusion &&
-           std::abs(std::int64_t{a.y} - b.y) <= kSimilarExclusion;
-}
-
-void CoherentLevel::AppendSimilar(std::uint32_t v, std::uint32_t w) {
-    if (Excluded(v, w)) {
-        return;
-    }
-    std::uint32_t* set = similar_.data() + std::size_t{v} * k_;
-    for (std::uint32_t i = 0; i < k_ && set[i] != w; ++i) {
-        if (set[i] == kNone) {
-            set[i] = w;
-            return;
-        }
-    }
-}
-
-bool CoherentLevel::InsertSimilar(std::uint32_t v, std::uint32_t w) {
-    if (Excluded(v, w)) {
-        return false;
-    }
-    std::uint32_t* set = similar_.data() + std::size_t{v} * k_;
-    std::uint32_t* distance = similarDistance_.data() + std::size_t{v} * k_;
-    for (std::uint32_t i = 0; i < k_; ++i) {
-        if (set[i] == w) {
-            return false;
-        }
-    }
-    const std::uint32_t worst = distance[k_ - 1];
-    const std::uint32_t d = kernel_(Row(v), Row(w), compared_, worst);
-    if (d >= worst) {
-        return false;
-    }
-    std::uint32_t i = k_ - 1;
-    for (; i > 0 && distance[i - 1] > d; --i) {
-        set[i] = set[i - 1];
-        distance[i] = distance[i - 1];
-    }
-    set[i] = w;
-    distance[i] = d;
+    Compare(windows_.Bytes());
     return true;
 }
 
 bool CoherentLevel::BuildSimilarSets() {
-    const std::uint32_t count = count_;
-    k_ = std::min(job_.coherenceSetSize, count > 1 ? count - 1 : 0u);
-    sets_.width = sample_.width;
-    sets_.height = sample_.height;
-    sets_.k = k_;
-    similar_.assign(std::size_t{count} * k_, kNone);
-    similarDistance_.assign(std::size_t{count} * k_, kNone);
-    if (k_ == 0) {
-        return true;
-    }
-    // The sets are built band by band (kSimilarBand sample rows each), the
-    // bands spread over the run's threads. A band's propagation reads the row
-    // next to it in the neighbouring band, so the even bands go first, then
-    // the odd ones: what every band reads is the same whatever the split.
-    // Each band draws from a generator of its own, seeded from one draw of
-    // the run's; nothing depends on the thread count.
-    const std::uint32_t seed = job_.random.Next() << 15 | job_.random.Next();
-    const std::uint32_t bands = (sample_.height + kSimilarBand - 1) / kSimilarBand;
-    const std::uint32_t sweeps = SimilarSweeps();
-    std::atomic<bool> failed{false};
-    const std::uint32_t helpers = WorkerPool::EffectiveThreads(job_.threadCount) - 1;
-    for (std::uint32_t stage = 0; stage <= sweeps; ++stage) {
-        if (stage > 0) {
-            job_.ReportStep(ProgressPhase::BuildingDataCloud, level_, stage - 1, sweeps);
-        }
-        // The starting sets depend on nothing around them: all bands at once.
-        for (std::uint32_t parity = 0; parity < (stage == 0 ? 1u : 2u); ++parity) {
-            const std::uint32_t chunks = stage == 0 ? bands : (bands + 1 - parity) / 2;
-            WorkerPool::Shared().Run(chunks, helpers, [&, stage, parity](std::uint32_t chunk) {
-                const std::uint32_t band = stage == 0 ? chunk : 2 * chunk + parity;
-                if (failed.load(std::memory_order_relaxed) || Aborted()) {
-                    failed.store(true, std::memory_order_relaxed);
-                    return;
-                }
-                RandomGenerator random(BandSeed(seed, stage, band));
-                if (stage == 0) {
-                    StartSimilarBand(band, random);
-                } else {
-                    SweepSimilarBand(band, stage - 1, random);
-                }
-            });
-            if (failed.load()) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-bool CoherentLevel::Inherited() const {
-    return parentSets_ != nullptr && parentSets_->k > 0 && parentSets_->width > 0 &&
-           parentSets_->height > 0;
-}
-
-void CoherentLevel::StartSimilarBand(std::uint32_t band, RandomGenerator& random) {
-    // A finer level starts from its parent's sets, upsampled, and needs only
-    // a short look around; the coarsest starts from random positions.
-    const bool inherited = Inherited();
-    const bool upsampled = Upsampled();
-    const std::uint32_t first = band * kSimilarBand * sample_.width;
-    const std::uint32_t last = std::min(count_, first + kSimilarBand * sample_.width);
-    for (std::uint32_t v = first; v < last; ++v) {
-        const SourcePosition p = PositionOf(v);
-        if (inherited) {
-            const std::size_t up = std::size_t{p.y / 2 % parentSets_->height} * parentSets_->width +
-                                   p.x / 2 % parentSets_->width;
-            for (std::uint32_t i = 0; i < parentSets_->k; ++i) {
-                const std::uint32_t w = parentSets_->members[up * parentSets_->k + i];
-                if (w == kNone) {
-                    continue;
-                }
-                const std::uint32_t u =
-                    OrdinalAt(std::int64_t{w % parentSets_->width} * 2 + (p.x & 1u),
-                              std::int64_t{w / parentSets_->width} * 2 + (p.y & 1u));
-                if (upsampled) {
-                    AppendSimilar(v, u);
-                } else {
-                    InsertSimilar(v, u);
-                }
-            }
-        }
-        if (upsampled) {
-            continue;
-        }
-        for (std::uint32_t i = inherited ? k_ - 1 : 0; i < k_; ++i) {
-            InsertSimilar(v, Draw(random, count_));
-        }
-    }
-}
-
-void CoherentLevel::SweepSimilarBand(std::uint32_t band, std::uint32_t sweep,
-                                     RandomGenerator& random) {
-    const std::uint32_t reach =
-        Inherited() ? kInheritedSimilarReach : std::max(sample_.width, sample_.height) / 2;
-    const bool forward = sweep % 2 == 0;
-    const std::int32_t step = forward ? 1 : -1;
-    const std::uint32_t first = band * kSimilarBand * sample_.width;
-    const std::uint32_t count = std::min(count_, first + kSimilarBand * sample_.width) - first;
-    for (std::uint32_t n = 0; n < count; ++n) {
-        const std::uint32_t v = first + (forward ? n : count - 1 - n);
-        const SourcePosition p = PositionOf(v);
-        // The sets of the neighbours already visited, shifted onto v.
-        const Offset from[2] = {{-step, 0}, {0, -step}};
-        for (const Offset& o : from) {
-            const std::uint32_t u = OrdinalAt(std::int64_t{p.x} + o.dx, std::int64_t{p.y} + o.dy);
-            if (u == kNone) {
-                continue;
-            }
-            for (std::uint32_t i = 0; i < k_; ++i) {
-                const std::uint32_t w = similar_[std::size_t{u} * k_ + i];
-                if (w != kNone) {
-                    const SourcePosition q = PositionOf(w);
-                    InsertSimilar(v, Continuation(q, o));
-                }
-            }
-        }
-        // A random look around the best one, at shrinking distances.
-        const std::uint32_t best = similar_[std::size_t{v} * k_];
-        const SourcePosition centre = PositionOf(best == kNone ? v : best);
-        for (std::uint32_t r = reach; r >= 1; r /= 2) {
-            const std::int64_t dx = std::int64_t{Draw(random, 2 * r + 1)} - r;
-            const std::int64_t dy = std::int64_t{Draw(random, 2 * r + 1)} - r;
-            if (best != kNone) {
-                InsertSimilar(v, OrdinalAt(centre.x + dx, centre.y + dy));
-            }
-        }
-    }
+    return similar_.Build(
+        job_.coherenceSetSize, windows_, kernel_, compared_, job_.random, Helpers(),
+        [this] { return Aborted(); },
+        [this](std::uint32_t sweep) {
+            job_.ReportStep(ProgressPhase::BuildingDataCloud, level_, sweep, similar_.Sweeps());
+        });
 }
 
 void CoherentLevel::Place(std::uint32_t x, std::uint32_t y, std::uint32_t ordinal) {
@@ -601,7 +305,7 @@ void CoherentLevel::Initialise() {
     map_.width = output_.width;
     map_.height = output_.height;
     map_.positions.assign(std::size_t{map_.width} * map_.height, SourcePosition{});
-    usage_.assign(count_, 0);
+    occurrences_.Reset(count_);
     const std::uint32_t count = count_;
     for (std::uint32_t y = 0; y < output_.height; ++y) {
         for (std::uint32_t x = 0; x < output_.width; ++x) {
@@ -610,7 +314,7 @@ void CoherentLevel::Initialise() {
                 v = Draw(job_.random, count);
             }
             Place(x, y, v);
-            ++usage_[v];
+            occurrences_.Add(v);
         }
     }
 }
@@ -736,7 +440,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     };
     // A source's uses, the pixel's own left out.
     auto uses = [&](std::uint32_t v) {
-        return scratch.uses.Get(usage_, v) - (v == currentOrdinal ? 1u : 0u);
+        return occurrences_.Uses(scratch.uses, v) - (v == currentOrdinal ? 1u : 0u);
     };
 
     std::uint32_t best = kNone;
@@ -799,8 +503,9 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     }
     continuations = candidateCount;
     propose(ParentContinuation(x, y));
-    const std::uint32_t setSize = pass.mending ? 0 : k_;
-    const std::uint32_t* own = similar_.data() + std::size_t{currentOrdinal} * k_;
+    const std::uint32_t k = sets_.k;
+    const std::uint32_t setSize = pass.mending ? 0 : k;
+    const std::uint32_t* own = sets_.Of(currentOrdinal);
     for (std::uint32_t i = 0; i < setSize; ++i) {
         propose(own[i]);
     }
@@ -814,8 +519,8 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         if (!near || around[i].source == kNone) {
             continue;
         }
-        const std::uint32_t* set = similar_.data() + std::size_t{around[i].source} * k_;
-        for (std::uint32_t j = 0; j < k_; ++j) {
+        const std::uint32_t* set = sets_.Of(around[i].source);
+        for (std::uint32_t j = 0; j < k; ++j) {
             if (set[j] != kNone) {
                 const SourcePosition w = PositionOf(set[j]);
                 propose(Continuation(w, o));
@@ -827,7 +532,7 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     }
 
     for (std::uint32_t i = 0; i < candidateCount; ++i) {
-        __builtin_prefetch(&usage_[scratch.candidates[i]]);
+        occurrences_.Prefetch(scratch.candidates[i]);
         const std::uint8_t* row = Row(scratch.candidates[i]);
         for (std::uint32_t line = 0; line < compared_; line += 2 * PointSet::kRowAlignment) {
             __builtin_prefetch(row + line);
@@ -878,11 +583,9 @@ void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x
                           Overlay* uses, PieceTree& pieces) {
     const Pass::Choice& choice = pass.choices[pixel];
     if (uses != nullptr) {
-        uses->Set(choice.previous, uses->Get(usage_, choice.previous) - 1);
-        uses->Set(choice.best, uses->Get(usage_, choice.best) + 1);
+        occurrences_.Move(*uses, choice.previous, choice.best);
     } else {
-        --usage_[choice.previous];
-        ++usage_[choice.best];
+        occurrences_.Move(choice.previous, choice.best);
     }
     if (choice.best == choice.previous && !pass.causal) {
         return;
@@ -1035,7 +738,7 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     if (meanPerKilobyte_ != kNoMean) {
         primed = SaturatingProduct(meanPerKilobyte_, bytes) / 1024;
     } else {
-        ByteRows queryRow(stride_, 0);
+        ByteRows queryRow(windows_.Stride(), 0);
         std::uint64_t sum = 0;
         std::uint64_t samples = 0;
         for (std::uint64_t i = 0; i < LevelPixels(); i += kScaleEstimateStep) {
@@ -1079,14 +782,14 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     const std::uint32_t threads =
         std::min(WorkerPool::EffectiveThreads(job_.threadCount), plan.widestStep);
     // current, shifts, parent, own set, the sets of 8 neighbours, random ones
-    const std::size_t candidates = 2 + pass.reach.size() + k_ * 9 + job_.randomCandidates;
+    const std::size_t candidates = 2 + pass.reach.size() + sets_.k * 9 + job_.randomCandidates;
     std::uint32_t proposedBits = 6;  // at most half full, so that a probe ends soon
     while ((std::size_t{1} << proposedBits) < 2 * candidates) {
         ++proposedBits;
     }
     pass.scratch.resize(threads);
     for (Scratch& s : pass.scratch) {
-        s.queryRow.assign(stride_, 0);
+        s.queryRow.assign(windows_.Stride(), 0);
         s.candidates.resize(candidates);
         s.proposed.resize(std::size_t{1} << proposedBits);
         s.roots.resize(pass.reach.size());
@@ -1111,13 +814,12 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
 
 bool CoherentLevel::Run() {
     levelStart_ = job_.pixelsDone;
-    job_.ReportStep(ProgressPhase::BuildingDataCloud, level_, 0, SimilarSweeps());
+    job_.ReportStep(ProgressPhase::BuildingDataCloud, level_, 0, similar_.Sweeps());
     // Ordinals are 32-bit, kNone excluded.
     if (std::uint64_t{sample_.width} * sample_.height >= kNone) {
         return false;
     }
     count_ = sample_.width * sample_.height;
-    columns_ = Divider(std::max(sample_.width, 1u));
     map_.width = output_.width;
     map_.height = output_.height;
     if (count_ == 0) {
@@ -1129,7 +831,7 @@ bool CoherentLevel::Run() {
         job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
         return true;
     }
-    if ((!Upsampled() && !GatherSampleRows(std::min(side_, kSimilarSide), 1)) ||
+    if ((!similar_.Upsampled() && !GatherSampleRows(std::min(side_, kSimilarSide), 1)) ||
         !BuildSimilarSets()) {
         return false;
     }

@@ -40,11 +40,14 @@ Parsed Parse(const std::string& line) {
     return ParseWords(words);
 }
 
+// Every option set to a value other than its default: an option that sets
+// another option's field, or none, shows in the whole settings.
 TEST(SynthOptions, EveryOptionReachesItsField) {
     const Parsed p = Parse(
         "-o out/result.tga --size 320X200 --accuracy medium,LOW,low --subsampling percent "
         "--count 99 --percent 25 --min-pixels 0 --metric linf --seed 4294967295 --threads 3 "
-        "-q in.jpg");
+        "--search Coherent --similar 7 --corrections 0 --random-tries 5 --spread 0 --max-piece 100 "
+        "--max-memory 640m --force --progress LOG -q in.jpg");
     ASSERT_FALSE(p.exitCode.has_value()) << p.err;
     EXPECT_EQ(p.options.samples, std::vector<std::string>{"in.jpg"});
     EXPECT_EQ(p.options.output, "out/result.tga");
@@ -59,24 +62,35 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
     expected.metric = DistanceMetric::Linf;
     expected.randomSeed = 4294967295u;
     expected.threadCount = 3;
+    expected.searchMethod = SearchMethod::Coherent;
+    expected.coherenceSetSize = 7;
+    expected.correctionPasses = 0;
+    expected.randomCandidates = 5;
+    expected.occurrenceWeight = 0;
+    expected.pieceLimitPercent = 100;
     EXPECT_EQ(p.options.settings, expected);
-    EXPECT_TRUE(p.options.quiet);
+    EXPECT_EQ(p.options.maxMemory, 640ull << 20);
+    EXPECT_TRUE(p.options.force && !p.options.noClobber && p.options.quiet);
+    EXPECT_EQ(p.options.progress, ProgressMode::Log);
 
     const SynthesisSettings other = Parse("a.tga --subsampling off --metric L1").options.settings;
     EXPECT_EQ(other.subsamplingMode, SubsamplingMode::Disabled);
     EXPECT_EQ(other.metric, DistanceMetric::L1);
     EXPECT_EQ(Parse("a.tga -s 1x65535").options.height, 65535u);
+    EXPECT_TRUE(Parse("a.tga --no-clobber").options.noClobber);
     const Parsed batch = Parse("a.tga -O out b.png -s 8x8 c.jpg");
     ASSERT_FALSE(batch.exitCode.has_value()) << batch.err;
     EXPECT_EQ(batch.options.samples, (std::vector<std::string>{"a.tga", "b.png", "c.jpg"}));
     EXPECT_EQ(batch.options.outputFolder, "out");
 
-    // Only the sample: the defaults, the size and output left to the run.
+    // Only the sample: the defaults, the size, output and memory left to the run.
     const Parsed bare = Parse("wall.tga");
     ASSERT_FALSE(bare.exitCode.has_value()) << bare.err;
     EXPECT_EQ(bare.options.settings, SynthesisSettings{});
     EXPECT_TRUE(bare.options.output.empty() && bare.options.width == 0 && !bare.options.quiet);
     EXPECT_EQ(bare.options.height, 0u);
+    EXPECT_EQ(bare.options.maxMemory, 0u);
+    EXPECT_EQ(bare.options.progress, ProgressMode::Auto);
 }
 
 TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
@@ -124,6 +138,16 @@ TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
         {{"a.tga", "--max-memory", "0"}, "got '0'"},
         {{"a.tga", "--max-memory", "G"}, "got 'G'"},
         {{"a.tga", "--max-memory", "99999999999T"}, "got '99999999999T'"},
+        {{"a.tga", "--similar", "65"}, "--similar: 65 is out of range; expected 0 to 64"},
+        {{"a.tga", "--similar", "two"}, "--similar: expected a whole number"},
+        {{"a.tga", "--corrections", "-1"}, "--corrections: expected a whole number"},
+        {{"a.tga", "--corrections", "17"}, "--corrections: 17 is out of range; expected 0 to 16"},
+        {{"a.tga", "--random-tries", "65"}, "--random-tries: 65 is out of range"},
+        {{"a.tga", "--spread", "1025"}, "--spread: 1025 is out of range; expected 0 to 1024"},
+        {{"a.tga", "--max-piece", "0"}, "--max-piece: 0 is out of range; expected 1 to 100"},
+        {{"a.tga", "--max-piece", "101"}, "--max-piece: 101 is out of range"},
+        {{"a.tga", "--search", "fast"}, "--search: 'fast' is not exact or coherent"},
+        {{"a.tga", "--search"}, "--search needs a value"},
         {{"a.tga", "--force", "--no-clobber"}, "--force and --no-clobber contradict"},
     };
     for (const Case& c : cases) {
@@ -153,64 +177,26 @@ TEST(SynthOptions, NumbersAreDecimalAndSizesTakeBinaryUnits) {
         ASSERT_FALSE(p.exitCode.has_value()) << p.err;
         EXPECT_EQ(p.options.maxMemory, bytes) << text;
     }
-    EXPECT_EQ(Parse("a.tga").options.maxMemory, 0u) << "no limit but the machine's";
-    const Parsed flags = Parse("a.tga --force --progress LOG");
-    EXPECT_TRUE(flags.options.force && !flags.options.noClobber);
-    EXPECT_EQ(flags.options.progress, ProgressMode::Log);
-    EXPECT_TRUE(Parse("a.tga --no-clobber").options.noClobber);
-    EXPECT_EQ(Parse("a.tga").options.progress, ProgressMode::Auto);
 }
 
 TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {
     const Parsed help = Parse("--help");
     EXPECT_EQ(help.exitCode, 0);
     // The defaults shown are the ones a run starts from.
-    for (const char* shown : {"--accuracy", "(default high,high,high)", "(default count)",
-                              "(default 2500)", "(default l2)"}) {
+    const SynthesisSettings defaults;
+    for (const std::string& shown :
+         {std::string("--accuracy A1,A2,A3"), std::string("(default high,high,high)"),
+          std::string("(default count)"), std::string("(default 2500)"),
+          std::string("(default l2)"), std::string("--search exact|coherent"),
+          std::string("(default exact)"),
+          "(default " + std::to_string(defaults.coherenceSetSize) + ")",
+          "(default " + std::to_string(defaults.occurrenceWeight) + ")", std::string("--max-piece"),
+          std::string("(default auto)")}) {
         EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
     }
     const Parsed version = Parse("--version");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("weftloom-synth ", 0), 0u) << version.out;
-}
-
-TEST(SynthOptions, SearchChoiceAndCoherentSettings) {
-    // exact is the default and today's search; coherent takes its own settings.
-    EXPECT_EQ(Parse("a.tga").options.settings.searchMethod, SearchMethod::Exact);
-    EXPECT_EQ(Parse("a.tga --search EXACT").options.settings.searchMethod, SearchMethod::Exact);
-    const Parsed p = Parse(
-        "a.tga --search coherent --similar 7 --corrections 0 --random-tries 5 --spread 0 "
-        "--max-piece 100");
-    ASSERT_FALSE(p.exitCode.has_value()) << p.err;
-    SynthesisSettings expected;
-    expected.searchMethod = SearchMethod::Coherent;
-    expected.coherenceSetSize = 7;
-    expected.correctionPasses = 0;
-    expected.randomCandidates = 5;
-    expected.occurrenceWeight = 0;
-    expected.pieceLimitPercent = 100;
-    EXPECT_EQ(p.options.settings, expected);
-
-    for (const char* line :
-         {"a.tga --search fast", "a.tga --search", "a.tga --similar 65", "a.tga --corrections -1",
-          "a.tga --corrections 17", "a.tga --random-tries 65", "a.tga --spread 1025",
-          "a.tga --max-piece 0", "a.tga --max-piece 101", "a.tga --similar two"}) {
-        const Parsed bad = Parse(line);
-        ASSERT_TRUE(bad.exitCode.has_value()) << line;
-        EXPECT_EQ(*bad.exitCode, 2) << line;
-        EXPECT_EQ(bad.err.rfind("weftloom-synth: ", 0), 0u) << bad.err;
-    }
-
-    // Help names the choice and shows the coherent search's defaults.
-    const SynthesisSettings defaults;
-    const std::string help = Parse("--help").out;
-    for (const std::string& shown :
-         {std::string("--search"), std::string("(default exact)"), std::string("--similar"),
-          "(default " + std::to_string(defaults.coherenceSetSize) + ")", std::string("--spread"),
-          "(default " + std::to_string(defaults.occurrenceWeight) + ")", std::string("--max-piece"),
-          std::string("--corrections"), std::string("--random-tries")}) {
-        EXPECT_NE(help.find(shown), std::string::npos) << shown;
-    }
 }
 
 TEST(SynthOptions, DefaultOutputIsTheSampleNameHere) {

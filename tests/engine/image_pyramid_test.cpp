@@ -123,40 +123,5 @@ TEST(ImagePyramidBuild, SmallSidesFoldTheKernelOntoFewPixels) {
     EXPECT_EQ(ImagePyramid(column, 2).Level(1)->PixelAt(0, 0)[2], 40);
 }
 
-TEST(ImagePyramidGetPixel, RefusesOutsideWithoutWrap) {
-    ImagePyramid pyramid(PatternImage(5, 4, 3), 2);
-    std::uint8_t c0 = 1, c1 = 2, c2 = 3, c3 = 4;
-    EXPECT_FALSE(pyramid.GetPixel(-1, 0, 0, c0, c1, c2, c3, false));
-    EXPECT_FALSE(pyramid.GetPixel(5, 0, 0, c0, c1, c2, c3, false));
-    EXPECT_FALSE(pyramid.GetPixel(0, -1, 0, c0, c1, c2, c3, false));
-    EXPECT_FALSE(pyramid.GetPixel(0, 4, 0, c0, c1, c2, c3, false));
-    EXPECT_FALSE(pyramid.GetPixel(0, 0, 2, c0, c1, c2, c3, true)) << "no level 2";
-    EXPECT_EQ(c0, 1);
-    EXPECT_EQ(c3, 4);
-    EXPECT_TRUE(pyramid.GetPixel(4, 3, 0, c0, c1, c2, c3, false));
-    EXPECT_EQ(c3, 4) << "a 3-byte level leaves the fourth channel alone";
-}
-
-TEST(ImagePyramidGetPixel, WrapsEachCoordinateToroidally) {
-    const Image source = PatternImage(7, 5, 4);
-    ImagePyramid pyramid(source, 1);
-    auto expectReads = [&](std::int32_t x, std::int32_t y, std::uint32_t fx, std::uint32_t fy) {
-        std::uint8_t c[4] = {};
-        ASSERT_TRUE(pyramid.GetPixel(x, y, 0, c[0], c[1], c[2], c[3], true));
-        const std::uint8_t* expected = source.PixelAt(fx, fy);
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(c[i], expected[i]) << "(" << x << ", " << y << ") channel " << i;
-        }
-    };
-    expectReads(-1, 0, 6, 0);
-    expectReads(-7, 0, 0, 0);
-    expectReads(-8, -6, 6, 4);
-    expectReads(2 * 7 + 3, 0, 3, 0);
-    expectReads(7, 5, 0, 0);
-    expectReads(3, -1, 3, 4);
-    expectReads(-2147483647 - 1, 2147483647, ImagePyramid::Wrap(-2147483648LL, 7),
-                2147483647u % 5u);
-}
-
 }  // namespace
 }  // namespace weftloom

@@ -47,45 +47,37 @@ L2Cloud CloudOfSize(std::uint32_t n) {
     return cloud;
 }
 
-TEST(DataCloudSubsampling, PercentageAppliesFromTheMinimumCountOn) {
-    L2Cloud fresh(1, 1);
-    EXPECT_FALSE(fresh.Subsample());
-    EXPECT_EQ(fresh.SampleSize(), 2500);
-
-    L2Cloud small = CloudOfSize(2499);
-    small.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
-    EXPECT_FALSE(small.Subsample());
-    EXPECT_EQ(small.SampleSize(), 2500) << "an unused percentage leaves the size alone";
-
-    L2Cloud exact = CloudOfSize(2500);
-    exact.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
-    EXPECT_TRUE(exact.Subsample());
-    EXPECT_EQ(exact.SampleSize(), 250);
-
-    L2Cloud rounded = CloudOfSize(2509);
-    rounded.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
-    EXPECT_EQ(rounded.SampleSize(), 250);
-
-    L2Cloud level0 = CloudOfSize(2704);
-    level0.ConfigureSubsampling(SubsamplingMode::Percentage, 10, 2500, 777);
-    EXPECT_EQ(level0.SampleSize(), 270);
-
-    L2Cloud all = CloudOfSize(300);
-    all.ConfigureSubsampling(SubsamplingMode::Percentage, 100, 0, 777);
-    EXPECT_EQ(all.SampleSize(), 300);
-}
-
-TEST(DataCloudSubsampling, FixedCountAlwaysAppliesAndOtherModesNever) {
-    L2Cloud cloud = CloudOfSize(100);
-    cloud.ConfigureSubsampling(SubsamplingMode::FixedCount, 10, 2500, 2500);
-    EXPECT_TRUE(cloud.Subsample());
-    EXPECT_EQ(cloud.SampleSize(), 2500);
-
-    cloud.ConfigureSubsampling(SubsamplingMode::Disabled, 10, 0, 5);
-    EXPECT_FALSE(cloud.Subsample());
-    EXPECT_EQ(cloud.SampleSize(), 2500);
-    cloud.ConfigureSubsampling(static_cast<SubsamplingMode>(7), 10, 0, 5);
-    EXPECT_FALSE(cloud.Subsample());
+// A percentage applies from the minimum point count on, rounding down; a fixed
+// count always applies; no other mode subsamples or changes the size (2500
+// until one does).
+TEST(DataCloudSubsampling, WhenEachModeAppliesAndTheSizeItGives) {
+    struct Case {
+        std::uint32_t points;
+        SubsamplingMode mode;
+        std::uint32_t percent, minimum;
+        std::int32_t count;
+        bool applies;
+        std::int32_t size;
+    };
+    const auto percentage = SubsamplingMode::Percentage;
+    const Case cases[] = {
+        {2499, percentage, 10, 2500, 777, false, 2500},
+        {2500, percentage, 10, 2500, 777, true, 250},
+        {2509, percentage, 10, 2500, 777, true, 250},
+        {2704, percentage, 10, 2500, 777, true, 270},
+        {300, percentage, 100, 0, 777, true, 300},
+        {100, SubsamplingMode::FixedCount, 10, 2500, 2600, true, 2600},
+        {100, SubsamplingMode::Disabled, 10, 0, 5, false, 2500},
+        {100, static_cast<SubsamplingMode>(7), 10, 0, 5, false, 2500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.points << " points, mode " << static_cast<int>(c.mode));
+        L2Cloud cloud = CloudOfSize(c.points);
+        cloud.ConfigureSubsampling(c.mode, c.percent, c.minimum, c.count);
+        EXPECT_EQ(cloud.Subsample(), c.applies);
+        EXPECT_EQ(cloud.SampleSize(), c.size);
+    }
 }
 
 TEST(DataCloudSubsampling, ThresholdFromTheSingleRatio) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "tests/search/search_test_support.h"
 
 namespace weftloom {
@@ -65,72 +63,6 @@ TEST(KdTreeBuild, AnAbortedBuildGivesNoTreeAndFindsNothing) {
     EXPECT_EQ(Layout(watched), Layout(BuiltCloud(features)));
 }
 
-// Checks the properties every built tree has: pre-order storage, each point
-// held once, subtree sizes and the split property at every node.
-template <DistanceMetric M>
-void ExpectWellFormed(const KdTreeCloud<M>& cloud) {
-    const auto& nodes = cloud.Nodes();
-    ASSERT_EQ(nodes.size(), cloud.PointCount());
-    std::vector<int> held(cloud.PointCount(), 0);
-    std::vector<std::uint32_t> order;
-    // Returns the number of nodes of the subtree at r; checks it recursively.
-    std::function<std::uint32_t(std::uint32_t, std::uint32_t)> walk = [&](std::uint32_t r,
-                                                                          std::uint32_t c) {
-        order.push_back(r);
-        held[nodes[r].point]++;
-        const std::uint32_t next = (c + 1) % cloud.FeatureDim();
-        const std::uint32_t v = cloud.FeatureValues(nodes[r].point)[c];
-        std::uint32_t sizeLeft = 0;
-        std::uint32_t sizeRight = 0;
-        std::function<void(std::uint32_t, bool)> checkSide = [&](std::uint32_t s, bool left) {
-            const std::uint32_t value = cloud.FeatureValues(nodes[s].point)[c];
-            if (left) {
-                EXPECT_LE(value, v);
-            } else {
-                EXPECT_GE(value, v);
-            }
-            if (nodes[s].left != 0)
-                checkSide(nodes[s].left, left);
-            if (nodes[s].right != 0)
-                checkSide(nodes[s].right, left);
-        };
-        if (nodes[r].left != 0) {
-            EXPECT_EQ(nodes[r].left, r + 1);
-            checkSide(nodes[r].left, true);
-            sizeLeft = walk(nodes[r].left, next);
-        }
-        if (nodes[r].right != 0) {
-            EXPECT_EQ(nodes[r].right, r + 1 + sizeLeft);
-            checkSide(nodes[r].right, false);
-            sizeRight = walk(nodes[r].right, next);
-        }
-        const std::uint32_t size = 1 + sizeLeft + sizeRight;
-        EXPECT_EQ(sizeLeft, size / 2);
-        return size;
-    };
-    EXPECT_EQ(walk(0, 0), nodes.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) {
-        EXPECT_EQ(order[i], i) << "nodes are stored in pre-order";
-    }
-    for (int count : held) {
-        EXPECT_EQ(count, 1);
-    }
-}
-
-TEST(KdTreeBuild, RandomCloudsGiveWellFormedTrees) {
-    testing::PointMaker maker(11);
-    for (std::uint32_t n : {2u, 3u, 10u, 33u, 257u}) {
-        for (std::uint32_t dim : {1u, 2u, 5u}) {
-            std::vector<FeatureVector> points;
-            for (std::uint32_t i = 0; i < n; ++i) {
-                points.push_back(maker.Vector(dim, 4));
-            }
-            SCOPED_TRACE(::testing::Message() << "n " << n << " dim " << dim);
-            ExpectWellFormed(BuiltCloud(points));
-        }
-    }
-}
-
 template <DistanceMetric M>
 std::uint32_t Nearest(const KdTreeCloud<M>& cloud, const FeatureVector& query,
                       std::uint32_t* distance = nullptr) {
@@ -141,14 +73,6 @@ std::uint32_t Nearest(const KdTreeCloud<M>& cloud, const FeatureVector& query,
         *distance = best;
     }
     return index;
-}
-
-TEST(KdTreeFindNearest, ExactMatchReturnsAPointAtDistanceZero) {
-    auto cloud = BuiltCloud({{1, 2}, {3, 4}, {5, 6}, {3, 4}, {0, 9}});
-    std::uint32_t d = 99;
-    const std::uint32_t found = Nearest(cloud, {3, 4}, &d);
-    EXPECT_EQ(d, 0u);
-    EXPECT_EQ(cloud.FeatureValues(found), (FeatureVector{3, 4}));
 }
 
 TEST(KdTreeFindNearest, QueryOfTheWrongLengthFindsNothing) {

@@ -46,6 +46,16 @@ void Release(void* block) {
     }
 }
 
+// The nothrow forms (std::stable_sort's buffer takes one) must count too, so
+// that every block comes from, and goes back to, the same allocator.
+void* AllocateOrNull(std::size_t size, std::size_t alignment) noexcept {
+    try {
+        return Allocate(size, alignment);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 namespace weftloom::test {
@@ -100,35 +110,17 @@ void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
     Release(p);
 }
-// The nothrow forms too (std::stable_sort's buffer takes one): every block
-// must come from, and go back to, the same counting allocator.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(size, 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return AllocateOrNull(size, 0);
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(size, 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return AllocateOrNull(size, 0);
 }
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(size, static_cast<std::size_t>(a));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return AllocateOrNull(size, static_cast<std::size_t>(a));
 }
 void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(size, static_cast<std::size_t>(a));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return AllocateOrNull(size, static_cast<std::size_t>(a));
 }
 void operator delete(void* p, const std::nothrow_t&) noexcept {
     Release(p);

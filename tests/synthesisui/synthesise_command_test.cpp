@@ -2,7 +2,6 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 
-#include "imageio/image_file.h"
 #include "shell/framework/child_frame.h"
 #include "shell/framework/commands.h"
 #include "tests/synthesisui/synthesis_fixture.h"
@@ -71,7 +70,6 @@ TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {
     QString inputFile;
     std::int64_t now = 1000;
     CSynthesisProgressDlg::SetClock([&now] { return now; });
-    bool levelStarted = false;
     bool sawPercentTitle = false;
     CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& dialog) {
         const ProgressInfo& p = dialog.lastProgress;
@@ -86,20 +84,12 @@ TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {
         sawPercentTitle =
             sawPercentTitle || title.endsWith(QString(" - %1%").arg(p.overallDone * 100 /
                                                                     std::max(p.overallTotal, 1)));
-        // Time left: none before the first level, zero at its start, no
-        // estimate on levels under half the output's width, then hh:mm:ss.
-        if (dialog.statusText != "Synthesizing") {
-            EXPECT_TRUE(levelStarted || left.isEmpty()) << left.toStdString();
-        } else if (p.row == -1 && p.overallDone == 0) {
-            EXPECT_EQ(left, "00:00:00");
-            levelStarted = true;
-        } else if (p.row == -1) {
-            EXPECT_FALSE(left.isEmpty()) << "a later level's start: a guess or none";
-        } else if (p.levelWidth < 40 / 2) {
-            EXPECT_EQ(left, "No accurate estimate yet") << p.levelWidth;
-        } else {
-            EXPECT_EQ(left.size(), 8) << left.toStdString();
-            EXPECT_NE(left, "No accurate estimate yet");
+        // The time left, from an estimator of this output's width: none on
+        // the levels under half of it, hh:mm:ss on the others.
+        if (p.row >= 0) {
+            const bool coarse = p.levelWidth < 40 / 2;
+            EXPECT_EQ(left == "No accurate estimate yet", coarse) << p.levelWidth;
+            EXPECT_TRUE(coarse || left.size() == 8) << left.toStdString();
         }
     });
     const int number = CWeftloomDoc::NextSynthesisNumber();
@@ -112,7 +102,6 @@ TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {
     ASSERT_TRUE(WaitForEnd(output));
     EXPECT_EQ(inputFile, "brick.tga");
 
-    EXPECT_TRUE(levelStarted);
     EXPECT_TRUE(sawPercentTitle) << "the window's title follows the run";
     EXPECT_EQ(output->Views().front()->ParentFrame()->windowTitle(),
               QString("Synthesis %1").arg(number));
@@ -127,15 +116,6 @@ TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {
     const std::vector<std::uint8_t> expected = QuickRun(sampleDoc->image, 40, 36, 7);
     EXPECT_EQ(output->image.pixels, expected);
     EXPECT_EQ(ActiveView()->BitmapBits()[2], expected[0]) << "the view shows the result";
-
-    // Save As writes them.
-    fileAnswers.push_back(QString::fromStdString((scratch / "saved").string()));
-    Trigger(command::kFileSaveAs);
-    Image saved;
-    std::string reason;
-    ASSERT_TRUE(LoadImageFile((scratch / "saved.tga").string(), saved, reason)) << reason;
-    EXPECT_EQ(saved.pixels, expected);
-    EXPECT_FALSE(output->IsModified());
 }
 
 // Clicks the dialog's Cancel button once, from the event loop, when `when` holds;

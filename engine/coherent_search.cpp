@@ -9,6 +9,8 @@
 #include <new>
 #include <thread>
 
+#include "engine/coherent/candidates.h"
+#include "engine/coherent/choice.h"
 #include "engine/coherent/common.h"
 #include "engine/coherent/occurrence_map.h"
 #include "engine/coherent/overlay.h"
@@ -16,6 +18,7 @@
 #include "engine/coherent/piece_forest.h"
 #include "engine/coherent/sample_windows.h"
 #include "engine/coherent/similar_sets.h"
+#include "engine/coherent/step_runner.h"
 #include "engine/neighbourhood.h"
 #include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
@@ -184,22 +187,9 @@ class CoherentLevel {
     // One thread's own room for the pixels it looks at.
     struct Scratch {
         ByteRows queryRow;
-        std::vector<std::uint32_t> candidates;
-        // An open-addressed set of a power of two slots, kNone: free.
-        std::vector<std::uint32_t> proposed;
+        coherent::Neighbours around;
+        coherent::CandidateList candidates;
         std::vector<std::uint32_t> roots;
-        struct Around {
-            std::uint32_t pixel;
-            std::uint32_t continuation;  // ordinal, or kNone
-            std::uint32_t source;        // the neighbour's own ordinal
-            std::uint32_t reachIndex;    // its offset's place in Pass::reach
-            Offset offset;
-            std::uint32_t next;  // 1 + the next one in its continuation's chain; 0: none
-        };
-        std::vector<Around> around;
-        // Per hash of a continuation, 1 + the first neighbour in its chain;
-        // 0: no neighbour's continuation has that hash.
-        std::array<std::uint32_t, 64> chains{};
         // The changes of the chunk's pixels so far, to uses and pieces.
         Overlay uses;
         Overlay pieceParents;
@@ -215,7 +205,6 @@ class CoherentLevel {
     void ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
                      std::uint32_t rowStart, Scratch& scratch);
     bool RunChunk(Pass& pass, std::uint32_t chunk, Scratch& scratch);
-    void Participate(Pass& pass, std::uint32_t participant, bool commits);
     bool Commit(Pass& pass, std::uint32_t step);
     void UpdatePenalty(Pass& pass) const;
     // Brings the tallies up to date with the choice of the pass's pixel
@@ -333,16 +322,13 @@ void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t
 struct CoherentLevel::Pass {
     bool causal = false;
     bool mending = false;  // PassKind::Mending
-    CoherentLevel* level = nullptr;
     const std::vector<Span>* spans = nullptr;
     const PassPlan* plan = nullptr;
     const NeighbourhoodGatherer* query = nullptr;
     std::vector<Offset> reach;  // the neighbours a pixel continues, and may join
     std::int32_t shiftRadius = 0;
-    std::uint64_t pieceLimit = 0;
-    std::uint64_t chosenSum = 0;
-    std::uint64_t chosenCount = 0;
-    std::uint64_t perUse = 0;  // the penalty per use, from chosenSum and chosenCount
+    coherent::PenaltyScale scale;
+    coherent::ChoiceRules rules{};  // its penalty per use follows scale
     std::uint32_t randomCount = 0;
     std::vector<std::uint32_t> randoms;  // randomCount per pixel, drawn in pass order
     struct Choice {
@@ -357,20 +343,12 @@ struct CoherentLevel::Pass {
     std::uint32_t stepBase = 0;
     std::uint32_t steps = 0;
     std::vector<Scratch> scratch;  // per thread
-    std::thread::id committer;     // the thread that brings the tallies up to date
-    // The step running (high half; kNone: the pass is over) and its chunks
-    // handed out (low half).
-    std::atomic<std::uint64_t> claim{0};
-    std::atomic<std::uint32_t> done{0};  // chunks of the step finished
     std::atomic<bool> failed{false};
 };
 
 void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
                                 std::uint32_t rowStart, Scratch& scratch) {
-    const std::uint32_t width = output_.width;
-    const std::uint32_t height = output_.height;
-    const bool causal = pass.causal;
-    const auto here = static_cast<std::uint32_t>(std::size_t{y} * width + x);
+    const auto here = static_cast<std::uint32_t>(std::size_t{y} * output_.width + x);
     const SourcePosition current = map_.positions[here];
     const std::uint32_t currentOrdinal = OrdinalAt(current.x, current.y);
     // A pixel a mending pass has nothing else to offer keeps its source
@@ -380,180 +358,25 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         return;
     }
     pass.query->Gather(x, y, scratch.queryRow.data());
-    const PieceTree pieces(pieces_, &scratch.pieceParents, &scratch.pieceSizes);
-    const std::uint32_t hereRoot = pieces.Root(here);
-    // The pixel's place along its row, which starts at rowStart.
-    const auto along = [&](std::uint32_t column) {
-        return column >= rowStart ? column - rowStart : column + width - rowStart;
-    };
-
     // In the causal pass only the neighbours synthesised already count.
-    auto& around = scratch.around;
-    std::uint32_t aroundCount = 0;
-    for (std::uint32_t j = 0; j < pass.reach.size(); ++j) {
-        const Offset& o = pass.reach[j];
-        const std::uint32_t nx = WrapNear(std::int64_t{x} + o.dx, width);
-        const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
-        if ((causal && (ny > y || (ny == y && along(nx) >= along(x)))) || (nx == x && ny == y)) {
-            continue;
-        }
-        Scratch::Around& a = around[aroundCount++];
-        a.pixel = ny * width + nx;
-        a.offset = o;
-        a.reachIndex = j;
-        const SourcePosition& s = map_.positions[a.pixel];
-        a.source = OrdinalAt(s.x, s.y);
-        a.continuation = Continuation(s, o);
-    }
-    // The neighbours chained by a hash of their continuations: a candidate
-    // meets only those that may continue it (none: its piece is the pixel
-    // alone).
-    const auto chainOf = [](std::uint32_t v) { return (v * 2654435761u) >> 26; };
-    auto& chains = scratch.chains;
-    chains.fill(0);
-    for (std::uint32_t i = 0; i < aroundCount; ++i) {
-        if (around[i].continuation != kNone) {
-            std::uint32_t& head = chains[chainOf(around[i].continuation)];
-            around[i].next = head;
-            head = i + 1;
-        }
-    }
-    // How large the piece becomes that the pixel joins with source v.
-    auto& roots = scratch.roots;
-    auto pieceWith = [&](std::uint32_t v) {
-        std::uint64_t size = 1;
-        std::uint32_t rootCount = 0;
-        for (std::uint32_t link = chains[chainOf(v)]; link != 0; link = around[link - 1].next) {
-            const std::uint32_t i = link - 1;
-            if (around[i].continuation != v) {
-                continue;
-            }
-            const std::uint32_t root = pieces.Root(around[i].pixel);
-            if (std::find(roots.begin(), roots.begin() + rootCount, root) !=
-                roots.begin() + rootCount) {
-                continue;
-            }
-            roots[rootCount++] = root;
-            size += pieces.Size(root) - (root == hereRoot ? 1u : 0u);
-        }
-        return size;
-    };
-    // A source's uses, the pixel's own left out.
-    auto uses = [&](std::uint32_t v) {
-        return occurrences_.Uses(scratch.uses, v) - (v == currentOrdinal ? 1u : 0u);
-    };
-
-    std::uint32_t best = kNone;
-    std::uint32_t bestScore = kNone;
-    std::uint32_t bestDistance = kNone;
-    // Candidates are collected first, their rows fetched together, then
-    // compared in the order they were proposed.
-    std::uint32_t candidateCount = 0;
-    // A few tens at most: a small open-addressed set tells those proposed
-    // already, where a table over the whole sample would miss the cache.
-    auto& proposed = scratch.proposed;
-    const auto proposedBits = static_cast<std::uint32_t>(std::countr_zero(proposed.size()));
-    std::fill(proposed.begin(), proposed.end(), kNone);
-    auto propose = [&](std::uint32_t v) {
-        if (v == kNone) {
-            return;
-        }
-        std::uint32_t slot = (v * 2654435761u) >> (32 - proposedBits);
-        while (proposed[slot] != kNone) {
-            if (proposed[slot] == v) {
-                return;
-            }
-            slot = (slot + 1) & (static_cast<std::uint32_t>(proposed.size()) - 1);
-        }
-        proposed[slot] = v;
-        scratch.candidates[candidateCount++] = v;
-    };
-    // A candidate that matches its neighbourhood exactly pays no penalty: a
-    // sample that tiles is continued without a fault. Only the pixel's own
-    // source and the continuations of its neighbours (the first ones
-    // proposed) are looked at for that, as only they are likely to match
-    // exactly.
-    std::uint32_t continuations = 0;
-    auto consider = [&](std::uint32_t i) {
-        const std::uint32_t v = scratch.candidates[i];
-        if (bestScore == 0 || pieceWith(v) > pass.pieceLimit) {
-            return;
-        }
-        const std::uint64_t penalty64 = SaturatingProduct(pass.perUse, uses(v));
-        if (penalty64 >= bestScore && i >= continuations) {
-            return;
-        }
-        const std::uint32_t bound =
-            penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
-        const std::uint32_t d = kernel_(scratch.queryRow.data(), Row(v), compared_, bound);
-        const std::uint32_t score = d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
-        if (d < bound && score < bestScore) {
-            best = v;
-            bestScore = score;
-            bestDistance = d;
-        }
-    };
-
-    propose(currentOrdinal);
-    for (std::uint32_t i = 0; i < aroundCount; ++i) {
-        const Offset& o = around[i].offset;
-        if (std::max(std::abs(o.dx), std::abs(o.dy)) <= pass.shiftRadius) {
-            propose(around[i].continuation);
-        }
-    }
-    continuations = candidateCount;
-    propose(ParentContinuation(x, y));
-    const std::uint32_t k = sets_.k;
-    const std::uint32_t setSize = pass.mending ? 0 : k;
-    const std::uint32_t* own = sets_.Of(currentOrdinal);
-    for (std::uint32_t i = 0; i < setSize; ++i) {
-        propose(own[i]);
-    }
-    for (std::uint32_t i = 0; i < aroundCount && setSize > 0; ++i) {
-        const Offset& o = around[i].offset;
-        // The causal pass asks the four neighbours before the pixel; a
-        // correction the four next to it (the second ones out cost a tenth
-        // of the run and measured no better).
-        const bool near = causal ? std::max(std::abs(o.dx), std::abs(o.dy)) <= 1
-                                 : std::abs(o.dx) + std::abs(o.dy) <= 1;
-        if (!near || around[i].source == kNone) {
-            continue;
-        }
-        const std::uint32_t* set = sets_.Of(around[i].source);
-        for (std::uint32_t j = 0; j < k; ++j) {
-            if (set[j] != kNone) {
-                const SourcePosition w = PositionOf(set[j]);
-                propose(Continuation(w, o));
-            }
-        }
-    }
-    for (std::uint32_t i = 0; i < pass.randomCount; ++i) {
-        propose(pass.randoms[std::size_t{pixel} * pass.randomCount + i]);
-    }
-
-    for (std::uint32_t i = 0; i < candidateCount; ++i) {
-        occurrences_.Prefetch(scratch.candidates[i]);
-        const std::uint8_t* row = Row(scratch.candidates[i]);
-        for (std::uint32_t line = 0; line < compared_; line += 2 * PointSet::kRowAlignment) {
-            __builtin_prefetch(row + line);
-        }
-    }
-    for (std::uint32_t i = 0; i < candidateCount; ++i) {
-        consider(i);
-    }
+    scratch.around.Collect(pass.reach, x, y, map_, grid_, pass.causal, rowStart);
+    const coherent::CandidateList& candidates = coherent::GenerateCandidates(
+        {currentOrdinal, ParentContinuation(x, y), pass.shiftRadius, pass.causal,
+         pass.mending ? nullptr : &sets_,
+         pass.randoms.data() + std::size_t{pixel} * pass.randomCount, pass.randomCount},
+        scratch.around, grid_, scratch.candidates);
+    const PieceTree pieces(pieces_, &scratch.pieceParents, &scratch.pieceSizes);
+    const coherent::PieceMeasure measure(scratch.around, pieces, here, scratch.roots);
+    const coherent::Chosen chosen =
+        coherent::ChooseCandidate(candidates, scratch.queryRow.data(), currentOrdinal, pass.rules,
+                                  measure, occurrences_, scratch.uses, windows_);
 
     Pass::Choice& choice = pass.choices[pixel];
     choice.previous = currentOrdinal;
-    choice.best = best == kNone ? currentOrdinal : best;
-    choice.distance = best == kNone ? kNone : bestDistance;
-    choice.joins = 0;
-    if (choice.best != currentOrdinal || causal) {
-        for (std::uint32_t i = 0; i < aroundCount; ++i) {
-            if (around[i].continuation == choice.best) {
-                choice.joins |= 1u << around[i].reachIndex;
-            }
-        }
-    }
+    choice.best = chosen.source == kNone ? currentOrdinal : chosen.source;
+    choice.distance = chosen.source == kNone ? kNone : chosen.distance;
+    choice.joins =
+        choice.best != currentOrdinal || pass.causal ? scratch.around.ContinuedBy(choice.best) : 0;
     Place(x, y, choice.best);
     // What Commit will do, for the pixels after this one in the chunk to see.
     PieceTree chunkPieces = pieces;
@@ -633,8 +456,7 @@ bool CoherentLevel::Commit(Pass& pass, std::uint32_t step) {
         for (std::uint32_t i = 0; i < c.count; ++i) {
             const Pass::Choice& choice = pass.choices[c.firstPixel + i];
             if (choice.distance != kNone) {
-                pass.chosenSum += choice.distance;
-                ++pass.chosenCount;
+                pass.scale.Add(choice.distance);
             }
             Tally(pass, c.firstPixel + i, (span.firstColumn + c.first + i) % width, span.y, nullptr,
                   pieces);
@@ -657,50 +479,7 @@ void CoherentLevel::UpdatePenalty(Pass& pass) const {
     // The penalty for a position used u times is weight/16 of the mean
     // distance chosen so far, times u over the use every position would have
     // if all were used alike.
-    pass.perUse = pass.chosenCount == 0
-                      ? 0
-                      : SaturatingProduct(SaturatingProduct(pass.chosenSum / pass.chosenCount,
-                                                            job_.occurrenceWeight),
-                                          count_) /
-                            (LevelPixels() * 16);
-}
-
-void CoherentLevel::Participate(Pass& pass, std::uint32_t participant, bool commits) {
-    Scratch& scratch = pass.scratch[participant];
-    const PassPlan& plan = *pass.plan;
-    const auto stepCount = static_cast<std::uint32_t>(plan.stepStart.size() - 1);
-    std::uint32_t idle = 0;
-    for (;;) {
-        std::uint64_t claim = pass.claim.load(std::memory_order_acquire);
-        const auto step = static_cast<std::uint32_t>(claim >> 32);
-        if (step == kNone) {
-            return;
-        }
-        const std::uint32_t chunks = plan.stepStart[step + 1] - plan.stepStart[step];
-        const auto next = static_cast<std::uint32_t>(claim);
-        if (next < chunks) {
-            if (pass.claim.compare_exchange_weak(claim, claim + 1, std::memory_order_acquire,
-                                                 std::memory_order_relaxed)) {
-                RunChunk(pass, plan.byStep[plan.stepStart[step] + next], scratch);
-                pass.done.fetch_add(1, std::memory_order_release);
-            }
-            idle = 0;
-            continue;
-        }
-        if (commits && pass.done.load(std::memory_order_acquire) == chunks) {
-            const bool committed = Commit(pass, step);
-            if (!committed) {
-                pass.failed.store(true, std::memory_order_relaxed);
-            }
-            const bool more = committed && step + 1 < stepCount;
-            pass.done.store(0, std::memory_order_relaxed);
-            pass.claim.store(std::uint64_t{more ? step + 1 : kNone} << 32,
-                             std::memory_order_release);
-            idle = 0;
-            continue;
-        }
-        WorkerPool::WaitBriefly(idle++);
-    }
+    pass.rules.perUse = pass.scale.PerUse(job_.occurrenceWeight, count_, LevelPixels());
 }
 
 PassPlan CoherentLevel::PlanFor(const std::vector<Span>& spans) const {
@@ -721,7 +500,6 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
         {.causal = causal, .plainParents = true, .causalFirst = true});
     Compare(query.ByteCount());
     Pass pass;
-    pass.level = this;
     pass.causal = causal;
     pass.mending = kind == PassKind::Mending;
     pass.spans = &spans;
@@ -751,8 +529,9 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
         }
         primed = sum / std::max<std::uint64_t>(samples, 1);
     }
-    pass.chosenSum = SaturatingProduct(primed, width);
-    pass.chosenCount = width;
+    pass.scale.Prime(primed, width);
+    pass.rules.kernel = kernel_;
+    pass.rules.compared = compared_;
     UpdatePenalty(pass);
     // The causal pass builds its pieces as it goes; a correction pass starts
     // from the whole level's.
@@ -760,7 +539,7 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     if (!causal) {
         pieces_.JoinFromMap(map_, WorkerPool::EffectiveThreads(job_.threadCount) - 1);
     }
-    pass.pieceLimit =
+    pass.rules.pieceLimit =
         std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
     pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
     pass.reach = NeighbourOffsets(kPieceReach, causal);
@@ -783,32 +562,24 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
         std::min(WorkerPool::EffectiveThreads(job_.threadCount), plan.widestStep);
     // current, shifts, parent, own set, the sets of 8 neighbours, random ones
     const std::size_t candidates = 2 + pass.reach.size() + sets_.k * 9 + job_.randomCandidates;
-    std::uint32_t proposedBits = 6;  // at most half full, so that a probe ends soon
-    while ((std::size_t{1} << proposedBits) < 2 * candidates) {
-        ++proposedBits;
-    }
     pass.scratch.resize(threads);
     for (Scratch& s : pass.scratch) {
         s.queryRow.assign(windows_.Stride(), 0);
-        s.candidates.resize(candidates);
-        s.proposed.resize(std::size_t{1} << proposedBits);
+        s.candidates.Reserve(candidates);
         s.roots.resize(pass.reach.size());
-        s.around.resize(pass.reach.size());
+        s.around.Resize(pass.reach.size());
     }
-    pass.committer = std::this_thread::get_id();
-    if (threads <= 1) {
-        Participate(pass, 0, true);
-    } else {
-        WorkerPool::Shared().Run(threads, threads - 1, [&pass](std::uint32_t participant) {
-            pass.level->Participate(pass, participant,
-                                    std::this_thread::get_id() == pass.committer);
-        });
-    }
-    if (pass.failed.load() || pass.reported < spans.size()) {
+    const bool committed = coherent::RunSteps(
+        plan, threads,
+        [this, &pass](std::uint32_t chunk, std::uint32_t participant) {
+            RunChunk(pass, chunk, pass.scratch[participant]);
+        },
+        [this, &pass](std::uint32_t step) { return Commit(pass, step); });
+    if (!committed || pass.failed.load() || pass.reported < spans.size()) {
         return false;
     }
-    meanPerKilobyte_ =
-        SaturatingProduct(pass.chosenSum / pass.chosenCount, 1024) / std::max(bytes, 1u);
+    meanPerKilobyte_ = SaturatingProduct(pass.scale.chosenSum / pass.scale.chosenCount, 1024) /
+                       std::max(bytes, 1u);
     return true;
 }
 

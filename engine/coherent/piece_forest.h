@@ -65,7 +65,9 @@ struct PieceTree {
     }
     // Changed in place, the tree is shortened as it is walked (path
     // halving): only ever on one thread, between a pass's steps.
-    std::uint32_t Root(std::uint32_t i) const {
+    std::uint32_t Root(std::uint32_t i) const { return InlineRoot(i); }
+    // Root, always inlined: for the loop that sizes each candidate's piece.
+    [[gnu::always_inline]] std::uint32_t InlineRoot(std::uint32_t i) const {
         if (parentOverlay == nullptr) {
             std::vector<std::uint32_t>& up = *parent;
             while (up[i] != i) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <tuple>
 #include <utility>
 
 #include "tests/support/test_images.h"
@@ -116,20 +114,6 @@ TEST(BuildNeighbourhood, ParentCoordinatesHalveExceptZeroAndOne) {
     }
 }
 
-TEST(BuildNeighbourhood, SampleWindowsMustLieInsideBothLevels) {
-    const ImagePyramid pyramid = CoordinatePyramid(64, 64, 2);
-    std::uint32_t inside = 0;
-    for (int y = 0; y < 64; ++y) {
-        for (int x = 0; x < 64; ++x) {
-            FeatureVector v;
-            const bool ok = BuildNeighbourhood(pyramid, 0, 9, 2, x, y, v, false, false);
-            EXPECT_EQ(ok, x >= 6 && x <= 57 && y >= 6 && y <= 57) << x << ", " << y;
-            inside += ok ? 1 : 0;
-        }
-    }
-    EXPECT_EQ(inside, 52u * 52u);
-}
-
 TEST(HasCompleteNeighbourhood, TellsWhetherALevelCanGiveAnyPoint) {
     // Side 9 over two levels needs 9 columns and 5 rows at level 0, and the
     // parent window of side 7 inside level 1.
@@ -214,51 +198,6 @@ TEST(NeighbourhoodGatherer, GivesBuildNeighbourhoodsBytesAndVerdicts) {
     // A level past the last one: nothing is inside, even with wrap.
     ImagePyramid two(testing::PatternImage(8, 8, 3), 2);
     EXPECT_FALSE(NeighbourhoodGatherer(two, 1, 3, 2, false, true).Inside(0, 0));
-}
-
-// The whole window laid out causal half first: its first bytes are the causal
-// window's, and it reads the same pixels as the plain whole window.
-TEST(NeighbourhoodGatherer, CausalFirstWholeWindowStartsWithTheCausalOne) {
-    struct Shape {
-        std::int32_t side;
-        std::uint32_t levels, bpp;
-        bool mirror;
-    };
-    const Shape shapes[] = {{1, 2, 3, false}, {3, 1, 3, true}, {5, 2, 4, false}, {9, 2, 3, true}};
-    const ImagePyramid pyramid = CoordinatePyramid(12, 10, 2);
-    const ImagePyramid pyramid4 = CoordinatePyramid(12, 10, 2, 4);
-    for (const Shape& s : shapes) {
-        const ImagePyramid& p = s.bpp == 4 ? pyramid4 : pyramid;
-        const auto gatherer = [&](bool causal, bool causalFirst) {
-            return NeighbourhoodGatherer(p, 0, s.side, s.levels, s.bpp == 4, true,
-                                         {.causal = causal,
-                                          .plainParents = true,
-                                          .mirror = s.mirror,
-                                          .causalFirst = causalFirst});
-        };
-        const NeighbourhoodGatherer causal = gatherer(true, false);
-        const NeighbourhoodGatherer whole = gatherer(false, false);
-        const NeighbourhoodGatherer first = gatherer(false, true);
-        ASSERT_EQ(first.ByteCount(), whole.ByteCount());
-        std::vector<std::uint8_t> a(whole.ByteCount());
-        std::vector<std::uint8_t> b(whole.ByteCount());
-        std::vector<std::uint8_t> c(causal.ByteCount());
-        for (const auto& [x, y] : {std::pair{0u, 0u}, {5u, 4u}, {11u, 9u}}) {
-            SCOPED_TRACE(::testing::Message() << "side " << s.side << " at " << x << ", " << y);
-            ASSERT_TRUE(whole.Gather(x, y, a.data()));
-            ASSERT_TRUE(first.Gather(x, y, b.data()));
-            ASSERT_TRUE(causal.Gather(x, y, c.data()));
-            EXPECT_TRUE(std::equal(c.begin(), c.end(), b.begin()));
-            std::vector<Read> readsWhole = Reads(FeatureVector(a.begin(), a.end()), s.bpp);
-            std::vector<Read> readsFirst = Reads(FeatureVector(b.begin(), b.end()), s.bpp);
-            const auto order = [](const Read& l, const Read& r) {
-                return std::tie(l.level, l.y, l.x) < std::tie(r.level, r.y, r.x);
-            };
-            std::sort(readsWhole.begin(), readsWhole.end(), order);
-            std::sort(readsFirst.begin(), readsFirst.end(), order);
-            EXPECT_EQ(readsFirst, readsWhole);
-        }
-    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "imageio/png_writer.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_images.h"
 
 namespace weftloom {
 namespace {
@@ -99,20 +100,11 @@ TEST(PngReaderThreads, ReadersOnSeparateThreadsAgree) {
     }));
 }
 
-Image Pattern(std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerPixel) {
-    Image image;
-    EXPECT_TRUE(image.Allocate(width, height, bytesPerPixel));
-    for (std::size_t i = 0; i < image.pixels.size(); ++i) {
-        image.pixels[i] = static_cast<std::uint8_t>(i * 7 + i / 13);
-    }
-    return image;
-}
-
 TEST(PngWriter, EncodedImagesReadBackUnchanged) {
     for (const auto& [width, height, bpp] : {std::tuple{1u, 1u, 3u}, std::tuple{31u, 17u, 3u},
                                              std::tuple{64u, 3u, 4u}, std::tuple{2u, 40u, 4u}}) {
-        SCOPED_TRACE(testing::Message() << width << " x " << height << " x " << bpp);
-        const Image image = Pattern(width, height, bpp);
+        SCOPED_TRACE(::testing::Message() << width << " x " << height << " x " << bpp);
+        const Image image = testing::PatternImage(width, height, bpp);
         std::vector<std::uint8_t> bytes;
         ASSERT_TRUE(EncodePng(image, bytes));
         ASSERT_TRUE(HasPngSignature(bytes.data(), bytes.size()));
@@ -126,9 +118,9 @@ TEST(PngWriter, EncodedImagesReadBackUnchanged) {
 }
 
 TEST(PngWriter, RefusesWhatPngCannotHold) {
-    Image grey = Pattern(4, 4, 1);
+    Image grey = testing::PatternImage(4, 4, 1);
     Image empty;
-    Image shortBlock = Pattern(4, 4, 3);
+    Image shortBlock = testing::PatternImage(4, 4, 3);
     shortBlock.pixels.pop_back();
     for (const Image* image : {&grey, &empty, &shortBlock}) {
         std::vector<std::uint8_t> bytes{1, 2, 3};

@@ -11,19 +11,14 @@
 
 #include "imageio/image_file.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_images.h"
 
 namespace weftloom {
 namespace {
 
-// A 5 x 3 image with no symmetry; channel values differ per channel so a
-// swapped pair shows.
+// A 5 x 3 image with no symmetry and a different value in each channel.
 Image OddImage(std::uint32_t bytesPerPixel) {
-    Image image;
-    EXPECT_TRUE(image.Allocate(5, 3, bytesPerPixel));
-    for (std::size_t i = 0; i < image.pixels.size(); ++i) {
-        image.pixels[i] = static_cast<std::uint8_t>(i * 37 + (i % bytesPerPixel) * 90);
-    }
-    return image;
+    return testing::PatternImage(5, 3, bytesPerPixel);
 }
 
 std::vector<std::uint8_t> Encoded(const Image& image) {
@@ -76,7 +71,7 @@ TEST(TgaWriterRefusal, ImagesATgaHeaderCannotDescribeAreRefusedWithoutAFile) {
 }
 
 // A failed save must leave whatever was at the target as it was.
-class TgaWriterFailure : public testing::Test {
+class TgaWriterFailure : public ::testing::Test {
   protected:
     void SetUp() override {
         target = folder / "keep.tga";

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -237,24 +236,6 @@ TEST_F(SynthesisParamsDlgTest, CancelLeavesTheMembersAsGivenAndOpeningShowsThemA
     dialog.open();
     EXPECT_EQ(Edit(1001)->text(), "64");
     EXPECT_EQ(Enabling(), (std::vector<bool>{true, false, false}));
-}
-
-TEST_F(SynthesisParamsDlgTest, DoModalAnswersOneForOkAndTwoForCancel) {
-    QTimer::singleShot(0, &dialog, [this] { Click(2); });
-    EXPECT_EQ(dialog.DoModal(), 2);
-
-    // OK with a bad field does not end the modal loop; a fix then does.
-    QTimer::singleShot(0, &dialog, [this] {
-        Type(1002, "3");
-        Click(1);
-        if (dialog.isVisible()) {
-            Type(1002, "33");
-            Click(1);
-        }
-    });
-    EXPECT_EQ(dialog.DoModal(), 1);
-    EXPECT_EQ(messages.size(), 1u);
-    EXPECT_EQ(dialog.outputHeight, 33);
 }
 
 // Opening asks nothing, even for a sample smaller than the range. On OK, sizes

@@ -11,9 +11,8 @@ namespace {
 
 // A pyramid whose pixels name their own position: channel 0 holds x, channel 1
 // y and channel 2 the level, so a vector spells out which pixels it read.
-ImagePyramid CoordinatePyramid(std::uint32_t width, std::uint32_t height, std::uint32_t levels,
-                               std::uint32_t bpp = 3) {
-    ImagePyramid pyramid(testing::UniformImage(width, height, bpp, 0), levels);
+ImagePyramid CoordinatePyramid(std::uint32_t width, std::uint32_t height, std::uint32_t levels) {
+    ImagePyramid pyramid(testing::UniformImage(width, height, 3, 0), levels);
     for (std::uint32_t k = 0; k < levels; ++k) {
         Image* level = pyramid.Level(k);
         for (std::uint32_t y = 0; y < level->height; ++y) {
@@ -22,9 +21,6 @@ ImagePyramid CoordinatePyramid(std::uint32_t width, std::uint32_t height, std::u
                 p[0] = static_cast<std::uint8_t>(x);
                 p[1] = static_cast<std::uint8_t>(y);
                 p[2] = static_cast<std::uint8_t>(k);
-                if (bpp == 4) {
-                    p[3] = static_cast<std::uint8_t>(100 + k);
-                }
             }
         }
     }
@@ -40,9 +36,9 @@ std::ostream& operator<<(std::ostream& out, const Read& r) {
     return out << "(" << r.x << ", " << r.y << " @" << r.level << ")";
 }
 
-std::vector<Read> Reads(const FeatureVector& v, std::uint32_t stride = 3) {
+std::vector<Read> Reads(const FeatureVector& v) {
     std::vector<Read> reads;
-    for (std::size_t i = 0; i + 2 < v.size(); i += stride) {
+    for (std::size_t i = 0; i + 2 < v.size(); i += 3) {
         reads.push_back({v[i], v[i + 1], v[i + 2]});
     }
     return reads;
@@ -141,20 +137,6 @@ TEST(BuildNeighbourhood, FailureLeavesThePrefixAndNeverClears) {
     EXPECT_FALSE(BuildNeighbourhood(pyramid, 0, 3, 2, 3, 3, v, false, true))
         << "level 1 does not exist";
     EXPECT_EQ(v.size(), 1u + 4u * 3u);
-}
-
-TEST(BuildNeighbourhood, FourChannelsAppendTheFourthElement) {
-    const ImagePyramid pyramid = CoordinatePyramid(8, 8, 2, 4);
-    FeatureVector v;
-    ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 3, 2, 3, 3, v, true, false));
-    ASSERT_EQ(v.size(), (4u + 1u) * 4u);
-    EXPECT_EQ(Reads(v, 4)[4], (Read{1, 1, 1}));
-    EXPECT_EQ(v[3], 100u);
-    EXPECT_EQ(v[19], 101u);
-    FeatureVector three;
-    ASSERT_TRUE(
-        BuildNeighbourhood(CoordinatePyramid(8, 8, 2, 3), 0, 3, 2, 3, 3, three, false, false));
-    EXPECT_EQ(three.size(), 5u * 3u);
 }
 
 // The gatherer writes exactly BuildNeighbourhood's elements as bytes, and

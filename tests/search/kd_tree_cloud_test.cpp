@@ -17,52 +17,6 @@ KdTreeCloud<M> BuiltCloud(const std::vector<FeatureVector>& features) {
     return cloud;
 }
 
-// The tree as (point, left, right) per node, in node order.
-template <DistanceMetric M>
-std::vector<std::array<std::uint32_t, 3>> Layout(const KdTreeCloud<M>& cloud) {
-    std::vector<std::array<std::uint32_t, 3>> layout;
-    for (const KdNode& node : cloud.Nodes()) {
-        layout.push_back({node.point, node.left, node.right});
-    }
-    return layout;
-}
-
-TEST(KdTreeBuild, EmptyCloudBuildsNoNodesAndFindsNothing) {
-    KdTreeCloud<DistanceMetric::L2> cloud(2, 3);
-    cloud.Build();
-    EXPECT_TRUE(cloud.Nodes().empty());
-    std::uint32_t best = 0xFFFFFFFFu;
-    std::uint32_t index = 0xFFFFFFFFu;
-    cloud.FindNearest(0, {1, 2}, best, index, 0);
-    EXPECT_EQ(index, 0xFFFFFFFFu);
-    EXPECT_EQ(best, 0xFFFFFFFFu);
-    EXPECT_FALSE(cloud.AddPoint({1, 2}, {1, 2, 3})) << "no point is added after the build";
-}
-
-TEST(KdTreeBuild, AnAbortedBuildGivesNoTreeAndFindsNothing) {
-    KdTreeCloud<DistanceMetric::L2> cloud(2, 1);
-    for (std::uint32_t i = 0; i < 50; ++i) {
-        cloud.AddPoint({i, 50 - i}, {i});
-    }
-    const std::atomic<bool> abort{true};
-    EXPECT_FALSE(cloud.Build(&abort));
-    EXPECT_TRUE(cloud.Nodes().empty());
-    std::uint32_t best = 0xFFFFFFFFu;
-    std::uint32_t index = 0xFFFFFFFFu;
-    cloud.FindNearest(0, {3, 47}, best, index, 0);
-    EXPECT_EQ(index, 0xFFFFFFFFu);
-    // Unset, the flag changes nothing.
-    KdTreeCloud<DistanceMetric::L2> watched(2, 1);
-    std::vector<FeatureVector> features;
-    for (std::uint32_t i = 0; i < 50; ++i) {
-        features.push_back({i * 7 % 13, 50 - i});
-        watched.AddPoint(features.back(), {i});
-    }
-    const std::atomic<bool> go{false};
-    EXPECT_TRUE(watched.Build(&go));
-    EXPECT_EQ(Layout(watched), Layout(BuiltCloud(features)));
-}
-
 template <DistanceMetric M>
 std::uint32_t Nearest(const KdTreeCloud<M>& cloud, const FeatureVector& query,
                       std::uint32_t* distance = nullptr) {
@@ -73,6 +27,31 @@ std::uint32_t Nearest(const KdTreeCloud<M>& cloud, const FeatureVector& query,
         *distance = best;
     }
     return index;
+}
+
+// An empty cloud, or a build stopped by its flag, gives no tree and finds
+// nothing; an unset flag stops nothing; no point is added after the build.
+TEST(KdTreeBuild, AnEmptyOrAbortedBuildFindsNothing) {
+    KdTreeCloud<DistanceMetric::L2> empty(2, 3);
+    empty.Build();
+    EXPECT_FALSE(empty.AddPoint({1, 2}, {1, 2, 3}));
+    KdTreeCloud<DistanceMetric::L2> aborted(2, 1);
+    KdTreeCloud<DistanceMetric::L2> watched(2, 1);
+    for (std::uint32_t i = 0; i < 50; ++i) {
+        aborted.AddPoint({i, 50 - i}, {i});
+        watched.AddPoint({i, 50 - i}, {i});
+    }
+    const std::atomic<bool> abort{true};
+    const std::atomic<bool> go{false};
+    EXPECT_FALSE(aborted.Build(&abort));
+    EXPECT_TRUE(watched.Build(&go));
+    EXPECT_EQ(Nearest(watched, {3, 47}), 3u);
+    for (const auto* cloud : {&empty, &aborted}) {
+        EXPECT_TRUE(cloud->Nodes().empty());
+        std::uint32_t distance = 0;
+        EXPECT_EQ(Nearest(*cloud, {3, 47}, &distance), 0xFFFFFFFFu);
+        EXPECT_EQ(distance, 0xFFFFFFFFu);
+    }
 }
 
 TEST(KdTreeFindNearest, QueryOfTheWrongLengthFindsNothing) {

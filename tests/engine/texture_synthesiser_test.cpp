@@ -47,7 +47,7 @@ void Record(const ProgressInfo* info) {
     }
 }
 
-// A job that reports into recorder, with small windows so runs stay quick.
+// Makes job report into recorder.
 void Attach(TextureSynthesiser& job, Recorder& recorder) {
     job.progressCallback = &Record;
     job.callbackContext = &recorder;

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <ostream>
+#include <sstream>
 #include <type_traits>
 #include <utility>
 
@@ -56,7 +58,7 @@ bool ParseByteSize(const std::string& text, std::uint64_t& bytes) {
         ++digits;
     }
     std::uint64_t value = 0;
-    if (!ParseNumber(text.substr(0, digits), 1, std::numeric_limits<std::uint64_t>::max(), value)) {
+    if (!ParseNumber(text.substr(0, digits), 0, std::numeric_limits<std::uint64_t>::max(), value)) {
         return false;
     }
     const std::string unit = Lower(text.substr(digits));
@@ -116,6 +118,8 @@ constexpr Word<DistanceMetric> kMetricWords[] = {
     {DistanceMetric::L1, "l1"}, {DistanceMetric::L2, "l2"}, {DistanceMetric::Linf, "linf"}};
 constexpr Word<ProgressMode> kProgressWords[] = {
     {ProgressMode::Auto, "auto"}, {ProgressMode::Log, "log"}, {ProgressMode::None, "none"}};
+constexpr Word<OutputFormat> kFormatWords[] = {{OutputFormat::Tga, "tga"},
+                                               {OutputFormat::Png, "png"}};
 
 template <class E, std::size_t N>
 const char* WordFor(const Word<E> (&words)[N], E value) {
@@ -196,6 +200,9 @@ struct OptionRow {
     std::string typeName;                // a value's
     OptionReader read;                   // a value's
     bool SynthOptions::*flag = nullptr;  // a flag's field
+    // The one search that uses the option; help says so, and giving it with
+    // the other search is warned about.
+    std::optional<SearchMethod> onlyFor = std::nullopt;
 };
 
 // A whole number from kLow to kHigh into member. Read as text, so that only
@@ -234,6 +241,13 @@ OptionRow Flag(const char* names, const char* help, bool SynthOptions::*field) {
     return {names, help, "", {}, field};
 }
 
+// The row of an option that only search uses.
+OptionRow Only(SearchMethod search, OptionRow row) {
+    row.help = WordFor(kSearchWords, search) + std::string(": ") + row.help;
+    row.onlyFor = search;
+    return row;
+}
+
 std::vector<OptionRow> OptionRows() {
     using S = SynthesisSettings;
     const S defaults;
@@ -241,7 +255,13 @@ std::vector<OptionRow> OptionRows() {
     for (const Accuracy accuracy : defaults.levelAccuracy) {
         accuracyDefault += (accuracyDefault.empty() ? "" : ",") + AccuracyName(accuracy);
     }
+    constexpr SearchMethod kExact = SearchMethod::Exact;
+    constexpr SearchMethod kCoherent = SearchMethod::Coherent;
     return {
+        Choice("--format", "tga|png",
+               "the format of the names the tool makes (<sample name>-synth.png) and of an -o "
+               "name without an ending",
+               kFormatWords, &SynthOptions::format),
         {"-s,--size", "output size; default: the sample's size; each side 1..65535", "WxH",
          &ParseSize},
         {"--accuracy",
@@ -250,14 +270,16 @@ std::vector<OptionRow> OptionRows() {
          [](const std::string& text, SynthOptions& options) {
              return ParseAccuracy(text, options.settings);
          }},
-        Choice("--subsampling", "MODE", "off | percent | count", kSubsamplingWords,
-               &S::subsamplingMode),
-        Number<1, 2147483647>("--count", "N", "points a subsampled search aims at in mode count",
-                              &S::subsampleCount),
-        Number<1, 100>("--percent", "P", "percent of the cloud in mode percent",
-                       &S::subsamplePercent),
-        Number<0, 4294967295>("--min-pixels", "M", "mode percent applies from this cloud size on",
-                              &S::minimumPixelCount),
+        Only(kExact, Choice("--subsampling", "MODE", "off | percent | count", kSubsamplingWords,
+                            &S::subsamplingMode)),
+        Only(kExact, Number<1, 2147483647>("--count", "N",
+                                           "points a subsampled search aims at in mode count",
+                                           &S::subsampleCount)),
+        Only(kExact, Number<1, 100>("--percent", "P", "percent of the cloud in mode percent",
+                                    &S::subsamplePercent)),
+        Only(kExact, Number<0, 4294967295>("--min-pixels", "M",
+                                           "mode percent applies from this cloud size on",
+                                           &S::minimumPixelCount)),
         Choice("--metric", "METRIC", "l1 | l2 | linf", kMetricWords, &S::metric),
         Number<0, 4294967295>("--seed", "N", "starting state of the run's random generator",
                               &S::randomSeed),
@@ -266,45 +288,157 @@ std::vector<OptionRow> OptionRows() {
             "threads to search with; 0: every core; the output is the same for any",
             &S::threadCount),
         Choice("--search", "exact|coherent",
-               "exact: the nearest neighbourhood (the subsampling options apply); coherent: a few "
-               "candidates per pixel from where its neighbours came from; tiles, keeps more of "
-               "the sample, much faster",
+               "exact: the nearest neighbourhood; coherent: a few candidates per pixel from where "
+               "its neighbours came from; tiles, keeps more of the sample, much faster",
                kSearchWords, &S::searchMethod),
-        Number<0, kMaxSimilar>("--similar", "K",
-                               "coherent: look-alike sample positions kept per position (k)",
-                               &S::coherenceSetSize),
-        Number<0, kMaxCorrections>("--corrections", "N",
-                                   "coherent: passes over each level with whole neighbourhoods",
-                                   &S::correctionPasses),
-        Number<0, kMaxRandomTries>("--random-tries", "N",
-                                   "coherent: random sample positions each pixel also tries",
-                                   &S::randomCandidates),
-        Number<0, kMaxSpread>("--spread", "W",
-                              "coherent: how strongly sample positions already used are avoided; "
-                              "16: one mean distance per even share of uses, 0: not at all",
-                              &S::occurrenceWeight),
-        Number<1, 100>("--max-piece", "P",
-                       "coherent: largest piece copied verbatim, in percent of the sample",
-                       &S::pieceLimitPercent),
+        Only(kCoherent, Number<0, kMaxSimilar>("--similar", "K",
+                                               "look-alike sample positions kept per position (k)",
+                                               &S::coherenceSetSize)),
+        Only(kCoherent,
+             Number<0, kMaxCorrections>("--corrections", "N",
+                                        "passes over each level with whole neighbourhoods",
+                                        &S::correctionPasses)),
+        Only(kCoherent, Number<0, kMaxRandomTries>("--random-tries", "N",
+                                                   "random sample positions each pixel also tries",
+                                                   &S::randomCandidates)),
+        Only(kCoherent,
+             Number<0, kMaxSpread>("--spread", "W",
+                                   "how strongly sample positions already used are avoided; 16: "
+                                   "one mean distance per even share of uses, 0: not at all",
+                                   &S::occurrenceWeight)),
+        Only(kCoherent, Number<1, 100>("--max-piece", "P",
+                                       "largest piece copied verbatim, in percent of the sample",
+                                       &S::pieceLimitPercent)),
         {"--max-memory",
          "refuse a run estimated to need more than this (512M, 4G, ...); default: the machine's "
          "memory",
          "SIZE",
          [](const std::string& text, SynthOptions& options) {
-             if (ParseByteSize(text, options.maxMemory)) {
-                 return std::string();
+             if (!ParseByteSize(text, options.maxMemory)) {
+                 return "--max-memory: expected a size such as 512M or 4G (decimal digits, then "
+                        "K, M, G or T), got '" +
+                        text + "'";
              }
-             return "--max-memory: expected a size such as 512M or 4G (decimal digits, then K, M, "
-                    "G or T), got '" +
-                    text + "'";
+             return options.maxMemory == 0 ? "--max-memory: the limit must be more than 0"
+                                           : std::string();
          }},
         Flag("--force", "replace the output even when it is read-only", &SynthOptions::force),
-        Flag("--no-clobber", "never replace an existing output", &SynthOptions::noClobber),
+        Flag("--no-clobber", "never replace an existing output; a texture kept counts apart",
+             &SynthOptions::noClobber),
         Choice("--progress", "MODE",
                "auto: a redrawn line on a terminal; log: a plain line per phase; none",
                kProgressWords, &SynthOptions::progress),
         Flag("-q,--quiet", "no progress display", &SynthOptions::quiet),
     };
+}
+
+// Help is laid out here, not by CLI11: wrapped to a terminal of 80 columns,
+// and in the shape the manual page's maker reads.
+constexpr std::size_t kHelpWidth = 79;
+constexpr std::size_t kHelpColumn = 24;  // where an option's description starts
+
+// Appends text's words to line, wrapping at kHelpWidth onto lines that start
+// at column indent.
+void AppendWrapped(std::string& help, std::string& line, const std::string& text,
+                   std::size_t indent) {
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        // "<sample name>" stays on one line.
+        const auto open = [&word] {
+            const std::size_t at = word.rfind('<');
+            return at != std::string::npos && word.find('>', at) == std::string::npos;
+        };
+        for (std::string more; open() && words >> more;) {
+            word += " " + more;
+        }
+        const bool atStart = line.size() <= indent;
+        if (!atStart && line.size() + 1 + word.size() > kHelpWidth) {
+            help += line + "\n";
+            line.assign(indent, ' ');
+        }
+        line += (line.size() <= indent ? "" : " ") + word;
+    }
+    help += line + "\n";
+}
+
+void AppendOption(std::string& help, const std::string& names, const std::string& typeName,
+                  const std::string& text) {
+    std::string line = "  " + names + (typeName.empty() ? "" : " " + typeName);
+    if (line.size() + 1 >= kHelpColumn) {
+        help += line + "\n";
+        line.clear();
+    }
+    line.resize(kHelpColumn, ' ');
+    AppendWrapped(help, line, text, kHelpColumn);
+}
+
+// "-s, --size": the names as help shows them.
+std::string ShownNames(const std::string& names) {
+    std::string shown;
+    for (const char c : names) {
+        shown += c == ',' ? std::string(", ") : std::string(1, c);
+    }
+    return shown;
+}
+
+// The long name of a row: "--size".
+std::string LongName(const std::string& names) {
+    return names.substr(names.rfind(',') + 1);
+}
+
+std::string HelpText(const std::vector<OptionRow>& rows) {
+    std::string help = std::string("Usage: ") + kSynthProgramName + " SAMPLE... [OPTIONS]\n";
+    std::string line;
+    AppendWrapped(help, line,
+                  "Grows a texture that looks like each SAMPLE (a TGA, JPEG or PNG picture) and "
+                  "writes it as a TGA or PNG file; several samples are grown one after the other.",
+                  0);
+    help += "\nOptions:\n";
+    AppendOption(help, "-o, --output", "FILE",
+                 "the texture to write: .tga or no ending for TGA, .png for PNG (.jpg and .jpeg "
+                 "are written as .tga beside them); a folder: <sample name>-synth.tga in it; "
+                 "default: <sample name>-synth.tga here");
+    AppendOption(help, "-O, --output-dir", "FOLDER",
+                 "the folder every texture goes to, as <sample name>-synth.tga (made when "
+                 "missing); for several samples");
+    for (const OptionRow& row : rows) {
+        AppendOption(help, ShownNames(row.names), row.typeName, row.help);
+    }
+    AppendOption(help, "-h, --help", "", "print this help and exit");
+    AppendOption(help, "--version", "", "print the version and exit");
+    return help;
+}
+
+// Why -o's name cannot be written in the format asked for, or empty. A name
+// that is a folder holds a made name; one without an ending is completed.
+std::string OutputNameProblem(const std::string& name, OutputFormat format, bool formatGiven) {
+    std::error_code error;
+    if (name.back() == '/' || std::filesystem::is_directory(name, error)) {
+        return {};
+    }
+    const std::string ending = Lower(std::filesystem::path(name).extension().string());
+    if (ending.empty()) {
+        return {};
+    }
+    const bool tga = ending == ".tga" || ending == ".jpg" || ending == ".jpeg";
+    if (!tga && ending != ".png") {
+        return "--output: '" + name +
+               "' names no format this tool writes; end it in .tga or .png, or give no ending";
+    }
+    if (formatGiven && tga != (format == OutputFormat::Tga)) {
+        return "--output '" + name + "' and --format " + FormatExtension(format) +
+               " ask for different formats; give one";
+    }
+    return {};
+}
+
+// "a", "a and b", "a, b and c".
+std::string Listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    }
+    return text;
 }
 
 }  // namespace
@@ -313,33 +447,24 @@ std::string AccuracyName(Accuracy accuracy) {
     return WordFor(kAccuracyWords, accuracy);
 }
 
-std::string DefaultOutputPath(const std::string& samplePath) {
-    return std::filesystem::path(samplePath).stem().string() + "-synth.tga";
+std::string FormatExtension(OutputFormat format) {
+    return WordFor(kFormatWords, format);
+}
+
+std::string DefaultOutputPath(const std::string& samplePath, OutputFormat format) {
+    return std::filesystem::path(samplePath).stem().string() + "-synth." + FormatExtension(format);
 }
 
 std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOptions& options,
                                      std::ostream& out, std::ostream& err) {
-    CLI::App app{
-        "Grows a texture that looks like SAMPLE (a TGA, JPEG or PNG picture) and writes it "
-        "as a TGA or PNG file; several samples are grown one after the other.",
-        kSynthProgramName};
+    CLI::App app{"", kSynthProgramName};
     app.set_version_flag("--version", std::string(kSynthProgramName) + " " WEFTLOOM_VERSION);
-    app.get_formatter()->column_width(24);
 
-    app.add_option("SAMPLE", options.samples,
-                   "the sample picture (TGA, JPEG or PNG); several: one texture each")
-        ->required()
-        ->type_name("");
-    CLI::Option* output =
-        app.add_option("-o,--output", options.output,
-                       "the texture to write (.png: PNG, otherwise TGA); a folder: <sample "
-                       "name>-synth.tga in it; default: <sample name>-synth.tga here")
-            ->type_name("FILE");
-    CLI::Option* folderOption =
-        app.add_option("-O,--output-dir", options.outputFolder,
-                       "the folder every texture goes to, as <sample name>-synth.tga (made "
-                       "when missing); for several samples")
-            ->type_name("FOLDER");
+    // Not required by CLI11, which would complain of a missing sample before
+    // it names an unknown option.
+    app.add_option("SAMPLE", options.samples);
+    CLI::Option* output = app.add_option("-o,--output", options.output);
+    CLI::Option* folderOption = app.add_option("-O,--output-dir", options.outputFolder);
     const std::vector<OptionRow> rows = OptionRows();
     std::vector<std::string> texts(rows.size());
     std::vector<CLI::Option*> given(rows.size());
@@ -357,13 +482,11 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        out << app.help();
+        out << HelpText(rows);
         return kExitSuccess;
     } catch (const CLI::CallForVersion& e) {
         out << e.what() << "\n";
         return kExitSuccess;
-    } catch (const CLI::RequiredError&) {
-        return usageError("no SAMPLE given: name the picture to grow a texture from");
     } catch (const CLI::ExtrasError&) {
         const std::vector<std::string> extras = app.remaining();
         const std::string first = extras.empty() ? std::string() : extras.front();
@@ -384,6 +507,9 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
         return usageError(e.what());
     }
 
+    if (options.samples.empty()) {
+        return usageError("no SAMPLE given: name the picture to grow a texture from");
+    }
     if (output->count() != 0 && options.output.empty()) {
         return usageError("--output: the file name is empty");
     }
@@ -405,8 +531,31 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
             }
         }
     }
+    std::vector<std::string> unused;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (given[i]->count() != 0 && rows[i].onlyFor &&
+            *rows[i].onlyFor != options.settings.searchMethod) {
+            unused.push_back(LongName(rows[i].names));
+        }
+    }
     if (options.force && options.noClobber) {
         return usageError("--force and --no-clobber contradict each other; give one");
+    }
+    if (output->count() != 0) {
+        const bool formatGiven = app.get_option("--format")->count() != 0;
+        if (std::string problem = OutputNameProblem(options.output, options.format, formatGiven);
+            !problem.empty()) {
+            return usageError(problem);
+        }
+    }
+    if (!unused.empty()) {
+        const SearchMethod search = options.settings.searchMethod;
+        const SearchMethod other =
+            search == SearchMethod::Exact ? SearchMethod::Coherent : SearchMethod::Exact;
+        err << kSynthProgramName << ": warning: the " << WordFor(kSearchWords, search)
+            << " search does not use " << Listed(unused) << "; "
+            << (unused.size() == 1 ? "it applies" : "they apply") << " to --search "
+            << WordFor(kSearchWords, other) << "\n";
     }
     return std::nullopt;
 }

@@ -26,14 +26,20 @@ enum class ProgressMode {
     None,  // nothing (as --quiet)
 };
 
+// The file format of the textures whose names the tool makes.
+enum class OutputFormat { Tga, Png };
+
 // What weftloom-synth was asked to do, with the defaults of its interface.
 struct SynthOptions {
     std::vector<std::string> samples;  // one run each, in order; at least one once parsed
     std::string output;                // empty: <sample name without extension>-synth.tga here
     std::string outputFolder;          // -O: every output goes here as <sample name>-synth.tga
-    std::uint32_t width = 0;           // 0: the sample's width
-    std::uint32_t height = 0;          // 0: the sample's height
-    SynthesisSettings settings;        // --accuracy, --subsampling, --count, ..., --seed
+    // The format of a name the tool makes (-O, the default name, -o's folder)
+    // or completes (-o without an extension); a name with one says its own.
+    OutputFormat format = OutputFormat::Tga;
+    std::uint32_t width = 0;     // 0: the sample's width
+    std::uint32_t height = 0;    // 0: the sample's height
+    SynthesisSettings settings;  // --accuracy, --subsampling, --count, ..., --seed
     bool quiet = false;
     // Bytes the run may use; 0: the machine's physical memory.
     std::uint64_t maxMemory = 0;
@@ -45,7 +51,9 @@ struct SynthOptions {
 // Parses the command line into options. Returns nothing when the program
 // should go on and run; otherwise the exit code to end with: kExitSuccess
 // after --help or --version (printed to out), kExitUsage after a usage error
-// (one line on err, starting with the program's name).
+// (one line on err, starting with the program's name). Options that the
+// chosen search does not use are warned about on err, in one line, and the
+// run goes on.
 std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOptions& options,
                                      std::ostream& out, std::ostream& err);
 
@@ -53,7 +61,11 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
 std::string AccuracyName(Accuracy accuracy);
 
 // The output path when none is given: the sample's file name without its
-// extension, plus "-synth.tga", in the current folder.
-std::string DefaultOutputPath(const std::string& samplePath);
+// extension, plus "-synth.tga" (or ".png"), in the current folder.
+std::string DefaultOutputPath(const std::string& samplePath,
+                              OutputFormat format = OutputFormat::Tga);
+
+// "tga" or "png", as --format spells them and as a made name ends.
+std::string FormatExtension(OutputFormat format);
 
 }  // namespace weftloom

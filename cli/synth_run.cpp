@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -23,6 +24,8 @@
 #include "engine/texture_synthesiser.h"
 #include "engine/time_estimate.h"
 #include "imageio/image_file.h"
+#include "imageio/png_writer.h"
+#include "imageio/tga_writer.h"
 
 namespace weftloom {
 
@@ -52,9 +55,9 @@ extern "C" void OnResize(int) {
     terminalResized.store(true);
 }
 
-// Catches SIGINT, SIGTERM and SIGWINCH for the lifetime of the object. A
-// signal the parent had ignored stays ignored (a shell ignores SIGINT for
-// background jobs, and that choice is the user's).
+// Catches SIGINT, SIGTERM and SIGWINCH and ignores SIGXFSZ for the lifetime
+// of the object. A signal the parent had ignored stays ignored (a shell
+// ignores SIGINT for background jobs, and that choice is the user's).
 class SignalScope {
   public:
     SignalScope() {
@@ -67,13 +70,21 @@ class SignalScope {
                 continue;
             }
             struct sigaction action {};
-            action.sa_handler = kSignals[i] == SIGWINCH ? &OnResize : &OnStopSignal;
+            switch (kSignals[i]) {
+                case SIGWINCH:
+                    action.sa_handler = &OnResize;
+                    break;
+                case SIGXFSZ:
+                    action.sa_handler = SIG_IGN;
+                    break;
+                default:
+                    action.sa_handler = &OnStopSignal;
+            }
             sigemptyset(&action.sa_mask);
             installed_[i] = sigaction(kSignals[i], &action, &previous_[i]) == 0;
         }
     }
     ~SignalScope() {
-        interruptibleJob.store(nullptr);
         for (std::size_t i = 0; i < kSignals.size(); ++i) {
             if (installed_[i]) {
                 sigaction(kSignals[i], &previous_[i], nullptr);
@@ -83,18 +94,24 @@ class SignalScope {
     SignalScope(const SignalScope&) = delete;
     SignalScope& operator=(const SignalScope&) = delete;
 
-    // From now on a stop signal aborts job; one that came before already has.
-    void Watch(TextureSynthesiser& job) {
+  private:
+    static constexpr std::array<int, 4> kSignals = {SIGINT, SIGTERM, SIGWINCH, SIGXFSZ};
+    std::array<struct sigaction, 4> previous_{};
+    std::array<bool, 4> installed_{};
+};
+
+// While it lives, a stop signal aborts job; one that came before already has.
+class AbortOnStopSignal {
+  public:
+    explicit AbortOnStopSignal(TextureSynthesiser& job) {
         interruptibleJob.store(&job);
         if (stopRequested.load()) {
             job.Abort();
         }
     }
-
-  private:
-    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGWINCH};
-    std::array<struct sigaction, 3> previous_{};
-    std::array<bool, 3> installed_{};
+    ~AbortOnStopSignal() { interruptibleJob.store(nullptr); }
+    AbortOnStopSignal(const AbortOnStopSignal&) = delete;
+    AbortOnStopSignal& operator=(const AbortOnStopSignal&) = delete;
 };
 
 int StoppedExitCode() {
@@ -278,25 +295,35 @@ bool IsSpecialName(const std::string& path) {
     return false;
 }
 
+// A reader's reason as a line's end: without a full stop, as every line of
+// the tool ends.
+std::string Reason(std::string reason) {
+    while (!reason.empty() && reason.back() == '.') {
+        reason.pop_back();
+    }
+    return reason;
+}
+
 int Fail(const SynthRunContext& context, const std::string& message) {
     *context.err << kSynthProgramName << ": " << message << "\n";
     return kExitFailure;
 }
 
-// Reads the sample, synthesises, writes the texture to target; returns the
-// exit code, as RunSynthFiles says for each sample.
+// Reads the sample, synthesises, writes the texture to target. Returns
+// kExitSuccess once the texture is written (a stop signal after the save
+// changes nothing), kExitFailure after a line saying why, or the stop
+// signal's code, silently: the caller says what the stop left unmade.
 int RunSample(const SynthOptions& options, const std::string& samplePath, const std::string& target,
               const SynthRunContext& context) {
     std::ostream& err = *context.err;
     const auto fail = [&context](const std::string& message) { return Fail(context, message); };
-    SignalScope signals;
     const SynthesisSettings& settings = options.settings;
 
     // The header decides whether the run fits before the pixels are read.
     ImageHeader header;
     std::string reason;
     if (!ReadImageHeader(samplePath, header, reason)) {
-        return fail("cannot read " + Quoted(samplePath) + ": " + reason);
+        return fail("cannot read " + Quoted(samplePath) + ": " + Reason(reason));
     }
     const std::uint32_t width = options.width != 0 ? options.width : header.width;
     const std::uint32_t height = options.height != 0 ? options.height : header.height;
@@ -316,7 +343,7 @@ int RunSample(const SynthOptions& options, const std::string& samplePath, const 
 
     Image sample;
     if (!LoadImageFile(samplePath, sample, reason)) {
-        return fail("cannot read " + Quoted(samplePath) + ": " + reason);
+        return fail("cannot read " + Quoted(samplePath) + ": " + Reason(reason));
     }
     const std::string sampleSize =
         std::to_string(sample.width) + "x" + std::to_string(sample.height);
@@ -369,134 +396,247 @@ int RunSample(const SynthOptions& options, const std::string& samplePath, const 
 
     const auto start = std::chrono::steady_clock::now();
     display.start = start;
-    signals.Watch(job);
+    const AbortOnStopSignal watch(job);
     const bool done = job.Synthesise(sample, width, height);
     display.Finish();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const auto stop = [&err] {
-        err << kSynthProgramName << ": "
-            << (caughtSignal.load() == SIGTERM ? "terminated" : "interrupted")
-            << "; nothing written\n";
-        return StoppedExitCode();
-    };
     if (stopRequested.load()) {
-        return stop();
+        return StoppedExitCode();
     }
     if (!done) {
         return fail("synthesis from " + Quoted(samplePath) + " failed: not enough memory");
     }
 
-    std::string savedPath;
-    const bool saved =
-        SaveImageFile(*job.result, target, savedPath, reason, context.writeBlock, &stopRequested);
+    // The writer of the format the name says (the name is final already), so
+    // that the reason is the system's alone and the line names the file once.
+    errno = 0;
+    const bool saved = IsPngPath(target)
+                           ? WritePng(*job.result, target, context.writeBlock, &stopRequested)
+                           : WriteTga(*job.result, target, context.writeBlock, &stopRequested);
+    const int cause = errno;
     if (!saved && stopRequested.load()) {
-        return stop();
+        return StoppedExitCode();
     }
     if (!saved) {
-        return fail("cannot write " + Quoted(target) + ": " + reason);
+        return fail("cannot write " + Quoted(target) + ": " +
+                    std::strerror(cause != 0 ? cause : EIO));
     }
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.2f", seconds);
     std::ostream& out = *context.out;
     errno = 0;
-    out << kSynthProgramName << ": wrote " << savedPath << " (" << width << "x" << height << ") in "
+    out << kSynthProgramName << ": wrote " << target << " (" << width << "x" << height << ") in "
         << elapsed << " s\n"
         << std::flush;
     if (!out) {
         return fail(std::string("cannot write to standard output: ") +
                     (errno != 0 ? std::strerror(errno) : "write error"));
     }
-    // Written and kept: a stop signal after the save only sets the status.
-    return stopRequested.load() ? StoppedExitCode() : kExitSuccess;
+    // Written and kept, whatever signal came after the save.
+    return kExitSuccess;
 }
 
 }  // namespace
 
-std::string ResolveOutputPath(const SynthOptions& options, const std::string& sample,
-                              std::string& problem) {
-    problem.clear();
-    const std::string fallback = DefaultOutputPath(sample);
+OutputTarget ResolveOutputPath(const SynthOptions& options, const std::string& sample) {
+    OutputTarget result;
+    const auto refuse = [&result](const std::string& problem) {
+        result.problem = problem;
+        return result;
+    };
+    const std::string made = DefaultOutputPath(sample, options.format);
     const std::string& named = options.outputFolder.empty() ? options.output : options.outputFolder;
-    std::string path = named.empty() ? fallback : named;
+    std::string path = named.empty() ? made : named;
     if (path == "-") {
-        problem = "cannot write to standard output ('-'); name a file with -o";
-        return {};
+        return refuse("cannot write to standard output ('-'); name a file with -o");
     }
-    const std::string special = " is not a regular file; name a file to write";
+    const std::string special = ": it is not a regular file; name a file to write";
+    // A name that cannot be looked up (a link loop, a name too long, a folder
+    // that may not be searched) is refused here, not replaced later.
     struct stat status {};
     const bool exists = stat(path.c_str(), &status) == 0;
+    if (!exists && errno != ENOENT) {
+        return refuse("cannot write " + Quoted(path) + ": " + std::strerror(errno));
+    }
     if (exists && S_ISDIR(status.st_mode)) {
-        path += (path.back() == '/' ? "" : "/") + fallback;
+        path += (path.back() == '/' ? "" : "/") + made;
     } else if (path.back() == '/') {
-        problem = "cannot write " + Quoted(path) + ": there is no such folder";
-        return {};
+        return refuse("cannot write " + Quoted(path) + ": there is no such folder");
     } else if ((exists && !S_ISREG(status.st_mode)) || IsSpecialName(path)) {
-        problem = "cannot write " + Quoted(path) + ": it" + special;
-        return {};
+        return refuse("cannot write " + Quoted(path) + special);
+    } else if (path.find('.', path.rfind('/') + 1) == std::string::npos) {
+        path += "." + FormatExtension(options.format);
     }
     const std::string target = SavePathFor(path);
     if (stat(target.c_str(), &status) != 0) {
-        return target;
+        if (errno != ENOENT) {
+            return refuse("cannot write " + Quoted(target) + ": " + std::strerror(errno));
+        }
+        result.path = target;
+        return result;
     }
     if (S_ISDIR(status.st_mode)) {
-        problem = "cannot write " + Quoted(target) + ": it is a folder";
-    } else if (!S_ISREG(status.st_mode) || IsSpecialName(target)) {
-        problem = "cannot write " + Quoted(target) + ": it" + special;
-    } else if (options.noClobber) {
-        problem = "cannot replace " + Quoted(target) + ": it exists, and --no-clobber keeps it";
-    } else if ((status.st_mode & 0222) == 0 && !options.force) {
-        problem = "cannot replace " + Quoted(target) + ": it is read-only; --force replaces it";
+        return refuse("cannot write " + Quoted(target) + ": it is a folder");
     }
-    return problem.empty() ? target : std::string();
+    if (!S_ISREG(status.st_mode) || IsSpecialName(target)) {
+        return refuse("cannot write " + Quoted(target) + special);
+    }
+    if ((status.st_mode & 0222) == 0 && !options.force && !options.noClobber) {
+        return refuse("cannot replace " + Quoted(target) +
+                      ": it is read-only; --force replaces it");
+    }
+    result.path = target;
+    result.kept = options.noClobber;
+    return result;
 }
+
+namespace {
+
+// A file as the clash checks compare it: by its name with every link and
+// "." resolved, and by device and inode when it exists.
+struct FileIdentity {
+    std::string name;
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    explicit FileIdentity(const std::string& path) {
+        std::error_code error;
+        std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+        if (error) {
+            resolved = std::filesystem::absolute(path, error).lexically_normal();
+        }
+        name = error ? path : resolved.string();
+        struct stat status {};
+        exists = stat(path.c_str(), &status) == 0;
+        device = status.st_dev;
+        inode = status.st_ino;
+    }
+    bool SameFile(const FileIdentity& other) const {
+        return name == other.name ||
+               (exists && other.exists && device == other.device && inode == other.inode);
+    }
+};
+
+// "'a', 'b' and 3 more": the samples a stop left unmade.
+std::string NotMadeList(const std::vector<std::string>& samples, std::size_t first) {
+    constexpr std::size_t kShown = 10;
+    std::string text;
+    const std::size_t last = std::min(samples.size(), first + kShown);
+    for (std::size_t i = first; i < last; ++i) {
+        text += (i == first ? "" : ", ") + Quoted(samples[i]);
+    }
+    if (last < samples.size()) {
+        text += " and " + std::to_string(samples.size() - last) + " more";
+    }
+    return text;
+}
+
+}  // namespace
 
 int RunSynthFiles(const SynthOptions& options, const SynthRunContext& context) {
     std::ostream& err = *context.err;
+    const SignalScope signals;
     if (!options.outputFolder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.outputFolder, error);
-        if (error && !std::filesystem::is_directory(options.outputFolder)) {
-            err << kSynthProgramName << ": cannot make the folder " << Quoted(options.outputFolder)
-                << ": " << error.message() << "\n";
-            return kExitFailure;
+        std::error_code made;
+        std::filesystem::create_directories(options.outputFolder, made);
+        std::error_code looked;
+        const auto status = std::filesystem::status(options.outputFolder, looked);
+        if (!std::filesystem::is_directory(status)) {
+            const std::string why = std::filesystem::exists(status)
+                                        ? "it exists and is not a folder"
+                                    : made ? made.message()
+                                           : looked.message();
+            return Fail(context,
+                        "cannot make the folder " + Quoted(options.outputFolder) + ": " + why);
         }
     }
     const bool several = options.samples.size() > 1 || !options.outputFolder.empty();
     const auto start = std::chrono::steady_clock::now();
-    std::size_t written = 0;
-    std::size_t failed = 0;
-    // Textures written so far, by the sample they came from.
-    std::map<std::string, std::string> targets;
+    std::vector<FileIdentity> samples;
     for (const std::string& sample : options.samples) {
-        std::string problem;
-        const std::string target = ResolveOutputPath(options, sample, problem);
-        int code = kExitFailure;
-        if (!problem.empty()) {
-            Fail(context, problem);
-        } else if (const auto earlier = targets.find(target); earlier != targets.end()) {
-            Fail(context, "cannot write " + Quoted(target) + ": it is the texture of " +
-                              Quoted(earlier->second));
-        } else {
-            code = RunSample(options, sample, target, context);
+        samples.emplace_back(sample);
+    }
+    std::size_t written = 0;
+    std::size_t kept = 0;
+    std::size_t failed = 0;
+    // Textures written so far, with the sample each came from.
+    std::vector<std::pair<FileIdentity, std::string>> textures;
+    // Why sample's texture must not be written to path: it would replace a
+    // sample of the run or an earlier texture; empty when it may.
+    const auto clash = [&](const std::string& sample, const std::string& path) {
+        const FileIdentity texture(path);
+        const std::string notGrowing =
+            "not growing " + Quoted(sample) + ": its texture " + Quoted(path) + " would replace ";
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            if (texture.SameFile(samples[i])) {
+                return notGrowing + "the sample " + Quoted(options.samples[i]);
+            }
         }
-        if (!several || code == kExitInterrupted || code == kExitTerminated) {
-            return code;
+        for (const auto& [earlier, from] : textures) {
+            if (texture.SameFile(earlier)) {
+                return notGrowing + "the one made from " + Quoted(from);
+            }
         }
+        return std::string();
+    };
+    std::size_t next = 0;  // after the loop: the first sample not made
+    for (; next < options.samples.size() && !stopRequested.load(); ++next) {
+        const std::string& sample = options.samples[next];
+        const OutputTarget target = ResolveOutputPath(options, sample);
+        if (target.kept) {
+            ++kept;
+            *context.out << kSynthProgramName << ": kept " << target.path
+                         << " (it exists, and --no-clobber keeps it)\n";
+            continue;
+        }
+        std::string problem = target.problem;
+        if (problem.empty()) {
+            problem = clash(sample, target.path);
+        }
+        const int code = problem.empty() ? RunSample(options, sample, target.path, context)
+                                         : Fail(context, problem);
         if (code == kExitSuccess) {
             ++written;
-            targets.emplace(target, sample);
-        } else {
+            textures.emplace_back(FileIdentity(target.path), sample);
+        } else if (code == kExitFailure) {
             ++failed;
+        } else {
+            break;  // stopped: this sample is not made
         }
+    }
+    if (stopRequested.load() && !several) {
+        if (written == 0) {
+            err << kSynthProgramName << ": "
+                << (caughtSignal.load() == SIGTERM ? "terminated" : "interrupted")
+                << "; nothing written\n";
+        }
+        return StoppedExitCode();
+    }
+    if (!several) {
+        return failed == 0 ? kExitSuccess : kExitFailure;
+    }
+    const std::size_t notMade = options.samples.size() - next;
+    if (stopRequested.load()) {
+        err << kSynthProgramName << ": "
+            << (caughtSignal.load() == SIGTERM ? "terminated" : "interrupted")
+            << (notMade == 0 ? std::string("; every texture was made")
+                             : "; not made: " + NotMadeList(options.samples, next))
+            << "\n";
     }
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.2f",
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     std::ostream& out = *context.out;
-    out << kSynthProgramName << ": " << written << " written, " << failed << " failed, in "
-        << elapsed << " s\n"
+    out << kSynthProgramName << ": " << written << " written, "
+        << (options.noClobber ? std::to_string(kept) + " kept, " : "") << failed << " failed, "
+        << (stopRequested.load() ? std::to_string(notMade) + " not made, " : "") << "in " << elapsed
+        << " s\n"
         << std::flush;
+    if (stopRequested.load()) {
+        return StoppedExitCode();
+    }
     if (!out) {
         err << kSynthProgramName << ": cannot write to standard output\n";
         return kExitFailure;

@@ -28,14 +28,22 @@ struct SynthRunContext {
     FileBlockWriter writeBlock;
 };
 
+// What becomes of one sample's texture.
+struct OutputTarget {
+    std::string path;     // the file to write, or the one kept; empty when refused
+    std::string problem;  // why it is refused: one line without the program's name
+    bool kept = false;    // path exists, and --no-clobber keeps it
+};
+
 // The file the run of sample writes, by the output rules: -O's folder, -o's
-// name or <sample>-synth.tga here; inside it when it is a folder, with ".tga"
-// when its last component has no extension and in place of ".jpg" or ".jpeg".
-// Refused, with problem saying why: "-", special files (devices, FIFOs), a
-// missing folder, an existing file under --no-clobber and a read-only one
-// without --force. A symbolic link is kept and written through.
-std::string ResolveOutputPath(const SynthOptions& options, const std::string& sample,
-                              std::string& problem);
+// name or <sample>-synth.tga here (.png with --format png); inside it when it
+// is a folder, with --format's ending when its last component has none and
+// ".tga" in place of ".jpg" or ".jpeg". Refused, with the reason: "-",
+// special files (devices, FIFOs), a missing folder, a name the system cannot
+// look up (a symbolic-link loop, a name too long, a folder that may not be
+// searched) and a read-only file without --force; an existing file under
+// --no-clobber is kept. A symbolic link is kept and written through.
+OutputTarget ResolveOutputPath(const SynthOptions& options, const std::string& sample);
 
 // Runs every sample of options.samples in turn: reads it, synthesises and
 // writes the texture, each output in options.outputFolder (made when
@@ -43,18 +51,22 @@ std::string ResolveOutputPath(const SynthOptions& options, const std::string& sa
 //
 // Every sample gets its own progress display and result line, or one error
 // line naming the file and the reason that leaves nothing under the output
-// name; with several, a summary follows (written, failed, time). A sample
-// that fails does not stop the others, and two samples whose textures would
-// have the same name fail the second. A run estimated to need more memory
-// than allowed is refused after reading only the sample's header. Returns
-// kExitSuccess when every texture was written, kExitFailure when any was not
-// (or the result line could not be written).
+// name; with several, a summary follows (written, kept, failed, time). A
+// sample that fails does not stop the others. Nothing is ever written over a
+// sample of the run: a texture that would be one of them (by name, or as the
+// same file through a link) fails its sample, and so does one that would
+// replace the texture of an earlier sample. A run estimated to need more
+// memory than allowed is refused after reading only the sample's header.
+// Returns kExitSuccess when every texture was written or kept, kExitFailure
+// when any was not (or the result line could not be written).
 //
-// During each sample's run SIGINT and SIGTERM (unless ignored when the run
-// starts) stop the work wherever it is, the save included, leave the old
-// output as it was and end the whole run at once with kExitInterrupted or
-// kExitTerminated (the samples after it are not started); the previous
-// handlers are restored afterwards.
+// During the run SIGINT and SIGTERM (unless ignored when it starts) stop the
+// work wherever it is, the save included, leave the old output as it was and
+// end the whole run at once with kExitInterrupted or kExitTerminated; with
+// several samples, the summary then says how many were written and which
+// were not made. SIGXFSZ is ignored, so that a write past the file-size limit
+// fails with its reason and the old output stays. The previous handlers are
+// restored afterwards.
 int RunSynthFiles(const SynthOptions& options, const SynthRunContext& context);
 
 }  // namespace weftloom

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,15 +20,20 @@
 namespace weftloom {
 namespace {
 
+namespace fs = std::filesystem;
+
 // Longer than any run here takes, even under a sanitizer.
 constexpr auto kDeadline = std::chrono::seconds(60);
+// The status of a child that was to drop root's privileges and could not.
+constexpr int kStillPrivileged = 125;
 
 // Runs the tool with arguments, its standard output and error going to the
 // files named (one file may take both), and gives its exit status (-1 when it
 // did not exit). A child still running at the deadline is killed and the
-// test fails, naming the command.
+// test fails, naming the command. unprivileged: run as "nobody" when this
+// process is root.
 int RunBinary(const std::vector<std::string>& arguments, const std::string& out,
-              const std::string& err) {
+              const std::string& err, bool unprivileged = false) {
     std::vector<char*> argv = {const_cast<char*>(WEFTLOOM_SYNTH_BINARY)};
     std::string command = WEFTLOOM_SYNTH_BINARY;
     for (const std::string& argument : arguments) {
@@ -43,6 +49,11 @@ int RunBinary(const std::vector<std::string>& arguments, const std::string& out,
         if (outFd < 0 || errFd < 0 || dup2(outFd, STDOUT_FILENO) < 0 ||
             dup2(errFd, STDERR_FILENO) < 0) {
             _exit(126);
+        }
+        constexpr uid_t kNobody = 65534;
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(kStillPrivileged);
         }
         execv(WEFTLOOM_SYNTH_BINARY, argv.data());
         _exit(127);
@@ -97,6 +108,43 @@ TEST(SynthBinary, BundledSampleGivesTheRecordedTexture) {
     EXPECT_EQ(RunBinary({"--metric", "l7", "x.tga"}, log, log), 2);
     EXPECT_EQ(RunBinary({(scratch / "none.tga").string()}, log, log), 1);
     EXPECT_EQ(Text(log).rfind("weftloom-synth: cannot read", 0), 0u) << Text(log);
+}
+
+// An output folder that cannot be made or looked up is one line with the
+// system's reason and status 1, never an abort.
+TEST(SynthBinary, AnOutputFolderThatCannotBeMadeFailsInOneLine) {
+    test::ScratchFolder scratch;
+    fs::create_symlink("loop2", scratch / "loop1");
+    fs::create_symlink("loop1", scratch / "loop2");
+    fs::create_directory(scratch / "locked");
+    fs::permissions(scratch / "locked", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(scratch.path(),
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    const std::string sample = std::string(WEFTLOOM_SAMPLES_DIR) + "/sk_brick_64_a.tga";
+    const std::string log = (scratch / "log.txt").string();
+    struct Case {
+        std::string folder;
+        const char* says;
+        bool unprivileged = false;  // last: skipped where privileges cannot be dropped
+    };
+    const Case cases[] = {
+        {"loop1", "loop1': Too many levels of symbolic links"},
+        {"loop1/sub", "Too many levels of symbolic links"},
+        {std::string(300, 'x'), "File name too long"},
+        {"locked/out", "locked/out': Permission denied", true},
+    };
+    for (const Case& c : cases) {
+        const int status =
+            RunBinary({sample, "-O", (scratch / c.folder).string()}, log, log, c.unprivileged);
+        if (status == kStillPrivileged) {
+            GTEST_SKIP() << "running as root, and the privileges of nobody cannot be taken";
+        }
+        const std::string said = Text(log);
+        EXPECT_EQ(status, 1) << c.folder << ": " << said;
+        EXPECT_EQ(said.rfind("weftloom-synth: cannot make the folder '", 0), 0u) << said;
+        EXPECT_NE(said.find(std::string(c.says) + "\n"), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
 }
 
 // What cannot reach standard output is a failure, whatever was written.

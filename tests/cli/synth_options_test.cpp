@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -44,13 +46,14 @@ Parsed Parse(const std::string& line) {
 // another option's field, or none, shows in the whole settings.
 TEST(SynthOptions, EveryOptionReachesItsField) {
     const Parsed p = Parse(
-        "-o out/result.tga --size 320X200 --accuracy medium,LOW,low --subsampling percent "
+        "-o out/result --format PNG --size 320X200 --accuracy medium,LOW,low --subsampling percent "
         "--count 99 --percent 25 --min-pixels 0 --metric linf --seed 4294967295 --threads 3 "
         "--search Coherent --similar 7 --corrections 0 --random-tries 5 --spread 0 --max-piece 100 "
         "--max-memory 640m --force --progress LOG -q in.jpg");
     ASSERT_FALSE(p.exitCode.has_value()) << p.err;
     EXPECT_EQ(p.options.samples, std::vector<std::string>{"in.jpg"});
-    EXPECT_EQ(p.options.output, "out/result.tga");
+    EXPECT_EQ(p.options.output, "out/result");
+    EXPECT_EQ(p.options.format, OutputFormat::Png);
     EXPECT_EQ(p.options.width, 320u);
     EXPECT_EQ(p.options.height, 200u);
     SynthesisSettings expected;
@@ -91,15 +94,23 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(bare.options.height, 0u);
     EXPECT_EQ(bare.options.maxMemory, 0u);
     EXPECT_EQ(bare.options.progress, ProgressMode::Auto);
+    EXPECT_EQ(bare.options.format, OutputFormat::Tga);
+    EXPECT_TRUE(bare.err.empty()) << bare.err;
 }
 
-TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
+// A usage error ends the program with status 2; a warning lets it run. Both
+// are one line; nullptr: nothing is said.
+TEST(SynthOptions, UsageErrorsAndWarningsSayWhatIsWrongInOneLine) {
     struct Case {
         std::vector<std::string> words;
         const char* says;
+        bool runs = false;  // a warning, or nothing
     };
     const Case cases[] = {
         {{}, "no SAMPLE given"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"-V"}, "unknown option '-V'"},
+        {{"a.tga", "-v"}, "unknown option '-v'"},
         {{"a.tga", "b.tga", "-o", "x.tga"}, "-o names the texture of one sample; for 2 samples"},
         {{"a.tga", "-o", "x.tga", "-O", "out"}, "give one of them"},
         {{"a.tga", "-O", ""}, "--output-dir: the folder name is empty"},
@@ -135,7 +146,8 @@ TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
         {{"a.tga", "--threads", "257"}, "--threads: 257 is out of range; expected 0 to 256"},
         {{"a.tga", "--threads", "1e3"}, "got '1e3'"},
         {{"a.tga", "--max-memory", "4Q"}, "--max-memory: expected a size such as 512M or 4G"},
-        {{"a.tga", "--max-memory", "0"}, "got '0'"},
+        {{"a.tga", "--max-memory", "0"}, "--max-memory: the limit must be more than 0"},
+        {{"a.tga", "--max-memory", "0G"}, "must be more than 0"},
         {{"a.tga", "--max-memory", "G"}, "got 'G'"},
         {{"a.tga", "--max-memory", "99999999999T"}, "got '99999999999T'"},
         {{"a.tga", "--similar", "65"}, "--similar: 65 is out of range; expected 0 to 64"},
@@ -149,17 +161,42 @@ TEST(SynthOptions, UsageErrorsSayWhatIsWrongInOneLineAndExitTwo) {
         {{"a.tga", "--search", "fast"}, "--search: 'fast' is not exact or coherent"},
         {{"a.tga", "--search"}, "--search needs a value"},
         {{"a.tga", "--force", "--no-clobber"}, "--force and --no-clobber contradict"},
+        {{"a.tga", "--format", "gif"}, "--format: 'gif' is not tga or png"},
+        // -o's ending names a format the tool writes, and the one --format asks for.
+        {{"a.tga", "-o", "out.bmp"},
+         "'out.bmp' names no format this tool writes; end it in .tga or"},
+        {{"a.tga", "-o", "out.webp"}, "'out.webp' names no format"},
+        {{"a.tga", "-o", "out.tga", "--format", "png"}, "ask for different formats"},
+        {{"a.tga", "-o", "photo.jpg", "--format", "png"}, "ask for different formats"},
+        {{"a.tga", "-o", "out.PNG", "--format", "png"}, nullptr, true},
+        {{"a.tga", "-o", "photo.jpeg", "--format", "tga"}, nullptr, true},
+        {{"a.tga", "-o", "out", "--format", "png"}, nullptr, true},
+        {{"a.tga", "-o", "some.folder/"}, nullptr, true},
+        // Options of the other search are named, once, and the run goes on.
+        {{"a.tga", "--similar", "3", "--spread", "2"},
+         "warning: the exact search does not use --similar and --spread; they apply to --search "
+         "coherent",
+         true},
+        {{"a.tga", "--search", "exact", "--max-piece", "5"}, "does not use --max-piece; it", true},
+        {{"a.tga", "--search", "coherent", "--subsampling", "off", "--count", "9"},
+         "warning: the coherent search does not use --subsampling and --count",
+         true},
+        {{"a.tga", "--search", "coherent", "--corrections", "2", "--metric", "l1"}, nullptr, true},
+        {{"a.tga", "--percent", "5", "--min-pixels", "0"}, nullptr, true},
     };
     for (const Case& c : cases) {
         const Parsed p = ParseWords(c.words);
         const std::string line = ::testing::PrintToString(c.words);
-        ASSERT_TRUE(p.exitCode.has_value()) << line;
-        EXPECT_EQ(*p.exitCode, 2) << line;
+        EXPECT_EQ(p.exitCode, c.runs ? std::nullopt : std::optional<int>(2)) << line;
+        EXPECT_TRUE(p.out.empty());
+        if (c.says == nullptr) {
+            EXPECT_TRUE(p.err.empty()) << line << " said " << p.err;
+            continue;
+        }
         EXPECT_EQ(p.err.rfind("weftloom-synth: ", 0), 0u) << p.err;
         EXPECT_NE(p.err.find(c.says), std::string::npos) << line << " said " << p.err;
         EXPECT_EQ(p.err.find("required"), std::string::npos) << "CLI11's words: " << p.err;
         EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
-        EXPECT_TRUE(p.out.empty());
     }
 }
 
@@ -179,6 +216,8 @@ TEST(SynthOptions, NumbersAreDecimalAndSizesTakeBinaryUnits) {
     }
 }
 
+// Help shows the defaults a run starts from, fits a terminal and is what the
+// README shows.
 TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {
     const Parsed help = Parse("--help");
     EXPECT_EQ(help.exitCode, 0);
@@ -194,6 +233,20 @@ TEST(SynthOptions, HelpAndVersionPrintAndEndSuccessfully) {
           std::string("(default auto)")}) {
         EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
     }
+    // A terminal of 80 columns shows every line whole.
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LT(line.size(), 80u) << line;
+    }
+    // The README shows help as the tool prints it.
+    std::ifstream readme(WEFTLOOM_README);
+    const std::string text{std::istreambuf_iterator<char>(readme), {}};
+    const std::string opening = "## The command-line tool\n\n```\n";
+    const std::size_t block = text.find(opening);
+    ASSERT_NE(block, std::string::npos) << "no help block in " << WEFTLOOM_README;
+    const std::size_t start = block + opening.size();
+    EXPECT_EQ(text.substr(start, text.find("```", start) - start), help.out);
+
     const Parsed version = Parse("--version");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("weftloom-synth ", 0), 0u) << version.out;
@@ -203,6 +256,7 @@ TEST(SynthOptions, DefaultOutputIsTheSampleNameHere) {
     EXPECT_EQ(DefaultOutputPath("textures/photo.jpg"), "photo-synth.tga");
     EXPECT_EQ(DefaultOutputPath("/abs/my.wall.TGA"), "my.wall-synth.tga");
     EXPECT_EQ(DefaultOutputPath("plain"), "plain-synth.tga");
+    EXPECT_EQ(DefaultOutputPath("dir.d/photo.jpg", OutputFormat::Png), "photo-synth.png");
 }
 
 }  // namespace

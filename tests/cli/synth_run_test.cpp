@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -122,9 +123,28 @@ TEST_F(SynthRun, SeveralSamplesRunInTurnAndOneFailureStopsNoOther) {
         << outcome.out;
     EXPECT_NE(outcome.err.find("broken.tga': Error reading header"), std::string::npos)
         << outcome.err;
-    EXPECT_NE(outcome.err.find("pattern-synth.tga': it is the texture of"), std::string::npos)
+    // The line names the sample that fails, then the one that was first.
+    EXPECT_NE(outcome.err.find("not growing '" + options.samples[3] + "': its texture '" +
+                               (out / "pattern-synth.tga").string() +
+                               "' would replace the one made from '" + samplePath + "'"),
+              std::string::npos)
         << outcome.err;
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 2) << outcome.err;
+
+    // A rerun that keeps what is there counts it apart, and succeeds; the
+    // format asked for makes names of its own.
+    options.samples = {samplePath, options.samples[2]};
+    options.noClobber = true;
+    const Outcome rerun = RunTool(options);
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+    EXPECT_NE(rerun.out.find("kept " + (out / "photo-synth.tga").string()), std::string::npos);
+    EXPECT_NE(rerun.out.find("weftloom-synth: 0 written, 2 kept, 0 failed, in "), std::string::npos)
+        << rerun.out;
+    options.format = OutputFormat::Png;
+    const Outcome png = RunTool(options);
+    EXPECT_NE(png.out.find("weftloom-synth: 2 written, 0 kept, 0 failed, in "), std::string::npos)
+        << png.out;
+    EXPECT_EQ(test::ReadBytes(out / "pattern-synth.png")[1], 'P') << "a PNG file";
 }
 
 TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
@@ -148,8 +168,8 @@ TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
     const std::uint64_t plenty = std::uint64_t{1} << 50;
     const Case cases[] = {
         {"absent.tga", "result.tga", "absent.tga': No such file or directory", 0, 0},
-        {"folder.tga", "result.tga", "folder.tga': It is a folder.", 0, 0},
-        {"fifo.tga", "result.tga", "fifo.tga': It is not a regular file.", 0, 0},
+        {"folder.tga", "result.tga", "folder.tga': It is a folder", 0, 0},
+        {"fifo.tga", "result.tga", "fifo.tga': It is not a regular file", 0, 0},
         {"picture.bmp", "result.tga", "picture.bmp': Unknown image file type", 0, 0},
         {"picture.png", "result.tga", "picture.png': Error reading PNG image", 0, 0},
         {"broken.tga", "result.tga", "broken.tga': Error reading header", 0, 0},
@@ -181,6 +201,7 @@ TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
         EXPECT_EQ(outcome.err.rfind("weftloom-synth: ", 0), 0u) << outcome.err;
         EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
         EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        EXPECT_EQ(outcome.err.find(".\n"), std::string::npos) << "no full stop: " << outcome.err;
         EXPECT_TRUE(outcome.out.empty());
     }
     // Nothing written, no temporary file left behind.
@@ -188,6 +209,55 @@ TEST_F(SynthRun, FailuresNameTheFileAndTheReasonAndLeaveNothingBehind) {
               (std::vector<std::string>{"broken.tga", "empty.tga", "fifo.tga", "folder.tga",
                                         "lie.jpg", "pattern.tga", "picture.bmp", "picture.png",
                                         "short.jpg", "tiny.tga"}));
+}
+
+// A texture never replaces a sample of the run, whatever name or link leads
+// to it, nor a sample that a batch has still to read: that sample fails with
+// one line naming both, and every sample keeps its bytes.
+TEST_F(SynthRun, ATextureNeverReplacesASample) {
+    fs::create_hard_link(samplePath, scratch / "hard.tga");
+    fs::create_symlink("pattern.tga", scratch / "soft.tga");
+    fs::copy_file(samplePath, scratch / "pattern-synth.tga");
+    const std::string s = scratch.path().string() + "/";
+    struct Case {
+        std::vector<std::string> samples;  // in the scratch folder
+        std::string output;                // -o, or -O when it ends in '/'
+        std::string replaced;              // the sample named as replaced
+    };
+    const Case cases[] = {
+        {{"pattern.tga"}, "pattern.tga", "pattern.tga"},
+        {{"pattern.tga"}, "./pattern.tga", "pattern.tga"},
+        {{"pattern.tga"}, "hard.tga", "pattern.tga"},
+        {{"pattern.tga"}, "soft.tga", "pattern.tga"},
+        {{"soft.tga"}, "pattern.tga", "soft.tga"},
+        {{"pattern.tga"}, "v/../pattern.tga", "pattern.tga"},
+        {{"pattern.tga", "pattern-synth.tga"}, "./", "pattern-synth.tga"},
+        {{"pattern-synth.tga", "pattern.tga"}, "./", "pattern-synth.tga"},
+    };
+    fs::create_directory(scratch / "v");
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(samplePath);
+    for (const Case& c : cases) {
+        SynthOptions o = options;
+        o.samples.clear();
+        for (const std::string& sample : c.samples) {
+            o.samples.push_back(s + sample);
+        }
+        (c.output.back() == '/' ? o.outputFolder : o.output) = s + c.output;
+        if (c.output.back() == '/') {
+            o.output.clear();
+        }
+        const Outcome outcome = RunTool(o);
+        EXPECT_EQ(outcome.exitCode, 1) << c.output;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        EXPECT_NE(outcome.err.find("' would replace the sample '" + s + c.replaced + "'\n"),
+                  std::string::npos)
+            << outcome.err;
+        for (const char* sample : {"pattern.tga", "pattern-synth.tga"}) {
+            EXPECT_EQ(test::ReadBytes(scratch / sample), bytes) << c.output << ": " << sample;
+        }
+        EXPECT_TRUE(fs::is_symlink(scratch / "soft.tga"));
+        fs::remove(scratch / "pattern-synth-synth.tga");
+    }
 }
 
 // Samples are read as RGB: a sample's alpha is left out, and the run says so.
@@ -257,27 +327,33 @@ TEST_F(SynthRun, OutputNamesFollowTheRules) {
     test::WriteBytes(scratch / "old.tga", {1, 2, 3});
     test::WriteBytes(scratch / "locked.tga", {4, 5, 6});
     fs::permissions(scratch / "locked.tga", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_symlink("loop2.tga", scratch / "loop1.tga");
+    fs::create_symlink("loop1.tga", scratch / "loop2.tga");
     const std::string s = scratch.path().string() + "/";
     struct Case {
         std::string output;   // relative to the scratch folder unless absolute
         std::string written;  // relative to the scratch folder; empty: refused
         const char* says;     // part of the refusal
         bool force = false;
-        bool noClobber = false;
+        bool noClobber = false;  // and the file written is kept as it is
+        OutputFormat format = OutputFormat::Tga;
     };
     const Case cases[] = {
         {"adir", "adir/pattern-synth.tga", ""},
         {"adir/", "adir/pattern-synth.tga", ""},
+        {"adir", "adir/pattern-synth.png", "", false, false, OutputFormat::Png},
         {"result", "result.tga", ""},
+        {"result", "result.png", "", false, false, OutputFormat::Png},
         {"./result2", "result2.tga", ""},
         {"v1.2/out", "v1.2/out.tga", ""},
         {"photo.JPEG", "photo.tga", ""},
-        {"result.bmp", "result.bmp", ""},
+        {"old.tga", "old.tga", "", false, true},
         {"old.tga", "old.tga", ""},
         {"locked.tga", "locked.tga", "", true},
-        {"old.tga", "", "it exists, and --no-clobber keeps it", false, true},
         {"locked.tga", "", "it is read-only; --force replaces it"},
         {"nodir/", "", "there is no such folder"},
+        {"loop1.tga", "", "loop1.tga': Too many levels of symbolic links"},
+        {std::string(300, 'n') + ".tga", "", "File name too long"},
         {"-", "", "cannot write to standard output ('-')"},
         {"/dev/null", "", "'/dev/null': it is not a regular file"},
         {"/dev/stdout", "", "'/dev/stdout': it is not a regular file"},
@@ -289,24 +365,27 @@ TEST_F(SynthRun, OutputNamesFollowTheRules) {
         o.output = c.output == "-" || c.output[0] == '/' ? c.output : s + c.output;
         o.force = c.force;
         o.noClobber = c.noClobber;
-        std::string problem;
-        const std::string resolved = ResolveOutputPath(o, samplePath, problem);
+        o.format = c.format;
+        const OutputTarget target = ResolveOutputPath(o, samplePath);
+        const Outcome outcome = RunTool(o);
         if (c.written.empty()) {
-            EXPECT_TRUE(resolved.empty()) << c.output;
-            EXPECT_NE(problem.find(c.says), std::string::npos) << c.output << ": " << problem;
-            const Outcome outcome = RunTool(o);
+            EXPECT_TRUE(target.path.empty()) << c.output;
+            EXPECT_NE(target.problem.find(c.says), std::string::npos)
+                << c.output << ": " << target.problem;
             EXPECT_EQ(outcome.exitCode, 1) << c.output;
-            EXPECT_NE(outcome.err.find(problem), std::string::npos) << outcome.err;
+            EXPECT_EQ(outcome.err, "weftloom-synth: " + target.problem + "\n");
             continue;
         }
-        EXPECT_TRUE(problem.empty()) << c.output << ": " << problem;
-        EXPECT_EQ(fs::path(resolved).lexically_normal(), fs::path(s + c.written).lexically_normal())
+        EXPECT_TRUE(target.problem.empty()) << c.output << ": " << target.problem;
+        EXPECT_EQ(target.kept, c.noClobber) << c.output;
+        EXPECT_EQ(fs::path(target.path).lexically_normal(),
+                  fs::path(s + c.written).lexically_normal())
             << c.output;
-        const Outcome outcome = RunTool(o);
         EXPECT_EQ(outcome.exitCode, 0) << c.output << ": " << outcome.err;
-        EXPECT_GT(fs::file_size(s + c.written), 18u) << c.output;
+        EXPECT_EQ(fs::file_size(s + c.written) > 18, !c.noClobber) << c.output;
     }
     EXPECT_FALSE(fs::exists("/dev/null.tga") || fs::exists("/dev/stdout.tga"));
+    EXPECT_TRUE(fs::is_symlink(scratch / "loop1.tga"));
     EXPECT_EQ((fs::status(scratch / "locked.tga").permissions() & fs::perms::owner_write),
               fs::perms::none)
         << "--force keeps the file's permissions";
@@ -392,6 +471,53 @@ TEST_F(SynthRun, StopSignalsKeepTheOldOutput) {
         EXPECT_EQ(temporaryWhileSaving, c.duringSave ? 1u : 0u) << c.says;
         EXPECT_EQ(temporaryFiles(), 0u) << c.says;
     }
+}
+
+// Ctrl+C in a batch after one texture: the summary counts it, a line names
+// the samples not made, and the status is the signal's.
+TEST_F(SynthRun, AStopInABatchSaysWhatWasWrittenAndWhatWasNot) {
+    options.output.clear();
+    options.outputFolder = (scratch / "out").string();
+    for (const char* name : {"second.tga", "third.tga"}) {
+        fs::copy_file(samplePath, scratch / name);
+        options.samples.push_back((scratch / name).string());
+    }
+    const fs::path first = scratch / "out" / "pattern-synth.tga";
+    SynthRunContext context;
+    context.observer = [&first, raised = false](const ProgressInfo& info) mutable {
+        if (!raised && info.row == 2 && fs::exists(first)) {
+            raised = true;
+            std::raise(SIGINT);
+        }
+    };
+    const Outcome outcome = RunTool(options, std::move(context));
+    EXPECT_EQ(outcome.exitCode, 130);
+    EXPECT_NE(outcome.out.find("weftloom-synth: 1 written, 0 failed, 2 not made, in "),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(outcome.err, "weftloom-synth: interrupted; not made: '" + options.samples[1] +
+                               "', '" + options.samples[2] + "'\n");
+    EXPECT_EQ(scratch.Entries().size(), 4u) << "no file but the samples and the folder";
+    EXPECT_TRUE(fs::exists(first));
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch / "out"), {}), 1) << "only the first";
+}
+
+// A write past the file-size limit fails with the system's reason, naming
+// the file once, and keeps the old output.
+TEST_F(SynthRun, AFileSizeLimitFailsTheSaveAndKeepsTheOldOutput) {
+    test::WriteBytes(options.output, {'o', 'l', 'd'});
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit previous = limit;
+    limit.rlim_cur = 1000;  // the texture takes 30 x 26 x 3 bytes and a header
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const Outcome outcome = RunTool(options);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.err,
+              "weftloom-synth: cannot write '" + options.output + "': File too large\n");
+    EXPECT_EQ(test::ReadBytes(options.output), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"pattern.tga", "result.tga"}));
 }
 
 TEST_F(SynthRun, TerminalShowsOneRedrawnLineThatFitsAndClearsIt) {

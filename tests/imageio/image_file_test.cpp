@@ -102,6 +102,23 @@ TEST(ImageFileLoad, TheContentAndOtherwiseTheEndingChoosesTheCodec) {
     }
 }
 
+// Readers of every format at once, each file on a thread of its own, give
+// what they give alone.
+TEST(ImageFileLoad, ReadersOnSeparateThreadsAgree) {
+    std::vector<std::string> paths;
+    for (const char* name :
+         {"tga/rgb32rle.tga", "tga/p_16.tga", "jpeg/gen/prog.jpg", "jpeg/gen/cmyk.jpg",
+          "jpeg/testimgari.jpg", "png/rgba16_interlaced.png", "png/palette8_trns.png",
+          "png/grey1_interlaced.png", "png/grey16.png"}) {
+        paths.push_back(test::DataPath(name).string());
+    }
+    EXPECT_TRUE(test::SameResultsOnThreads(paths, [](const std::string& path) {
+        Image image;
+        std::string reason;
+        return LoadImageFile(path, image, reason) ? image.pixels : std::vector<std::uint8_t>{};
+    }));
+}
+
 TEST(ImageFileSavePath, FollowsTheEndingRules) {
     const std::pair<const char*, const char*> cases[] = {
         {"photo.jpg", "photo.tga"},

@@ -87,19 +87,6 @@ TEST(PngReaderLimits, AHeaderPastThePixelLimitIsRefusedByItsSize) {
     ExpectHoldsNothing(reader);
 }
 
-TEST(PngReaderThreads, ReadersOnSeparateThreadsAgree) {
-    std::vector<std::string> paths;
-    for (const char* name : {"rgb8.png", "rgba16_interlaced.png", "palette8_trns.png",
-                             "grey1_interlaced.png", "grey16.png"}) {
-        paths.push_back(test::DataPath(std::string("png/") + name).string());
-    }
-    EXPECT_TRUE(test::SameResultsOnThreads(paths, [](const std::string& path) {
-        PngReader reader;
-        reader.Read(path);
-        return reader.pixels;
-    }));
-}
-
 TEST(PngWriter, EncodedImagesReadBackUnchanged) {
     for (const auto& [width, height, bpp] : {std::tuple{1u, 1u, 3u}, std::tuple{31u, 17u, 3u},
                                              std::tuple{64u, 3u, 4u}, std::tuple{2u, 40u, 4u}}) {

@@ -27,15 +27,15 @@ constexpr auto kDeadline = std::chrono::seconds(60);
 // The status of a child that was to drop root's privileges and could not.
 constexpr int kStillPrivileged = 125;
 
-// Runs the tool with arguments, its standard output and error going to the
-// files named (one file may take both), and gives its exit status (-1 when it
-// did not exit). A child still running at the deadline is killed and the
-// test fails, naming the command. unprivileged: run as "nobody" when this
-// process is root.
-int RunBinary(const std::vector<std::string>& arguments, const std::string& out,
-              const std::string& err, bool unprivileged = false) {
-    std::vector<char*> argv = {const_cast<char*>(WEFTLOOM_SYNTH_BINARY)};
-    std::string command = WEFTLOOM_SYNTH_BINARY;
+// Runs program with arguments and no display, its standard output and error
+// going to the files named (one file may take both), and gives its exit
+// status (-1 when it did not exit). A child still running at the deadline is
+// killed and the test fails, naming the command. unprivileged: run as
+// "nobody" when this process is root.
+int RunProgram(const char* program, const std::vector<std::string>& arguments,
+               const std::string& out, const std::string& err, bool unprivileged = false) {
+    std::vector<char*> argv = {const_cast<char*>(program)};
+    std::string command = program;
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
         command += " " + argument;
@@ -55,7 +55,10 @@ int RunBinary(const std::vector<std::string>& arguments, const std::string& out,
             (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
             _exit(kStillPrivileged);
         }
-        execv(WEFTLOOM_SYNTH_BINARY, argv.data());
+        for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            unsetenv(display);
+        }
+        execv(program, argv.data());
         _exit(127);
     }
     if (pid < 0) {
@@ -75,6 +78,11 @@ int RunBinary(const std::vector<std::string>& arguments, const std::string& out,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunBinary(const std::vector<std::string>& arguments, const std::string& out,
+              const std::string& err, bool unprivileged = false) {
+    return RunProgram(WEFTLOOM_SYNTH_BINARY, arguments, out, err, unprivileged);
 }
 
 std::string Text(const std::filesystem::path& path) {
@@ -164,6 +172,29 @@ TEST(SynthBinary, AFullStandardOutputFails) {
     EXPECT_EQ(RunBinary({"--help"}, "/dev/full", log), 1);
     EXPECT_EQ(RunBinary({"--version"}, "/dev/full", log), 1);
 }
+
+#ifdef WEFTLOOM_APP_BINARY
+// The desktop application answers --help and --version and ends, without a
+// display: a window it tried to open would end it with an error instead.
+TEST(DesktopBinary, HelpAndVersionPrintWithoutAWindow) {
+    test::ScratchFolder scratch;
+    const std::string out = (scratch / "out.txt").string();
+    const std::string err = (scratch / "err.txt").string();
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"--help"}, "Usage: weftloom [OPTIONS] [FILE...]\n"},
+        {{"picture.tga", "-h"}, "Usage: weftloom"},
+        {{"--version"}, "weftloom " WEFTLOOM_VERSION "\n"},
+    };
+    for (const auto& [arguments, says] : cases) {
+        EXPECT_EQ(RunProgram(WEFTLOOM_APP_BINARY, arguments, out, err), 0) << Text(err);
+        EXPECT_EQ(Text(out).rfind(says, 0), 0u) << Text(out);
+        EXPECT_TRUE(Text(err).empty()) << Text(err);
+    }
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_EQ(RunProgram(WEFTLOOM_APP_BINARY, {"--help"}, "/dev/full", err), 1);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace weftloom

@@ -10,8 +10,9 @@ struct SynthesisSettings;
 
 // How each output pixel's sample pixel is found.
 enum class SearchMethod : std::int32_t {
-    // The nearest neighbourhood of the whole sample level, through a kd-tree
-    // or a subsampled linear scan: the specified synthesis, exact to the byte.
+    // Each pixel takes the sample pixel whose neighbourhood is nearest its
+    // own over the whole sample level, found through a kd-tree or a
+    // subsampled linear scan: the nearest match for every pixel, slowly.
     Exact = 0,
     // A few tens of candidates per pixel, taken from where the pixel's
     // neighbours came from and from sample positions known to look alike,
@@ -37,6 +38,9 @@ struct SourceMap {
         return positions[static_cast<std::size_t>(y) * width + x];
     }
 };
+
+// The coherent search lives in engine/coherent/; these two are its only
+// entrances.
 
 // Synthesises the four output levels of job, coarsest first, with the
 // coherent search (job.searchMethod aside, every parameter is the job's);

@@ -1,0 +1,179 @@
+#include <algorithm>
+
+#include "engine/coherent/level.h"
+#include "engine/coherent/step_runner.h"
+#include "search/worker_pool.h"
+
+namespace weftloom {
+
+using coherent::kNone;
+using coherent::PassPlan;
+using coherent::SaturatingProduct;
+using coherent::Span;
+
+namespace {
+
+// Neighbours whose shifted sources are candidates lie within this distance;
+// those within 1 add their look-alike sets as well.
+constexpr std::int32_t kShiftRadius = 2;
+constexpr std::int32_t kCorrectionShiftRadius = 1;
+// Every this many pixels one tells the scale of a pass's distances beforehand.
+constexpr std::uint64_t kScaleEstimateStep = 7;
+
+}  // namespace
+
+PassPlan CoherentLevel::PlanFor(const std::vector<Span>& spans) const {
+    return coherent::PlanPass(spans, output_.width, output_.height,
+                              std::max(static_cast<std::uint32_t>(side_ / 2),
+                                       static_cast<std::uint32_t>(coherent::kPieceReach)));
+}
+
+std::uint64_t CoherentLevel::PrimedMean(const NeighbourhoodGatherer& query) {
+    // The first pixels need a scale too, or they would take the best the
+    // sample has with no regard to its use, and the top rows would differ
+    // from the rest. It is carried from the last pass (per feature byte, as
+    // windows differ), else estimated from the sources the level starts with.
+    if (meanPerKilobyte_ != kNoMean) {
+        return SaturatingProduct(meanPerKilobyte_, query.ByteCount()) / 1024;
+    }
+    ByteRows queryRow(windows_.Stride(), 0);
+    std::uint64_t sum = 0;
+    std::uint64_t samples = 0;
+    for (std::uint64_t i = 0; i < LevelPixels(); i += kScaleEstimateStep) {
+        const auto px = static_cast<std::uint32_t>(i % output_.width);
+        const auto py = static_cast<std::uint32_t>(i / output_.width);
+        const SourcePosition& source = map_.At(px, py);
+        query.Gather(px, py, queryRow.data());
+        sum += kernel_(queryRow.data(), windows_.Row(grid_.OrdinalAt(source.x, source.y)),
+                       compared_, kNone);
+        ++samples;
+    }
+    return sum / std::max<std::uint64_t>(samples, 1);
+}
+
+bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const PassPlan& plan,
+                            std::uint32_t stepBase, std::uint32_t steps) {
+    const bool causal = kind == PassKind::Causal;
+    if (!GatherSampleRows(side_, levels_)) {
+        return false;
+    }
+    const NeighbourhoodGatherer query(
+        *job_.outputPyramid, level_, side_, levels_, bpp_ == 4, true,
+        {.causal = causal, .plainParents = true, .causalFirst = true});
+    Compare(query.ByteCount());
+    Pass pass;
+    pass.causal = causal;
+    pass.mending = kind == PassKind::Mending;
+    pass.spans = &spans;
+    pass.plan = &plan;
+    pass.query = &query;
+    pass.stepBase = stepBase;
+    pass.steps = steps;
+    // The primed mean counts as one row's worth of choices.
+    pass.scale.Prime(PrimedMean(query), output_.width);
+    pass.rules.kernel = kernel_;
+    pass.rules.compared = compared_;
+    UpdatePenalty(pass);
+    // The causal pass builds its pieces as it goes; a correction pass starts
+    // from the whole level's.
+    pieces_.Reset(LevelPixels());
+    if (!causal) {
+        pieces_.JoinFromMap(map_, Helpers());
+    }
+    pass.rules.pieceLimit =
+        std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
+    pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
+    pass.reach = coherent::NeighbourOffsets(coherent::kPieceReach, causal);
+    if (plan.chunks.empty()) {
+        return true;
+    }
+    // The random candidates, drawn from the run's generator in pass order.
+    pass.randomCount = pass.mending ? 0 : job_.randomCandidates;
+    pass.randoms.resize(std::size_t{plan.pixels} * pass.randomCount);
+    for (std::uint32_t& v : pass.randoms) {
+        v = coherent::Draw(job_.random, count_);
+    }
+    pass.choices.resize(plan.pixels);
+    pass.chunksLeft.assign(spans.size(), 0);
+    for (const PassPlan::Chunk& c : plan.chunks) {
+        ++pass.chunksLeft[c.span];
+    }
+    const std::uint32_t threads =
+        std::min(WorkerPool::EffectiveThreads(job_.threadCount), plan.widestStep);
+    // current, shifts, parent, own set, the sets of 8 neighbours, random ones
+    const std::size_t candidates = 2 + pass.reach.size() + sets_.k * 9 + job_.randomCandidates;
+    pass.scratch.resize(threads);
+    for (Scratch& s : pass.scratch) {
+        s.queryRow.assign(windows_.Stride(), 0);
+        s.candidates.Reserve(candidates);
+        s.roots.resize(pass.reach.size());
+        s.around.Resize(pass.reach.size());
+    }
+    const bool committed = coherent::RunSteps(
+        plan, threads,
+        [this, &pass](std::uint32_t chunk, std::uint32_t participant) {
+            RunChunk(pass, chunk, pass.scratch[participant]);
+        },
+        [this, &pass](std::uint32_t step) { return Commit(pass, step); });
+    if (!committed || pass.failed.load() || pass.reported < spans.size()) {
+        return false;
+    }
+    meanPerKilobyte_ = SaturatingProduct(pass.scale.chosenSum / pass.scale.chosenCount, 1024) /
+                       std::max(query.ByteCount(), 1u);
+    return true;
+}
+
+bool CoherentLevel::RunChunk(Pass& pass, std::uint32_t chunk, Scratch& scratch) {
+    const PassPlan::Chunk& c = pass.plan->chunks[chunk];
+    const Span& span = (*pass.spans)[c.span];
+    scratch.uses.Clear();
+    scratch.pieceParents.Clear();
+    scratch.pieceSizes.Clear();
+    for (std::uint32_t i = 0; i < c.count; ++i) {
+        if (Aborted()) {
+            pass.failed.store(true, std::memory_order_relaxed);
+            return false;
+        }
+        ChoosePixel(pass, c.firstPixel + i, (span.firstColumn + c.first + i) % output_.width,
+                    span.y, span.firstColumn, scratch);
+    }
+    return true;
+}
+
+bool CoherentLevel::Commit(Pass& pass, std::uint32_t step) {
+    if (pass.failed.load(std::memory_order_relaxed) || Aborted()) {
+        return false;
+    }
+    const std::uint32_t width = output_.width;
+    const PassPlan& plan = *pass.plan;
+    coherent::PieceTree pieces(pieces_);
+    for (std::uint32_t e = plan.stepStart[step]; e < plan.stepStart[step + 1]; ++e) {
+        const PassPlan::Chunk& c = plan.chunks[plan.byStep[e]];
+        const Span& span = (*pass.spans)[c.span];
+        for (std::uint32_t i = 0; i < c.count; ++i) {
+            const Pass::Choice& choice = pass.choices[c.firstPixel + i];
+            if (choice.distance != kNone) {
+                pass.scale.Add(choice.distance);
+            }
+            Tally(pass, c.firstPixel + i, (span.firstColumn + c.first + i) % width, span.y, nullptr,
+                  pieces);
+        }
+        --pass.chunksLeft[c.span];
+    }
+    // Rows are reported in pass order, as they are finished.
+    while (pass.reported < pass.spans->size() && pass.chunksLeft[pass.reported] == 0) {
+        ++pass.reported;
+        ReportRow((*pass.spans)[pass.reported - 1].y, pass.stepBase + pass.reported, pass.steps);
+        if (Aborted()) {
+            return false;
+        }
+    }
+    UpdatePenalty(pass);
+    return true;
+}
+
+void CoherentLevel::UpdatePenalty(Pass& pass) const {
+    pass.rules.perUse = pass.scale.PerUse(job_.occurrenceWeight, count_, LevelPixels());
+}
+
+}  // namespace weftloom

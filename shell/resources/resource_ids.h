@@ -14,5 +14,6 @@ inline constexpr int kIdZoomOut = 32773;
 inline constexpr int kIdZoomActual = 32774;
 inline constexpr int kIdZoomFit = 32775;
 inline constexpr int kIdViewTiled = 32776;
+inline constexpr int kIdViewStretch = 32777;
 
 }  // namespace weftloom

@@ -36,7 +36,9 @@ std::map<int, framework::CommandInfo> CommandTable() {
     table[kIdZoomActual] = {"&Actual Size\tCtrl+0",
                             "Show the image pixel for pixel\nActual Size",
                             {K(Qt::CTRL | Qt::Key_0)}};
-    table[kIdZoomFit] = {"&Fit", "Stretch the image over its window\nFit", {}};
+    table[kIdZoomFit] = {
+        "&Fit", "Show the whole image as large as its window allows, in its shape\nFit", {}};
+    table[kIdViewStretch] = {"&Stretch", "Stretch the image over its window\nStretch", {}};
     table[kIdViewTiled] = {
         "Ti&led", "Show the image repeated 2 x 2, to see whether it tiles\nTiled", {}};
     table[command::kWindowNew] = {
@@ -66,9 +68,10 @@ std::map<int, framework::CommandInfo> CommandTable() {
 
 std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
     const framework::MenuTemplate view{"&View", {command::kViewToolbar}};
-    const framework::MenuTemplate imageView{"&View",
-                                            {command::kViewToolbar, 0, kIdZoomIn, kIdZoomOut,
-                                             kIdZoomActual, kIdZoomFit, 0, kIdViewTiled}};
+    const framework::MenuTemplate imageView{
+        "&View",
+        {command::kViewToolbar, 0, kIdZoomIn, kIdZoomOut, kIdZoomActual, kIdZoomFit, kIdViewStretch,
+         0, kIdViewTiled}};
     const framework::MenuTemplate help{"&Help", {command::kAppAbout}};
     const std::vector<framework::MenuTemplate> noDocument = {
         {"&File", {command::kFileOpen, 0, command::kFileMru1, 0, command::kAppExit}}, view, help};

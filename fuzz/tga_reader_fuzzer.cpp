@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     weftloom::TgaReader reader;
     reader.pixelLimit = weftloom::fuzz::kPixelLimit;
     if (!reader.ReadFromMemory(data, size)) {
-        Require(reader.errorText != nullptr);
+        Require(!reader.errorText.empty());
         Require(reader.width == 0 && reader.height == 0);
         Require(reader.plane.empty() && reader.palette.empty());
         return 0;

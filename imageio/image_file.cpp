@@ -135,6 +135,8 @@ bool ImageFromTga(const TgaReader& reader, Image& image) {
         const std::uint8_t* rgba = nullptr;
         if (reader.HasPalette()) {
             const std::size_t index = reader.plane[i];
+            // A successful Read has refused such an index; this only keeps
+            // the lookup within the palette whatever the fields hold.
             if (index >= entries) {
                 out[0] = out[1] = out[2] = 0;
                 continue;

@@ -65,9 +65,8 @@ bool SaveImageFile(const Image& image, const std::string& path, std::string& sav
 // True when a path ends in ".png", in any case: a save there writes PNG.
 bool IsPngPath(const std::string& path);
 
-// Builds the 3-byte image from a reader after its successful Read. A palette
-// index past the colour map's end gives black. False (image emptied) only when
-// the image cannot be allocated.
+// Builds the 3-byte image from a reader after its successful Read. False
+// (image emptied) only when the image cannot be allocated.
 bool ImageFromTga(const TgaReader& reader, Image& image);
 bool ImageFromJpeg(const JpegReader& reader, Image& image);
 // Keeps the reader's alpha: a 4-byte image when the file has one.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <string>
 
 namespace weftloom {
 namespace {
@@ -147,9 +148,10 @@ void TgaReader::Clear() {
     std::vector<std::uint8_t>().swap(plane);
     width = 0;
     height = 0;
+    errorText.clear();
 }
 
-bool TgaReader::Fail(const char* text) {
+bool TgaReader::Fail(const std::string& text) {
     Clear();
     errorText = text;
     return false;
@@ -157,7 +159,6 @@ bool TgaReader::Fail(const char* text) {
 
 bool TgaReader::Read(const std::string& path) {
     Clear();
-    errorText = nullptr;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return Fail(kOpenError);
@@ -167,7 +168,6 @@ bool TgaReader::Read(const std::string& path) {
 
 bool TgaReader::Read(std::FILE* file) {
     Clear();
-    errorText = nullptr;
     // The file's size bounds what its header may claim; only a regular file
     // has a size worth trusting.
     struct stat status {};
@@ -186,7 +186,6 @@ bool TgaReader::Read(std::FILE* file) {
 
 bool TgaReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {
     Clear();
-    errorText = nullptr;
     Source source(data, data != nullptr ? size : 0);
     return Decode(source);
 }
@@ -333,6 +332,17 @@ bool TgaReader::Decode(Source& source) {
                 }
             }
             pixelsLeft -= count;
+        }
+    }
+
+    // An index past the colour map's end names no colour: the file is damaged.
+    if (hasPalette) {
+        const auto past = std::find_if(plane.begin(), plane.end(),
+                                       [&](std::uint8_t index) { return index >= mapLength; });
+        if (past != plane.end()) {
+            return Fail("Palette index " + std::to_string(*past) + " past the palette's " +
+                        std::to_string(mapLength) + (mapLength == 1 ? " entry" : " entries") +
+                        " in TGA image.");
         }
     }
 

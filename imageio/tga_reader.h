@@ -19,10 +19,12 @@ namespace weftloom {
 // After a successful Read the reader owns:
 //   palette  empty without a colour map; otherwise 4 bytes R, G, B, A per entry;
 //   plane    width x height pixels, row-major, row 0 = top row; with a palette
-//            1 byte per pixel (the index as stored, which may lie past the
-//            palette's end), without one 4 bytes R, G, B, A per pixel.
+//            1 byte per pixel (the index as stored, always within the
+//            palette), without one 4 bytes R, G, B, A per pixel.
 // After a failed Read it holds nothing (0 x 0, both blocks empty) and
-// errorText, a static string, says why. errorText is null after a success.
+// errorText says why in one line; errorText is empty after a success. An
+// index past the palette's end is a failure that names the index and the
+// palette's size.
 //
 // A header is checked against the pixel limit and the size of the file before
 // anything is allocated, so a hostile header cannot ask for more memory than
@@ -44,7 +46,7 @@ class TgaReader {
     bool Read(std::FILE* file);
     // Decodes a whole file held in memory; the bytes are only read during the call.
     bool ReadFromMemory(const std::uint8_t* data, std::size_t size);
-    // Drops the decoded image; errorText is left as it is.
+    // Drops the decoded image and the error text.
     void Clear();
 
     bool HasPalette() const { return !palette.empty(); }
@@ -56,12 +58,12 @@ class TgaReader {
     std::uint32_t height = 0;
     std::vector<std::uint8_t> palette;
     std::vector<std::uint8_t> plane;
-    const char* errorText = nullptr;
+    std::string errorText;
 
   private:
     class Source;
     bool Decode(Source& source);
-    bool Fail(const char* text);
+    bool Fail(const std::string& text);
 
     // The file is read through this buffer in chunks; allocated on the first Read.
     std::unique_ptr<std::uint8_t[]> readBuffer_;

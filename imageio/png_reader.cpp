@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 namespace weftloom {
 namespace {
@@ -51,6 +53,35 @@ std::string LibraryError(int code) {
 // The nearest 8-bit value: v / 257 rounded half up (never a tie, as 257 is odd).
 std::uint8_t RoundTo8(std::uint16_t value) {
     return static_cast<std::uint8_t>((std::uint32_t{value} + 128u) / 257u);
+}
+
+// Palette images are decoded to their indices and looked up here, where an
+// index past the palette's end is refused: the library would give black.
+// `packed` holds rows of indices packed at the file's bit depth; `out` takes
+// R, G, B and, with a transparency chunk, alpha. Returns the first index past
+// the end, or -1 when there is none.
+long LookUpPalette(const std::uint8_t* packed, const spng_ihdr& header, const spng_plte& palette,
+                   const spng_trns* transparency, std::uint8_t* out) {
+    const unsigned depth = header.bit_depth;
+    const unsigned mask = (1u << depth) - 1;
+    const std::size_t rowBytes = (std::size_t{header.width} * depth + 7) / 8;
+    for (std::uint32_t y = 0; y < header.height; ++y, packed += rowBytes) {
+        for (std::size_t bit = 0; bit < std::size_t{header.width} * depth; bit += depth) {
+            const unsigned index = (packed[bit / 8] >> (8 - depth - bit % 8)) & mask;
+            if (index >= palette.n_entries) {
+                return index;
+            }
+            const spng_plte_entry& entry = palette.entries[index];
+            *out++ = entry.red;
+            *out++ = entry.green;
+            *out++ = entry.blue;
+            if (transparency != nullptr) {
+                *out++ = index < transparency->n_type3_entries ? transparency->type3_alpha[index]
+                                                               : std::uint8_t{255};
+            }
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -140,20 +171,48 @@ bool PngReader::Decode(void* opaque, bool headerOnly) {
         channels = out;
         return true;
     }
-    const int format = wide ? SPNG_FMT_RGBA16 : alpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
+    const bool indexed = header.color_type == SPNG_COLOR_TYPE_INDEXED;
+    spng_plte palette{};
+    if (indexed) {
+        if (const int r = spng_get_plte(context, &palette); r != 0) {
+            return Fail(LibraryError(r));
+        }
+    }
+    const int format = indexed ? SPNG_FMT_PNG
+                       : wide  ? SPNG_FMT_RGBA16
+                       : alpha ? SPNG_FMT_RGBA8
+                               : SPNG_FMT_RGB8;
     std::size_t size = 0;
     if (const int r = spng_decoded_image_size(context, format, &size); r != 0) {
         return Fail(LibraryError(r));
     }
     std::vector<std::uint8_t> decoded;
+    std::vector<std::uint8_t> indices;
     try {
-        decoded.resize(size);
+        (indexed ? indices : decoded).resize(size);
+        decoded.resize(indexed ? static_cast<std::size_t>(count) * out : size);
     } catch (const std::bad_alloc&) {
         return Fail("Out of memory reading PNG image.");
     }
-    if (const int r = spng_decode_image(context, decoded.data(), size, format, SPNG_DECODE_TRNS);
-        r != 0) {
+    std::uint8_t* target = indexed ? indices.data() : decoded.data();
+    if (const int r = spng_decode_image(context, target, size, format, SPNG_DECODE_TRNS); r != 0) {
         return Fail(LibraryError(r));
+    }
+    // The library stops once the image is inflated; the rest of the file is
+    // read here, so that a wrong checksum on the last image data chunk or on
+    // a chunk after it, or a file cut before its end chunk, is not taken for
+    // a sound file.
+    if (const int r = spng_decode_chunks(context); r != 0) {
+        return Fail(LibraryError(r));
+    }
+    if (indexed) {
+        const long past = LookUpPalette(indices.data(), header, palette,
+                                        trns == 0 ? &transparency : nullptr, decoded.data());
+        if (past >= 0) {
+            return Fail("Error reading PNG image: palette index " + std::to_string(past) +
+                        " past the palette's " + std::to_string(palette.n_entries) +
+                        (palette.n_entries == 1 ? " entry." : " entries."));
+        }
     }
     if (wide) {
         // Host-order 16-bit RGBA, narrowed in place: the write never passes the read.

@@ -19,8 +19,10 @@ namespace weftloom {
 // After a successful Read the reader owns `pixels`: width x height pixels,
 // row-major, row 0 = top, `channels` bytes each. After a failed Read it holds
 // nothing (0 x 0, no pixels) and errorText says why in one line: a file that
-// ends early, a checksum that does not match, damaged compressed data, a
-// header past the pixel limit (refused before any image memory is taken).
+// ends early (also after its image data, before its end chunk), a chunk whose
+// checksum does not match (every chunk's, the last image data chunk's too),
+// damaged compressed data, a palette index past the palette's end, a header
+// past the pixel limit (refused before any image memory is taken).
 //
 // One thread uses a reader at a time; separate readers share nothing.
 class PngReader {

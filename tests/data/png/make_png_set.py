@@ -202,9 +202,34 @@ def hostile(good):
     # kilobytes, refused by its header alone.
     bomb = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 20000, 20000, 8, 0, 0, 0, 0))
     bomb += chunk(b"IDAT", zlib.compress(bytes(64 << 20), 9)) + chunk(b"IEND", b"")
+    # All the image data in one chunk whose checksum is one bit off: the
+    # library has the image before it reaches that checksum.
+    chunks = []
+    pos = 8
+    while pos < len(good):
+        length = struct.unpack(">I", good[pos:pos + 4])[0]
+        chunks.append((good[pos + 4:pos + 8], good[pos + 8:pos + 8 + length]))
+        pos += 12 + length
+    data = b"".join(body for kind, body in chunks if kind == b"IDAT")
+    one_idat = bytearray(good[:ihdr_end] + chunk(b"IDAT", data) + chunk(b"IEND", b""))
+    one_idat[ihdr_end + 8 + len(data)] ^= 0x40
+    # A 16-entry palette, and one pixel (row 3, column 4) that uses index 200.
+    indices = [[((x + 3 * y) % 16,) for x in range(7)] for y in range(5)]
+    indices[3][4] = (200,)
+    sixteen = [(i * 16, 255 - i * 16, (i * 97) % 256) for i in range(16)]
+    past_palette = encode(7, 5, 8, 3, indices, plte=sixteen)
     return [
         ("truncated.png", good[: idat + 8 + 20], "cut inside its image data"),
-        ("crc_error.png", bytes(crc), "a checksum that does not match"),
+        ("crc_error.png", bytes(crc), "the first of two image data chunks with a checksum one bit off: "
+         "\"Error reading PNG image: invalid chunk checksum (a checksum does not match: the file is damaged).\""),
+        ("crc_error_last_idat.png", bytes(one_idat),
+         "the only image data chunk's checksum one bit off, read after the image: "
+         "\"Error reading PNG image: invalid chunk checksum (a checksum does not match: the file is damaged).\""),
+        ("no_iend.png", good[:-12], "cut after its image data, before the end chunk: "
+         "\"Error reading PNG image: end of stream (the file ends early).\""),
+        ("palette_index_past_end.png", past_palette,
+         "index 200 in a 16-entry palette: "
+         "\"Error reading PNG image: palette index 200 past the palette's 16 entries.\""),
         ("huge_ihdr.png", huge, "a header claiming 100000 x 100000"),
         ("signature_only.png", good[:8], "nothing after the signature"),
         ("no_idat.png", good[:idat] + chunk(b"IEND", b""), "no image data at all"),

@@ -9,9 +9,12 @@
 #include <new>
 #include <type_traits>
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
+// jpeglib.h needs FILE and size_t declared before it, and jerror.h needs
+// jpeglib.h's configuration: its list of messages depends on what the library
+// was built with.
 #include <jpeglib.h>
+// (kept apart, so that sorting the includes keeps this order)
+#include <jerror.h>
 
 namespace weftloom {
 namespace {
@@ -30,7 +33,21 @@ struct ErrorManager {
     char message[JMSG_LENGTH_MAX];
     bool rowsComplete;
     bool sawEnd;
-    bool sawShortSegment;
+};
+
+// libjpeg-turbo decodes Huffman data on a fast path while a long stretch of
+// it is buffered, and that path takes a bad code for a zero without a word.
+// The coded data is handed over in small pieces, from a file and from memory
+// alike, so that every bad code is reported and both read the same.
+constexpr std::size_t kSourceChunk = 256;
+
+struct Source {
+    jpeg_source_mgr pub;  // first, so that libjpeg's pointer is also ours
+    std::FILE* file;      // null: the bytes are in memory
+    const std::uint8_t* data;
+    std::size_t left;  // bytes in memory not yet handed over
+    bool started;
+    JOCTET buffer[kSourceChunk];
 };
 
 // Everything one decode needs, plain data only: a longjmp out of libjpeg may
@@ -39,9 +56,7 @@ struct DecodeJob {
     jpeg_decompress_struct info;
     ErrorManager error;
     jpeg_progress_mgr progress;
-    std::FILE* file;
-    const std::uint8_t* data;
-    std::size_t size;
+    Source source;
     std::uint64_t pixelLimit;
     bool headerOnly;    // stop after the frame header: width and height only
     std::uint8_t* rgb;  // malloc'ed, width x height x 3 bytes; freed by the caller
@@ -64,36 +79,99 @@ void SetMessage(ErrorManager* error, const char* text) {
     JumpOut(error);
 }
 
-// Warnings stay silent, except for coded data that ends before the last row:
-// libjpeg pads the missing part with grey and calls that a warning. The
-// Huffman decoders say when they need bits past a marker; when that marker
-// is the end of the image (a real one, or the one libjpeg puts where the file
-// ends) the data is short. A file that lacks only its end marker asks for no
-// such bits, and corrupt data before a restart marker resynchronises there.
-// The arithmetic decoder may legally run into a marker, so there the end of
-// the file before the last row decides alone.
+// libjpeg repairs what it finds wrong in the coded data and calls that a
+// warning; here data it calls corrupt is refused with its own words, as the
+// repaired picture is not the one that was stored, and a texture grown from
+// it would repeat the damage. Other warnings (an unknown JFIF revision or
+// Adobe transform) stay silent.
+bool IsCorruptData(int code) {
+    switch (code) {
+        case JWRN_ARITH_BAD_CODE:
+        case JWRN_EXTRANEOUS_DATA:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_MUST_RESYNC:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Coded data that ends before the last row is refused as an early end: libjpeg
+// would pad the missing part with grey. The Huffman decoders say when they
+// need bits past a marker; when that marker is the end of the image (a real
+// one, or the one libjpeg puts where the file ends) the data is short. A file
+// that lacks only its end marker asks for no such bits and is complete. The
+// arithmetic decoder may legally run into a marker, so there the end of the
+// file before the last row decides alone.
 void EmitMessage(j_common_ptr info, int level) {
     if (level >= 0) {
         return;
     }
     auto* error = reinterpret_cast<ErrorManager*>(info->err);
     info->err->num_warnings++;
-    if (error->rowsComplete) {
-        return;
-    }
     const auto* decoder = reinterpret_cast<j_decompress_ptr>(info);
     const int code = info->err->msg_code;
-    const bool hitEnd = code == JWRN_HIT_MARKER && decoder->unread_marker == JPEG_EOI;
-    error->sawEnd = error->sawEnd || code == JWRN_JPEG_EOF;
-    error->sawShortSegment = error->sawShortSegment || code == JWRN_HIT_MARKER;
-    const bool arithmetic = decoder->arith_code != FALSE;
-    if (hitEnd || (error->sawEnd && (error->sawShortSegment || arithmetic))) {
-        SetMessage(error, "Premature end of JPEG file");
+    if (!error->rowsComplete) {
+        const bool hitEnd = code == JWRN_HIT_MARKER && decoder->unread_marker == JPEG_EOI;
+        error->sawEnd = error->sawEnd || code == JWRN_JPEG_EOF;
+        const bool arithmetic = decoder->arith_code != FALSE;
+        if (hitEnd || (error->sawEnd && arithmetic)) {
+            SetMessage(error, "Premature end of JPEG file");
+            JumpOut(error);
+        }
+    }
+    if (IsCorruptData(code)) {
+        (*info->err->format_message)(info, error->message);
         JumpOut(error);
     }
 }
 
 void OutputNothing(j_common_ptr) {}
+
+void StartSource(j_decompress_ptr) {}
+
+boolean FillSource(j_decompress_ptr info) {
+    static const JOCTET kEndMarker[2] = {0xFF, JPEG_EOI};
+    auto* source = reinterpret_cast<Source*>(info->src);
+    std::size_t count = 0;
+    if (source->file != nullptr) {
+        count = std::fread(source->buffer, 1, kSourceChunk, source->file);
+        source->pub.next_input_byte = source->buffer;
+    } else {
+        count = std::min(source->left, kSourceChunk);
+        source->pub.next_input_byte = source->data;
+        source->data += count;
+        source->left -= count;
+    }
+    if (count == 0) {
+        if (!source->started) {
+            ERREXIT(info, JERR_INPUT_EMPTY);
+        }
+        // As libjpeg's own sources do: an end marker stands where the data
+        // ends, with a warning that says so.
+        WARNMS(info, JWRN_JPEG_EOF);
+        source->pub.next_input_byte = kEndMarker;
+        count = sizeof kEndMarker;
+    }
+    source->started = true;
+    source->pub.bytes_in_buffer = count;
+    return TRUE;
+}
+
+void SkipSource(j_decompress_ptr info, long count) {
+    jpeg_source_mgr* source = info->src;
+    while (count > static_cast<long>(source->bytes_in_buffer)) {
+        count -= static_cast<long>(source->bytes_in_buffer);
+        FillSource(info);
+    }
+    if (count > 0) {
+        source->next_input_byte += count;
+        source->bytes_in_buffer -= static_cast<std::size_t>(count);
+    }
+}
+
+void EndSource(j_decompress_ptr) {}
 
 void LimitScans(j_common_ptr info) {
     if (info->is_decompressor &&
@@ -129,11 +207,12 @@ bool DecodeJpeg(DecodeJob* job) {
     job->progress.progress_monitor = LimitScans;
     job->info.progress = &job->progress;
 
-    if (job->file != nullptr) {
-        jpeg_stdio_src(&job->info, job->file);
-    } else {
-        jpeg_mem_src(&job->info, job->data, static_cast<unsigned long>(job->size));
-    }
+    job->source.pub.init_source = StartSource;
+    job->source.pub.fill_input_buffer = FillSource;
+    job->source.pub.skip_input_data = SkipSource;
+    job->source.pub.resync_to_restart = jpeg_resync_to_restart;
+    job->source.pub.term_source = EndSource;
+    job->info.src = &job->source.pub;
     if (jpeg_read_header(&job->info, TRUE) != JPEG_HEADER_OK) {
         SetMessage(&job->error, "No image in JPEG file.");
         jpeg_destroy_decompress(&job->info);
@@ -268,7 +347,7 @@ bool JpegReader::Read(std::FILE* file) {
         errorText = "Out of memory reading JPEG image.";
         return false;
     }
-    job->file = file;
+    job->source.file = file;
     job->pixelLimit = pixelLimit;
     return Finish(*job, DecodeJpeg(job.get()), *this);
 }
@@ -280,7 +359,7 @@ bool JpegReader::ReadHeader(std::FILE* file) {
         errorText = job ? "Error opening JPEG image." : "Out of memory reading JPEG image.";
         return false;
     }
-    job->file = file;
+    job->source.file = file;
     job->pixelLimit = pixelLimit;
     job->headerOnly = true;
     if (!DecodeJpeg(job.get())) {
@@ -299,8 +378,8 @@ bool JpegReader::ReadFromMemory(const std::uint8_t* data, std::size_t size) {
         errorText = "Out of memory reading JPEG image.";
         return false;
     }
-    job->data = data;
-    job->size = data != nullptr ? size : 0;
+    job->source.data = data;
+    job->source.left = data != nullptr ? size : 0;
     job->pixelLimit = pixelLimit;
     return Finish(*job, DecodeJpeg(job.get()), *this);
 }

@@ -21,8 +21,10 @@ namespace weftloom {
 // that ends inside its coded data is a failure (libjpeg would pad the missing
 // rows with grey); a progressive file that ends between two scans gives the
 // coarser image those scans hold, and one that lacks only its end marker is
-// complete. Other damage that libjpeg repairs (corrupt-data warnings) is
-// decoded silently.
+// complete. Coded data that libjpeg finds corrupt and repairs (a bad code,
+// bytes left over before a marker, a missing restart marker) is a failure
+// too, in libjpeg's words ("Corrupt JPEG data: ..."); damage it cannot see
+// decodes as it stands, since the format carries no checksum.
 //
 // One thread uses a reader at a time; separate readers share nothing and may
 // run on separate threads at once.

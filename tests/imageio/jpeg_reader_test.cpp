@@ -34,7 +34,9 @@ Image Expected(const std::string& ppm) {
 
 // Every file of the set against libjpeg's default decode, from the file and
 // from memory alike; APPROX rows within the stated mean difference, FATAL rows
-// refused without ending the process.
+// (libjpeg's fatal errors) refused without ending the process, FAIL rows
+// (damage libjpeg would repair) refused too; a refusal carries the words its
+// row quotes.
 TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
     const auto rows = test::ReadExpectedTable(test::DataPath("jpeg/EXPECTED.tsv"));
     ASSERT_GE(rows.size(), 15u);
@@ -46,9 +48,12 @@ TEST(JpegReaderConformance, RealFilesGiveTheirExpectedImages) {
         const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/" + row.file));
         EXPECT_EQ(fromMemory.ReadFromMemory(bytes.data(), bytes.size()), ok);
         EXPECT_EQ(fromMemory.pixels, reader.pixels);
-        if (row.result == "FATAL") {
+        if (row.result == "FATAL" || row.result == "FAIL") {
             EXPECT_FALSE(ok);
             EXPECT_FALSE(reader.errorText.empty());
+            EXPECT_NE(row.expected.find('"' + reader.errorText + '"'), std::string::npos)
+                << reader.errorText;
+            EXPECT_EQ(fromMemory.errorText, reader.errorText);
             ExpectHoldsNothing(reader);
             continue;
         }
@@ -137,7 +142,7 @@ TEST(JpegReaderDamage, DataEndingBeforeTheLastRowFails) {
     EXPECT_EQ(reason, "Premature end of JPEG file");
 }
 
-TEST(JpegReaderDamage, AMissingEndMarkerOrCorruptEntropyDataStillDecode) {
+TEST(JpegReaderDamage, AMissingEndMarkerOrAMissingLastScanStillDecode) {
     const std::vector<std::uint8_t> bytes = test::ReadBytes(test::DataPath("jpeg/testorig.jpg"));
     const Image expected = Expected("expected/testorig.ppm");
     JpegReader reader;
@@ -153,14 +158,6 @@ TEST(JpegReaderDamage, AMissingEndMarkerOrCorruptEntropyDataStillDecode) {
         reader.ReadFromMemory(prog.data(), static_cast<std::size_t>(lastScan - prog.begin())))
         << reader.errorText;
     EXPECT_FALSE(ImageOf(reader).pixels == Expected("expected/gen__prog.ppm").pixels);
-
-    // A stretch in the middle of the scan with bytes that make no valid
-    // Huffman codes decodes silently, to a different picture.
-    std::vector<std::uint8_t> corrupt = bytes;
-    std::fill_n(corrupt.begin() + std::ssize(corrupt) / 2, 40, std::uint8_t{0});
-    ASSERT_TRUE(reader.ReadFromMemory(corrupt.data(), corrupt.size())) << reader.errorText;
-    EXPECT_EQ(reader.width, 227u);
-    EXPECT_FALSE(ImageOf(reader).pixels == expected.pixels);
 }
 
 TEST(JpegReaderLimits, APixelLimitAndAHugeFrameAreRefusedBeforeDecoding) {

@@ -17,7 +17,7 @@ namespace {
 int synthesisCounter = 1;
 }  // namespace
 
-CWeftloomDoc::CWeftloomDoc() : progressLock(framework::ProgressMutex()) {}
+CWeftloomDoc::CWeftloomDoc() : progressLock(framework::ProgressMutex()), plainTitle_(Title()) {}
 
 CWeftloomDoc::~CWeftloomDoc() = default;
 
@@ -42,6 +42,27 @@ QStringList CWeftloomDoc::SaveFilters() const {
     // was read from.
     return {QStringLiteral("TGA Images (*.tga)"), QStringLiteral("PNG Images (*.png)"),
             QStringLiteral("All Files (*)")};
+}
+
+void CWeftloomDoc::SetTitle(const QString& title) {
+    plainTitle_ = title;
+    Document::SetTitle(unfinished_ ? title + QStringLiteral(" (unfinished)") : title);
+}
+
+void CWeftloomDoc::SetUnfinished(bool unfinished) {
+    if (unfinished_ != unfinished) {
+        unfinished_ = unfinished;
+        SetTitle(plainTitle_);
+    }
+}
+
+QString CWeftloomDoc::SaveQuestion() const {
+    QString question = Document::SaveQuestion();
+    if (unfinished_) {
+        question += QStringLiteral(
+            "\n\nThe texture is unfinished: its synthesis was stopped before the end.");
+    }
+    return question;
 }
 
 bool CWeftloomDoc::Serialize(framework::Archive& archive) {
@@ -86,6 +107,7 @@ bool CWeftloomDoc::CreateImage(std::uint32_t width, std::uint32_t height,
     if (!image.Allocate(width, height, bytesPerPixel)) {
         return false;
     }
+    unfinished_ = false;
     SetTitle(QStringLiteral("Synthesis %1").arg(synthesisCounter));
     ++synthesisCounter;
     for (framework::View* view : Views()) {

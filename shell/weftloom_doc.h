@@ -40,6 +40,17 @@ class CWeftloomDoc : public framework::Document {
 
     bool HasImage() const { return !image.IsEmpty(); }
 
+    // Whether the image is what a synthesis stopped before its end left: the
+    // title then ends in " (unfinished)", whatever name it is saved under, and
+    // the question before closing it unsaved says so. A new image (CreateImage)
+    // is not unfinished.
+    void SetUnfinished(bool unfinished);
+    bool IsUnfinished() const { return unfinished_; }
+
+    // The title as given, " (unfinished)" added when the image is.
+    void SetTitle(const QString& title) override;
+    QString SaveQuestion() const override;
+
     Image image;
     CSynthesisProgressDlg* progressDialog = nullptr;
     std::recursive_mutex& progressLock;
@@ -49,6 +60,10 @@ class CWeftloomDoc : public framework::Document {
 
   protected:
     bool Serialize(framework::Archive& archive) override;
+
+  private:
+    QString plainTitle_;  // the title without the unfinished mark
+    bool unfinished_ = false;
 };
 
 inline constexpr const char kReadErrorMessage[] = "An error occured while reading the file";

@@ -148,8 +148,8 @@ bool Document::SaveModified() {
     if (!modified_) {
         return true;
     }
-    const MessageResult answer = MessageBox(QStringLiteral("Save changes to %1?").arg(title_),
-                                            std::nullopt, MessageButtons::YesNoCancel);
+    const MessageResult answer =
+        MessageBox(SaveQuestion(), std::nullopt, MessageButtons::YesNoCancel);
     if (answer == MessageResult::Cancel) {
         return false;
     }
@@ -159,6 +159,10 @@ bool Document::SaveModified() {
     // There is no plain Save: a document with a path is written there again,
     // one without asks where.
     return pathName_.isEmpty() ? DoSaveAs() : OnSaveDocument(pathName_);
+}
+
+QString Document::SaveQuestion() const {
+    return QStringLiteral("Save changes to %1?").arg(title_);
 }
 
 bool Document::OnCommand(int id) {

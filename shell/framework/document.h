@@ -68,9 +68,12 @@ class Document : public QObject, public CommandTarget {
     // The file chooser's filters for Save As: the base offers the template's
     // filter, then every file.
     virtual QStringList SaveFilters() const;
-    // Before the document closes: a modified document asks whether to save.
-    // False when the user cancels (or the save fails): the close stops.
+    // Before the document closes: a modified document asks whether to save
+    // (SaveQuestion). False when the user cancels (or the save fails): the
+    // close stops.
     bool SaveModified();
+    // The question SaveModified asks; the base: "Save changes to <title>?".
+    virtual QString SaveQuestion() const;
     // Closes every view's frame; the document then goes.
     void OnCloseDocument();
 

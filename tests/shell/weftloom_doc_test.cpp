@@ -1,3 +1,5 @@
+#include <QMdiSubWindow>
+
 #include "imageio/png_writer.h"
 #include "shell/framework/commands.h"
 #include "tests/shell/app_fixture.h"
@@ -102,6 +104,29 @@ TEST_F(ImageDocument, PreviewRowsAreEnlargedIntoTheImage) {
     EXPECT_FALSE(doc->CreateImage(0xFFFFFFFFu, 0xFFFFFFFFu, 4));
     EXPECT_EQ(doc->Title(), QString("Synthesis %1").arg(first + 3));
     EXPECT_EQ(CWeftloomDoc::NextSynthesisNumber(), first + 4);
+}
+
+// A texture whose synthesis stopped early says so in its title, under every
+// name it is saved as, and in the question before it is closed unsaved.
+TEST_F(ImageDocument, AnUnfinishedTextureSaysSo) {
+    ASSERT_TRUE(Start());
+    Trigger(command::kFileNew);
+    CWeftloomDoc* doc = ActiveDoc();
+    ASSERT_TRUE(doc->CreateImage(8, 8, 3));
+    const QString name = doc->Title();
+    doc->SetUnfinished(true);
+    doc->SetModifiedFlag(true);
+    EXPECT_EQ(Frame()->MdiArea()->activeSubWindow()->windowTitle(), name + " (unfinished)");
+    answers = {framework::MessageResult::Cancel};
+    Trigger(command::kFileClose);
+    EXPECT_EQ(messages, std::vector<QString>{"Save changes to " + name +
+                                             " (unfinished)?\n\nThe texture is unfinished: its "
+                                             "synthesis was stopped before the end."});
+    fileAnswers.push_back(QString::fromStdString((scratch / "part.tga").string()));
+    Trigger(command::kFileSaveAs);
+    EXPECT_EQ(doc->Title(), "part.tga (unfinished)");
+    ASSERT_TRUE(doc->CreateImage(8, 8, 3));
+    EXPECT_FALSE(doc->Title().contains("unfinished")) << "a new image starts finished";
 }
 
 TEST_F(SaveAs, ReplacingTheFileReallyWrittenIsAskedFirst) {

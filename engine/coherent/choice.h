@@ -4,7 +4,8 @@
 // distance raised by a penalty per use of its sample position (the
 // occurrence map), among those that keep the pieces copied verbatim within
 // a limit. Every distance is taken with a bounded kernel that gives up once
-// it cannot win. All inline: it runs for every pixel of every pass.
+// it cannot win. It runs for every pixel of every pass: forced inline, as
+// candidate generation is.
 
 #include <algorithm>
 #include <cstdint>

@@ -123,8 +123,8 @@ Document* Application::OnFileOpen() {
     FileRequest request;
     request.caption = QStringLiteral("Open");
     request.filters = OpenFilters();
-    const std::optional<QString> path = AskForFile(request);
-    return path ? OpenDocumentFile(*path) : nullptr;
+    const std::optional<FileChoice> choice = AskForFile(request);
+    return choice ? OpenDocumentFile(choice->path) : nullptr;
 }
 
 bool Application::SaveAllModified() {

@@ -125,23 +125,33 @@ bool Document::DoSaveAs() {
     FileRequest request;
     request.save = true;
     request.caption = QStringLiteral("Save As");
-    request.suggestedPath = pathName_.isEmpty() ? title_ : pathName_;
+    const QFileInfo saved(pathName_);
+    request.name = pathName_.isEmpty() ? title_ : saved.fileName();
+    request.folder = pathName_.isEmpty() ? QString() : saved.absolutePath();
     request.filters = SaveFilters();
-    const std::optional<QString> path = AskForFile(request);
-    if (!path) {
+    const std::optional<FileChoice> choice = AskForFile(request);
+    if (!choice) {
         return false;
     }
-    // The file chooser confirmed the name as typed; a save that writes
-    // another file must ask about that one itself.
-    const QString written = SavePathFor(*path);
-    if (QFileInfo(written).absoluteFilePath() != QFileInfo(*path).absoluteFilePath() &&
-        QFileInfo::exists(written) &&
-        MessageBox(QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                       .arg(QFileInfo(written).fileName()),
-                   std::nullopt, MessageButtons::YesNo) != MessageResult::Yes) {
-        return false;
+    const QString path = WithFilterExtension(choice->path, choice->filter);
+    // The chooser asks nothing: the question is about the file really written.
+    const QFileInfo written(SavePathFor(path));
+    if (written.exists()) {
+        // Read-only as the owner marked it, or for this user: the save would
+        // still replace it (the new file is renamed over the old one).
+        const bool readOnly = !written.isWritable() ||
+                              (written.permissions() &
+                               (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)) == 0;
+        const QString question =
+            readOnly ? QStringLiteral("%1 is read-only. Replace it anyway?")
+                     : QStringLiteral("%1 already exists.\nDo you want to replace it?");
+        if (MessageBox(question.arg(written.fileName()), std::nullopt,
+                       readOnly ? MessageButtons::YesNoDefaultNo : MessageButtons::YesNo) !=
+            MessageResult::Yes) {
+            return false;
+        }
     }
-    return OnSaveDocument(*path);
+    return OnSaveDocument(path);
 }
 
 bool Document::SaveModified() {

@@ -59,9 +59,10 @@ class Document : public QObject, public CommandTarget {
     // Archive); on success the document takes the written path and is no
     // longer modified. On failure it stays modified.
     bool OnSaveDocument(const QString& path);
-    // Saves under a name the user chooses; false when cancelled or failed.
-    // When the file really written (SavePathFor) is not the one chosen and
-    // exists, asks before replacing it.
+    // Saves under a name the user chooses, with the chosen filter's extension
+    // when the name has none; false when cancelled or failed. When the file
+    // really written (SavePathFor) exists, asks before replacing it: a
+    // read-only one with No as the default answer.
     bool DoSaveAs();
     // The file a save to path really writes; the base keeps path.
     virtual QString SavePathFor(const QString& path) const { return path; }

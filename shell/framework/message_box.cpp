@@ -51,7 +51,7 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
         return responder(text, shownCaption, buttons);
     }
     QMessageBox::StandardButtons standard = QMessageBox::Ok;
-    if (buttons == MessageButtons::YesNo) {
+    if (buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoDefaultNo) {
         standard = QMessageBox::Yes | QMessageBox::No;
     } else if (buttons == MessageButtons::YesNoCancel) {
         standard = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
@@ -64,6 +64,10 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
         picture = QMessageBox::Warning;
     }
     QMessageBox box(picture, shownCaption, text, standard);
+    if (buttons == MessageButtons::YesNoDefaultNo) {
+        box.setDefaultButton(QMessageBox::No);
+        box.setIcon(QMessageBox::Warning);
+    }
     // The box of a question asked just now, which DismissQuestions may close.
     std::vector<OpenQuestion>& questions = OpenQuestions();
     const std::size_t asking = questions.size();
@@ -94,10 +98,7 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
         case QMessageBox::Ok:
             return MessageResult::Ok;
         default:  // the box was closed without an answer
-            if (buttons == MessageButtons::Ok) {
-                return MessageResult::Ok;
-            }
-            return buttons == MessageButtons::YesNo ? MessageResult::No : MessageResult::Cancel;
+            return buttons == MessageButtons::Ok ? MessageResult::Ok : Dismissed(buttons);
     }
 }
 

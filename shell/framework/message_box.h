@@ -9,7 +9,9 @@ class QWidget;
 
 namespace weftloom::framework {
 
-enum class MessageButtons { Ok, YesNo, YesNoCancel };
+// YesNoDefaultNo: Yes and No with No the default answer (Enter, closing the
+// box), for a question whose Yes destroys something.
+enum class MessageButtons { Ok, YesNo, YesNoCancel, YesNoDefaultNo };
 enum class MessageResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 // The picture beside the text: by default information for a plain message and
 // a question mark for a question; a warning for what failed.

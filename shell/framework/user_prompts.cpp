@@ -1,12 +1,19 @@
 #include "shell/framework/user_prompts.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QRegularExpression>
+
+#include "shell/framework/profile.h"
 
 namespace weftloom::framework {
 
 namespace {
+
+constexpr const char kLastFolderKey[] = "Settings/LastFolder";
 
 FileResponder& Files() {
     static FileResponder responder;
@@ -27,21 +34,44 @@ void SetChoiceResponder(ChoiceResponder responder) {
     Choices() = std::move(responder);
 }
 
-std::optional<QString> AskForFile(const FileRequest& request) {
+std::optional<FileChoice> AskForFile(const FileRequest& request) {
+    FileRequest asked = request;
+    const QString last = ProfileSettings().value(kLastFolderKey).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir()) {
+        asked.folder = last;
+    }
+    std::optional<FileChoice> choice;
     if (Files()) {
         const FileResponder responder = Files();
-        return responder(request);
+        choice = responder(asked);
+    } else {
+        const QString filters = asked.filters.join(QStringLiteral(";;"));
+        const QString start = QDir(asked.folder).filePath(asked.name);
+        QString filter = asked.filters.value(0);
+        const QString path =
+            asked.save
+                ? QFileDialog::getSaveFileName(QApplication::activeWindow(), asked.caption, start,
+                                               filters, &filter, QFileDialog::DontConfirmOverwrite)
+                : QFileDialog::getOpenFileName(QApplication::activeWindow(), asked.caption, start,
+                                               filters, &filter);
+        if (!path.isEmpty()) {
+            choice = FileChoice(path, filter);
+        }
     }
-    const QString filter = request.filters.join(QStringLiteral(";;"));
-    const QString path =
-        request.save ? QFileDialog::getSaveFileName(QApplication::activeWindow(), request.caption,
-                                                    request.suggestedPath, filter)
-                     : QFileDialog::getOpenFileName(QApplication::activeWindow(), request.caption,
-                                                    request.suggestedPath, filter);
-    if (path.isEmpty()) {
-        return std::nullopt;
+    if (choice) {
+        ProfileSettings().setValue(kLastFolderKey, QFileInfo(choice->path).absolutePath());
     }
-    return path;
+    return choice;
+}
+
+QString WithFilterExtension(const QString& path, const QString& filter) {
+    if (QFileInfo(path).fileName().contains(QLatin1Char('.'))) {
+        return path;
+    }
+    // The first pattern of the filter's list, when it is "*.ext".
+    static const QRegularExpression pattern(QStringLiteral("\\(\\*(\\.[^ *?)]+)[ )]"));
+    const QRegularExpressionMatch match = pattern.match(filter);
+    return match.hasMatch() ? path + match.captured(1) : path;
 }
 
 int AskForChoice(const QString& caption, const QStringList& items) {

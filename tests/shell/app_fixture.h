@@ -38,6 +38,7 @@ class AppFixture : public ::testing::Test {
             [this](const QString& text, const QString& caption, framework::MessageButtons buttons) {
                 messages.push_back(text);
                 captions.push_back(caption);
+                buttonsShown.push_back(buttons);
                 if (!answers.empty()) {
                     const framework::MessageResult answer = answers.front();
                     answers.erase(answers.begin());
@@ -48,10 +49,13 @@ class AppFixture : public ::testing::Test {
             });
         framework::SetFileResponder([this](const framework::FileRequest& request) {
             fileRequests.push_back(request);
-            std::optional<QString> answer;
+            std::optional<framework::FileChoice> answer;
             if (!fileAnswers.empty()) {
                 answer = fileAnswers.front();
                 fileAnswers.erase(fileAnswers.begin());
+                if (answer->filter.isEmpty()) {  // as the chooser selects it first
+                    answer->filter = request.filters.value(0);
+                }
             }
             return answer;
         });
@@ -129,9 +133,10 @@ class AppFixture : public ::testing::Test {
     std::unique_ptr<CWeftloomApp> app;
     std::vector<QString> messages;
     std::vector<QString> captions;
+    std::vector<framework::MessageButtons> buttonsShown;
     std::vector<framework::MessageResult> answers;
     std::vector<framework::FileRequest> fileRequests;
-    std::vector<QString> fileAnswers;
+    std::vector<framework::FileChoice> fileAnswers;  // without a filter: the first
     QStringList choiceItems;
     int choice = 0;
 };

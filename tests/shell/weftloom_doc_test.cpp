@@ -58,16 +58,16 @@ TEST_F(SaveAs, PathRulesFailuresAndEmptyDocuments) {
     EXPECT_TRUE(ActiveDoc()->IsModified());
     EXPECT_EQ(ActiveDoc()->Title(), "result.tga");
 
-    // An empty document refuses before any file is touched.
+    // An empty document refuses before any file is made.
     messages.clear();
     choice = 0;
     Trigger(command::kFileNew);
     ActiveDoc()->SetModifiedFlag(true);
-    fileAnswers.push_back(QString::fromStdString((scratch / "photo.tga").string()));
+    fileAnswers.push_back(QString::fromStdString((scratch / "empty").string()));
     EXPECT_FALSE(ActiveDoc()->DoSaveAs());
     EXPECT_EQ(messages, (std::vector<QString>{"This is an empty document"}));
     EXPECT_TRUE(ActiveDoc()->IsModified());
-    EXPECT_EQ(test::ReadBytes(scratch / "photo.tga"), tgaBytes);
+    EXPECT_FALSE(std::filesystem::exists(scratch / "empty.tga"));
 }
 
 // A level's row is enlarged by whole factors into the image; what the factors
@@ -129,25 +129,80 @@ TEST_F(ImageDocument, AnUnfinishedTextureSaysSo) {
     EXPECT_FALSE(doc->Title().contains("unfinished")) << "a new image starts finished";
 }
 
-TEST_F(SaveAs, ReplacingTheFileReallyWrittenIsAskedFirst) {
+// Whatever name is chosen, the file really written is asked about when it
+// exists, a read-only one with No as the default answer. No leaves the file
+// and the modified flag as they were; Yes replaces the file.
+TEST_F(SaveAs, ReplacingAFileIsAskedFirst) {
     ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 6, 5))}));
-    test::WriteBytes(scratch / "victim.tga", {1, 2, 3});
-    const QString question = "victim.tga already exists.\nDo you want to replace it?";
-    for (const char* chosen : {"victim.jpg", "victim"}) {
+    const auto victim = scratch / "victim.tga";
+    using framework::MessageResult;
+    const std::tuple<const char*, bool, MessageResult> cases[] = {
+        {"victim.jpg", false, MessageResult::No}, {"victim", false, MessageResult::No},
+        {"victim.tga", true, MessageResult::No},  {"victim", true, MessageResult::No},
+        {"victim.tga", true, MessageResult::Yes}, {"victim", false, MessageResult::Yes}};
+    for (const auto& [chosen, readOnly, answer] : cases) {
+        SCOPED_TRACE(std::string(chosen) + (readOnly ? " read-only" : ""));
+        test::WriteBytes(victim, {1, 2, 3});
+        std::filesystem::permissions(victim, readOnly ? std::filesystem::perms::owner_read |
+                                                            std::filesystem::perms::group_read
+                                                      : std::filesystem::perms::owner_all);
         messages.clear();
+        buttonsShown.clear();
         ActiveDoc()->SetModifiedFlag(true);
-        answers = {framework::MessageResult::No};
+        answers = {answer};
         fileAnswers.push_back(QString::fromStdString((scratch / chosen).string()));
         Trigger(command::kFileSaveAs);
-        EXPECT_EQ(messages, std::vector<QString>{question}) << chosen;
-        EXPECT_EQ(test::ReadBytes(scratch / "victim.tga"), (std::vector<std::uint8_t>{1, 2, 3}));
-        EXPECT_TRUE(ActiveDoc()->IsModified());
+        EXPECT_EQ(messages,
+                  std::vector<QString>{readOnly ? "victim.tga is read-only. Replace it anyway?"
+                                                : "victim.tga already exists.\nDo you "
+                                                  "want to replace it?"});
+        EXPECT_EQ(buttonsShown, std::vector{readOnly ? framework::MessageButtons::YesNoDefaultNo
+                                                     : framework::MessageButtons::YesNo});
+        const bool replaced = answer == MessageResult::Yes;
+        EXPECT_EQ(test::ReadBytes(victim) == (std::vector<std::uint8_t>{1, 2, 3}), !replaced);
+        EXPECT_EQ(ActiveDoc()->IsModified(), !replaced);
+        EXPECT_EQ(ActiveDoc()->Title(), replaced ? "victim.tga" : "wall.tga");
+        ActiveDoc()->SetTitle("wall.tga");
     }
-    answers = {framework::MessageResult::Yes};
-    fileAnswers.push_back(QString::fromStdString((scratch / "victim").string()));
-    Trigger(command::kFileSaveAs);
-    EXPECT_EQ(ActiveDoc()->Title(), "victim.tga");
-    EXPECT_GT(std::filesystem::file_size(scratch / "victim.tga"), 3u);
+}
+
+// A name without an extension takes the chosen filter's, one with an
+// extension keeps it; every file chooser starts in the folder last chosen.
+TEST_F(SaveAs, TheChosenFilterGivesTheExtensionAndTheFolderIsRemembered) {
+    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 6, 5))}));
+    std::vector<std::uint8_t> tgaBytes;
+    std::vector<std::uint8_t> pngBytes;
+    ASSERT_TRUE(EncodeTga(ActiveDoc()->image, tgaBytes));
+    ASSERT_TRUE(EncodePng(ActiveDoc()->image, pngBytes));
+    const auto there = scratch / "there";
+    std::filesystem::create_directory(there);
+    const QString png = "PNG Images (*.png)";
+    const std::tuple<const char*, QString, const char*> cases[] = {
+        {"a", png, "a.png"},
+        {"b", "TGA Images (*.tga)", "b.tga"},
+        {"c", "All Files (*)", "c.tga"},
+        {"d.tga", png, "d.tga"}};
+    for (const auto& [chosen, filter, written] : cases) {
+        SCOPED_TRACE(chosen);
+        fileAnswers.push_back({QString::fromStdString((there / chosen).string()), filter});
+        Trigger(command::kFileSaveAs);
+        EXPECT_EQ(test::ReadBytes(there / written),
+                  QString(written).endsWith(".png") ? pngBytes : tgaBytes);
+        EXPECT_EQ(ActiveDoc()->Title(), written);
+    }
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(there), {}), 4);
+    // The first chooser started in the document's folder, for want of a last one.
+    ASSERT_EQ(fileRequests.size(), 4u);
+    EXPECT_EQ(fileRequests[0].folder.toStdString(), scratch.path().string());
+    EXPECT_EQ(fileRequests[0].name, "wall.tga");
+    EXPECT_EQ(fileRequests[1].folder.toStdString(), there.string());
+    // Open starts there as well, after a restart too.
+    app.reset();
+    Settle();
+    ASSERT_TRUE(Start());
+    Trigger(command::kFileOpen);
+    EXPECT_EQ(fileRequests.back().folder.toStdString(), there.string());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "shell/weftloom_view.h"
 
 #include <QPainter>
+#include <QScrollBar>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -20,6 +21,27 @@ namespace {
 
 // The size of the window of a document without an image.
 constexpr QSize kEmptyWindowSize(240, 160);
+// The largest side of a zoomed picture, in screen pixels.
+constexpr double kLargestSide = 1 << 24;
+
+// Shows through transparent pixels: light squares of 8 screen pixels.
+const QBrush& CheckerBrush() {
+    static const QBrush brush = [] {
+        constexpr int kSquare = 8;
+        QImage checks(2 * kSquare, 2 * kSquare, QImage::Format_RGB32);
+        checks.fill(QColor(255, 255, 255));
+        const QColor dark(204, 204, 204);
+        for (int y = 0; y < checks.height(); ++y) {
+            for (int x = 0; x < checks.width(); ++x) {
+                if ((x / kSquare + y / kSquare) % 2 == 1) {
+                    checks.setPixelColor(x, y, dark);
+                }
+            }
+        }
+        return QBrush(checks);
+    }();
+    return brush;
+}
 
 SynthesisHooks& Hooks() {
     static SynthesisHooks hooks;
@@ -65,7 +87,7 @@ bool CWeftloomView::BuildBitmap(const Image& image) {
     bitmapInfo_ = info;
     display_ = QImage(bitmapBits_.data(), info.width, static_cast<int>(image.height),
                       static_cast<qsizetype>(rowBytes),
-                      bpp == 4 ? QImage::Format_RGB32 : QImage::Format_BGR888);
+                      bpp == 4 ? QImage::Format_ARGB32 : QImage::Format_BGR888);
     return true;
 }
 
@@ -113,8 +135,6 @@ void CWeftloomView::FitToImage() {
             b *= 2;
         }
     }
-    fitSizes_ = QSize(a, b);
-    zoom_ = 0;
     SetScrollSizes(QSize(a, b));
     ResizeParentToFit(false);
     if (a == 0 || b == 0) {
@@ -123,6 +143,7 @@ void CWeftloomView::FitToImage() {
             frame->resize(frame->size().expandedTo(kEmptyWindowSize));
         }
     }
+    SetScaling(Scaling::Fit, zoom_, tiled_);
 }
 
 void CWeftloomView::OnInitialUpdate() {
@@ -131,42 +152,103 @@ void CWeftloomView::OnInitialUpdate() {
     RefreshRows(GetDocument()->image, 0, 0);
 }
 
+QRect CWeftloomView::PictureRect() const {
+    const Image& image = GetDocument()->image;
+    const QSize client = viewport()->size();
+    if (image.IsEmpty() || client.isEmpty()) {
+        return {};
+    }
+    const int copies = tiled_ ? 2 : 1;
+    const double width = static_cast<double>(image.width) * copies;
+    const double height = static_cast<double>(image.height) * copies;
+    QSize size;
+    switch (scaling_) {
+        case Scaling::Stretch:
+            return {QPoint(0, 0), client};
+        case Scaling::Fit: {
+            const double scale = std::min(client.width() / width, client.height() / height);
+            size = QSize(std::max(1, static_cast<int>(std::lround(width * scale))),
+                         std::max(1, static_cast<int>(std::lround(height * scale))));
+            break;
+        }
+        case Scaling::Zoom:
+            size = ScrollSizes();
+            break;
+    }
+    // Centred where it is smaller than the client area, scrolled where larger.
+    const auto start = [](int room, int length, const QScrollBar* bar) {
+        return length < room ? (room - length) / 2 : -bar->value();
+    };
+    return {QPoint(start(client.width(), size.width(), horizontalScrollBar()),
+                   start(client.height(), size.height(), verticalScrollBar())),
+            size};
+}
+
 void CWeftloomView::OnDraw(QPainter& painter) {
-    const QRect client(QPoint(0, 0), viewport()->size());
-    painter.save();
-    painter.resetTransform();
-    painter.fillRect(client, palette().color(QPalette::Window));
-    painter.restore();
-    if (!HasBitmap()) {
+    painter.resetTransform();  // the picture's place already counts the scroll position
+    painter.fillRect(QRect(QPoint(0, 0), viewport()->size()), kViewBackground);
+    const QRect picture = PictureRect();
+    if (!HasBitmap() || picture.isEmpty()) {
         return;
+    }
+    if (display_.hasAlphaChannel()) {
+        painter.setBrushOrigin(picture.topLeft());
+        painter.fillRect(picture.intersected(QRect(QPoint(0, 0), viewport()->size())),
+                         CheckerBrush());
     }
     const Image& image = GetDocument()->image;
     const QRect source(0, 0, static_cast<int>(image.width), static_cast<int>(image.height));
-    QSizeF tile;
-    if (zoom_ > 0) {
-        tile = QSizeF(source.size()) * zoom_;  // scrolled with the view
-    } else {
-        // Stretched over the client area, whatever the scroll position.
-        painter.resetTransform();
-        tile = tiled_ ? QSizeF(client.size()) / 2 : QSizeF(client.size());
-    }
+    // The copies meet at whole pixels, so that no seam or overlap shows.
     const int copies = tiled_ ? 2 : 1;
+    const auto edge = [copies](int start, int length, int k) {
+        return start + static_cast<int>(static_cast<long long>(length) * k / copies);
+    };
+    const bool reduced = edge(0, picture.width(), 1) < source.width() ||
+                         edge(0, picture.height(), 1) < source.height();
+    // Enlarged pixels stay blocks; a reduction is smoothed.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, reduced);
     for (int ty = 0; ty < copies; ++ty) {
         for (int tx = 0; tx < copies; ++tx) {
-            painter.drawImage(QRectF(QPointF(tx * tile.width(), ty * tile.height()), tile),
+            const QPoint topLeft(edge(picture.x(), picture.width(), tx),
+                                 edge(picture.y(), picture.height(), ty));
+            const QPoint end(edge(picture.x(), picture.width(), tx + 1),
+                             edge(picture.y(), picture.height(), ty + 1));
+            painter.drawImage(QRect(topLeft, QSize(end.x() - topLeft.x(), end.y() - topLeft.y())),
                               display_, source);
         }
     }
 }
 
-void CWeftloomView::SetZoom(double zoom, bool tiled) {
+void CWeftloomView::SetScaling(Scaling scaling, double zoom, bool tiled) {
+    // The picture's point at the middle of the client area stays there.
+    const QRect before = PictureRect();
+    const QPointF middle = QRectF(viewport()->rect()).center();
+    const QPointF kept = before.isEmpty() ? QPointF(0.5, 0.5)
+                                          : QPointF((middle.x() - before.x()) / before.width(),
+                                                    (middle.y() - before.y()) / before.height());
+    scaling_ = scaling;
     zoom_ = zoom;
     tiled_ = tiled;
+    // At Fit and Stretch the whole picture is in view: nothing to scroll.
+    const Qt::ScrollBarPolicy bars =
+        scaling == Scaling::Zoom ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    setHorizontalScrollBarPolicy(bars);
+    setVerticalScrollBarPolicy(bars);
     const Image& image = GetDocument()->image;
-    const int copies = tiled ? 2 : 1;
-    const QSize zoomed(static_cast<int>(image.width * zoom * copies),
-                       static_cast<int>(image.height * zoom * copies));
-    SetScrollSizes(zoom > 0 ? zoomed : fitSizes_);
+    if (scaling != Scaling::Zoom || image.IsEmpty()) {
+        SetScrollSizes(QSize(0, 0));
+        return;
+    }
+    const double copies = tiled ? 2 : 1;
+    const auto side = [&](std::uint32_t length) {
+        return static_cast<int>(std::clamp(std::round(length * zoom * copies), 1.0, kLargestSide));
+    };
+    const QSize size(side(image.width), side(image.height));
+    SetScrollSizes(size);
+    horizontalScrollBar()->setValue(
+        static_cast<int>(std::lround(kept.x() * size.width() - middle.x())));
+    verticalScrollBar()->setValue(
+        static_cast<int>(std::lround(kept.y() * size.height() - middle.y())));
 }
 
 QString CWeftloomView::StatusText() const {
@@ -177,7 +259,9 @@ QString CWeftloomView::StatusText() const {
     return QStringLiteral("%1 x %2 pixels, %3%4")
         .arg(image.width)
         .arg(image.height)
-        .arg(zoom_ > 0 ? QStringLiteral("%1%").arg(zoom_ * 100) : QStringLiteral("Fit"))
+        .arg(scaling_ == Scaling::Zoom  ? QStringLiteral("%1%").arg(zoom_ * 100)
+             : scaling_ == Scaling::Fit ? QStringLiteral("Fit")
+                                        : QStringLiteral("Stretch"))
         .arg(tiled_ ? QStringLiteral(", tiled") : QString());
 }
 
@@ -194,17 +278,19 @@ void CWeftloomView::wheelEvent(QWheelEvent* event) {
 }
 
 bool CWeftloomView::OnCommand(int id) {
-    // Zoom steps by two, from 1/16 to 32. From Fit, the step is taken from the
-    // scale Fit shows now, so that zooming in always enlarges.
+    // Zoom steps by two, from 1/16 to 32. From Fit or Stretch, the step is
+    // taken from the scale shown now (Stretch: its smaller one), so that
+    // zooming in always enlarges.
     constexpr double kSmallest = 1.0 / 16;
     constexpr double kLargest = 32;
     double from = zoom_;
-    if (from <= 0) {
+    if (scaling_ != Scaling::Zoom) {
         const Image& image = GetDocument()->image;
-        const QSize client = viewport()->size();
-        from = image.IsEmpty() ? 1
-                               : std::min(static_cast<double>(client.width()) / image.width,
-                                          static_cast<double>(client.height()) / image.height);
+        const QRect picture = PictureRect();
+        from = picture.isEmpty() ? 1
+                                 : std::min(static_cast<double>(picture.width()) / image.width,
+                                            static_cast<double>(picture.height()) / image.height) /
+                                       (tiled_ ? 2 : 1);
         from = std::clamp(from, kSmallest, kLargest);
     }
     const double below = std::exp2(std::ceil(std::log2(from)) - 1);   // largest power < from
@@ -214,19 +300,22 @@ bool CWeftloomView::OnCommand(int id) {
             OnSynthesise();
             return true;
         case kIdZoomIn:
-            SetZoom(std::min(above, kLargest), tiled_);
+            SetScaling(Scaling::Zoom, std::min(above, kLargest), tiled_);
             return true;
         case kIdZoomOut:
-            SetZoom(std::max(below, kSmallest), tiled_);
+            SetScaling(Scaling::Zoom, std::max(below, kSmallest), tiled_);
             return true;
         case kIdZoomActual:
-            SetZoom(1, tiled_);
+            SetScaling(Scaling::Zoom, 1, tiled_);
             return true;
         case kIdZoomFit:
-            SetZoom(0, tiled_);
+            SetScaling(Scaling::Fit, zoom_, tiled_);
+            return true;
+        case kIdViewStretch:
+            SetScaling(Scaling::Stretch, zoom_, tiled_);
             return true;
         case kIdViewTiled:
-            SetZoom(zoom_, !tiled_);
+            SetScaling(scaling_, zoom_, !tiled_);
             return true;
         default:
             return false;
@@ -242,6 +331,7 @@ int CWeftloomView::CommandState(int id) const {
         case kIdZoomOut:
         case kIdZoomActual:
         case kIdZoomFit:
+        case kIdViewStretch:
         case kIdViewTiled:
             return image ? 1 : 0;
         default:

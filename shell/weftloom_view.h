@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 
 #include <functional>
@@ -14,6 +15,9 @@ namespace weftloom {
 
 class CWeftloomDoc;
 
+// The colour around a picture that does not fill its view.
+inline constexpr QColor kViewBackground(96, 96, 96);
+
 // The description of the view's display copy: a top-down bitmap whose rows are
 // padded to a multiple of four pixels (1 to 4 more than the image), pixels in
 // blue, green, red (, alpha) order.
@@ -24,10 +28,13 @@ struct DisplayBitmapInfo {
     std::uint32_t sizeImage = 0;  // height x bytes per pixel x image width
 };
 
-// Shows its document's image stretched over the whole client area (Fit, the
-// start) or at a zoom factor with scrolling, once or repeated 2 x 2 (Tiled),
-// from a display copy that is refreshed row by row while a synthesis runs.
-// Carries the Synthesise, zoom and Tiled commands and the enabling of
+// Shows its document's image as large as the client area allows in its own
+// shape, centred on a neutral background (Fit, the start), stretched over the
+// whole client area (Stretch) or at a zoom factor with scrolling; once or
+// repeated 2 x 2 (Tiled). Enlargements show pixels as blocks, reductions are
+// smoothed, and transparent pixels show a checkerboard through them. Draws from
+// a display copy that is refreshed row by row while a synthesis runs.
+// Carries the Synthesise, zoom, Stretch and Tiled commands and the enabling of
 // Synthesise and Save As; its end stops a synthesis that writes into its
 // document. User-interface thread only.
 class CWeftloomView : public framework::View {
@@ -54,8 +61,11 @@ class CWeftloomView : public framework::View {
     const std::vector<std::uint8_t>& BitmapBits() const { return bitmapBits_; }
     const DisplayBitmapInfo& BitmapInfo() const { return bitmapInfo_; }
     bool HasBitmap() const { return !bitmapBits_.empty(); }
-    // The zoom factor; 0 while the image is stretched over the window (Fit).
-    double Zoom() const { return zoom_; }
+    // How the picture is scaled to the window.
+    enum class Scaling { Fit, Stretch, Zoom };
+    Scaling Scale() const { return scaling_; }
+    // The zoom factor; 0 at Fit and Stretch.
+    double Zoom() const { return scaling_ == Scaling::Zoom ? zoom_ : 0; }
     bool Tiled() const { return tiled_; }
 
   protected:
@@ -67,15 +77,19 @@ class CWeftloomView : public framework::View {
   private:
     void OnSynthesise();
     bool BuildBitmap(const Image& image);
-    // Sets the zoom (0: Fit) and the tiling, with the scroll sizes they need.
-    void SetZoom(double zoom, bool tiled);
+    // Sets the scaling, the zoom factor (used by Zoom only) and the tiling,
+    // with the scroll sizes they need: none at Fit and Stretch.
+    void SetScaling(Scaling scaling, double zoom, bool tiled);
+    // Where the whole picture (all its copies when tiled) lies in the client
+    // area, with the scroll position applied.
+    QRect PictureRect() const;
 
     std::vector<std::uint8_t> bitmapBits_;
     DisplayBitmapInfo bitmapInfo_;
     QImage display_;  // wraps bitmapBits_
-    double zoom_ = 0;
+    Scaling scaling_ = Scaling::Fit;
+    double zoom_ = 1;
     bool tiled_ = false;
-    QSize fitSizes_;  // the scroll sizes of Fit
 };
 
 // The synthesis user interface plugs into the view through these hooks, which

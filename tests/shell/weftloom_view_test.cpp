@@ -3,6 +3,12 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+
 #include "shell/framework/commands.h"
 #include "shell/resources/resource_ids.h"
 #include "tests/shell/app_fixture.h"
@@ -11,7 +17,60 @@ namespace weftloom {
 namespace {
 
 namespace command = framework::command;
-using ImageView = testing::AppFixture;
+
+class ImageView : public testing::AppFixture {
+  protected:
+    // Resizes the active window so that its view's client area has the size.
+    void ResizeClient(QSize size) {
+        QMdiSubWindow* window = Frame()->MdiArea()->activeSubWindow();
+        window->resize(window->size() + size - ActiveView()->viewport()->size());
+        Settle();
+        ASSERT_EQ(ActiveView()->viewport()->size(), size);
+    }
+
+    // A new document whose picture has colour(x, y) at each pixel (its first
+    // bytesPerPixel values), shown in its view.
+    using Colouring = std::function<std::array<std::uint8_t, 4>(std::uint32_t, std::uint32_t)>;
+    void NewPicture(std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerPixel,
+                    const Colouring& colour) {
+        Trigger(command::kFileNew);
+        Image& image = ActiveDoc()->image;
+        ASSERT_TRUE(ActiveDoc()->CreateImage(width, height, bytesPerPixel));
+        for (std::uint32_t y = 0; y < height; ++y) {
+            for (std::uint32_t x = 0; x < width; ++x) {
+                std::copy_n(colour(x, y).begin(), bytesPerPixel, image.PixelAt(x, y));
+            }
+        }
+        ActiveView()->RefreshRows(image, 0, height);
+    }
+
+    // The part of the client area that the picture covers, as drawn.
+    QRect Drawn() const {
+        const QImage shown = ActiveView()->viewport()->grab().toImage();
+        QRect drawn;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                if (shown.pixelColor(x, y) != kViewBackground) {
+                    drawn |= QRect(x, y, 1, 1);
+                }
+            }
+        }
+        return drawn;
+    }
+
+    // The colours drawn over the picture's part of the client area.
+    std::vector<QColor> PictureColours() const {
+        const QImage shown = ActiveView()->viewport()->grab().toImage();
+        const QRect picture = Drawn();
+        std::vector<QColor> colours;
+        for (int y = picture.top(); y <= picture.bottom(); ++y) {
+            for (int x = picture.left(); x <= picture.right(); ++x) {
+                colours.push_back(shown.pixelColor(x, y));
+            }
+        }
+        return colours;
+    }
+};
 
 TEST_F(ImageView, DisplayCopyIsPaddedTopDownAndBlueFirst) {
     ASSERT_TRUE(Start());
@@ -52,24 +111,87 @@ TEST_F(ImageView, FitsTheWindowToTheImageEnlargedByAPowerOfTwo) {
         Trigger(command::kFileNew);
         ASSERT_TRUE(ActiveDoc()->CreateImage(w, h, 3));
         Settle();
-        EXPECT_EQ(ActiveView()->ScrollSizes(), QSize(sw, sh)) << w << " x " << h;
         EXPECT_EQ(ActiveView()->viewport()->size(), QSize(sw, sh)) << w << " x " << h;
     }
 
-    // Larger than the work area: the window stays inside it, and the picture,
-    // stretched over the client area, stays there whatever the scroll position.
+    // Larger than the work area: the window stays inside it.
     Frame()->resize(800, 600);
     Settle();
     Trigger(command::kFileNew);
     ASSERT_TRUE(ActiveDoc()->CreateImage(1024, 1024, 3));
-    ActiveDoc()->image.pixels.assign(ActiveDoc()->image.pixels.size(), 200);
-    ActiveView()->RefreshRows(ActiveDoc()->image, 0, 1024);
     Settle();
     const QRect area = Frame()->MdiArea()->viewport()->rect();
     EXPECT_TRUE(area.contains(Frame()->MdiArea()->activeSubWindow()->geometry()));
-    ActiveView()->verticalScrollBar()->setValue(ActiveView()->verticalScrollBar()->maximum());
-    const QImage shown = ActiveView()->viewport()->grab().toImage();
-    EXPECT_EQ(shown.pixelColor(2, 2), QColor(200, 200, 200));
+}
+
+// Fit shows the whole picture in its own shape, as large as the client area
+// allows and centred, without scroll bars, whatever the picture's size; Stretch
+// covers the client area.
+TEST_F(ImageView, FitKeepsTheShapeAndStretchFillsTheWindow) {
+    ASSERT_TRUE(Start());
+    Frame()->resize(1200, 1000);
+    const QSize client(300, 200);
+    struct Case {
+        const char* name;
+        std::uint32_t width, height;
+        bool tiled;
+        QRect fit;
+    };
+    const Case cases[] = {{"wide", 400, 100, false, QRect(0, 62, 300, 75)},
+                          {"tall", 50, 300, false, QRect(133, 0, 33, 200)},
+                          {"square", 64, 64, false, QRect(50, 0, 200, 200)},
+                          {"larger than the window", 3000, 1000, false, QRect(0, 50, 300, 100)},
+                          {"tiled", 40, 10, true, QRect(0, 62, 300, 75)}};
+    for (const Case& c : cases) {
+        NewPicture(c.width, c.height, 3, [](auto, auto) {
+            return std::array<std::uint8_t, 4>{200, 200, 200};
+        });
+        ResizeClient(client);
+        if (c.tiled) {
+            Trigger(kIdViewTiled);
+        }
+        EXPECT_EQ(Drawn(), c.fit) << c.name;
+        EXPECT_FALSE(ActiveView()->horizontalScrollBar()->isVisible()) << c.name;
+        EXPECT_FALSE(ActiveView()->verticalScrollBar()->isVisible()) << c.name;
+        Trigger(kIdViewStretch);
+        EXPECT_EQ(Drawn(), QRect(QPoint(0, 0), client)) << c.name;
+        Trigger(kIdZoomFit);
+        EXPECT_EQ(Drawn(), c.fit) << c.name << ", Fit again";
+    }
+}
+
+// Enlarged pixels are blocks at every scale, Fit included; a reduction is
+// smoothed. The picture is a checker of single black and white pixels.
+TEST_F(ImageView, EnlargementsShowBlocksAndReductionsAreSmoothed) {
+    ASSERT_TRUE(Start());
+    NewPicture(16, 16, 3, [](std::uint32_t x, std::uint32_t y) {
+        const std::uint8_t value = (x + y) % 2 == 0 ? 0 : 255;
+        return std::array<std::uint8_t, 4>{value, value, value};
+    });
+    struct Case {
+        const char* name;
+        QSize client;
+        std::vector<int> commands;
+        bool smoothed;
+    };
+    const Case cases[] = {{"Fit at 150%", QSize(24, 24), {}, false},
+                          {"Fit at 1250%", QSize(200, 200), {}, false},
+                          {"Fit at 75%", QSize(12, 12), {}, true},
+                          {"400%", QSize(100, 100), {kIdZoomActual, kIdZoomIn, kIdZoomIn}, false},
+                          {"50%", QSize(100, 100), {kIdZoomActual, kIdZoomOut}, true}};
+    for (const Case& c : cases) {
+        Trigger(kIdZoomFit);
+        ResizeClient(c.client);
+        for (int id : c.commands) {
+            Trigger(id);
+        }
+        const std::vector<QColor> colours = PictureColours();
+        ASSERT_FALSE(colours.empty()) << c.name;
+        const bool grey = std::any_of(colours.begin(), colours.end(), [](const QColor& colour) {
+            return colour.red() > 20 && colour.red() < 235;
+        });
+        EXPECT_EQ(grey, c.smoothed) << c.name;
+    }
 }
 
 // Zoom keeps the aspect and scrolls, Ctrl+wheel zooms, Fit stretches again,
@@ -107,6 +229,50 @@ TEST_F(ImageView, ZoomAndTiledThroughTheirCommands) {
     EXPECT_EQ(shown.pixelColor(0, 0), first);
     EXPECT_EQ(shown.pixelColor(half.width(), half.height()), first);
     EXPECT_EQ(status->text(), "40 x 20 pixels, Fit, tiled");
+    Trigger(kIdViewStretch);
+    EXPECT_EQ(status->text(), "40 x 20 pixels, Stretch, tiled");
+}
+
+// Transparent and half-transparent pixels show a checkerboard through them in
+// every view mode; the colour a transparent pixel hides never shows.
+TEST_F(ImageView, TransparentPixelsShowACheckerboard) {
+    ASSERT_TRUE(Start());
+    NewPicture(32, 16, 4, [](std::uint32_t x, std::uint32_t) {
+        return x < 16 ? std::array<std::uint8_t, 4>{255, 0, 0, 0}  // hidden red
+                      : std::array<std::uint8_t, 4>{0, 0, 255, 128};
+    });
+    ResizeClient(QSize(200, 100));
+    // White and light grey squares, and both with half the blue over them.
+    const QColor expected[] = {QColor(255, 255, 255), QColor(204, 204, 204), QColor(127, 127, 255),
+                               QColor(102, 102, 230)};
+    const std::pair<const char*, std::vector<int>> modes[] = {
+        {"Fit", {kIdZoomFit}},
+        {"Stretch", {kIdViewStretch}},
+        {"100%", {kIdZoomActual}},
+        {"400%", {kIdZoomIn, kIdZoomIn}},
+        {"tiled", {kIdZoomFit, kIdViewTiled}}};
+    for (const auto& [mode, commands] : modes) {
+        for (int id : commands) {
+            Trigger(id);
+        }
+        std::array<int, 4> seen{};
+        int others = 0;
+        for (const QColor& colour : PictureColours()) {
+            const auto near = [&colour](const QColor& c) {
+                return std::abs(colour.red() - c.red()) <= 2 &&
+                       std::abs(colour.green() - c.green()) <= 2 &&
+                       std::abs(colour.blue() - c.blue()) <= 2;
+            };
+            const auto* match = std::find_if(std::begin(expected), std::end(expected), near);
+            if (match == std::end(expected)) {
+                ++others;
+            } else {
+                ++seen[static_cast<std::size_t>(match - std::begin(expected))];
+            }
+        }
+        EXPECT_EQ(others, 0) << mode;
+        EXPECT_THAT(seen, ::testing::Each(::testing::Gt(0))) << mode;
+    }
 }
 
 }  // namespace

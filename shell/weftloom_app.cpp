@@ -64,13 +64,15 @@ bool CWeftloomApp::InitInstance(const QStringList& arguments) {
     // of the main window.
     frame->RestoreGeometry();
     frame->show();
-    // Every file named opens in its own window; one that cannot be read has
-    // said so and opens nothing, and the others still open.
+    // Every file named opens in its own window; those that cannot be read open
+    // nothing and are named together in one box, and the others still open.
+    QStringList files;
     for (const QString& argument : arguments) {
         if (!argument.startsWith(QLatin1Char('-'))) {
-            OpenDocumentFile(argument);
+            files.append(argument);
         }
     }
+    OpenDocumentFiles(files);
     frame->UpdateCommandUI();
     settings = SynthesisSettings{};
     // A whole number of MiB; anything else leaves the machine's memory as the limit.

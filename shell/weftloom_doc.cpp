@@ -1,5 +1,6 @@
 #include "shell/weftloom_doc.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -71,9 +72,10 @@ bool CWeftloomDoc::Serialize(framework::Archive& archive) {
         Image loaded;
         std::string reason;
         if (!LoadImageFile(path, loaded, reason)) {
-            // The reader's reason goes under the fixed line.
+            // The file and the reader's reason go under the fixed line.
             framework::MessageBox(QString::fromLatin1(kReadErrorMessage) + QStringLiteral("\n\n") +
-                                      QString::fromStdString(reason),
+                                      QDir::toNativeSeparators(archive.path) +
+                                      QStringLiteral(": ") + QString::fromStdString(reason),
                                   std::nullopt, framework::MessageButtons::Ok,
                                   framework::MessageIcon::Warning);
             return false;

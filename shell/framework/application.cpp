@@ -8,6 +8,7 @@
 #include "shell/framework/doc_template.h"
 #include "shell/framework/document.h"
 #include "shell/framework/main_frame.h"
+#include "shell/framework/message_box.h"
 #include "shell/framework/user_prompts.h"
 #include "shell/framework/view.h"
 
@@ -85,6 +86,13 @@ Document* Application::OpenDocumentFile(const QString& path) {
         emit RecentFilesChanged();
     }
     return document;
+}
+
+void Application::OpenDocumentFiles(const QStringList& paths) {
+    HeldMessages failures;
+    for (const QString& path : paths) {
+        OpenDocumentFile(path);
+    }
 }
 
 Document* Application::OnFileNew() {

@@ -56,6 +56,9 @@ class Application : public QObject, public CommandTarget {
     // a document already open under that path is activated instead. Null when
     // it cannot be read (the document says why); a success joins the recent files.
     Document* OpenDocumentFile(const QString& path);
+    // Opens each path in turn, as OpenDocumentFile; what cannot be read is
+    // reported in one box at the end (HeldMessages), each file told apart.
+    void OpenDocumentFiles(const QStringList& paths);
     // The New command: asks for the type when there are several templates.
     Document* OnFileNew();
     // The Open command: asks for a file with OpenFilters.

@@ -334,9 +334,7 @@ void MainFrame::dropEvent(QDropEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    for (const QString& file : files) {
-        application_.OpenDocumentFile(file);
-    }
+    application_.OpenDocumentFiles(files);
     UpdateCommandUI();
 }
 

@@ -28,6 +28,8 @@ std::vector<OpenQuestion>& OpenQuestions() {
     return questions;
 }
 
+HeldMessages* holding = nullptr;
+
 MessageResult Dismissed(MessageButtons buttons) {
     return buttons == MessageButtons::YesNoCancel ? MessageResult::Cancel : MessageResult::No;
 }
@@ -44,6 +46,10 @@ QString DefaultMessageCaption() {
 
 MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
                          MessageButtons buttons, MessageIcon icon) {
+    if (holding != nullptr && buttons == MessageButtons::Ok) {
+        holding->held_.push_back({text, caption, icon});
+        return MessageResult::Ok;
+    }
     const QString shownCaption = caption.value_or(DefaultMessageCaption());
     if (Responder()) {
         // Copy first: a responder may replace itself while it answers.
@@ -102,9 +108,41 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
     }
 }
 
-}  // namespace weftloom::framework
+HeldMessages::HeldMessages() : outer_(holding) {
+    holding = this;
+}
 
-namespace weftloom::framework {
+HeldMessages::~HeldMessages() {
+    holding = outer_;
+    if (held_.empty()) {
+        return;
+    }
+    // Each first paragraph once, in the order first met, with the rest of
+    // every message that begins with it.
+    const QString gap = QStringLiteral("\n\n");
+    QStringList heads;
+    std::vector<QStringList> rests;
+    for (const Held& message : held_) {
+        const qsizetype split = message.text.indexOf(gap);
+        const QString head = split < 0 ? message.text : message.text.left(split);
+        const qsizetype group = heads.indexOf(head);
+        if (group < 0) {
+            heads.append(head);
+            rests.emplace_back();
+        }
+        if (split >= 0) {
+            rests[static_cast<std::size_t>(group < 0 ? heads.size() - 1 : group)].append(
+                message.text.mid(split + gap.size()));
+        }
+    }
+    QStringList parts;
+    for (qsizetype i = 0; i < heads.size(); ++i) {
+        parts.append(heads[i]);
+        parts.append(rests[static_cast<std::size_t>(i)]);
+    }
+    const Held& first = held_.front();
+    MessageBox(parts.join(gap), first.caption, MessageButtons::Ok, first.icon);
+}
 
 MessageResult AskQuestion(const QString& text, const std::optional<QString>& caption,
                           MessageButtons buttons, const void* owner) {

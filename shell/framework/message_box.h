@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QWidget;
 
@@ -24,6 +25,31 @@ enum class MessageIcon { Default, Warning };
 // User-interface thread only.
 MessageResult MessageBox(const QString& text, const std::optional<QString>& caption,
                          MessageButtons buttons, MessageIcon icon = MessageIcon::Default);
+
+// While one lives, plain messages (MessageButtons::Ok) are held back instead
+// of shown, and its end shows them in one box: messages that begin with the
+// same paragraph under that paragraph once, each with the rest of its text.
+// For work on several things at once, whose failures should come together and
+// be told apart. Questions are still asked at once. Scopes may nest; the
+// innermost holds.
+class HeldMessages {
+  public:
+    HeldMessages();
+    ~HeldMessages();
+    HeldMessages(const HeldMessages&) = delete;
+    HeldMessages& operator=(const HeldMessages&) = delete;
+
+  private:
+    struct Held {
+        QString text;
+        std::optional<QString> caption;
+        MessageIcon icon;
+    };
+    friend MessageResult MessageBox(const QString&, const std::optional<QString>&, MessageButtons,
+                                    MessageIcon);
+    std::vector<Held> held_;
+    HeldMessages* outer_;
+};
 
 // A question that something else may make moot: asked like MessageBox, but
 // DismissQuestions(owner) closes it while it is open, and it then answers No

@@ -94,8 +94,17 @@ TEST_F(StartUp, FilesOnTheCommandLineOpenEachInAFittedWindow) {
     EXPECT_EQ(WindowCount(), 2);
 }
 
-TEST_F(StartUp, AnUnreadableFileOnTheCommandLineIsReportedInFrontOfTheMainWindow) {
+// Files that cannot be read, named on the command line or dropped together,
+// are named in one box in front of the main window, each with its reason
+// under the fixed line; the others open.
+TEST_F(StartUp, FilesThatCannotBeReadAtOnceAreNamedInOneBox) {
     test::WriteBytes(scratch / "broken.tga", {1, 2, 3});
+    WriteSample("picture.bmp", 4, 4);
+    QStringList files;
+    for (const char* name : {"broken.tga", "good.tga", "picture.bmp", "none.jpg"}) {
+        files << QString::fromStdString((scratch / name).string());
+    }
+    WriteSample("good.tga", 4, 4);
     bool frameShownWhenAsked = false;
     framework::SetMessageResponder(
         [&](const QString& text, const QString&, framework::MessageButtons) {
@@ -103,12 +112,36 @@ TEST_F(StartUp, AnUnreadableFileOnTheCommandLineIsReportedInFrontOfTheMainWindow
             frameShownWhenAsked = Frame() != nullptr && Frame()->isVisible();
             return framework::MessageResult::Ok;
         });
-    ASSERT_TRUE(Start({QString::fromStdString((scratch / "broken.tga").string())}));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].startsWith("An error occured while reading the file\n\n"));
-    EXPECT_TRUE(frameShownWhenAsked);
-    EXPECT_TRUE(Frame()->isVisible());
-    EXPECT_EQ(WindowCount(), 0);
+    for (const bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "dropped" : "command line");
+        messages.clear();
+        ASSERT_TRUE(Start(dropped ? QStringList{} : files));
+        if (dropped) {
+            QMimeData data;
+            QList<QUrl> urls;
+            for (const QString& file : files) {
+                urls << QUrl::fromLocalFile(file);
+            }
+            data.setUrls(urls);
+            QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QCoreApplication::sendEvent(Frame(), &enter);
+            ASSERT_TRUE(enter.isAccepted());
+            QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(Frame(), &drop);
+            Settle();
+        }
+        EXPECT_EQ(WindowCount(), 1);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(frameShownWhenAsked);
+        const QStringList parts = messages[0].split("\n\n");
+        ASSERT_EQ(parts.size(), 4) << messages[0].toStdString();
+        EXPECT_EQ(parts[0], "An error occured while reading the file");
+        for (const int i : {0, 2, 3}) {
+            EXPECT_TRUE(parts[i < 2 ? 1 : i].startsWith(files[i] + ": "))
+                << messages[0].toStdString();
+        }
+    }
 }
 
 // Open offers the readers' endings; a file of either opens in a window of its
@@ -142,6 +175,8 @@ TEST_F(OpenAndNew, OpenReadsEitherCodecAndReportsWhatItCannot) {
             const QStringList parts = messages[0].split("\n\n");
             ASSERT_EQ(parts.size(), 2) << messages[0].toStdString();
             EXPECT_EQ(parts[0], "An error occured while reading the file");
+            EXPECT_TRUE(
+                parts[1].startsWith(QString::fromStdString((scratch / name).string()) + ": "));
             EXPECT_TRUE(parts[1].contains(reason)) << parts[1].toStdString();
             EXPECT_EQ(WindowCount(), windows);
             continue;

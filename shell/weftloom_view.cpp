@@ -21,6 +21,8 @@ namespace {
 
 // The size of the window of a document without an image.
 constexpr QSize kEmptyWindowSize(240, 160);
+// How far one scroll step moves a zoomed picture, in screen pixels.
+constexpr int kScrollStep = 20;
 // The largest side of a zoomed picture, in screen pixels.
 constexpr double kLargestSide = 1 << 24;
 
@@ -57,6 +59,9 @@ void SetSynthesisHooks(SynthesisHooks hooks) {
 CWeftloomView::CWeftloomView(CWeftloomDoc* document) : View(document) {
     setFrameShape(QFrame::NoFrame);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // A wheel notch or an arrow key moves a zoomed picture by a visible amount.
+    horizontalScrollBar()->setSingleStep(kScrollStep);
+    verticalScrollBar()->setSingleStep(kScrollStep);
 }
 
 CWeftloomView::~CWeftloomView() = default;

@@ -194,8 +194,8 @@ TEST_F(ImageView, EnlargementsShowBlocksAndReductionsAreSmoothed) {
     }
 }
 
-// Zoom keeps the aspect and scrolls, Ctrl+wheel zooms, Fit stretches again,
-// Tiled repeats the picture 2 x 2; the status bar tells size and zoom.
+// Zoom keeps the aspect and scrolls, Ctrl+wheel zooms and the plain wheel
+// scrolls, Tiled repeats the picture 2 x 2; the status bar tells size and zoom.
 TEST_F(ImageView, ZoomAndTiledThroughTheirCommands) {
     ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 40, 20))}));
     QLabel* status = Frame()->findChild<QLabel*>("status");
@@ -219,6 +219,13 @@ TEST_F(ImageView, ZoomAndTiledThroughTheirCommands) {
     QApplication::sendEvent(ActiveView()->viewport(), &wheel);
     EXPECT_EQ(ActiveView()->Zoom(), 4.0);
     EXPECT_EQ(status->text(), "40 x 20 pixels, 400%, tiled");
+    QApplication::sendEvent(ActiveView()->viewport(), &wheel);  // 800%: larger than the window
+    QScrollBar* bar = ActiveView()->verticalScrollBar();
+    const int before = bar->value();
+    QWheelEvent down(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(ActiveView()->viewport(), &down);
+    EXPECT_GE(bar->value() - before, 40) << "a notch moves the picture visibly";
 
     // Fit and tiled: each quarter of the window starts with the image's first pixel.
     Trigger(kIdZoomFit);

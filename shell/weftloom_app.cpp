@@ -1,9 +1,14 @@
 #include "shell/weftloom_app.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 #include "shell/child_frame.h"
 #include "shell/framework/doc_template.h"
+#include "shell/framework/message_box.h"
 #include "shell/framework/profile.h"
 #include "shell/main_frame.h"
+#include "shell/picture_clipboard.h"
 #include "shell/resources/about_dlg.h"
 #include "shell/resources/icons.h"
 #include "shell/resources/resource_ids.h"
@@ -73,6 +78,15 @@ bool CWeftloomApp::InitInstance(const QStringList& arguments) {
         }
     }
     OpenDocumentFiles(files);
+    // Asked once now and again at each change, not at each refresh of the
+    // commands: another program may own the clipboard and take its time.
+    clipboardHasPicture_ = ClipboardHasPicture();
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] {
+        clipboardHasPicture_ = ClipboardHasPicture();
+        if (CMainFrame* main = MainFrame()) {
+            main->UpdateCommandUI();
+        }
+    });
     frame->UpdateCommandUI();
     settings = SynthesisSettings{};
     // A whole number of MiB; anything else leaves the machine's memory as the limit.
@@ -85,24 +99,50 @@ bool CWeftloomApp::InitInstance(const QStringList& arguments) {
 }
 
 bool CWeftloomApp::OnCommand(int id) {
-    if (id == framework::command::kAppAbout) {
-        OnAppAbout();
-        return true;
+    switch (id) {
+        case framework::command::kAppAbout:
+            OnAppAbout();
+            return true;
+        case framework::command::kEditPaste:
+            OnPasteAsNew();
+            return true;
+        default:
+            return framework::Application::OnCommand(id);
     }
-    return framework::Application::OnCommand(id);
 }
 
 int CWeftloomApp::CommandState(int id) const {
-    if (id == framework::command::kAppAbout) {
-        return 1;
+    switch (id) {
+        case framework::command::kAppAbout:
+            return 1;
+        case framework::command::kEditPaste:
+            return clipboardHasPicture_ ? 1 : 0;
+        default:
+            return framework::Application::CommandState(id);
     }
-    return framework::Application::CommandState(id);
 }
 
 QStringList CWeftloomApp::OpenFilters() const {
     return {QStringLiteral("All images (*.tga *.jpg *.jpeg *.png)"),
             QStringLiteral("TGA Images (*.tga)"), QStringLiteral("JPEG Images (*.jpg *.jpeg)"),
             QStringLiteral("PNG Images (*.png)"), QStringLiteral("All Files (*)")};
+}
+
+void CWeftloomApp::OnPasteAsNew() {
+    Image picture;
+    if (!PictureFromClipboard(picture)) {
+        framework::MessageBox(QStringLiteral("The clipboard holds no picture."), std::nullopt,
+                              framework::MessageButtons::Ok);
+        return;
+    }
+    Templates().front()->CreateDocument([&picture](framework::Document& document) {
+        auto& pasted = static_cast<CWeftloomDoc&>(document);
+        if (!pasted.OnNewDocument()) {
+            return false;
+        }
+        pasted.SetPastedImage(std::move(picture));
+        return true;
+    });
 }
 
 void CWeftloomApp::OnAppAbout() {

@@ -44,6 +44,10 @@ class CWeftloomApp : public framework::Application {
 
   private:
     void OnAppAbout();
+    // Paste as New: the clipboard's picture in a new document, as if opened.
+    void OnPasteAsNew();
+
+    bool clipboardHasPicture_ = false;  // followed as the clipboard changes
 };
 
 }  // namespace weftloom

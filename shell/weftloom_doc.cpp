@@ -10,12 +10,14 @@
 #include "imageio/image_file.h"
 #include "shell/framework/message_box.h"
 #include "shell/framework/progress_mutex.h"
+#include "shell/picture_clipboard.h"
 #include "shell/weftloom_view.h"
 
 namespace weftloom {
 
 namespace {
 int synthesisCounter = 1;
+int pastedCounter = 1;
 }  // namespace
 
 CWeftloomDoc::CWeftloomDoc() : progressLock(framework::ProgressMutex()), plainTitle_(Title()) {}
@@ -64,6 +66,28 @@ QString CWeftloomDoc::SaveQuestion() const {
             "\n\nThe texture is unfinished: its synthesis was stopped before the end.");
     }
     return question;
+}
+
+bool CWeftloomDoc::OnCommand(int id) {
+    if (id == framework::command::kEditCopy) {
+        CopyPictureToClipboard(image);
+        return true;
+    }
+    return Document::OnCommand(id);
+}
+
+int CWeftloomDoc::CommandState(int id) const {
+    if (id == framework::command::kEditCopy) {
+        return HasImage() ? 1 : 0;
+    }
+    return Document::CommandState(id);
+}
+
+void CWeftloomDoc::SetPastedImage(Image picture) {
+    image = std::move(picture);
+    unfinished_ = false;
+    SetTitle(QStringLiteral("Pasted %1").arg(pastedCounter++));
+    SetModifiedFlag(true);
 }
 
 bool CWeftloomDoc::Serialize(framework::Archive& archive) {

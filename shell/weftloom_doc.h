@@ -32,6 +32,11 @@ class CWeftloomDoc : public framework::Document {
     // the title is not used up).
     bool CreateImage(std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerPixel);
 
+    // Makes picture, taken from the clipboard, the document's image, titled
+    // "Pasted N" with the next number of this run; the document is modified,
+    // as the picture is in no file yet.
+    void SetPastedImage(Image picture);
+
     // Paints one finished row of a pyramid level, enlarged to the image's size,
     // into the image, refreshes the views' copies of those rows and marks the
     // document modified. rowPixels holds levelWidth pixels of the image's size.
@@ -50,6 +55,10 @@ class CWeftloomDoc : public framework::Document {
     // The title as given, " (unfinished)" added when the image is.
     void SetTitle(const QString& title) override;
     QString SaveQuestion() const override;
+
+    // Copy puts the image on the clipboard; then the base's commands.
+    bool OnCommand(int id) override;
+    int CommandState(int id) const override;
 
     Image image;
     CSynthesisProgressDlg* progressDialog = nullptr;

@@ -40,11 +40,16 @@ bool DocTemplate::MatchesPath(const QString& path) const {
 }
 
 Document* DocTemplate::OpenDocumentFile(const QString& path) {
+    return CreateDocument([&path](Document& document) {
+        return path.isEmpty() ? document.OnNewDocument() : document.OnOpenDocument(path);
+    });
+}
+
+Document* DocTemplate::CreateDocument(const std::function<bool(Document&)>& fill) {
     Document* document = makeDocument_();
     document->SetTemplate(this);
     documents_.push_back(document);
-    const bool ready = path.isEmpty() ? document->OnNewDocument() : document->OnOpenDocument(path);
-    if (!ready) {
+    if (!fill(*document)) {
         // Nothing half-made: no window for a document that could not be read.
         delete document;
         return nullptr;

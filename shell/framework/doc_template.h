@@ -51,6 +51,10 @@ class DocTemplate {
     // frame and view, shown in the main frame. Null, with nothing created,
     // when the new-document step or the reading fails.
     Document* OpenDocumentFile(const QString& path);
+    // A new document that fill gives its content (in place of reading a file),
+    // then framed and shown as an opened one. Null, with nothing created, when
+    // fill returns false.
+    Document* CreateDocument(const std::function<bool(Document&)>& fill);
     // Another frame and view for an open document (the "New Window" command).
     ChildFrame* CreateNewFrame(Document* document);
 

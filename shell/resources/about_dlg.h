@@ -6,8 +6,9 @@
 
 namespace weftloom {
 
-// The About box: application name and version, what it does, rights and
-// contact, and an OK button (id 1) that closes it. Shown modally by the
+// The About box: application name and version, what it does, copyright and
+// licence, the Qt version it runs on, contact, and an OK button (id 1) that
+// closes it. Shown modally by the
 // application's About command; exchanges no data. User-interface thread only.
 class CAboutDlg : public QDialog {
     Q_OBJECT

@@ -24,8 +24,9 @@ std::map<int, framework::CommandInfo> CommandTable() {
     for (int i = 0; i < framework::kRecentFileCount; ++i) {
         table[command::kFileMru1 + i] = {"Recent File", "Open this document", {}};
     }
-    table[command::kAppExit] = {
-        "E&xit", "Quit the application; prompts to save documents\nExit", {}};
+    table[command::kAppExit] = {"E&xit\tCtrl+Q",
+                                "Quit the application; prompts to save documents\nExit",
+                                {K(Qt::CTRL | Qt::Key_Q)}};
     table[command::kViewToolbar] = {"&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}};
     table[kIdZoomIn] = {"Zoom &In\tCtrl++",
                         "Show the image twice as large\nZoom In",
@@ -49,16 +50,20 @@ std::map<int, framework::CommandInfo> CommandTable() {
         "&Tile", "Arrange windows as non-overlapping tiles\nTile Windows", {}};
     table[command::kWindowArrange] = {
         "&Arrange Icons", "Arrange icons at the bottom of the window\nArrange Icons", {}};
-    table[command::kAppAbout] = {"&About weftloom...",
+    table[command::kAppAbout] = {"&About WeftLoom...",
                                  "Display program information, version number and copyright\nAbout",
                                  {}};
-    // The edit and pane keys exist in the accelerator table but have no handler.
-    table[command::kEditCopy] = {
-        "&Copy", "", {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)}};
+    table[command::kEditCopy] = {"&Copy\tCtrl+C",
+                                 "Copy the picture to the clipboard\nCopy",
+                                 {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)}};
+    table[command::kEditPaste] = {
+        "Paste as &New\tCtrl+V",
+        "Make a new document of the picture on the clipboard\nPaste as New",
+        {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)}};
+    // The other edit keys and the pane keys exist in the accelerator table but
+    // have no handler.
     table[command::kEditCut] = {
         "Cu&t", "", {K(Qt::SHIFT | Qt::Key_Delete), K(Qt::CTRL | Qt::Key_X)}};
-    table[command::kEditPaste] = {
-        "&Paste", "", {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)}};
     table[command::kEditUndo] = {
         "&Undo", "", {K(Qt::ALT | Qt::Key_Backspace), K(Qt::CTRL | Qt::Key_Z)}};
     table[command::kNextPane] = {"Next Pane", "", {K(Qt::Key_F6)}};
@@ -72,13 +77,18 @@ std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
         "&View",
         {command::kViewToolbar, 0, kIdZoomIn, kIdZoomOut, kIdZoomActual, kIdZoomFit, kIdViewStretch,
          0, kIdViewTiled}};
+    const framework::MenuTemplate edit{"&Edit", {command::kEditCopy, command::kEditPaste}};
     const framework::MenuTemplate help{"&Help", {command::kAppAbout}};
     const std::vector<framework::MenuTemplate> noDocument = {
-        {"&File", {command::kFileOpen, 0, command::kFileMru1, 0, command::kAppExit}}, view, help};
+        {"&File", {command::kFileOpen, 0, command::kFileMru1, 0, command::kAppExit}},
+        edit,
+        view,
+        help};
     const std::vector<framework::MenuTemplate> document = {
         {"&File",
          {command::kFileOpen, kIdSynthesise, command::kFileSaveAs, command::kFileClose, 0,
           command::kFileMru1, 0, command::kAppExit}},
+        edit,
         imageView,
         {"&Window",
          {command::kWindowNew, command::kWindowCascade, command::kWindowTile,

@@ -1,3 +1,4 @@
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -31,7 +33,7 @@ TEST_F(StartUp, WithoutArgumentsOnlyTheMainWindowAndItsMenu) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(WindowCount(), 0);
     EXPECT_EQ(Frame()->windowTitle(), "WeftLoom");
-    EXPECT_EQ(MenuTitles(), (QStringList{"&File", "&View", "&Help"}));
+    EXPECT_EQ(MenuTitles(), (QStringList{"&File", "&Edit", "&View", "&Help"}));
     EXPECT_TRUE(Frame()->isVisible());
     // Toolbar 128: Open, Synthesise, Save As, separator, About; the document
     // commands are off without a document.
@@ -84,7 +86,7 @@ TEST_F(StartUp, FilesOnTheCommandLineOpenEachInAFittedWindow) {
     EXPECT_EQ(Frame()->windowTitle(), "WeftLoom - [wall.tga]") << "the name once";
     Frame()->MdiArea()->activeSubWindow()->showNormal();
     EXPECT_EQ(Frame()->windowTitle(), "WeftLoom - wall.tga");
-    EXPECT_EQ(MenuTitles(), (QStringList{"&File", "&View", "&Window", "&Help"}));
+    EXPECT_EQ(MenuTitles(), (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
     EXPECT_EQ(ActiveDoc()->image.width, 9u);
     EXPECT_TRUE(Enabled(command::kFileSaveAs));
     // Without the synthesis part the command is there, says so and makes nothing.
@@ -235,14 +237,17 @@ TEST_F(OpenAndNew, AcceleratorsAndPromptsReachTheirCommands) {
         {kIdSynthesise, "Ctrl+Y", "Synthesise a new texture\tSynthesise"},
         {command::kFileSaveAs, "Ctrl+S", nullptr},
         {command::kFileNew, "Ctrl+N", nullptr},
-        {command::kEditUndo, "Alt+Backspace; Ctrl+Z", nullptr}};
+        {command::kEditUndo, "Alt+Backspace; Ctrl+Z", nullptr},
+        {command::kEditCopy, "Ctrl+C; Ctrl+Ins", "Copy the picture to the clipboard"},
+        {command::kEditPaste, "Ctrl+V; Shift+Ins", nullptr},
+        {command::kAppExit, "Ctrl+Q", nullptr}};
     for (const auto& [id, shortcuts, prompt] : keys) {
         EXPECT_EQ(QKeySequence::listToString(Action(id)->shortcuts()), shortcuts) << id;
         if (prompt != nullptr) {
             EXPECT_EQ(Action(id)->statusTip(), prompt);
         }
     }
-    EXPECT_FALSE(Enabled(command::kEditCopy)) << "edit keys have no handler";
+    EXPECT_FALSE(Enabled(command::kEditCopy)) << "no picture to copy";
     // Synthesise's prompt has no tool-tip part: hovering its button shows nothing.
     for (const auto& [id, tip] :
          {std::pair{kIdSynthesise, ""}, std::pair{command::kFileOpen, "Open"}}) {
@@ -253,7 +258,8 @@ TEST_F(OpenAndNew, AcceleratorsAndPromptsReachTheirCommands) {
     }
     QToolTip::hideText();
 
-    // Help > About: title, version and picture, each line whole; Enter closes it.
+    // Help > About: title, version, licence, Qt's version and picture, each
+    // text whole; Enter closes it.
     QStringList texts;
     int pictures = 0;
     QTimer::singleShot(0, [&] {
@@ -263,15 +269,59 @@ TEST_F(OpenAndNew, AcceleratorsAndPromptsReachTheirCommands) {
         for (const QLabel* label : about->findChildren<QLabel*>()) {
             texts << label->text();
             pictures += label->pixmap().isNull() ? 0 : 1;
-            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+            EXPECT_LE(label->heightForWidth(label->width()), label->height())
+                << texts.back().toStdString();
+            EXPECT_LE(label->geometry().right(), about->width());
         }
         QTest::keyClick(about, Qt::Key_Return);
     });
     Trigger(command::kAppAbout);
-    EXPECT_TRUE(texts.contains("About weftloom") && texts.contains("weftloom Version 0.3"))
-        << texts.join('|').toStdString();
+    const QString all = texts.join('|');
+    EXPECT_TRUE(texts.contains("About WeftLoom")) << all.toStdString();
+    EXPECT_TRUE(all.contains(QRegularExpression("\\|WeftLoom Version [0-9]+\\.[0-9]+")));
+    EXPECT_TRUE(all.contains("All rights reserved"));
+    EXPECT_TRUE(texts.contains(QString("Qt version ") + qVersion()));
     EXPECT_EQ(pictures, 1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "Enter closed it";
+
+    // Ctrl+Q ends the application as Exit does.
+    QApplication::setActiveWindow(Frame());
+    QTest::keyClick(Frame(), Qt::Key_Q, Qt::ControlModifier);
+    Settle();
+    EXPECT_FALSE(Frame()->isVisible());
+}
+
+// Copy puts the active picture on the clipboard, and Paste as New makes a new
+// document of it, numbered "Pasted N", with the same pixels: alpha kept, an
+// opaque picture with three bytes per pixel. It can be synthesised from and
+// asks to be saved, as it is in no file.
+TEST_F(OpenAndNew, CopyAndPasteAsNewKeepThePixels) {
+    std::filesystem::copy_file(test::DataPath("png/rgba16_interlaced.png"), scratch / "alpha.png");
+    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 9, 7)),
+                       QString::fromStdString((scratch / "alpha.png").string())}));
+    QGuiApplication::clipboard()->clear();
+    EXPECT_FALSE(Enabled(command::kEditPaste)) << "nothing to paste";
+    int number = 0;
+    for (QMdiSubWindow* window : Frame()->MdiArea()->subWindowList()) {
+        Frame()->MdiArea()->setActiveSubWindow(window);
+        const Image copied = ActiveDoc()->image;
+        Trigger(command::kEditCopy);
+        ASSERT_TRUE(Enabled(command::kEditPaste));
+        Trigger(command::kEditPaste);
+        ASSERT_NE(ActiveDoc()->image.pixels.data(), copied.pixels.data());
+        EXPECT_EQ(ActiveDoc()->image.bytesPerPixel, copied.bytesPerPixel);
+        EXPECT_EQ(ActiveDoc()->image.width, copied.width);
+        EXPECT_EQ(ActiveDoc()->image.pixels, copied.pixels);
+        const QStringList title = ActiveDoc()->Title().split(' ');
+        ASSERT_EQ(title.size(), 2);
+        EXPECT_EQ(title[0], "Pasted");
+        EXPECT_TRUE(number == 0 || title[1].toInt() == number + 1) << "numbered in turn";
+        number = title[1].toInt();
+        EXPECT_TRUE(ActiveDoc()->IsModified());
+        EXPECT_TRUE(Enabled(kIdSynthesise));
+    }
+    EXPECT_EQ(WindowCount(), 4);
+    EXPECT_EQ(ActiveDoc()->image.bytesPerPixel, 4u) << "the picture with alpha came last";
 }
 
 TEST_F(RecentFiles, TheFourMostRecentSurviveARestart) {

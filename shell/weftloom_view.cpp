@@ -50,6 +50,32 @@ SynthesisHooks& Hooks() {
     return hooks;
 }
 
+// Makes rows firstRow up to endRow of the halved level `to` from the level
+// below, each pixel the mean of 2 x 2 premultiplied pixels, so that the colour
+// under a transparent pixel never bleeds into its neighbours. pixel(x, y) gives
+// the level below's pixel, premultiplied; an odd last column or row is
+// averaged with itself.
+template <typename Pixel>
+void HalveRows(const Pixel& pixel, QSize from, QImage& to, int firstRow, int endRow) {
+    for (int y = firstRow; y < endRow; ++y) {
+        const int y0 = 2 * y;
+        const int y1 = std::min(y0 + 1, from.height() - 1);
+        auto* row = reinterpret_cast<QRgb*>(to.scanLine(y));
+        for (int x = 0; x < to.width(); ++x) {
+            const int x0 = 2 * x;
+            const int x1 = std::min(x0 + 1, from.width() - 1);
+            int sums[4] = {2, 2, 2, 2};  // rounded to the nearest
+            for (const QRgb p : {pixel(x0, y0), pixel(x1, y0), pixel(x0, y1), pixel(x1, y1)}) {
+                sums[0] += qRed(p);
+                sums[1] += qGreen(p);
+                sums[2] += qBlue(p);
+                sums[3] += qAlpha(p);
+            }
+            row[x] = qRgba(sums[0] / 4, sums[1] / 4, sums[2] / 4, sums[3] / 4);
+        }
+    }
+}
+
 }  // namespace
 
 void SetSynthesisHooks(SynthesisHooks hooks) {
@@ -73,6 +99,8 @@ CWeftloomDoc* CWeftloomView::GetDocument() const {
 bool CWeftloomView::BuildBitmap(const Image& image) {
     bitmapBits_.clear();
     display_ = QImage();
+    reductions_.clear();
+    staleBegin_ = staleEnd_ = 0;
     if (image.IsEmpty()) {
         return false;  // there is no bitmap of no pixels
     }
@@ -123,7 +151,63 @@ void CWeftloomView::RefreshRows(const Image& image, std::uint32_t firstRow, std:
             }
         }
     }
+    if (!reductions_.empty() && firstRow < endRow) {
+        staleBegin_ = staleBegin_ < staleEnd_ ? std::min(staleBegin_, firstRow) : firstRow;
+        staleEnd_ = std::max(staleEnd_, endRow);
+    }
     viewport()->update();
+}
+
+const QImage& CWeftloomView::Reduction(std::size_t level) {
+    const Image& image = GetDocument()->image;
+    const auto levelSize = [&image](std::size_t k) {
+        return QSize(static_cast<int>(((image.width - 1) >> k) + 1),
+                     static_cast<int>(((image.height - 1) >> k) + 1));
+    };
+    // Rows firstRow up to endRow of level k + 1 from level k (the display copy at 0).
+    const auto halve = [&](std::size_t k, int firstRow, int endRow) {
+        QImage& to = reductions_[k];
+        if (k > 0) {
+            const QImage& from = reductions_[k - 1];
+            HalveRows(
+                [&from](int x, int y) {
+                    return reinterpret_cast<const QRgb*>(from.constScanLine(y))[x];
+                },
+                from.size(), to, firstRow, endRow);
+            return;
+        }
+        const std::size_t bpp = bitmapInfo_.bitCount / 8u;
+        const std::size_t rowBytes = bpp * static_cast<std::size_t>(bitmapInfo_.width);
+        const std::uint8_t* bits = bitmapBits_.data();
+        HalveRows(
+            [bits, bpp, rowBytes](int x, int y) {
+                const std::uint8_t* p = bits + static_cast<std::size_t>(y) * rowBytes +
+                                        static_cast<std::size_t>(x) * bpp;
+                return qPremultiply(qRgba(p[2], p[1], p[0], bpp == 4 ? p[3] : 255));
+            },
+            levelSize(0), to, firstRow, endRow);
+    };
+    if (!reductions_.empty() && reductions_[0].size() != levelSize(1)) {
+        reductions_.clear();  // the display copy now holds a smaller image
+    }
+    if (staleBegin_ < staleEnd_) {
+        for (std::size_t k = 0; k < reductions_.size(); ++k) {
+            const auto first = static_cast<int>(staleBegin_ >> (k + 1));
+            const auto end = static_cast<int>(((staleEnd_ - 1) >> (k + 1)) + 1);
+            halve(k, first, std::min(end, reductions_[k].height()));
+        }
+        staleBegin_ = staleEnd_ = 0;
+    }
+    while (reductions_.size() < level) {
+        const std::size_t k = reductions_.size();
+        QImage next(levelSize(k + 1), QImage::Format_ARGB32_Premultiplied);
+        if (next.isNull()) {
+            break;  // no memory for it: the largest level made serves
+        }
+        reductions_.push_back(std::move(next));
+        halve(k, 0, reductions_.back().height());
+    }
+    return reductions_.empty() ? display_ : reductions_[std::min(level, reductions_.size()) - 1];
 }
 
 void CWeftloomView::FitToImage() {
@@ -208,10 +292,21 @@ void CWeftloomView::OnDraw(QPainter& painter) {
     const auto edge = [copies](int start, int length, int k) {
         return start + static_cast<int>(static_cast<long long>(length) * k / copies);
     };
-    const bool reduced = edge(0, picture.width(), 1) < source.width() ||
-                         edge(0, picture.height(), 1) < source.height();
-    // Enlarged pixels stay blocks; a reduction is smoothed.
+    const QSize tile(edge(0, picture.width(), 1), edge(0, picture.height(), 1));
+    const bool reduced = tile.width() < source.width() || tile.height() < source.height();
+    // Enlarged pixels stay blocks; a reduction is smoothed: by the painter down
+    // to one half, below that from the halved copy that is at least as large as
+    // the picture shown, so that every pixel counts.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, reduced);
+    const double scale = std::min(static_cast<double>(tile.width()) / source.width(),
+                                  static_cast<double>(tile.height()) / source.height());
+    std::size_t level = 0;
+    while (scale * std::exp2(static_cast<double>(level + 1)) <= 1 &&
+           ((source.width() >> level) > 1 || (source.height() >> level) > 1)) {
+        ++level;
+    }
+    const QImage& shown = level > 0 ? Reduction(level) : display_;
+    const QRect from = &shown == &display_ ? source : shown.rect();
     for (int ty = 0; ty < copies; ++ty) {
         for (int tx = 0; tx < copies; ++tx) {
             const QPoint topLeft(edge(picture.x(), picture.width(), tx),
@@ -219,7 +314,7 @@ void CWeftloomView::OnDraw(QPainter& painter) {
             const QPoint end(edge(picture.x(), picture.width(), tx + 1),
                              edge(picture.y(), picture.height(), ty + 1));
             painter.drawImage(QRect(topLeft, QSize(end.x() - topLeft.x(), end.y() - topLeft.y())),
-                              display_, source);
+                              shown, from);
         }
     }
 }

@@ -48,8 +48,9 @@ class CWeftloomView : public framework::View {
     // Brings rows firstRow up to endRow of image into the display copy (all
     // rows when the copy has to be built first) and repaints.
     void RefreshRows(const Image& image, std::uint32_t firstRow, std::uint32_t endRow);
-    // Scroll sizes from the image, doubled until both sides are at least 128,
-    // and the frame resized so the client area is exactly that size.
+    // Resizes the frame so that the client area is the image's size, doubled
+    // until both sides are at least 128 (within the work area), and shows the
+    // image at Fit.
     void FitToImage();
 
     void OnInitialUpdate() override;
@@ -61,9 +62,6 @@ class CWeftloomView : public framework::View {
     const std::vector<std::uint8_t>& BitmapBits() const { return bitmapBits_; }
     const DisplayBitmapInfo& BitmapInfo() const { return bitmapInfo_; }
     bool HasBitmap() const { return !bitmapBits_.empty(); }
-    // How the picture is scaled to the window.
-    enum class Scaling { Fit, Stretch, Zoom };
-    Scaling Scale() const { return scaling_; }
     // The zoom factor; 0 at Fit and Stretch.
     double Zoom() const { return scaling_ == Scaling::Zoom ? zoom_ : 0; }
     bool Tiled() const { return tiled_; }
@@ -75,6 +73,9 @@ class CWeftloomView : public framework::View {
     void wheelEvent(QWheelEvent* event) override;
 
   private:
+    // How the picture is scaled to the client area.
+    enum class Scaling { Fit, Stretch, Zoom };
+
     void OnSynthesise();
     bool BuildBitmap(const Image& image);
     // Sets the scaling, the zoom factor (used by Zoom only) and the tiling,
@@ -83,10 +84,19 @@ class CWeftloomView : public framework::View {
     // Where the whole picture (all its copies when tiled) lies in the client
     // area, with the scroll position applied.
     QRect PictureRect() const;
+    // The display copy halved `level` times (at least once), brought up to
+    // date with the rows refreshed since it was last asked for.
+    const QImage& Reduction(std::size_t level);
 
     std::vector<std::uint8_t> bitmapBits_;
     DisplayBitmapInfo bitmapInfo_;
     QImage display_;  // wraps bitmapBits_
+    // The display copy halved once, twice, ... (premultiplied), made when a
+    // picture is first shown at less than half its size; rows staleBegin_ up
+    // to staleEnd_ of the display copy changed since they were last made.
+    std::vector<QImage> reductions_;
+    std::uint32_t staleBegin_ = 0;
+    std::uint32_t staleEnd_ = 0;
     Scaling scaling_ = Scaling::Fit;
     double zoom_ = 1;
     bool tiled_ = false;

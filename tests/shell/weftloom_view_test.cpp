@@ -161,24 +161,32 @@ TEST_F(ImageView, FitKeepsTheShapeAndStretchFillsTheWindow) {
 }
 
 // Enlarged pixels are blocks at every scale, Fit included; a reduction is
-// smoothed. The picture is a checker of single black and white pixels.
+// smoothed, and one below half the size averages every pixel. The picture has
+// one black column in four, the rest white (191 on average).
 TEST_F(ImageView, EnlargementsShowBlocksAndReductionsAreSmoothed) {
     ASSERT_TRUE(Start());
-    NewPicture(16, 16, 3, [](std::uint32_t x, std::uint32_t y) {
-        const std::uint8_t value = (x + y) % 2 == 0 ? 0 : 255;
+    NewPicture(32, 16, 3, [](std::uint32_t x, std::uint32_t) {
+        const std::uint8_t value = x % 4 == 0 ? 0 : 255;
         return std::array<std::uint8_t, 4>{value, value, value};
     });
+    enum class Look { kBlocks, kSmoothed, kEven };
     struct Case {
         const char* name;
         QSize client;
         std::vector<int> commands;
-        bool smoothed;
+        Look look;
     };
-    const Case cases[] = {{"Fit at 150%", QSize(24, 24), {}, false},
-                          {"Fit at 1250%", QSize(200, 200), {}, false},
-                          {"Fit at 75%", QSize(12, 12), {}, true},
-                          {"400%", QSize(100, 100), {kIdZoomActual, kIdZoomIn, kIdZoomIn}, false},
-                          {"50%", QSize(100, 100), {kIdZoomActual, kIdZoomOut}, true}};
+    const Case cases[] = {
+        {"Fit at 150%", QSize(48, 24), {}, Look::kBlocks},
+        {"Fit at 1250%", QSize(400, 200), {}, Look::kBlocks},
+        {"Fit at 75%", QSize(24, 12), {}, Look::kSmoothed},
+        {"400%", QSize(200, 100), {kIdZoomActual, kIdZoomIn, kIdZoomIn}, Look::kBlocks},
+        {"50%", QSize(100, 100), {kIdZoomActual, kIdZoomOut}, Look::kSmoothed},
+        {"25%", QSize(100, 100), {kIdZoomActual, kIdZoomOut, kIdZoomOut}, Look::kEven},
+        {"12.5%",
+         QSize(100, 100),
+         {kIdZoomActual, kIdZoomOut, kIdZoomOut, kIdZoomOut},
+         Look::kEven}};
     for (const Case& c : cases) {
         Trigger(kIdZoomFit);
         ResizeClient(c.client);
@@ -187,10 +195,23 @@ TEST_F(ImageView, EnlargementsShowBlocksAndReductionsAreSmoothed) {
         }
         const std::vector<QColor> colours = PictureColours();
         ASSERT_FALSE(colours.empty()) << c.name;
-        const bool grey = std::any_of(colours.begin(), colours.end(), [](const QColor& colour) {
-            return colour.red() > 20 && colour.red() < 235;
-        });
-        EXPECT_EQ(grey, c.smoothed) << c.name;
+        const auto count = [&colours](int low, int high) {
+            return std::count_if(colours.begin(), colours.end(), [=](const QColor& colour) {
+                return colour.red() >= low && colour.red() <= high;
+            });
+        };
+        const auto all = static_cast<std::ptrdiff_t>(colours.size());
+        switch (c.look) {
+            case Look::kBlocks:
+                EXPECT_EQ(count(0, 0) + count(255, 255), all) << c.name;
+                break;
+            case Look::kSmoothed:
+                EXPECT_GT(count(20, 235), 0) << c.name;
+                break;
+            case Look::kEven:
+                EXPECT_EQ(count(179, 203), all) << c.name;
+                break;
+        }
     }
 }
 
@@ -241,11 +262,12 @@ TEST_F(ImageView, ZoomAndTiledThroughTheirCommands) {
 }
 
 // Transparent and half-transparent pixels show a checkerboard through them in
-// every view mode; the colour a transparent pixel hides never shows.
+// every view mode; the colour a transparent pixel hides never shows, not even
+// averaged into a reduction.
 TEST_F(ImageView, TransparentPixelsShowACheckerboard) {
     ASSERT_TRUE(Start());
-    NewPicture(32, 16, 4, [](std::uint32_t x, std::uint32_t) {
-        return x < 16 ? std::array<std::uint8_t, 4>{255, 0, 0, 0}  // hidden red
+    NewPicture(128, 64, 4, [](std::uint32_t x, std::uint32_t) {
+        return x < 64 ? std::array<std::uint8_t, 4>{255, 0, 0, 0}  // hidden red
                       : std::array<std::uint8_t, 4>{0, 0, 255, 128};
     });
     ResizeClient(QSize(200, 100));
@@ -257,6 +279,7 @@ TEST_F(ImageView, TransparentPixelsShowACheckerboard) {
         {"Stretch", {kIdViewStretch}},
         {"100%", {kIdZoomActual}},
         {"400%", {kIdZoomIn, kIdZoomIn}},
+        {"25%", {kIdZoomActual, kIdZoomOut, kIdZoomOut}},
         {"tiled", {kIdZoomFit, kIdViewTiled}}};
     for (const auto& [mode, commands] : modes) {
         for (int id : commands) {
@@ -280,6 +303,28 @@ TEST_F(ImageView, TransparentPixelsShowACheckerboard) {
         EXPECT_EQ(others, 0) << mode;
         EXPECT_THAT(seen, ::testing::Each(::testing::Gt(0))) << mode;
     }
+
+    // Rows refreshed while reduced (as a synthesis does): one column in four
+    // of the right half turns opaque blue, the others transparent red.
+    for (int id : {kIdViewTiled, kIdZoomActual, kIdZoomOut, kIdZoomOut}) {
+        Trigger(id);
+    }
+    Image& image = ActiveDoc()->image;
+    for (std::uint32_t y = 0; y < 64; ++y) {
+        for (std::uint32_t x = 64; x < 128; ++x) {
+            const std::array<std::uint8_t, 4> pixel =
+                x % 4 == 0 ? std::array<std::uint8_t, 4>{0, 0, 255, 255}
+                           : std::array<std::uint8_t, 4>{255, 0, 0, 0};
+            std::copy(pixel.begin(), pixel.end(), image.PixelAt(x, y));
+        }
+    }
+    ActiveView()->RefreshRows(image, 0, 64);
+    const std::vector<QColor> colours = PictureColours();
+    EXPECT_TRUE(std::all_of(colours.begin(), colours.end(),
+                            [](const QColor& c) { return std::abs(c.red() - c.green()) <= 2; }));
+    EXPECT_TRUE(std::any_of(colours.begin(), colours.end(), [](const QColor& c) {
+        return std::abs(c.red() - 191) <= 3 && c.blue() == 255;  // a quarter blue over white
+    }));
 }
 
 }  // namespace

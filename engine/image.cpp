@@ -5,7 +5,8 @@
 namespace weftloom {
 
 bool Image::Allocate(std::uint32_t newWidth, std::uint32_t newHeight,
-                     std::uint32_t newBytesPerPixel, const std::atomic<bool>* abort) {
+                     std::uint32_t newBytesPerPixel, const std::atomic<bool>* abort,
+                     const RowProgress& progress) {
     pixels.clear();
     pixels.shrink_to_fit();
     width = newWidth;
@@ -22,7 +23,7 @@ bool Image::Allocate(std::uint32_t newWidth, std::uint32_t newHeight,
         if (newBytesPerPixel == 0 || newBytesPerPixel > 4 || bytes > kMaxImageBytes) {
             throw std::bad_alloc();
         }
-        if (abort == nullptr) {
+        if (abort == nullptr && !progress) {
             pixels.assign(static_cast<std::size_t>(bytes), 0);
         } else {
             // Reserved at once, cleared row by row: a large block takes a while
@@ -30,12 +31,15 @@ bool Image::Allocate(std::uint32_t newWidth, std::uint32_t newHeight,
             pixels.reserve(static_cast<std::size_t>(bytes));
             const std::size_t rowBytes = std::size_t{newWidth} * newBytesPerPixel;
             for (std::uint32_t y = 0; y < newHeight; ++y) {
-                if (abort->load(std::memory_order_relaxed)) {
+                if (abort != nullptr && abort->load(std::memory_order_relaxed)) {
                     std::vector<std::uint8_t>().swap(pixels);
                     width = height = bytesPerPixel = 0;
                     return false;
                 }
                 pixels.resize(pixels.size() + rowBytes, 0);
+                if (progress) {
+                    progress(y + 1, newHeight);
+                }
             }
         }
     } catch (const std::bad_alloc&) {

@@ -3,9 +3,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace weftloom {
+
+// Told, during work done a row at a time, how many rows are done of how many
+// in all; called on the working thread after each row.
+using RowProgress = std::function<void(std::uint32_t done, std::uint32_t total)>;
 
 // A plane of 8-bit pixels: width x height pixels, row after row, each pixel
 // bytesPerPixel consecutive channel bytes (channel 0 red, 1 green, 2 blue,
@@ -23,10 +28,11 @@ struct Image {
     // are non-zero, allocates width * height * bytesPerPixel bytes (zeroed).
     // Returns false, leaving the image empty (0 x 0), when bytesPerPixel is not
     // 1 to 4, the size does not fit in memory or the allocation fails; never throws.
-    // With abort, the bytes are cleared a row at a time and a set flag (read
-    // once per row, set from any thread) stops it, leaving the image empty.
+    // With abort or progress, the bytes are cleared a row at a time: a set
+    // flag (read once per row, set from any thread) stops it, leaving the
+    // image empty, and progress hears of each row.
     bool Allocate(std::uint32_t newWidth, std::uint32_t newHeight, std::uint32_t newBytesPerPixel,
-                  const std::atomic<bool>* abort = nullptr);
+                  const std::atomic<bool>* abort = nullptr, const RowProgress& progress = {});
 
     bool IsEmpty() const { return pixels.empty(); }
 

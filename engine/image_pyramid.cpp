@@ -28,9 +28,17 @@ std::uint32_t ImagePyramid::Wrap(std::int64_t value, std::uint32_t size) {
     return static_cast<std::uint32_t>(value);
 }
 
-bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abort) {
+bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abort,
+                 const RowProgress& progress) {
     const std::uint32_t bpp = finer.bytesPerPixel;
-    if (!target.Allocate(ReducedSize(finer.width), ReducedSize(finer.height), bpp, abort)) {
+    const std::uint32_t height = ReducedSize(finer.height);
+    RowProgress cleared;
+    if (progress) {
+        cleared = [&progress, height](std::uint32_t done, std::uint32_t) {
+            progress(done, 2 * height);
+        };
+    }
+    if (!target.Allocate(ReducedSize(finer.width), height, bpp, abort, cleared)) {
         return false;
     }
     for (std::uint32_t y = 0; y < target.height; ++y) {
@@ -60,12 +68,23 @@ bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abo
                 out[c] = static_cast<std::uint8_t>(sums[c] / ImagePyramid::kReductionDivisor);
             }
         }
+        if (progress) {
+            progress(height + y + 1, 2 * height);
+        }
     }
     return true;
 }
 
+std::uint32_t PyramidBuildRows(std::uint32_t height, std::uint32_t levelCount) {
+    std::uint32_t rows = 0;
+    for (std::uint32_t k = 0; k < levelCount; ++k, height = ReducedSize(height)) {
+        rows += 2 * height;
+    }
+    return rows;
+}
+
 ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount,
-                           const std::atomic<bool>* abort) {
+                           const std::atomic<bool>* abort, const RowProgress& progress) {
     const bool usable = source.width > 0 && source.height > 0 &&
                         (source.bytesPerPixel == 3 || source.bytesPerPixel == 4) &&
                         source.pixels.size() == source.Offset(0, source.height);
@@ -82,7 +101,17 @@ ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount,
         complete_ = true;
         return;
     }
-    if (!levels_[0].Allocate(source.width, source.height, source.bytesPerPixel, abort)) {
+    // Each level's rows are counted after those of the levels before.
+    const std::uint32_t total = PyramidBuildRows(source.height, levelCount);
+    std::uint32_t before = 0;
+    RowProgress levelProgress;
+    if (progress) {
+        levelProgress = [&progress, &before, total](std::uint32_t done, std::uint32_t) {
+            progress(before + done, total);
+        };
+    }
+    if (!levels_[0].Allocate(source.width, source.height, source.bytesPerPixel, abort,
+                             levelProgress)) {
         return;
     }
     // Copied a row at a time, so that an abort is seen during a large copy too.
@@ -92,11 +121,16 @@ ImagePyramid::ImagePyramid(const Image& source, std::uint32_t levelCount,
             return;
         }
         std::copy_n(source.PixelAt(0, y), rowBytes, levels_[0].PixelAt(0, y));
+        if (levelProgress) {
+            levelProgress(source.height + y + 1, total);
+        }
     }
+    before = 2 * source.height;
     for (std::uint32_t k = 1; k < levelCount; ++k) {
-        if (!ReduceLevel(levels_[k - 1], levels_[k], abort)) {
+        if (!ReduceLevel(levels_[k - 1], levels_[k], abort, levelProgress)) {
             return;
         }
+        before += 2 * levels_[k].height;
     }
     complete_ = true;
 }

@@ -19,9 +19,10 @@ class ImagePyramid {
     // Builds levelCount levels from source. A source with a zero side, an
     // unsupported pixel size, a failed allocation or abort (when given: read
     // once per row, it may be set from any thread) gives a pyramid that is not
-    // Complete(); its levels must not be used.
+    // Complete(); its levels must not be used. progress, when given, hears of
+    // every row cleared, copied or reduced, of all levels together.
     ImagePyramid(const Image& source, std::uint32_t levelCount,
-                 const std::atomic<bool>* abort = nullptr);
+                 const std::atomic<bool>* abort = nullptr, const RowProgress& progress = {});
 
     bool Complete() const { return complete_; }
     std::uint32_t LevelCount() const { return static_cast<std::uint32_t>(levels_.size()); }
@@ -50,10 +51,16 @@ constexpr std::uint32_t ReducedSize(std::uint32_t size) {
     return size >= 2 ? size / 2 : size;
 }
 
+// The rows a build of levelCount levels from a source of the given height
+// tells its progress of: every level's rows are cleared, then filled.
+std::uint32_t PyramidBuildRows(std::uint32_t height, std::uint32_t levelCount);
+
 // Writes into target (allocated to ReducedSize of each side) the 4 x 4 weighted
 // reduction of finer, wrapping toroidally. Returns false when the allocation
-// fails or abort (when given) is set.
-bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abort = nullptr);
+// fails or abort (when given) is set. progress hears of the target's rows,
+// first as they are cleared, then as they are reduced (twice its height).
+bool ReduceLevel(const Image& finer, Image& target, const std::atomic<bool>* abort = nullptr,
+                 const RowProgress& progress = {});
 
 // Whether an optional abort flag is set.
 inline bool AbortSet(const std::atomic<bool>* abort) {

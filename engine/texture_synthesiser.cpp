@@ -45,11 +45,14 @@ void TextureSynthesiser::Report(const ProgressInfo& info) const {
     }
 }
 
-void TextureSynthesiser::ReportStatus(ProgressPhase phase) const {
+void TextureSynthesiser::ReportSetUp(ProgressPhase phase, std::uint32_t stepDone,
+                                     std::uint32_t stepTotal) const {
     ProgressInfo info;
     info.phase = phase;
     info.status = StatusText(phase);
     info.context = callbackContext;
+    info.stepDone = static_cast<std::int32_t>(stepDone);
+    info.stepTotal = static_cast<std::int32_t>(stepTotal);
     Report(info);
 }
 
@@ -132,9 +135,15 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
     sourceMap = SourceMap{};
     random.Seed(randomSeed);
 
-    ReportStatus(ProgressPhase::InitialisingOutput);
+    // The set-up phases report every row, so that a large output shows its
+    // progress (and sees an abort) from the start: the output's rows are
+    // cleared, then filled with random sample pixels.
+    ReportSetUp(ProgressPhase::InitialisingOutput, 0, 2 * height);
     result = std::make_unique<Image>();
-    if (!result->Allocate(width, height, sample.bytesPerPixel, &abortRequested)) {
+    if (!result->Allocate(width, height, sample.bytesPerPixel, &abortRequested,
+                          [this](std::uint32_t done, std::uint32_t total) {
+                              ReportSetUp(ProgressPhase::InitialisingOutput, done, 2 * total);
+                          })) {
         return false;
     }
     const std::uint32_t bpp = sample.bytesPerPixel;
@@ -149,15 +158,22 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
             const std::uint8_t* source = sample.PixelAt(sx, sy);
             std::copy(source, source + bpp, result->PixelAt(x, y));
         }
+        ReportSetUp(ProgressPhase::InitialisingOutput, height + y + 1, 2 * height);
     }
 
-    ReportStatus(ProgressPhase::BuildingOutputPyramid);
-    outputPyramid = std::make_unique<ImagePyramid>(*result, kLevelCount, &abortRequested);
+    const auto buildPyramid = [this](const Image& image, ProgressPhase phase) {
+        ReportSetUp(phase, 0, PyramidBuildRows(image.height, kLevelCount));
+        return std::make_unique<ImagePyramid>(
+            image, kLevelCount, &abortRequested,
+            [this, phase](std::uint32_t done, std::uint32_t total) {
+                ReportSetUp(phase, done, total);
+            });
+    };
+    outputPyramid = buildPyramid(*result, ProgressPhase::BuildingOutputPyramid);
     if (!outputPyramid->Complete()) {
         return false;
     }
-    ReportStatus(ProgressPhase::BuildingInputPyramid);
-    samplePyramid = std::make_unique<ImagePyramid>(sample, kLevelCount, &abortRequested);
+    samplePyramid = buildPyramid(sample, ProgressPhase::BuildingInputPyramid);
     if (!samplePyramid->Complete()) {
         return false;
     }

@@ -53,30 +53,35 @@ double TimeLeftEstimator::Growth(double perPixel) const {
     return previousPerPixel_ > 0 ? std::clamp(perPixel / previousPerPixel_, 1.0, 64.0) : 4.0;
 }
 
-double TimeLeftEstimator::Predict(double perPixel, double width, double rowsTotal, double rowsLeft,
-                                  double later) const {
-    double remaining = perPixel * rowsLeft * width;
+double TimeLeftEstimator::Later(double perPixel, double levelPixels, double later) const {
     if (later <= 0.5) {
-        return remaining;
+        return 0;
     }
     // The finer levels to come hold what the overall count has left beyond
     // this level, each about four times the pixels of the one before.
     const double growth = Growth(perPixel);
     int levels = 0;
     double weights = 0;
-    for (double pixels = 4 * width * rowsTotal, sum = 0; sum + 0.5 < later && levels < 8;
+    for (double pixels = 4 * levelPixels, sum = 0; sum + 0.5 < later && levels < 8;
          sum += pixels, pixels *= 4) {
         weights += pixels;
         ++levels;
     }
-    double pixels = 4 * width * rowsTotal * later / weights;
-    double cloud = lastCloudSeconds_;
+    double pixels = 4 * levelPixels * later / weights;
+    double fixed = lastFixedSeconds_;
+    double seconds = 0;
     for (int k = 0; k < levels; ++k, pixels *= 4) {
         perPixel *= growth;
-        cloud *= 4;
-        remaining += pixels * perPixel + cloud;
+        fixed *= 4;
+        seconds += pixels * perPixel + fixed;
     }
-    return remaining;
+    return seconds;
+}
+
+bool TimeLeftEstimator::Show(double remaining, std::string& text) {
+    remaining_ = std::max(remaining, 0.0);
+    text = FormatTimeLeft(static_cast<std::int64_t>(remaining_ + 0.5));
+    return true;
 }
 
 bool TimeLeftEstimator::Update(const ProgressInfo& info, double seconds, std::string& text) {
@@ -84,61 +89,87 @@ bool TimeLeftEstimator::Update(const ProgressInfo& info, double seconds, std::st
         info.status != nullptr && std::strcmp(info.status, status::kSynthesizing) == 0;
     if (!synthesizing) {
         if (info.status != nullptr && std::strcmp(info.status, status::kBuildingDataCloud) == 0 &&
-            cloudStart_ < 0) {
-            cloudStart_ = seconds;
+            fixedStart_ < 0) {
+            fixedStart_ = seconds;
         }
         return false;
     }
+    const double done = info.overallDone;
     if (info.row < 0) {
-        // A level's opening report: its cloud is built, its rows begin.
-        if (cloudStart_ >= 0) {
-            lastCloudSeconds_ = seconds - cloudStart_;
-            cloudStart_ = -1;
+        // A level's opening report: its cloud is built, its rows are about to
+        // begin; until its first row, its time is fixed cost (a level may set
+        // itself up before its first row). What the finer levels' fixed costs
+        // are grown from is this level's so far.
+        if (fixedStart_ < 0) {
+            fixedStart_ = seconds;
         }
-        levelStart_ = seconds;
+        lastFixedSeconds_ = seconds - fixedStart_;
+        rowSeen_ = false;
+        levelStartDone_ = done;
+        // Twice as wide and high as the last level; its pace is guessed from
+        // the last level's and the growth before it.
+        levelPixels_ *= 4;
+        levelWidth_ *= 2;
+        growth_ = Growth(currentPerPixel_);
+        if (currentPerPixel_ > 0) {
+            previousPerPixel_ = currentPerPixel_;
+        }
+        currentPerPixel_ = 0;
         if (info.overallTotal == 0) {
             return false;
         }
-        if (currentPerPixel_ <= 0) {
+        if (previousPerPixel_ <= 0) {
             remaining_ = 0;  // nothing measured yet
             text = FormatTimeLeft(0);
             return true;
         }
-        // This level is twice as wide as the last; its pace is guessed from
-        // the last level's and the growth before it.
-        const double width = 2.0 * currentWidth_;
-        const double growth = Growth(currentPerPixel_);
-        previousPerPixel_ = currentPerPixel_;
-        currentPerPixel_ = 0;
-        if (width < outputWidth_ / 2) {
+        if (levelWidth_ < outputWidth_ / 2) {
             text = kNoAccurateEstimate;
             return true;
         }
-        const double rows = info.stepTotal;
-        const double later =
-            static_cast<double>(info.overallTotal) - info.overallDone - rows * width;
-        remaining_ = Predict(previousPerPixel_ * growth, width, rows, rows, later);
-        text = FormatTimeLeft(static_cast<std::int64_t>(remaining_ + 0.5));
-        return true;
+        const double perPixel = previousPerPixel_ * growth_;
+        const double later = static_cast<double>(info.overallTotal) - done - levelPixels_;
+        return Show(perPixel * levelPixels_ + Later(perPixel, levelPixels_, later), text);
     }
-    currentWidth_ = info.levelWidth;
-    const double rowsDone = info.stepDone;
-    if (rowsDone <= 0 || info.levelWidth == 0) {
-        return false;
+    levelPixels_ = static_cast<double>(info.levelWidth) * info.levelHeight;
+    levelWidth_ = info.levelWidth;
+    if (!rowSeen_) {
+        // The first row closes the level's fixed part; the pace is measured
+        // from here on.
+        rowSeen_ = true;
+        if (fixedStart_ >= 0) {
+            lastFixedSeconds_ = seconds - fixedStart_;
+            fixedStart_ = -1;
+        }
+        paceStart_ = seconds;
+        paceStartDone_ = done;
+        recent_.clear();
     }
-    // Every level's pace is measured, the coarse ones too, for the growth.
-    currentPerPixel_ = (seconds - levelStart_) / (rowsDone * info.levelWidth);
+    // The rest of the level goes at its recent pace (its passes may differ),
+    // the finer levels from its pace as a whole.
+    recent_.emplace_back(seconds, done);
+    while (recent_.size() > 2 && done - recent_[1].second >= levelPixels_ / kRecentShare) {
+        recent_.pop_front();
+    }
+    double recentPerPixel = 0;
+    if (done > paceStartDone_) {
+        // Every level's pace is measured, the coarse ones too, for the growth.
+        currentPerPixel_ = (seconds - paceStart_) / (done - paceStartDone_);
+        recentPerPixel = (seconds - recent_.front().first) / (done - recent_.front().second);
+    } else if (previousPerPixel_ > 0) {
+        // On the level's first row, its pace is still the guess from the last.
+        recentPerPixel = previousPerPixel_ * growth_;
+    }
     if (info.levelWidth < outputWidth_ / 2) {
         text = kNoAccurateEstimate;
         return true;
     }
-    const double width = info.levelWidth;
-    const double rowsLeft = static_cast<double>(info.stepTotal) - rowsDone;
-    const double later =
-        static_cast<double>(info.overallTotal) - info.overallDone - rowsLeft * width;
-    remaining_ = Predict(currentPerPixel_, width, info.stepTotal, rowsLeft, later);
-    text = FormatTimeLeft(static_cast<std::int64_t>(remaining_ + 0.5));
-    return true;
+    const double perPixel = currentPerPixel_ > 0 ? currentPerPixel_ : recentPerPixel;
+    const double levelEnd = levelStartDone_ + levelPixels_;
+    const double later = static_cast<double>(info.overallTotal) - levelEnd;
+    return Show(
+        recentPerPixel * std::max(levelEnd - done, 0.0) + Later(perPixel, levelPixels_, later),
+        text);
 }
 
 }  // namespace weftloom

@@ -25,13 +25,16 @@ TEST(FormatTimeSpan, FieldsAndPadding) {
     EXPECT_EQ(FormatTimeLeft(0), "00:00:00");
 }
 
-// The reports of a real run, 64 x 64 into 128 x 128, kept by value.
-std::vector<ProgressInfo> ReportsOfARun() {
-    static std::vector<ProgressInfo> reports;
+// The reports of a real run of each search, 64 x 64 into 128 x 128, kept by
+// value.
+const std::vector<ProgressInfo>& ReportsOfARun(SearchMethod search = SearchMethod::Exact) {
+    static std::vector<ProgressInfo> runs[2];
+    std::vector<ProgressInfo>& reports = runs[search == SearchMethod::Coherent ? 1 : 0];
     if (reports.empty()) {
         TextureSynthesiser job;
         job.neighbourhoodSize = {3, 3, 3};
         job.subsamplingMode = SubsamplingMode::Disabled;
+        job.searchMethod = search;
         job.callbackContext = &reports;
         job.progressCallback = [](const ProgressInfo* info) {
             ProgressInfo copy = *info;
@@ -61,28 +64,58 @@ TEST(TimeLeftEstimator, SetUpLeavesTheTextCoarseRowsHaveNoEstimate) {
     }
 }
 
-// Costs injected through the clock: per pixel, each finer level costs more
-// than the one before (a larger cloud, a larger window); a cloud's rows cost
-// in proportion to the sample level's width. After a tenth of the run, every
-// estimate lies within a quarter of the time really left.
+// Costs injected through the clock. Per pixel, each finer level costs more
+// than the one before (a larger cloud, a larger window); a level's cloud (the
+// exact search's) or look-alike sets (the coherent search's) cost in
+// proportion to its sample level, and the coherent search sets each level up
+// before its first row. The coherent search's overall count weighs its passes
+// by what they were measured to cost; here the finest level's later passes
+// and the edge band's stray from those weights by a tenth, both ways.
+// After a tenth of the run, every estimate lies within a quarter of the time
+// really left.
 TEST(TimeLeftEstimator, WithinAQuarterAfterTheFirstTenth) {
     struct Costs {
-        double perPixelGrowth;    // per pixel, a level costs this much more than the coarser
-        double cloudRowPerPixel;  // a cloud row's seconds per sample pixel of its width
+        SearchMethod search;
+        double perPixelGrowth;  // per pixel, a level costs this much more than the coarser
+        double cloudPerPixel;   // a level's cloud, seconds per sample pixel
+        double setUpPerPixel;   // before a level's first row, seconds per pixel
+        double mending;         // the finest level's later passes, against their weight
+        double band;            // the edge band's passes, against their weight
     };
-    for (const Costs costs : {Costs{6.0, 1e-4}, Costs{2.5, 1e-3}, Costs{12.0, 0.0}}) {
-        SCOPED_TRACE(costs.perPixelGrowth);
+    const Costs cases[] = {
+        {SearchMethod::Exact, 6.0, 1e-4, 0, 1, 1},
+        {SearchMethod::Exact, 2.5, 1e-3, 0, 1, 1},
+        {SearchMethod::Exact, 12.0, 0.0, 0, 1, 1},
+        {SearchMethod::Coherent, 2.0, 1e-4, 1e-5, 1.0, 1.0},
+        {SearchMethod::Coherent, 1.0, 1e-5, 1e-6, 0.9, 1.1},
+        {SearchMethod::Coherent, 1.5, 1e-4, 2e-6, 1.1, 0.9},
+    };
+    for (const Costs& costs : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << static_cast<int>(costs.search) << " growth " << costs.perPixelGrowth);
         // The time of every report, from the cost of the work before it.
-        const std::vector<ProgressInfo> reports = ReportsOfARun();
+        const std::vector<ProgressInfo>& reports = ReportsOfARun(costs.search);
         std::vector<double> times;
         double now = 0;
+        std::int32_t lastDone = 0;
         for (const ProgressInfo& info : reports) {
+            const double samplePixels = std::pow(64 >> std::max(info.level, 0), 2);
             if (std::string(info.status) == status::kBuildingDataCloud) {
-                now += costs.cloudRowPerPixel * info.stepTotal;  // the sample level is square
+                now += costs.cloudPerPixel * samplePixels / std::max(info.stepTotal, 1);
             } else if (info.row >= 0) {
-                const double level = std::log2(128.0 / info.levelWidth);  // 0 finest
-                now += info.levelWidth * 1e-5 * std::pow(costs.perPixelGrowth, 3 - level);
+                // The work the report covers is what the overall count moved by.
+                const double pixels = info.overallDone - lastDone;
+                const std::int32_t pass = (info.stepDone - 1) / static_cast<int>(info.levelHeight);
+                const double relative = pass == 0         ? 1.0
+                                        : pass >= 2       ? costs.band
+                                        : info.level == 0 ? costs.mending
+                                                          : 1.0;
+                now += pixels * 1e-5 * relative * std::pow(costs.perPixelGrowth, 3 - info.level);
+                if (info.stepDone == 1) {
+                    now += costs.setUpPerPixel * info.levelWidth * info.levelHeight;
+                }
             }
+            lastDone = std::max(lastDone, info.overallDone);
             times.push_back(now);
         }
         TimeLeftEstimator estimator(128);

@@ -87,8 +87,18 @@ void CoherentLevel::Initialise() {
     }
 }
 
-void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps) {
-    job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(LevelPixels() * step / steps);
+std::uint64_t CoherentLevel::SpanWork(bool mending, std::uint32_t columns) const {
+    return std::uint64_t{columns} * (mending ? 3 : 5) * (columns < output_.width ? 2 : 1);
+}
+
+void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps,
+                              std::uint64_t work) {
+    workDone_ = std::min(workDone_ + work, work_);
+    // In floating point: the product may not fit 64 bits; the end is exact.
+    const double share =
+        workDone_ == work_ ? 1.0 : static_cast<double>(workDone_) / static_cast<double>(work_);
+    job_.pixelsDone =
+        levelStart_ + static_cast<std::int32_t>(static_cast<double>(LevelPixels()) * share);
     job_.ReportRow(level_, y, step, steps);
 }
 
@@ -122,6 +132,14 @@ bool CoherentLevel::Run() {
     const std::uint32_t passCount = 1 + job_.correctionPasses;
     const auto steps =
         static_cast<std::uint32_t>(passCount * whole.size() + kBandPasses * band.size());
+    // The passes' work, not their spans, tells how far the level has come.
+    const bool mending = level_ == 0;  // the correction passes' kind, see below
+    work_ = whole.size() * SpanWork(false, output_.width) +
+            (passCount - 1) * whole.size() * SpanWork(mending, output_.width);
+    for (const Span& span : band) {
+        work_ += kBandPasses * SpanWork(mending, span.columns);
+    }
+    workDone_ = 0;
     job_.ReportStep(ProgressPhase::Synthesizing, level_, 0, steps);
     Initialise();
     // The first pass is causal but for its last rows: those meet the first

@@ -160,7 +160,16 @@ class CoherentLevel {
     bool BuildSimilarSets();
     // Every pixel from its parent's continuation, or at random.
     void Initialise();
-    void ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps);
+    // Reports row y, a span just finished that was `work` of the level's
+    // work_ (SpanWork), as step `step` of steps; the run's pixel count moves
+    // by the share of the level's work done, so that the overall count (and
+    // the time left told from it) follows the work rather than the spans.
+    void ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps, std::uint64_t work);
+    // What a span of `columns` pixels costs in a pass, as measured: a pixel
+    // of a mending pass three fifths of one of the other passes, and one of
+    // a span shorter than the row (the edge band's) twice as much, its steps
+    // having few pixels to share out.
+    std::uint64_t SpanWork(bool mending, std::uint32_t columns) const;
 
     // pass.cpp: one pass.
     // One pass over the given spans, whose plan (from PlanFor) is plan;
@@ -231,6 +240,8 @@ class CoherentLevel {
     coherent::OccurrenceMap occurrences_;
     coherent::PieceForest pieces_;
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
+    std::uint64_t work_ = 0;       // SpanWork of all the level's passes together
+    std::uint64_t workDone_ = 0;   // of it, that of the spans reported
 };
 
 }  // namespace weftloom

@@ -163,7 +163,9 @@ bool CoherentLevel::Commit(Pass& pass, std::uint32_t step) {
     // Rows are reported in pass order, as they are finished.
     while (pass.reported < pass.spans->size() && pass.chunksLeft[pass.reported] == 0) {
         ++pass.reported;
-        ReportRow((*pass.spans)[pass.reported - 1].y, pass.stepBase + pass.reported, pass.steps);
+        const Span& span = (*pass.spans)[pass.reported - 1];
+        ReportRow(span.y, pass.stepBase + pass.reported, pass.steps,
+                  SpanWork(pass.mending, span.columns));
         if (Aborted()) {
             return false;
         }

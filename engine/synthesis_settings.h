@@ -38,11 +38,11 @@ struct SynthesisSettings {
     // or a random subset); Coherent is faster and uses the four
     // settings after it (the subsampling settings above concern Exact only).
     SearchMethod searchMethod = SearchMethod::Exact;
-    std::uint32_t coherenceSetSize = 2;   // k: similar positions kept per sample position
-    std::uint32_t correctionPasses = 1;   // whole-neighbourhood passes after the first
-    std::uint32_t randomCandidates = 2;   // random positions each pixel also tries
-    std::uint32_t occurrenceWeight = 96;  // sixteenths of the mean distance per even share used
-    std::uint32_t pieceLimitPercent = 8;  // largest verbatim piece, percent of the sample
+    std::uint32_t coherenceSetSize = 2;    // k: similar positions kept per sample position
+    std::uint32_t correctionPasses = 1;    // whole-neighbourhood passes after the first
+    std::uint32_t randomCandidates = 2;    // random positions each pixel also tries
+    std::uint32_t occurrenceWeight = 96;   // sixteenths of the mean distance per even share used
+    std::uint32_t pieceLimitPercent = 25;  // largest verbatim piece, percent of the sample
 
     // The window side a level (0 to 2) is synthesised with.
     std::int32_t WindowSide(std::int32_t level) const;

@@ -56,6 +56,9 @@ class PieceMeasure {
 struct ChoiceRules {
     std::uint64_t pieceLimit;  // the largest piece a choice may make
     std::uint64_t perUse;      // the penalty per use of a sample position
+    // Sixteenths by which the score of a candidate that continues none of
+    // the pixel's neighbours is raised.
+    std::uint32_t loneWeight;
     DistanceKernel kernel;
     std::uint32_t compared;  // bytes of each window compared
 };
@@ -69,11 +72,10 @@ struct Chosen {
 // Chooses among list's candidates for a pixel whose source is current and
 // whose window is query: the least distance plus penalty, the penalty
 // counting the uses of a position (as chunkUses, the chunk's changes, shows
-// them) but the pixel's own. A candidate that matches exactly pays none, so
-// that a sample that tiles is continued without a fault; only the list's
-// continuations are compared once their penalty alone cannot win, as only
-// they are likely to match exactly. A candidate that would make a piece
-// larger than the limit is passed over.
+// them) but the pixel's own (current: kNone when its source is not counted). A candidate that
+// matches exactly pays none, so that a sample that tiles is continued without a fault; only the
+// list's continuations are compared once their penalty alone cannot win, as only they are likely to
+// match exactly. A candidate that would make a piece larger than the limit is passed over.
 [[gnu::always_inline]] inline Chosen ChooseCandidate(
     const CandidateList& list, const std::uint8_t* query, std::uint32_t current,
     const ChoiceRules& rules, const PieceMeasure& pieces, const OccurrenceMap& occurrences,
@@ -92,21 +94,32 @@ struct Chosen {
     std::uint32_t bestScore = kNone;
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t v = list[i];
-        if (bestScore == 0 || pieces.With(v) > rules.pieceLimit) {
+        if (bestScore == 0) {
             continue;
         }
+        const std::uint64_t size = pieces.With(v);
+        if (size > rules.pieceLimit) {
+            continue;
+        }
+        // A candidate that continues none of the neighbours has its score
+        // raised by the coherence factor: it must be clearly better to part
+        // a piece (Ashikhmin; Hertzmann et al.'s kappa).
+        const std::uint64_t factor = size > 1 ? 16 : 16 + rules.loneWeight;
+        // The least distance plus penalty whose score no longer wins.
+        const std::uint64_t cap = (std::uint64_t{bestScore} * 16 + factor - 1) / factor;
         const std::uint32_t uses = occurrences.Uses(chunkUses, v) - (v == current ? 1u : 0u);
         const std::uint64_t penalty64 = SaturatingProduct(rules.perUse, uses);
-        if (penalty64 >= bestScore && i >= continuations) {
+        if (penalty64 >= cap && i >= continuations) {
             continue;
         }
-        const std::uint32_t bound =
-            penalty64 >= bestScore ? 1 : bestScore - static_cast<std::uint32_t>(penalty64);
+        const auto bound = static_cast<std::uint32_t>(
+            penalty64 >= cap ? 1 : std::min<std::uint64_t>(cap - penalty64, kNone));
         const std::uint32_t d = rules.kernel(query, windows.Row(v), rules.compared, bound);
-        const std::uint32_t score = d == 0 ? 0 : d + static_cast<std::uint32_t>(penalty64);
+        const std::uint64_t score =
+            d == 0 ? 0 : std::min<std::uint64_t>((d + penalty64) * factor / 16, kNone);
         if (d < bound && score < bestScore) {
             best = {v, d};
-            bestScore = score;
+            bestScore = static_cast<std::uint32_t>(score);
         }
     }
     return best;

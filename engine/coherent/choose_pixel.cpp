@@ -33,9 +33,9 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
         scratch.around, grid_, scratch.candidates);
     const PieceTree pieces(pieces_, &scratch.pieceParents, &scratch.pieceSizes);
     const coherent::PieceMeasure measure(scratch.around, pieces, here, scratch.roots);
-    const coherent::Chosen chosen =
-        coherent::ChooseCandidate(candidates, scratch.queryRow.data(), currentOrdinal, pass.rules,
-                                  measure, occurrences_, scratch.uses, windows_);
+    const coherent::Chosen chosen = coherent::ChooseCandidate(
+        candidates, scratch.queryRow.data(), pass.causal ? kNone : currentOrdinal, pass.rules,
+        measure, occurrences_, scratch.uses, windows_);
 
     Pass::Choice& choice = pass.choices[pixel];
     choice.previous = currentOrdinal;
@@ -71,7 +71,14 @@ bool CoherentLevel::Uncontested(const Pass& pass, std::uint32_t x, std::uint32_t
 void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
                           coherent::Overlay* uses, PieceTree& pieces) {
     const Pass::Choice& choice = pass.choices[pixel];
-    if (uses != nullptr) {
+    if (pass.causal) {
+        // The causal pass counts its choices afresh (see Run).
+        if (uses != nullptr) {
+            occurrences_.Add(*uses, choice.best);
+        } else {
+            occurrences_.Add(choice.best);
+        }
+    } else if (uses != nullptr) {
         occurrences_.Move(*uses, choice.previous, choice.best);
     } else {
         occurrences_.Move(choice.previous, choice.best);

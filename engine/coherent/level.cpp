@@ -82,7 +82,6 @@ void CoherentLevel::Initialise() {
                 v = coherent::Draw(job_.random, count);
             }
             Place(x, y, v);
-            occurrences_.Add(v);
         }
     }
 }
@@ -130,11 +129,22 @@ bool CoherentLevel::Run() {
     const std::vector<Span> band =
         coherent::EdgeBand(output_.width, output_.height, static_cast<std::uint32_t>(side_));
     const std::uint32_t passCount = 1 + job_.correctionPasses;
-    const auto steps =
-        static_cast<std::uint32_t>(passCount * whole.size() + kBandPasses * band.size());
+    // The first pass is causal over the whole level; then its last rows,
+    // which meet the first rows below them, are matched again with whole
+    // windows, so that the join is made as the rest is, not left for a
+    // correction to mend (a pass that changes one pixel at a time cannot
+    // undo a seam). They are matched once the causal pass has given them
+    // texture to see below them: matched at once, over the random sources
+    // the coarsest level starts with, they took the sample's rarest, most
+    // contrasted windows, which gathered in a band where the output wraps.
+    const std::uint32_t lastRows = std::min<std::uint32_t>(
+        kClosingRows * static_cast<std::uint32_t>(side_) / 2, output_.height / 2);
+    const std::vector<Span> closing(whole.end() - lastRows, whole.end());
+    const auto steps = static_cast<std::uint32_t>(passCount * whole.size() + closing.size() +
+                                                  kBandPasses * band.size());
     // The passes' work, not their spans, tells how far the level has come.
     const bool mending = level_ == 0;  // the correction passes' kind, see below
-    work_ = whole.size() * SpanWork(false, output_.width) +
+    work_ = (whole.size() + closing.size()) * SpanWork(false, output_.width) +
             (passCount - 1) * whole.size() * SpanWork(mending, output_.width);
     for (const Span& span : band) {
         work_ += kBandPasses * SpanWork(mending, span.columns);
@@ -142,42 +152,31 @@ bool CoherentLevel::Run() {
     workDone_ = 0;
     job_.ReportStep(ProgressPhase::Synthesizing, level_, 0, steps);
     Initialise();
-    // The first pass is causal but for its last rows: those meet the first
-    // rows below them, already synthesised, and are matched with whole windows
-    // so that the join is made as the rest is, not left for a correction to
-    // mend (a pass that changes one pixel at a time cannot undo a seam).
-    const std::uint32_t lastRows = std::min<std::uint32_t>(
-        kClosingRows * static_cast<std::uint32_t>(side_) / 2, output_.height / 2);
-    const std::vector<Span> opening(whole.begin(), whole.end() - lastRows);
-    const std::vector<Span> closing(whole.end() - lastRows, whole.end());
-    // The opening's plan is the start of the whole level's; the band's
-    // serves both its passes.
+    // The band's plan serves both its passes.
     const PassPlan wholePlan = PlanFor(whole);
-    if (!RunPass(PassKind::Causal, opening,
-                 coherent::PlanPrefix(wholePlan, static_cast<std::uint32_t>(opening.size())), 0,
-                 steps) ||
-        !RunPass(PassKind::Correction, closing, PlanFor(closing),
-                 static_cast<std::uint32_t>(opening.size()), steps)) {
+    auto stepBase = static_cast<std::uint32_t>(whole.size());
+    if (!RunPass(PassKind::Causal, whole, wholePlan, 0, steps) ||
+        !RunPass(PassKind::Correction, closing, PlanFor(closing), stepBase, steps)) {
         return false;
     }
+    stepBase += static_cast<std::uint32_t>(closing.size());
     // The finest level's corrections only mend: its pieces were laid out by
     // the coarser levels' corrections, and looking for new ones there again
     // measured no better and cost a tenth of the run.
     const PassKind correction = level_ == 0 ? PassKind::Mending : PassKind::Correction;
     for (std::uint32_t pass = 1; pass < passCount; ++pass) {
-        if (!RunPass(correction, whole, wholePlan, static_cast<std::uint32_t>(pass * whole.size()),
-                     steps)) {
+        if (!RunPass(correction, whole, wholePlan, stepBase, steps)) {
             return false;
         }
+        stepBase += static_cast<std::uint32_t>(whole.size());
     }
     // Last, the edges once more, now that both sides of them are corrected.
     const PassPlan bandPlan = PlanFor(band);
     for (std::uint32_t i = 0; i < kBandPasses; ++i) {
-        if (!RunPass(correction, band, bandPlan,
-                     static_cast<std::uint32_t>(passCount * whole.size() + i * band.size()),
-                     steps)) {
+        if (!RunPass(correction, band, bandPlan, stepBase, steps)) {
             return false;
         }
+        stepBase += static_cast<std::uint32_t>(band.size());
     }
     return true;
 }

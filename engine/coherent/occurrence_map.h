@@ -16,8 +16,19 @@ namespace weftloom::coherent {
 class OccurrenceMap {
   public:
     // positions sample positions, none used.
-    void Reset(std::uint32_t positions) { uses_.assign(positions, 0); }
-    void Add(std::uint32_t v) { ++uses_[v]; }
+    void Reset(std::uint32_t positions) {
+        uses_.assign(positions, 0);
+        total_ = 0;
+    }
+    // One more pixel copies v: in place, or in chunk's overlay (which
+    // leaves Total to the commit that adds it in place).
+    void Add(std::uint32_t v) {
+        ++uses_[v];
+        ++total_;
+    }
+    void Add(Overlay& chunk, std::uint32_t v) const { chunk.Set(v, chunk.Get(uses_, v) + 1); }
+    // The pixels counted.
+    std::uint64_t Total() const { return total_; }
     // v's uses as a chunk sees them: the array with chunk's changes over it.
     std::uint32_t Uses(const Overlay& chunk, std::uint32_t v) const { return chunk.Get(uses_, v); }
     // A pixel's source changes from previous to next: in place, or in
@@ -34,6 +45,7 @@ class OccurrenceMap {
 
   private:
     std::vector<std::uint32_t> uses_;
+    std::uint64_t total_ = 0;
 };
 
 // The scale of the penalty per use: the mean distance chosen so far in a
@@ -52,8 +64,8 @@ struct PenaltyScale {
         ++chosenCount;
     }
     // The penalty per use: weight/16 of the mean distance chosen, per use
-    // over the use each of `positions` sample positions would have if the
-    // level's `pixels` pixels used all alike.
+    // over the use each of `positions` sample positions would have if
+    // `pixels` pixels (those counted) used all alike.
     std::uint64_t PerUse(std::uint32_t weight, std::uint32_t positions,
                          std::uint64_t pixels) const {
         return chosenCount == 0

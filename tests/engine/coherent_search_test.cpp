@@ -288,5 +288,34 @@ TEST(CoherentSearch, TinySamplesAndOutputsStillGiveAWholeResult) {
     }
 }
 
+TEST(CoherentSearch, SpreadsARareSpotOverTheRowsNotIntoTheWrapAround) {
+    // A textured sample with one bright spot, a sixty-fourth of it: the
+    // spot's copies must not gather in the rows where the output wraps.
+    for (const std::uint32_t seed : {1u, 2u, 3u}) {
+        Image sample = PatternImage(48, 48, 3, 4);
+        for (std::uint32_t y = 20; y < 26; ++y) {
+            for (std::uint32_t x = 20; x < 26; ++x) {
+                std::fill_n(sample.PixelAt(x, y), 3, std::uint8_t{255});
+            }
+        }
+        SynthesisSettings settings = CoherentSettings();
+        settings.randomSeed = seed;
+        CoherentRun run(sample, 144, 144, settings);
+        ASSERT_TRUE(run.done);
+        std::uint32_t middle = 0;
+        std::uint32_t outer = 0;
+        for (std::uint32_t y = 0; y < 144; ++y) {
+            for (std::uint32_t x = 0; x < 144; ++x) {
+                const std::uint8_t* p = run.job.result->PixelAt(x, y);
+                if (p[0] == 255 && p[1] == 255 && p[2] == 255) {
+                    ++(y >= 36 && y < 108 ? middle : outer);
+                }
+            }
+        }
+        EXPECT_GT(middle + outer, 0u) << "seed " << seed;
+        EXPECT_GE(middle * 2, outer) << "seed " << seed;
+    }
+}
+
 }  // namespace
 }  // namespace weftloom

@@ -4,6 +4,7 @@
 
 #include "shell/framework/message_box.h"
 #include "shell/weftloom_doc.h"
+#include "shell/weftloom_view.h"
 
 namespace weftloom {
 
@@ -17,9 +18,17 @@ bool CChildFrame::ConfirmEnd() {
     // Held across the question: progress and the finish arrive meanwhile
     // and take the same lock on this thread.
     std::unique_lock lock(document->progressLock);
-    return document->progressDialog == nullptr ||
-           framework::MessageBox(QString::fromLatin1(kAbortSynthesisQuestion), QString(),
-                                 framework::MessageButtons::YesNo) != framework::MessageResult::No;
+    if (document->progressDialog == nullptr) {
+        return true;
+    }
+    if (framework::MessageBox(QString::fromLatin1(kAbortSynthesisQuestion), QString(),
+                              framework::MessageButtons::YesNo) == framework::MessageResult::No) {
+        return false;
+    }
+    // Stopped now, before any other question: the run must not go on (or
+    // finish) behind the offer to save what it made.
+    AbortSynthesis(*document);
+    return true;
 }
 
 }  // namespace weftloom

@@ -82,6 +82,13 @@ void SetSynthesisHooks(SynthesisHooks hooks) {
     Hooks() = std::move(hooks);
 }
 
+void AbortSynthesis(CWeftloomDoc& document) {
+    std::lock_guard lock(document.progressLock);
+    if (document.progressDialog != nullptr && Hooks().abortSynthesis) {
+        Hooks().abortSynthesis(document);
+    }
+}
+
 CWeftloomView::CWeftloomView(CWeftloomDoc* document) : View(document) {
     setFrameShape(QFrame::NoFrame);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -399,6 +406,11 @@ bool CWeftloomView::OnCommand(int id) {
         case kIdSynthesise:
             OnSynthesise();
             return true;
+        case kIdSynthesiseAgain:
+            if (GetDocument() != nullptr && GetDocument()->HasImage() && Hooks().synthesiseAgain) {
+                Hooks().synthesiseAgain(*this);
+            }
+            return true;
         case kIdZoomIn:
             SetScaling(Scaling::Zoom, std::min(above, kLargest), tiled_);
             return true;
@@ -434,6 +446,8 @@ int CWeftloomView::CommandState(int id) const {
         case kIdViewStretch:
         case kIdViewTiled:
             return image ? 1 : 0;
+        case kIdSynthesiseAgain:
+            return image && Hooks().canSynthesiseAgain && Hooks().canSynthesiseAgain() ? 1 : 0;
         default:
             return -1;
     }

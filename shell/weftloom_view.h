@@ -111,7 +111,17 @@ struct SynthesisHooks {
     // Ends the synthesis that writes into document (destroys its progress
     // dialog); called with progressLock held.
     std::function<void(CWeftloomDoc& document)> endSynthesis;
+    // File > Synthesise Again for the view's document, and whether it can run.
+    std::function<void(CWeftloomView& view)> synthesiseAgain;
+    std::function<bool()> canSynthesiseAgain;
+    // Stops the synthesis that writes into document at once; the document
+    // stays, with what was made, marked unfinished. Called with progressLock held.
+    std::function<void(CWeftloomDoc& document)> abortSynthesis;
 };
 void SetSynthesisHooks(SynthesisHooks hooks);
+
+// Stops the synthesis that writes into document, if one does, before the
+// caller goes on (abortSynthesis); the document and its windows stay.
+void AbortSynthesis(CWeftloomDoc& document);
 
 }  // namespace weftloom

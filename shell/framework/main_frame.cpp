@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -397,6 +398,20 @@ int MainFrame::CommandState(int id) const {
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {
+    // Every window confirms its end first, as closing it alone would (a
+    // running synthesis asks whether to stop); No to one keeps everything.
+    // (A question runs events: a window may go meanwhile.)
+    std::vector<QPointer<QMdiSubWindow>> windows;
+    for (QMdiSubWindow* window : mdiArea_->subWindowList()) {
+        windows.emplace_back(window);
+    }
+    for (const QPointer<QMdiSubWindow>& window : windows) {
+        auto* frame = qobject_cast<ChildFrame*>(window.data());
+        if (frame != nullptr && !frame->ConfirmEnd()) {
+            event->ignore();
+            return;
+        }
+    }
     if (!application_.SaveAllModified()) {
         event->ignore();
         return;

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QScreen>
 
+#include <algorithm>
 #include <vector>
 
 namespace weftloom::framework {
@@ -83,13 +85,27 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
     }
     box.setWindowModality(Qt::ApplicationModal);
     // Without a parent Qt would centre it on the screen; centre it over the
-    // main window instead.
+    // dialog it answers (a modal one open now), else the main window, and
+    // keep it whole on that window's screen.
+    QWidget* over = QApplication::activeModalWidget();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMainWindow*>(widget) != nullptr && widget->isVisible()) {
-            box.adjustSize();
-            box.move(widget->frameGeometry().center() - box.rect().center());
-            break;
+        if (over == nullptr && qobject_cast<QMainWindow*>(widget) != nullptr &&
+            widget->isVisible()) {
+            over = widget;
         }
+    }
+    if (over != nullptr && over->isVisible()) {
+        box.adjustSize();
+        QRect placed = box.frameGeometry();
+        placed.moveCenter(over->frameGeometry().center());
+        if (const QScreen* screen = over->screen()) {
+            const QRect area = screen->availableGeometry();
+            placed.moveLeft(std::clamp(placed.left(), area.left(),
+                                       std::max(area.left(), area.right() - placed.width())));
+            placed.moveTop(std::clamp(placed.top(), area.top(),
+                                      std::max(area.top(), area.bottom() - placed.height())));
+        }
+        box.move(placed.topLeft());
     }
     const int answer = box.exec();
     if (asking != 0 && asking <= OpenQuestions().size() &&

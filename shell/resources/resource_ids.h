@@ -15,5 +15,7 @@ inline constexpr int kIdZoomActual = 32774;
 inline constexpr int kIdZoomFit = 32775;
 inline constexpr int kIdViewTiled = 32776;
 inline constexpr int kIdViewStretch = 32777;
+// The last run's settings and size on the active picture, with a new seed.
+inline constexpr int kIdSynthesiseAgain = 32780;
 
 }  // namespace weftloom

@@ -17,6 +17,11 @@ std::map<int, framework::CommandInfo> CommandTable() {
     table[kIdSynthesise] = {"S&ynthesise...\tCtrl+Y",
                             "Synthesise a new texture\tSynthesise",
                             {K(Qt::CTRL | Qt::Key_Y)}};
+    table[kIdSynthesiseAgain] = {
+        "Synthesise A&gain\tCtrl+Shift+Y",
+        "Synthesise again from the active picture, with the last settings and size and a new "
+        "seed\nSynthesise Again",
+        {K(Qt::CTRL | Qt::SHIFT | Qt::Key_Y)}};
     table[command::kFileSaveAs] = {"Save &As...\tCtrl+S",
                                    "Save the active document with a new name\nSave As",
                                    {K(Qt::CTRL | Qt::Key_S)}};
@@ -86,8 +91,8 @@ std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
         help};
     const std::vector<framework::MenuTemplate> document = {
         {"&File",
-         {command::kFileOpen, kIdSynthesise, command::kFileSaveAs, command::kFileClose, 0,
-          command::kFileMru1, 0, command::kAppExit}},
+         {command::kFileOpen, kIdSynthesise, kIdSynthesiseAgain, command::kFileSaveAs,
+          command::kFileClose, 0, command::kFileMru1, 0, command::kAppExit}},
         edit,
         imageView,
         {"&Window",

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "engine/synthesis_settings.h"
 #include "shell/framework/dialog_template.h"
@@ -13,6 +14,20 @@ class QLineEdit;
 
 namespace weftloom {
 
+// Why a run cannot start, as the user is told: text empty when it can; field
+// the parameters dialog's control to put it right in (0: none).
+struct RunRefusal {
+    QString text;
+    int field = 0;
+};
+
+// Checks a run of settings into width x height: the sides a saved file can
+// hold, the output's counters, then (with a sample; null checks the size
+// only) the sample and the memory the run needs, under memoryLimit bytes (0:
+// the machine's memory).
+RunRefusal CheckRun(const Image* sample, std::uint32_t width, std::uint32_t height,
+                    const SynthesisSettings& settings, std::uint64_t memoryLimit);
+
 namespace framework {
 class DataExchange;
 }
@@ -20,12 +35,16 @@ class DataExchange;
 // The modal "Synthesis Parameters" dialog (template 130) that the Synthesise
 // command shows before every run: the sample's title, the size of the new
 // image, the accuracy of three pyramid levels, the subsampling of the search,
-// the distance metric, the seed and the search itself (exact or coherent).
+// the distance metric, the seed and the search itself (exact or coherent);
+// an Advanced part, closed at every opening, holds the coherent search's
+// settings and the thread count.
 //
 // The caller fills every public member, calls DoModal and reads the members
-// back only when it returns 1 (OK, every check passed). On Cancel the members
-// hold what the caller gave, whatever was typed. The dialog keeps nothing
-// between runs and owns only its child widgets. User-interface thread only.
+// back only when it returns 1 (OK, every check passed, the run itself
+// included: CheckRun's refusals show over the dialog, which stays). On Cancel
+// the members hold what the caller gave, whatever was typed. The dialog keeps
+// nothing between runs and owns only its child widgets. User-interface
+// thread only.
 class CSynthesisParamsDlg : public QDialog {
     Q_OBJECT
 
@@ -66,6 +85,14 @@ class CSynthesisParamsDlg : public QDialog {
     // (1021) is the run's generator's starting state, 0 to 4294967295; the
     // search list (1022) holds 0 Exact, 1 Coherent (fast).
     SynthesisSettings settings;
+    // The sample the run grows from and the memory it may use (0: the
+    // machine's), for the checks on OK; without a sample only the size is
+    // checked. Not owned.
+    const Image* sample = nullptr;
+    std::uint64_t memoryLimit = 0;
+
+    // Whether the Advanced part is open.
+    bool AdvancedShown() const;
 
   public slots:
     // OK: closes with 1 only when the full exchange passes.
@@ -78,6 +105,10 @@ class CSynthesisParamsDlg : public QDialog {
     // the controls and sets the enabling, as each run starts afresh.
     void setVisible(bool visible) override;
 
+  protected:
+    // Tab into a radio group lands on its chosen option.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     struct Values {
         std::int32_t outputHeight;
@@ -89,9 +120,11 @@ class CSynthesisParamsDlg : public QDialog {
     void OnInitDialog();
     // Enables the edits of the subsampling mode the members hold.
     void EnableSubsamplingEdits();
-    // Whether the entered size can be synthesised and saved; if not, says
-    // why and focuses the side to change.
+    // Whether the entered run can start (CheckRun); if not, says why and
+    // focuses the field to change.
     bool CheckOutputSize();
+    // Opens or closes the Advanced part, moving the buttons below it.
+    void ShowAdvanced(bool open);
     void DoDataExchange(framework::DataExchange& dx);
     Values Current() const;
     void Restore(const Values& values);
@@ -99,6 +132,16 @@ class CSynthesisParamsDlg : public QDialog {
     // The members as the caller gave them, while the dialog is open; Cancel
     // puts them back.
     std::optional<Values> given_;
+
+    struct ButtonPlace {
+        QWidget* button;
+        QRect closed;
+        QRect open;
+    };
+    std::vector<QWidget*> advancedPart_;
+    std::vector<ButtonPlace> buttonRow_;
+    QSize closedSize_;
+    QSize openSize_;
 };
 
 }  // namespace weftloom

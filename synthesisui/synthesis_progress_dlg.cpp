@@ -171,7 +171,7 @@ void CSynthesisProgressDlg::ForwardProgress(const ProgressInfo* info) {
     // lock orders it before the handler that takes it.
     QMetaObject::invokeMethod(dialog, "OnProgress", Qt::QueuedConnection);
     if (Pace()) {
-        Pace()();
+        Pace()(*info);
     }
 }
 
@@ -192,11 +192,20 @@ void CSynthesisProgressDlg::OnProgress() {
     lastProgress = report.info;
     const ProgressInfo& info = report.info;
     statusText = QString::fromStdString(report.status);
+    if (info.levelCount != 0) {
+        // As weftloom-synth names it: 1 the finest, synthesised last.
+        statusText += QStringLiteral(", Level %1 of %2").arg(info.level + 1).arg(info.levelCount);
+    }
     if (info.stepTotal != 0) {
         operationBar_->setRange(0, info.stepTotal);
         operationBar_->setValue(info.stepDone);
     }
-    if (info.overallTotal != 0) {
+    if (info.overallTotal == 0 && lastOverallTotal_ == 0) {
+        // Setting up, before the overall count starts: the bar shows that
+        // work goes on.
+        overallBar_->setRange(0, 0);
+    } else if (info.overallTotal != 0) {
+        lastOverallTotal_ = info.overallTotal;
         overallBar_->setRange(0, info.overallTotal);
         overallBar_->setValue(info.overallDone);
         ShowProgressInTitles(
@@ -262,6 +271,7 @@ void CSynthesisProgressDlg::OnDone() {
     const bool failed = !succeeded_;
     EndDialog();
     if (failed) {
+        document->SetUnfinished(true);
         // Not an abort (that goes through EndDialog first): the run itself failed.
         framework::MessageBox(
             QStringLiteral("The synthesis could not be completed: not enough memory."),
@@ -295,12 +305,22 @@ void CSynthesisProgressDlg::OnCancel() {
     if (ended_ || answer != framework::MessageResult::Yes) {
         return;
     }
+    Stop();
+}
+
+void CSynthesisProgressDlg::Stop() {
+    if (ended_) {
+        return;
+    }
     {
         std::lock_guard lock(outputDocument->progressLock);
         outputDocument->progressDialog = nullptr;
     }
+    // A question of ours still open has no more point.
+    framework::DismissQuestions(this);
     ShowProgressInTitles(-1);
     EndDialog();
+    outputDocument->SetUnfinished(true);
 }
 
 void CSynthesisProgressDlg::ShowProgressInTitles(int percent) {

@@ -53,6 +53,10 @@ class CSynthesisProgressDlg : public QDialog {
     // Ends the dialog: no more posting, abort, join the worker, delete later.
     // Safe to call more than once and from inside its own handlers.
     void EndDialog();
+    // Stops the run at once, as Cancel answered Yes does: the worker has
+    // ended when it returns, and the output document keeps what was made,
+    // marked unfinished.
+    void Stop();
     bool Ended() const { return ended_; }
     bool WorkerStarted() const { return workerStarted_; }
 
@@ -61,8 +65,9 @@ class CSynthesisProgressDlg : public QDialog {
     static void SetClock(Clock clock);
     // Called on the worker thread after each report it hands over. Tests slow
     // runs down with it, so that a run is still under way when they act on it
-    // however fast the engine is. Set only while no run is going.
-    using WorkerPace = std::function<void()>;
+    // however fast the engine is, and see what the worker reported last. Set
+    // only while no run is going.
+    using WorkerPace = std::function<void(const ProgressInfo& info)>;
     static void SetWorkerPace(WorkerPace pace);
     // Called after each handled progress report (tests watch the texts with it).
     using ReportObserver = std::function<void(const CSynthesisProgressDlg& dialog)>;
@@ -118,7 +123,8 @@ class CSynthesisProgressDlg : public QDialog {
     bool ended_ = false;
     bool updating_ = false;
     bool asking_ = false;
-    std::int64_t startTime_ = 0;  // milliseconds
+    std::int32_t lastOverallTotal_ = 0;  // of the last report that had one
+    std::int64_t startTime_ = 0;         // milliseconds
     TimeLeftEstimator timeLeft_{0};
     std::uint32_t outputWidth_ = 0;
     std::uint32_t outputHeight_ = 0;

@@ -1,8 +1,9 @@
 #include "synthesisui/synthesise_command.h"
 
 #include <QApplication>
+#include <QRandomGenerator>
+#include <QSize>
 
-#include "engine/memory_estimate.h"
 #include "engine/texture_synthesiser.h"
 #include "shell/framework/doc_template.h"
 #include "shell/framework/message_box.h"
@@ -17,34 +18,14 @@ namespace weftloom {
 
 namespace {
 
-void Tell(const QString& text) {
-    framework::MessageBox(text, std::nullopt, framework::MessageButtons::Ok);
+// The size of the last run the dialog started, invalid before the first.
+QSize& LastSize() {
+    static QSize size;
+    return size;
 }
 
-QString RefusalText(SynthesisProblem problem, const Image& sample, std::uint32_t width,
-                    std::uint32_t height, const SynthesisSettings& settings) {
-    switch (problem) {
-        case SynthesisProblem::None:
-            break;
-        case SynthesisProblem::EmptySample:
-        case SynthesisProblem::UnsupportedSample:
-            return QStringLiteral("This image cannot be used as a sample.");
-        case SynthesisProblem::OutputTooLarge:
-            return QStringLiteral("An image of %1 x %2 pixels is too large to synthesise.")
-                .arg(width)
-                .arg(height);
-        case SynthesisProblem::SampleTooSmall:
-            return QStringLiteral(
-                       "The sample of %1 x %2 pixels is too small for the Level 1 window of %3 "
-                       "x %3 pixels. Use a larger sample%4.")
-                .arg(sample.width)
-                .arg(sample.height)
-                .arg(settings.WindowSide(0))
-                .arg(settings.levelAccuracy[0] == Accuracy::Low
-                         ? QString()
-                         : QStringLiteral(" or a lower Level 1 accuracy"));
-    }
-    return {};
+void Tell(const QString& text) {
+    framework::MessageBox(text, std::nullopt, framework::MessageButtons::Ok);
 }
 
 // Centres a new progress dialog over the main window, each one running already
@@ -75,24 +56,10 @@ CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
     if (!sample.HasImage() || application == nullptr || application->Templates().empty()) {
         return nullptr;
     }
-    const SynthesisProblem problem = CheckSynthesis(sample.image, width, height, settings);
-    if (problem != SynthesisProblem::None) {
-        Tell(RefusalText(problem, sample.image, width, height, settings));
-        return nullptr;
-    }
-    const MemoryCheck memory =
-        CheckMemory(sample.image.width, sample.image.height, sample.image.bytesPerPixel, width,
-                    height, settings, application->memoryLimit);
-    if (!memory.Fits()) {
-        Tell(QStringLiteral("An image of %1 x %2 pixels from this sample needs about %3 of memory, "
-                            "more than the %4 %5. Choose a smaller size, a lower accuracy or "
-                            "subsampling.")
-                 .arg(width)
-                 .arg(height)
-                 .arg(QString::fromStdString(FormatBytes(memory.needed)))
-                 .arg(QString::fromStdString(FormatBytes(memory.allowed)))
-                 .arg(application->memoryLimit != 0 ? QStringLiteral("allowed to a synthesis")
-                                                    : QStringLiteral("this computer has")));
+    const RunRefusal refusal =
+        CheckRun(&sample.image, width, height, settings, application->memoryLimit);
+    if (!refusal.text.isEmpty()) {
+        Tell(refusal.text);
         return nullptr;
     }
     auto* output =
@@ -132,12 +99,44 @@ void OnSynthesise(CWeftloomView& view) {
     parameters.outputWidth = static_cast<std::int32_t>(sample->image.width);
     parameters.outputHeight = static_cast<std::int32_t>(sample->image.height);
     parameters.settings = application->settings;
+    parameters.sample = &sample->image;
+    parameters.memoryLimit = application->memoryLimit;
     if (parameters.DoModal() != 1) {
         return;
     }
     application->settings = parameters.settings;
+    LastSize() = QSize(parameters.outputWidth, parameters.outputHeight);
     StartSynthesis(*sample, static_cast<std::uint32_t>(parameters.outputWidth),
                    static_cast<std::uint32_t>(parameters.outputHeight), parameters.settings);
+}
+
+bool CanSynthesiseAgain() {
+    return LastSize().isValid();
+}
+
+CSynthesisProgressDlg* OnSynthesiseAgain(CWeftloomView& view) {
+    CWeftloomDoc* sample = view.GetDocument();
+    CWeftloomApp* application = CWeftloomApp::Instance();
+    if (sample == nullptr || !sample->HasImage() || application == nullptr ||
+        !CanSynthesiseAgain()) {
+        return nullptr;
+    }
+    // A seed of the run's own, never the last one; the next dialog offers it.
+    SynthesisSettings settings = application->settings;
+    std::uint32_t seed = settings.randomSeed;
+    while (seed == settings.randomSeed) {
+        seed = QRandomGenerator::global()->generate();
+    }
+    settings.randomSeed = seed;
+    application->settings.randomSeed = seed;
+    CSynthesisProgressDlg* progress =
+        StartSynthesis(*sample, static_cast<std::uint32_t>(LastSize().width()),
+                       static_cast<std::uint32_t>(LastSize().height()), settings);
+    if (progress != nullptr) {
+        CWeftloomDoc* output = progress->outputDocument;
+        output->SetTitle(QStringLiteral("%1, seed %2").arg(output->Title()).arg(seed));
+    }
+    return progress;
 }
 
 void EndSynthesis(CWeftloomDoc& document) {
@@ -147,9 +146,17 @@ void EndSynthesis(CWeftloomDoc& document) {
 }
 
 void InstallSynthesisUserInterface() {
+    LastSize() = QSize();
     SynthesisHooks hooks;
     hooks.synthesise = [](CWeftloomView& view) { OnSynthesise(view); };
+    hooks.synthesiseAgain = [](CWeftloomView& view) { OnSynthesiseAgain(view); };
+    hooks.canSynthesiseAgain = [] { return CanSynthesiseAgain(); };
     hooks.endSynthesis = [](CWeftloomDoc& document) { EndSynthesis(document); };
+    hooks.abortSynthesis = [](CWeftloomDoc& document) {
+        if (document.progressDialog != nullptr) {
+            document.progressDialog->Stop();
+        }
+    };
     SetSynthesisHooks(std::move(hooks));
 }
 

@@ -24,11 +24,20 @@ CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
 // once; several syntheses may run side by side. User-interface thread only.
 void OnSynthesise(CWeftloomView& view);
 
+// File > Synthesise Again: the last run's settings and size (as the dialog
+// last confirmed them) on sample's image, without the dialog, with a new
+// seed, shown in the new document's title ("Synthesis 3, seed 1234").
+// Returns the run's dialog, or nullptr when nothing was started (no run yet,
+// or a refusal, told in a box). User-interface thread only.
+CSynthesisProgressDlg* OnSynthesiseAgain(CWeftloomView& sample);
+// Whether a run was started from the dialog in this session.
+bool CanSynthesiseAgain();
+
 // Ends the synthesis that writes into document (its progress dialog aborts,
 // joins its worker and goes). Called with the document's progressLock held.
 void EndSynthesis(CWeftloomDoc& document);
 
-// Plugs the two above into the shell's views.
+// Plugs the commands and the ending of a run into the shell's views.
 void InstallSynthesisUserInterface();
 
 }  // namespace weftloom

@@ -35,7 +35,7 @@ class SynthesisFixture : public AppFixture {
         // Runs take a millisecond a report at least: still under way when a
         // test clicks, closes or starts another, however fast the engine is.
         CSynthesisProgressDlg::SetWorkerPace(
-            [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+            [](const ProgressInfo&) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
     }
 
     void TearDown() override {

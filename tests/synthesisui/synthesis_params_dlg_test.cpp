@@ -319,5 +319,107 @@ TEST_F(SynthesisParamsDlgTest, NumberThatIsNoIntegerIsRefusedEvenWhenDisabled) {
     EXPECT_EQ(messages.size(), 3u);
 }
 
+// Tab goes through every control in the order they are read, left column,
+// right column, then the buttons; with the Advanced part open, its fields
+// come before the buttons. Shift+Tab goes back the same way.
+TEST_F(SynthesisParamsDlgTest, TabFollowsTheVisualOrderAndReachesEveryControl) {
+    dialog.settings.subsamplingMode = SubsamplingMode::Percentage;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    // A radio group is one stop, at its chosen option, the arrows going
+    // through the others; the pixel count, unused in percentage mode, is off.
+    const QStringList main = {"1001", "1002", "1018", "1019", "1013", "1008",
+                              "1009", "1010", "1015", "1021", "1022"};
+    const QStringList advanced = {"1025", "1026", "1027", "1028", "1029", "1030"};
+    const QStringList buttons = {"1023", "1", "2"};
+    const auto visit = [](int count, Qt::Key key) {
+        QStringList visited;
+        for (int i = 0; i < count; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            visited.append(QApplication::focusWidget()->objectName());
+        }
+        return visited;
+    };
+    Edit(1001)->setFocus();
+    EXPECT_EQ(QStringList("1001") + visit(main.size() + buttons.size() - 1, Qt::Key_Tab),
+              main + buttons);
+    Radio(1015)->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(visit(1, Qt::Key_Down), QStringList("1016"));
+    EXPECT_TRUE(Radio(1016)->isChecked());
+
+    Click(1023);
+    ASSERT_TRUE(dialog.AdvancedShown());
+    List(1022)->setCurrentIndex(1);  // coherent: its fields enabled
+    dialog.UpdateSubsamplingControls();
+    List(1022)->setFocus();
+    EXPECT_EQ(visit(advanced.size() + 1, Qt::Key_Tab), advanced + QStringList("1023"));
+    EXPECT_EQ(visit(2, Qt::Key_Backtab), (QStringList{"1030", "1029"}));
+    dialog.reject();
+}
+
+// The Advanced part opens and closes under its button, closed at every
+// opening; it holds the coherent search's settings and the thread count,
+// with weftloom-synth's defaults and ranges, refused at their field.
+TEST_F(SynthesisParamsDlgTest, TheAdvancedPartHoldsTheCoherentSettingsAndTheThreads) {
+    dialog.settings.searchMethod = SearchMethod::Coherent;
+    dialog.open();
+    EXPECT_FALSE(dialog.AdvancedShown());
+    EXPECT_FALSE(Edit(1025)->isVisible());
+    const int closedHeight = dialog.height();
+    Click(1023);
+    EXPECT_TRUE(dialog.AdvancedShown());
+    EXPECT_TRUE(Edit(1025)->isVisible());
+    EXPECT_GT(dialog.height(), closedHeight);
+    EXPECT_GT(ControlById(dialog, 1)->y(), Edit(1030)->y()) << "the buttons below the part";
+
+    // weftloom-synth starts from the same SynthesisSettings.
+    const SynthesisSettings defaults;
+    struct Field {
+        int id;
+        const char* largest;
+        const char* past;  // refused
+        std::uint32_t SynthesisSettings::*member;
+    };
+    const Field fields[] = {
+        {1025, "64", "65", &SynthesisSettings::coherenceSetSize},
+        {1026, "16", "17", &SynthesisSettings::correctionPasses},
+        {1027, "64", "65", &SynthesisSettings::randomCandidates},
+        {1028, "1024", "1025", &SynthesisSettings::occurrenceWeight},
+        {1029, "100", "101", &SynthesisSettings::pieceLimitPercent},
+        {1030, "256", "257", &SynthesisSettings::threadCount},
+    };
+    for (const Field& field : fields) {
+        SCOPED_TRACE(field.id);
+        EXPECT_EQ(Edit(field.id)->text(), QString::number(defaults.*field.member));
+        messages.clear();
+        Type(field.id, field.past);
+        Click(1);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(messages[0].contains(field.largest)) << messages[0].toStdString();
+        EXPECT_EQ(dialog.focusWidget(), Edit(field.id));
+        Type(field.id, field.largest);
+    }
+    EXPECT_EQ(Edit(1029)->text(), "100");
+    Type(1029, "0");  // the piece limit starts at 1
+    Click(1);
+    EXPECT_EQ(dialog.focusWidget(), Edit(1029));
+    Type(1029, "1");
+    Click(1);
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    for (const Field& field : fields) {
+        EXPECT_EQ(dialog.settings.*field.member,
+                  field.id == 1029 ? 1u : QString(field.largest).toUInt())
+            << field.id;
+    }
+
+    // The exact search has no use for the coherent settings; the threads stay.
+    dialog.settings.searchMethod = SearchMethod::Exact;
+    dialog.open();
+    EXPECT_FALSE(dialog.AdvancedShown()) << "closed again";
+    EXPECT_FALSE(Edit(1025)->isEnabled());
+    EXPECT_TRUE(Edit(1030)->isEnabled());
+    dialog.reject();
+}
+
 }  // namespace
 }  // namespace weftloom

@@ -2,6 +2,8 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 
+#include <atomic>
+
 #include "shell/framework/child_frame.h"
 #include "shell/framework/commands.h"
 #include "tests/synthesisui/synthesis_fixture.h"
@@ -106,8 +108,11 @@ TEST_F(Synthesise, AWholeRunGivesTheEnginesBytes) {
     EXPECT_EQ(output->Views().front()->ParentFrame()->windowTitle(),
               QString("Synthesis %1").arg(number));
     EXPECT_EQ(previews, 4 + 9 + 18 + 36) << "every row of levels 3 to 0 previewed";
+    // The set-up first; each level's phases name the level, as weftloom-synth does.
     EXPECT_EQ(statuses.front(), "Initialising output");
-    EXPECT_EQ(statuses.back(), "Synthesizing");
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Building data cloud, Level 4 of 4"),
+              statuses.end());
+    EXPECT_EQ(statuses.back(), "Synthesizing, Level 1 of 4");
     EXPECT_TRUE(output->IsModified());
 
     // The typed seed reaches the run: the same bytes as the engine's own run
@@ -226,14 +231,27 @@ TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
         int reportsAfterClose = 0;
         bool scheduled = false;
         bool closed = false;
+        int reports = 0;
+        int reportsAtQuestion = -1;
+        bool endedAtQuestion = false;
+        framework::SetMessageResponder(
+            [&](const QString& text, const QString&, framework::MessageButtons) {
+                messages.push_back(text);
+                if (text == "Abort synthesis ?") {
+                    return framework::MessageResult::Yes;
+                }
+                reportsAtQuestion = reports;
+                endedAtQuestion = dialog.isNull() || dialog->Ended();
+                return framework::MessageResult::No;
+            });
         CSynthesisProgressDlg::SetReportObserver([&](const CSynthesisProgressDlg& d) {
+            ++reports;
             if (closed) {
                 ++reportsAfterClose;
             } else if (!scheduled && d.lastProgress.row == 1) {
                 scheduled = true;
                 dialog = const_cast<CSynthesisProgressDlg*>(&d);
                 QTimer::singleShot(0, [&] {
-                    answers = {framework::MessageResult::Yes, framework::MessageResult::No};
                     if (byCommand) {
                         Trigger(command::kFileClose);
                     } else {
@@ -250,11 +268,17 @@ TEST_F(Synthesise, ClosingTheOutputWindowAsksAbortsAndJoins) {
         ASSERT_TRUE(WaitFor([&] { return closed && dialog.isNull(); }));
         Settle();
         // "Abort synthesis ?" Yes, then the unsaved previews: No.
-        EXPECT_EQ(messages,
-                  (std::vector<QString>{"Abort synthesis ?",
-                                        QString("Save changes to Synthesis %1?").arg(number)}));
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[0], "Abort synthesis ?");
+        EXPECT_TRUE(messages[1].startsWith(
+            QString("Save changes to Synthesis %1 (unfinished)?").arg(number)))
+            << messages[1].toStdString();
         EXPECT_EQ(WindowCount(), 1);
         EXPECT_EQ(reportsAfterClose, 0) << "nothing is handled after the dialog ended";
+        // Yes stopped the worker at once: its last report came before the
+        // offer to save.
+        EXPECT_TRUE(endedAtQuestion);
+        EXPECT_EQ(reportsAtQuestion, reports);
     }
 }
 
@@ -290,7 +314,8 @@ TEST_F(Synthesise, RunsSideBySideEachUpdateTheirOwnDocumentAndEndWithTheApplicat
     const QPointer<CSynthesisProgressDlg> running[] = {startRun(512, 512)->progressDialog,
                                                        startRun(512, 512)->progressDialog};
     ASSERT_TRUE(WaitFor([&] { return running[1] && running[1]->WorkerStarted(); }));
-    answers = std::vector(4, framework::MessageResult::No);  // save prompts
+    // "Abort synthesis ?" for each, then no to the save prompts.
+    answers = {framework::MessageResult::Yes, framework::MessageResult::Yes};
     Frame()->close();
     Settle();
     EXPECT_EQ(WindowCount(), 0);
@@ -298,52 +323,172 @@ TEST_F(Synthesise, RunsSideBySideEachUpdateTheirOwnDocumentAndEndWithTheApplicat
     EXPECT_TRUE(running[1].isNull());
 }
 
-// Nothing is started for a cancelled dialog, a sample too small or an empty
-// document.
-TEST_F(Synthesise, ASampleTooSmallForTheLevelOneWindowIsRefusedWithTheReason) {
-    // A 6 x 6 sample has no whole 9 x 9 window (High); opening the dialog with
-    // its size, or cancelling it, asks nothing.
-    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("small.tga", 6, 6))}));
-    ConfirmNextParameters(64, 64, false);
-    Trigger(kIdSynthesise);
-    EXPECT_TRUE(messages.empty());
-    ConfirmNextParameters(64, 64);
-    Trigger(kIdSynthesise);
-    EXPECT_EQ(messages, std::vector<QString>{
-                            "The sample of 6 x 6 pixels is too small for the Level 1 window of 9 x "
-                            "9 pixels. Use a larger sample or a lower Level 1 accuracy."});
-    EXPECT_EQ(WindowCount(), 1) << "nothing was started";
-    // An empty document has nothing to grow from, even if the command is reached.
-    Trigger(command::kFileNew);
-    ActiveView()->OnCommand(kIdSynthesise);
-    Settle();
-    EXPECT_EQ(WindowCount(), 2);
+// A refusal after OK (a sample too small for its Level 1 window, more memory
+// than allowed) is told over the dialog, which stays with the values as typed
+// and the field to change focused; put right, the same dialog starts the run.
+// Cancelled, nothing starts.
+TEST_F(Synthesise, ARefusalAfterOkReturnsToTheDialogWithItsValues) {
+    struct Case {
+        std::uint32_t sampleSide;
+        int memoryLimitMiB;  // 0: the machine's
+        const char* width;
+        const char* refusal;  // how the message starts
+        const char* focused;  // the field
+        std::function<void(CSynthesisParamsDlg&)> putRight;
+    };
+    const Case cases[] = {
+        {6, 0, "64",
+         "The sample of 6 x 6 pixels is too small for the Level 1 window of 9 x 9 pixels. Use a "
+         "larger sample or a lower Level 1 accuracy.",
+         "1008",
+         [](CSynthesisParamsDlg& d) {
+             d.findChild<QComboBox*>(QStringLiteral("1008"))->setCurrentIndex(2);  // Low: 5 x 5
+         }},
+        // The output and its pyramid, 2000 x 2000 x 3 x (2 + 1/4 + 1/16 + 1/64)
+        // bytes, dwarf the sample's part.
+        {64, 1, "2000",
+         "An image of 2000 x 2000 pixels from this sample needs about 28 MiB of memory, more than "
+         "the 1.0 MiB allowed to a synthesis.",
+         "1001",
+         [](CSynthesisParamsDlg& d) {
+             for (const char* id : {"1001", "1002"}) {
+                 d.findChild<QLineEdit*>(QString(id))->setText("40");
+             }
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        if (c.memoryLimitMiB != 0) {
+            framework::ProfileSettings().setValue("Synthesis/MemoryLimitMiB", c.memoryLimitMiB);
+        }
+        ASSERT_TRUE(
+            Start({QString::fromStdString(WriteSample("s.tga", c.sampleSide, c.sampleSide))}));
+        framework::ProfileSettings().remove(QStringLiteral("Synthesis"));
+        messages.clear();
+        ConfirmNextParameters(std::atoi(c.width), std::atoi(c.width));
+        bool checked = false;
+        framework::SetMessageResponder([&](const QString& text, const QString&,
+                                           framework::MessageButtons) {
+            messages.push_back(text);
+            QTimer::singleShot(0, [&] {
+                // Back in the dialog, as the user left it.
+                auto* dialog =
+                    qobject_cast<CSynthesisParamsDlg*>(QApplication::activeModalWidget());
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_TRUE(dialog->isVisible());
+                EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("1001"))->text(), c.width);
+                EXPECT_EQ(dialog->focusWidget()->objectName(), c.focused);
+                checked = true;
+                c.putRight(*dialog);
+                dialog->findChild<QPushButton*>(QStringLiteral("1"))->click();
+            });
+            return framework::MessageResult::Ok;
+        });
+        Trigger(kIdSynthesise);
+        EXPECT_TRUE(checked);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(messages[0].startsWith(c.refusal)) << messages[0].toStdString();
+        EXPECT_EQ(WindowCount(), 2) << "the run put right started";
+        ASSERT_TRUE(WaitForEnd(ActiveDoc()));
+        app.reset();
+        Settle();
+    }
 }
 
-// A run that would need more memory than allowed is refused before a window
-// opens, naming both figures; the limit comes from the profile.
-TEST_F(Synthesise, ARunNeedingMoreMemoryThanAllowedIsRefused) {
-    framework::ProfileSettings().setValue(QStringLiteral("Synthesis/MemoryLimitMiB"), 1);
-    ASSERT_TRUE(Start({QString::fromStdString(WriteSample("wall.tga", 64, 64))}));
-    framework::ProfileSettings().remove(QStringLiteral("Synthesis"));
-    EXPECT_EQ(CWeftloomApp::Instance()->memoryLimit, std::uint64_t{1} << 20);
-    ConfirmNextParameters(2000, 2000);
+// File > Exit during a run asks "Abort synthesis ?": No keeps everything
+// running; Yes stops the run before the offer to save, which says the texture
+// is unfinished, and No there saves nothing.
+TEST_F(Synthesise, ExitDuringARunAsksToAbortAndSavesNothingUnasked) {
+    StartWithSample();
+    ConfirmNextParameters(256, 256);
     Trigger(kIdSynthesise);
-    // The output and its pyramid, 2000 x 2000 x 3 x (2 + 1/4 + 1/16 + 1/64)
-    // bytes, dwarf the sample's part.
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].startsWith(
-        "An image of 2000 x 2000 pixels from this sample needs about 28 MiB of memory, more than "
-        "the 1.0 MiB allowed to a synthesis."))
-        << messages[0].toStdString();
-    EXPECT_EQ(WindowCount(), 1) << "nothing was started";
-    // Within the limit the same sample runs.
-    CWeftloomApp::Instance()->memoryLimit = std::uint64_t{1} << 30;
+    CWeftloomDoc* output = ActiveDoc();
+    QPointer<CSynthesisProgressDlg> dialog(output->progressDialog);
+    ASSERT_TRUE(WaitFor([&] { return dialog->lastProgress.row >= 0; }));
+
+    answers = {framework::MessageResult::No};
+    Trigger(command::kAppExit);
+    EXPECT_EQ(messages, std::vector<QString>{"Abort synthesis ?"});
+    EXPECT_TRUE(Frame()->isVisible());
+    const std::int32_t overall = dialog->lastProgress.overallDone;
+    ASSERT_TRUE(WaitFor([&] { return dialog->lastProgress.overallDone > overall; }))
+        << "the run goes on";
+
     messages.clear();
-    ConfirmNextParameters(40, 40);
+    bool stoppedFirst = false;
+    framework::SetMessageResponder(
+        [&](const QString& text, const QString&, framework::MessageButtons) {
+            messages.push_back(text);
+            if (text == "Abort synthesis ?") {
+                return framework::MessageResult::Yes;
+            }
+            stoppedFirst = dialog.isNull() || dialog->Ended();
+            return framework::MessageResult::No;
+        });
+    Trigger(command::kAppExit);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(stoppedFirst) << "the run had stopped before the offer to save";
+    EXPECT_TRUE(messages[1].contains("(unfinished)") && messages[1].contains("unfinished:"))
+        << messages[1].toStdString();
+    EXPECT_EQ(WindowCount(), 0);
+    EXPECT_TRUE(fileRequests.empty()) << "nothing was saved";
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"brick.tga"}) << "nothing was written";
+}
+
+// Cancel answered Yes while the output pyramid is built (a millisecond a row
+// of it) stops the worker within that phase, not after it: its last report is
+// still one of the phase's rows.
+TEST_F(Synthesise, CancelDuringThePyramidStopsWithinIt) {
+    StartWithSample();
+    std::atomic<int> lastPhase{0};
+    std::atomic<std::int32_t> lastStep{0};
+    std::atomic<std::int32_t> steps{0};
+    CSynthesisProgressDlg::SetWorkerPace([&](const ProgressInfo& info) {
+        lastPhase = static_cast<int>(info.phase);
+        lastStep = info.stepDone;
+        steps = info.stepTotal;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    QPointer<CSynthesisProgressDlg> running;
+    CancelWhen(
+        [](const ProgressInfo& p) { return p.phase == ProgressPhase::BuildingOutputPyramid; },
+        running);
+    answers = {framework::MessageResult::Yes};
+    ConfirmNextParameters(1024, 1024);
     Trigger(kIdSynthesise);
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(WindowCount(), 2);
+    CWeftloomDoc* output = ActiveDoc();
+    ASSERT_TRUE(WaitFor([&] { return output->progressDialog == nullptr; }));
+    EXPECT_EQ(messages, std::vector<QString>{"Are you sure ?"});
+    EXPECT_EQ(lastPhase, static_cast<int>(ProgressPhase::BuildingOutputPyramid));
+    EXPECT_LT(lastStep, steps / 2) << "stopped within the phase";
+    EXPECT_TRUE(output->IsUnfinished());
+    EXPECT_EQ(output->Title(), QString("%1 (unfinished)").arg(output->Title().section(' ', 0, 1)));
+}
+
+// File > Synthesise Again runs the last size and settings on the active
+// picture with a new seed, named in the new window's title, without the
+// dialog: the bytes of the engine's run with that seed.
+TEST_F(Synthesise, SynthesiseAgainRunsTheLastSettingsWithANewSeed) {
+    StartWithSample();
+    CWeftloomDoc* sampleDoc = ActiveDoc();
+    EXPECT_FALSE(Enabled(kIdSynthesiseAgain)) << "nothing to repeat yet";
+    ConfirmNextParameters(40, 36, true, "7");
+    Trigger(kIdSynthesise);
+    ASSERT_TRUE(WaitForEnd(ActiveDoc()));
+
+    Frame()->MdiArea()->setActiveSubWindow(sampleDoc->Views().front()->ParentFrame());
+    ASSERT_TRUE(Enabled(kIdSynthesiseAgain));
+    Trigger(kIdSynthesiseAgain);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no dialog";
+    CWeftloomDoc* again = ActiveDoc();
+    ASSERT_NE(again, sampleDoc);
+    const std::uint32_t seed = app->settings.randomSeed;
+    EXPECT_NE(seed, 7u);
+    EXPECT_TRUE(again->Title().endsWith(QString(", seed %1").arg(seed)))
+        << again->Title().toStdString();
+    ASSERT_TRUE(WaitForEnd(again));
+    EXPECT_EQ(again->image.width, 40u);
+    EXPECT_EQ(again->image.pixels, QuickRun(sampleDoc->image, 40, 36, seed));
 }
 
 }  // namespace

@@ -86,8 +86,13 @@ void CoherentLevel::Initialise() {
     }
 }
 
+// What a span costs beyond its pixels (the step that commits it, the threads
+// that wait for it), in pixels: measured, it makes the edge band's short spans
+// cost about four times their pixels.
+constexpr std::uint64_t kSpanOverhead = 64;
+
 std::uint64_t CoherentLevel::SpanWork(bool mending, std::uint32_t columns) const {
-    return std::uint64_t{columns} * (mending ? 3 : 5) * (columns < output_.width ? 2 : 1);
+    return (std::uint64_t{columns} + kSpanOverhead) * (mending ? 3 : 5);
 }
 
 void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps,

@@ -166,9 +166,9 @@ class CoherentLevel {
     // the time left told from it) follows the work rather than the spans.
     void ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps, std::uint64_t work);
     // What a span of `columns` pixels costs in a pass, as measured: a pixel
-    // of a mending pass three fifths of one of the other passes, and one of
-    // a span shorter than the row (the edge band's) twice as much, its steps
-    // having few pixels to share out.
+    // of a mending pass three fifths of one of the other passes, and every
+    // span as much again as a few dozen pixels, which the edge band's short
+    // spans feel.
     std::uint64_t SpanWork(bool mending, std::uint32_t columns) const;
 
     // pass.cpp: one pass.

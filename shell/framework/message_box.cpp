@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -94,11 +96,15 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
             over = widget;
         }
     }
-    if (over != nullptr && over->isVisible()) {
-        box.adjustSize();
-        QRect placed = box.frameGeometry();
-        placed.moveCenter(over->frameGeometry().center());
-        if (const QScreen* screen = over->screen()) {
+    // Placed again once shown: the box takes its final size only then.
+    const QPointer<QWidget> target(over);
+    const auto place = [&box, target] {
+        if (target.isNull() || !target->isVisible()) {
+            return;
+        }
+        QRect placed(QPoint(0, 0), box.frameGeometry().size());
+        placed.moveCenter(target->frameGeometry().center());
+        if (const QScreen* screen = target->screen()) {
             const QRect area = screen->availableGeometry();
             placed.moveLeft(std::clamp(placed.left(), area.left(),
                                        std::max(area.left(), area.right() - placed.width())));
@@ -106,7 +112,10 @@ MessageResult MessageBox(const QString& text, const std::optional<QString>& capt
                                       std::max(area.top(), area.bottom() - placed.height())));
         }
         box.move(placed.topLeft());
-    }
+    };
+    box.adjustSize();
+    place();
+    QTimer::singleShot(0, &box, place);
     const int answer = box.exec();
     if (asking != 0 && asking <= OpenQuestions().size() &&
         OpenQuestions()[asking - 1].box == &box) {

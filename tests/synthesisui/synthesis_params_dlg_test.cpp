@@ -341,7 +341,8 @@ TEST_F(SynthesisParamsDlgTest, TabFollowsTheVisualOrderAndReachesEveryControl) {
         return visited;
     };
     Edit(1001)->setFocus();
-    EXPECT_EQ(QStringList("1001") + visit(main.size() + buttons.size() - 1, Qt::Key_Tab),
+    EXPECT_EQ(QStringList("1001") +
+                  visit(static_cast<int>(main.size() + buttons.size() - 1), Qt::Key_Tab),
               main + buttons);
     Radio(1015)->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(visit(1, Qt::Key_Down), QStringList("1016"));
@@ -352,7 +353,8 @@ TEST_F(SynthesisParamsDlgTest, TabFollowsTheVisualOrderAndReachesEveryControl) {
     List(1022)->setCurrentIndex(1);  // coherent: its fields enabled
     dialog.UpdateSubsamplingControls();
     List(1022)->setFocus();
-    EXPECT_EQ(visit(advanced.size() + 1, Qt::Key_Tab), advanced + QStringList("1023"));
+    EXPECT_EQ(visit(static_cast<int>(advanced.size() + 1), Qt::Key_Tab),
+              advanced + QStringList("1023"));
     EXPECT_EQ(visit(2, Qt::Key_Backtab), (QStringList{"1030", "1029"}));
     dialog.reject();
 }

@@ -45,27 +45,27 @@ void TextureSynthesiser::Report(const ProgressInfo& info) const {
     }
 }
 
-void TextureSynthesiser::ReportSetUp(ProgressPhase phase, std::uint32_t stepDone,
-                                     std::uint32_t stepTotal) const {
+ProgressInfo TextureSynthesiser::StepInfo(ProgressPhase phase, std::uint32_t stepDone,
+                                          std::uint32_t stepTotal) const {
     ProgressInfo info;
     info.phase = phase;
     info.status = StatusText(phase);
     info.context = callbackContext;
     info.stepDone = static_cast<std::int32_t>(stepDone);
     info.stepTotal = static_cast<std::int32_t>(stepTotal);
-    Report(info);
+    return info;
+}
+
+void TextureSynthesiser::ReportSetUp(ProgressPhase phase, std::uint32_t stepDone,
+                                     std::uint32_t stepTotal) const {
+    Report(StepInfo(phase, stepDone, stepTotal));
 }
 
 void TextureSynthesiser::ReportStep(ProgressPhase phase, std::uint32_t level,
                                     std::uint32_t stepDone, std::uint32_t stepTotal) const {
-    ProgressInfo info;
-    info.phase = phase;
-    info.status = StatusText(phase);
-    info.context = callbackContext;
+    ProgressInfo info = StepInfo(phase, stepDone, stepTotal);
     info.level = static_cast<std::int32_t>(level);
     info.levelCount = static_cast<std::int32_t>(kLevelCount);
-    info.stepDone = static_cast<std::int32_t>(stepDone);
-    info.stepTotal = static_cast<std::int32_t>(stepTotal);
     if (phase == ProgressPhase::Synthesizing) {
         info.overallDone = pixelsDone;
         info.overallTotal = pixelsTotal;
@@ -76,10 +76,7 @@ void TextureSynthesiser::ReportStep(ProgressPhase phase, std::uint32_t level,
 void TextureSynthesiser::ReportRow(std::uint32_t level, std::uint32_t y, std::uint32_t stepDone,
                                    std::uint32_t stepTotal) const {
     const Image& image = *outputPyramid->Level(level);
-    ProgressInfo info;
-    info.phase = ProgressPhase::Synthesizing;
-    info.status = status::kSynthesizing;
-    info.context = callbackContext;
+    ProgressInfo info = StepInfo(ProgressPhase::Synthesizing, stepDone, stepTotal);
     info.level = static_cast<std::int32_t>(level);
     info.levelCount = static_cast<std::int32_t>(kLevelCount);
     info.rowPixels = image.PixelAt(0, y);
@@ -87,8 +84,6 @@ void TextureSynthesiser::ReportRow(std::uint32_t level, std::uint32_t y, std::ui
     info.levelHeight = image.height;
     info.bytesPerPixel = image.bytesPerPixel;
     info.row = static_cast<std::int32_t>(y);
-    info.stepDone = static_cast<std::int32_t>(stepDone);
-    info.stepTotal = static_cast<std::int32_t>(stepTotal);
     info.overallDone = pixelsDone;
     info.overallTotal = pixelsTotal;
     Report(info);

@@ -117,6 +117,9 @@ class TextureSynthesiser {
     bool RunSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height);
     bool AbortRequested() const { return abortRequested.load(std::memory_order_relaxed); }
     void Report(const ProgressInfo& info) const;
+    // The fields every report of step stepDone of stepTotal of phase shares.
+    ProgressInfo StepInfo(ProgressPhase phase, std::uint32_t stepDone,
+                          std::uint32_t stepTotal) const;
     // A report of a phase with no level (the output, the pyramids): step
     // stepDone of stepTotal rows.
     void ReportSetUp(ProgressPhase phase, std::uint32_t stepDone, std::uint32_t stepTotal) const;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -25,6 +26,15 @@ constexpr QSize kEmptyWindowSize(240, 160);
 constexpr int kScrollStep = 20;
 // The largest side of a zoomed picture, in screen pixels.
 constexpr double kLargestSide = 1 << 24;
+// How much of a picture the display copy takes in, or halves, between two
+// looks at the event queue: a few hundredths of a second of work.
+constexpr std::size_t kSliceBytes = std::size_t{8} << 20;
+
+// How many rows of rowBytes each make up a slice (at least one).
+std::uint32_t SliceRows(std::size_t rowBytes) {
+    const std::size_t rows = kSliceBytes / std::max<std::size_t>(rowBytes, 1);
+    return static_cast<std::uint32_t>(std::clamp<std::size_t>(rows, 1, UINT32_MAX));
+}
 
 // Shows through transparent pixels: light squares of 8 screen pixels.
 const QBrush& CheckerBrush() {
@@ -103,11 +113,19 @@ CWeftloomDoc* CWeftloomView::GetDocument() const {
     return static_cast<CWeftloomDoc*>(View::GetDocument());
 }
 
+bool CWeftloomView::NeedsNewBitmap(const Image& image) const {
+    return !HasBitmap() || bitmapInfo_.width < static_cast<std::int64_t>(image.width) ||
+           -static_cast<std::int64_t>(bitmapInfo_.height) < image.height ||
+           bitmapInfo_.bitCount != (image.bytesPerPixel == 4 ? 32 : 24);
+}
+
 bool CWeftloomView::BuildBitmap(const Image& image) {
-    bitmapBits_.clear();
+    bitmapBits_.reset();
+    bitmapSize_ = 0;
     display_ = QImage();
     reductions_.clear();
     staleBegin_ = staleEnd_ = 0;
+    pendingBegin_ = pendingEnd_ = 0;
     if (image.IsEmpty()) {
         return false;  // there is no bitmap of no pixels
     }
@@ -118,25 +136,21 @@ bool CWeftloomView::BuildBitmap(const Image& image) {
     info.bitCount = static_cast<std::uint16_t>(bpp * 8);
     info.sizeImage = image.height * bpp * image.width;
     const std::size_t rowBytes = std::size_t{bpp} * static_cast<std::size_t>(info.width);
-    try {
-        bitmapBits_.assign(rowBytes * image.height, 0);
-    } catch (const std::bad_alloc&) {
-        bitmapBits_.clear();
+    const std::size_t size = rowBytes * image.height;
+    bitmapBits_.reset(static_cast<std::uint8_t*>(std::calloc(size, 1)));
+    if (bitmapBits_ == nullptr) {
         return false;
     }
+    bitmapSize_ = size;
     bitmapInfo_ = info;
-    display_ = QImage(bitmapBits_.data(), info.width, static_cast<int>(image.height),
+    display_ = QImage(bitmapBits_.get(), info.width, static_cast<int>(image.height),
                       static_cast<qsizetype>(rowBytes),
                       bpp == 4 ? QImage::Format_ARGB32 : QImage::Format_BGR888);
     return true;
 }
 
 void CWeftloomView::RefreshRows(const Image& image, std::uint32_t firstRow, std::uint32_t endRow) {
-    const bool rebuild = !HasBitmap() ||
-                         bitmapInfo_.width < static_cast<std::int64_t>(image.width) ||
-                         -static_cast<std::int64_t>(bitmapInfo_.height) < image.height ||
-                         bitmapInfo_.bitCount != (image.bytesPerPixel == 4 ? 32 : 24);
-    if (rebuild) {
+    if (NeedsNewBitmap(image)) {
         if (!BuildBitmap(image)) {
             return;
         }
@@ -144,11 +158,56 @@ void CWeftloomView::RefreshRows(const Image& image, std::uint32_t firstRow, std:
         endRow = image.height;
     }
     endRow = std::min(endRow, image.height);
+    if (firstRow < endRow) {
+        const bool waiting = pendingBegin_ < pendingEnd_;
+        pendingBegin_ = waiting ? std::min(pendingBegin_, firstRow) : firstRow;
+        pendingEnd_ = waiting ? std::max(pendingEnd_, endRow) : endRow;
+    }
+    // A short range is copied now; a longer one a slice per turn of the event
+    // loop, so that refreshes arriving meanwhile cost only their own rows.
+    const std::size_t rowBytes =
+        std::size_t{bitmapInfo_.bitCount / 8u} * static_cast<std::size_t>(bitmapInfo_.width);
+    if (std::uint64_t{pendingEnd_ - pendingBegin_} <= SliceRows(rowBytes)) {
+        CopyPendingRows();
+    } else {
+        PostCopy();
+    }
+    viewport()->update();
+}
+
+void CWeftloomView::PostCopy() {
+    if (copyPosted_) {
+        return;
+    }
+    copyPosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        copyPosted_ = false;
+        CopyPendingRows();
+        viewport()->update();
+    });
+}
+
+bool CWeftloomView::IsCatchingUp() const {
+    return pendingBegin_ < pendingEnd_ || staleBegin_ < staleEnd_;
+}
+
+void CWeftloomView::CopyPendingRows() {
+    const Image& image = GetDocument()->image;
+    if (pendingBegin_ >= pendingEnd_) {
+        return;
+    }
+    if (NeedsNewBitmap(image)) {
+        pendingBegin_ = pendingEnd_ = 0;  // the image changed shape: its refresh builds anew
+        return;
+    }
     const std::uint32_t bpp = image.bytesPerPixel == 4 ? 4 : 3;
     const std::size_t rowBytes = std::size_t{bpp} * static_cast<std::size_t>(bitmapInfo_.width);
+    const std::uint32_t firstRow = pendingBegin_;
+    const auto endRow = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        std::min(pendingEnd_, image.height), std::uint64_t{firstRow} + SliceRows(rowBytes)));
     for (std::uint32_t r = firstRow; r < endRow; ++r) {
         const std::uint8_t* source = image.PixelAt(0, r);
-        std::uint8_t* target = bitmapBits_.data() + r * rowBytes;
+        std::uint8_t* target = bitmapBits_.get() + r * rowBytes;
         for (std::uint32_t x = 0; x < image.width; ++x, source += bpp, target += bpp) {
             target[0] = source[2];
             target[1] = source[1];
@@ -158,11 +217,16 @@ void CWeftloomView::RefreshRows(const Image& image, std::uint32_t firstRow, std:
             }
         }
     }
+    pendingBegin_ = endRow;
+    if (pendingBegin_ >= std::min(pendingEnd_, image.height)) {
+        pendingBegin_ = pendingEnd_ = 0;
+    } else {
+        PostCopy();
+    }
     if (!reductions_.empty() && firstRow < endRow) {
         staleBegin_ = staleBegin_ < staleEnd_ ? std::min(staleBegin_, firstRow) : firstRow;
         staleEnd_ = std::max(staleEnd_, endRow);
     }
-    viewport()->update();
 }
 
 const QImage& CWeftloomView::Reduction(std::size_t level) {
@@ -185,7 +249,7 @@ const QImage& CWeftloomView::Reduction(std::size_t level) {
         }
         const std::size_t bpp = bitmapInfo_.bitCount / 8u;
         const std::size_t rowBytes = bpp * static_cast<std::size_t>(bitmapInfo_.width);
-        const std::uint8_t* bits = bitmapBits_.data();
+        const std::uint8_t* bits = bitmapBits_.get();
         HalveRows(
             [bits, bpp, rowBytes](int x, int y) {
                 const std::uint8_t* p = bits + static_cast<std::size_t>(y) * rowBytes +
@@ -197,22 +261,40 @@ const QImage& CWeftloomView::Reduction(std::size_t level) {
     if (!reductions_.empty() && reductions_[0].size() != levelSize(1)) {
         reductions_.clear();  // the display copy now holds a smaller image
     }
-    if (staleBegin_ < staleEnd_) {
-        for (std::size_t k = 0; k < reductions_.size(); ++k) {
-            const auto first = static_cast<int>(staleBegin_ >> (k + 1));
-            const auto end = static_cast<int>(((staleEnd_ - 1) >> (k + 1)) + 1);
-            halve(k, first, std::min(end, reductions_[k].height()));
-        }
-        staleBegin_ = staleEnd_ = 0;
-    }
     while (reductions_.size() < level) {
-        const std::size_t k = reductions_.size();
-        QImage next(levelSize(k + 1), QImage::Format_ARGB32_Premultiplied);
-        if (next.isNull()) {
+        // Zeroed by the system, so that a huge level costs nothing until it is
+        // made, a slice at a time below: transparent until then.
+        const QSize size = levelSize(reductions_.size() + 1);
+        const auto rowBytes = static_cast<qsizetype>(size.width()) * 4;
+        auto* bytes = static_cast<std::uint8_t*>(std::calloc(
+            static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(size.height()), 1));
+        if (bytes == nullptr) {
             break;  // no memory for it: the largest level made serves
         }
-        reductions_.push_back(std::move(next));
-        halve(k, 0, reductions_.back().height());
+        reductions_.emplace_back(bytes, size.width(), size.height(), rowBytes,
+                                 QImage::Format_ARGB32_Premultiplied, &std::free, bytes);
+        staleBegin_ = 0;  // every level is made again with the new one
+        staleEnd_ = image.height;
+    }
+    if (staleBegin_ < staleEnd_ && !reductions_.empty()) {
+        // One slice of the display copy's changed rows, through every level;
+        // a level's row that also needs rows past the slice is made again with
+        // the next slice.
+        const std::size_t rowBytes =
+            bitmapInfo_.bitCount / 8u * static_cast<std::size_t>(bitmapInfo_.width);
+        const std::uint32_t sliceEnd = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(staleEnd_, std::uint64_t{staleBegin_} + SliceRows(rowBytes)));
+        for (std::size_t k = 0; k < reductions_.size(); ++k) {
+            const auto first = static_cast<int>(staleBegin_ >> (k + 1));
+            const auto end = static_cast<int>(((sliceEnd - 1) >> (k + 1)) + 1);
+            halve(k, first, std::min(end, reductions_[k].height()));
+        }
+        staleBegin_ = sliceEnd;
+        if (staleBegin_ >= staleEnd_) {
+            staleBegin_ = staleEnd_ = 0;
+        } else {
+            QTimer::singleShot(0, viewport(), [shown = viewport()] { shown->update(); });
+        }
     }
     return reductions_.empty() ? display_ : reductions_[std::min(level, reductions_.size()) - 1];
 }

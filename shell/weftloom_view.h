@@ -3,9 +3,11 @@
 #include <QColor>
 #include <QImage>
 
-#include <functional>
-
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "engine/image.h"
@@ -45,9 +47,15 @@ class CWeftloomView : public framework::View {
 
     CWeftloomDoc* GetDocument() const;
 
-    // Brings rows firstRow up to endRow of image into the display copy (all
-    // rows when the copy has to be built first) and repaints.
+    // Brings rows firstRow up to endRow of image, the document's, into the
+    // display copy (all rows when the copy has to be built first) and
+    // repaints. A few megabytes are brought at once; the rest of a larger
+    // range follows a slice at a time between events, so that a huge picture
+    // never holds up the interface.
     void RefreshRows(const Image& image, std::uint32_t firstRow, std::uint32_t endRow);
+    // Whether rows still wait to be brought into the display copy or into its
+    // halved copies.
+    bool IsCatchingUp() const;
     // Resizes the frame so that the client area is the image's size, doubled
     // until both sides are at least 128 (within the work area), and shows the
     // image at Fit.
@@ -59,9 +67,9 @@ class CWeftloomView : public framework::View {
     int CommandState(int id) const override;
 
     // The display copy as built, for tests: empty before the first refresh.
-    const std::vector<std::uint8_t>& BitmapBits() const { return bitmapBits_; }
+    std::span<const std::uint8_t> BitmapBits() const { return {bitmapBits_.get(), bitmapSize_}; }
     const DisplayBitmapInfo& BitmapInfo() const { return bitmapInfo_; }
-    bool HasBitmap() const { return !bitmapBits_.empty(); }
+    bool HasBitmap() const { return bitmapSize_ != 0; }
     // The zoom factor; 0 at Fit and Stretch.
     double Zoom() const { return scaling_ == Scaling::Zoom ? zoom_ : 0; }
     bool Tiled() const { return tiled_; }
@@ -77,7 +85,13 @@ class CWeftloomView : public framework::View {
     enum class Scaling { Fit, Stretch, Zoom };
 
     void OnSynthesise();
+    bool NeedsNewBitmap(const Image& image) const;
     bool BuildBitmap(const Image& image);
+    // Copies the next slice of the rows waiting for the display copy and,
+    // while rows remain, posts itself again (PostCopy) to run once the events
+    // waiting now are handled.
+    void CopyPendingRows();
+    void PostCopy();
     // Sets the scaling, the zoom factor (used by Zoom only) and the tiling,
     // with the scroll sizes they need: none at Fit and Stretch.
     void SetScaling(Scaling scaling, double zoom, bool tiled);
@@ -85,12 +99,24 @@ class CWeftloomView : public framework::View {
     // area, with the scroll position applied.
     QRect PictureRect() const;
     // The display copy halved `level` times (at least once), brought up to
-    // date with the rows refreshed since it was last asked for.
+    // date with the rows refreshed since it was last asked for, a slice at a
+    // time: while rows remain, another repaint is asked for.
     const QImage& Reduction(std::size_t level);
 
-    std::vector<std::uint8_t> bitmapBits_;
+    struct FreeBytes {
+        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+    };
+    // Allocated zeroed by the system (calloc): a huge copy costs nothing until
+    // its rows are written, a slice at a time.
+    std::unique_ptr<std::uint8_t[], FreeBytes> bitmapBits_;
+    std::size_t bitmapSize_ = 0;
     DisplayBitmapInfo bitmapInfo_;
     QImage display_;  // wraps bitmapBits_
+    // Rows pendingBegin_ up to pendingEnd_ of the document's image wait to be
+    // copied into the display copy; a call to copy more is posted.
+    std::uint32_t pendingBegin_ = 0;
+    std::uint32_t pendingEnd_ = 0;
+    bool copyPosted_ = false;
     // The display copy halved once, twice, ... (premultiplied), made when a
     // picture is first shown at less than half its size; rows staleBegin_ up
     // to staleEnd_ of the display copy changed since they were last made.

@@ -97,6 +97,8 @@ class CSynthesisProgressDlg : public QDialog {
         std::string status;
         std::vector<std::uint8_t> row;
     };
+    // Shows one report: bars, texts, estimate and the row in the preview.
+    void ApplyReport(const Report& report);
 
     void StartWorker();
     void SynthesisThreadProc();

@@ -1,3 +1,4 @@
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QScrollBar>
@@ -98,6 +99,39 @@ TEST_F(ImageView, DisplayCopyIsPaddedTopDownAndBlueFirst) {
     view->RefreshRows(doc->image, 1, 2);
     EXPECT_EQ(view->BitmapBits()[2], 255);
     EXPECT_EQ(view->BitmapBits()[24 + 2], 2);
+}
+
+// A picture of tens of megabytes comes into view a slice at a time between
+// events, its display copy first, then its halved copies: the refresh returns
+// at once, and the picture is whole once the events have run.
+TEST_F(ImageView, AHugePictureIsTakenInASliceAtATime) {
+    ASSERT_TRUE(Start());
+    constexpr std::uint32_t kSide = 3000;  // 27 MB: several slices
+    NewPicture(kSide, kSide, 3, [](std::uint32_t, std::uint32_t y) {
+        return y < kSide / 2 ? std::array<std::uint8_t, 4>{0, 0, 255}
+                             : std::array<std::uint8_t, 4>{255, 0, 0};
+    });
+    CWeftloomView* view = ActiveView();
+    const auto bitmapRow = [view](std::uint32_t y) {
+        return view->BitmapBits().subspan(
+            y * static_cast<std::size_t>(view->BitmapInfo().width) * 3, 3);
+    };
+    EXPECT_TRUE(view->IsCatchingUp());
+    EXPECT_EQ(bitmapRow(kSide - 1)[2], 0) << "the last rows wait for a later turn";
+    ResizeClient(QSize(200, 200));  // shown at about a fifteenth: halved copies
+    QDeadlineTimer deadline(60000);
+    while (view->IsCatchingUp() && !deadline.hasExpired()) {
+        Settle();
+    }
+    ASSERT_FALSE(view->IsCatchingUp());
+    EXPECT_EQ((std::vector<int>{bitmapRow(0)[0], bitmapRow(0)[2]}), (std::vector<int>{255, 0}));
+    EXPECT_EQ((std::vector<int>{bitmapRow(kSide - 1)[0], bitmapRow(kSide - 1)[2]}),
+              (std::vector<int>{0, 255}));
+    const QImage shown = view->viewport()->grab().toImage();
+    const QRect drawn = Drawn();
+    EXPECT_EQ(shown.pixelColor(drawn.center().x(), drawn.top() + 2), QColor(0, 0, 255));
+    EXPECT_EQ(shown.pixelColor(drawn.center().x(), drawn.bottom() - 2), QColor(255, 0, 0))
+        << "the halved copies reach the last rows";
 }
 
 TEST_F(ImageView, FitsTheWindowToTheImageEnlargedByAPowerOfTwo) {

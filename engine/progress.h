@@ -59,8 +59,12 @@ struct ProgressInfo {
     std::int32_t stepTotal = 0;     // rows of the current operation, 0 for none
     std::int32_t overallDone = 0;   // output pixels synthesised so far, all levels
     std::int32_t overallTotal = 0;  // output pixels of all levels together
-    const char* status = nullptr;   // one of the status texts
-    void* context = nullptr;        // the job's callbackContext
+    // The current level's part of the overall count when it is not the
+    // level's pixels (a search whose levels cost unlike their pixels shares
+    // the count by cost); 0: its pixels.
+    std::int32_t levelOverall = 0;
+    const char* status = nullptr;  // one of the status texts
+    void* context = nullptr;       // the job's callbackContext
     // The phase whose text status is, and for the phases that work on one
     // pyramid level (building its search, synthesising it) that level, 0 the
     // finest, with the number of levels; level -1 and levelCount 0 otherwise.

@@ -69,6 +69,7 @@ void TextureSynthesiser::ReportStep(ProgressPhase phase, std::uint32_t level,
     if (phase == ProgressPhase::Synthesizing) {
         info.overallDone = pixelsDone;
         info.overallTotal = pixelsTotal;
+        info.levelOverall = levelOverall;
     }
     Report(info);
 }
@@ -86,6 +87,7 @@ void TextureSynthesiser::ReportRow(std::uint32_t level, std::uint32_t y, std::ui
     info.row = static_cast<std::int32_t>(y);
     info.overallDone = pixelsDone;
     info.overallTotal = pixelsTotal;
+    info.levelOverall = levelOverall;
     Report(info);
 }
 
@@ -127,6 +129,7 @@ bool TextureSynthesiser::RunSynthesis(const Image& sample, std::uint32_t width,
     }
     pixelsDone = 0;
     pixelsTotal = 0;
+    levelOverall = 0;
     sourceMap = SourceMap{};
     random.Seed(randomSeed);
 

@@ -70,6 +70,8 @@ class TextureSynthesiser {
     ProgressCallback progressCallback = nullptr;
     std::int32_t pixelsDone = 0;
     std::int32_t pixelsTotal = 0;
+    // The current level's part of pixelsTotal, reported as levelOverall.
+    std::int32_t levelOverall = 0;
     void* callbackContext = nullptr;
     std::atomic<bool> abortRequested{false};
 

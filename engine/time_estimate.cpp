@@ -107,8 +107,9 @@ bool TimeLeftEstimator::Update(const ProgressInfo& info, double seconds, std::st
         rowSeen_ = false;
         levelStartDone_ = done;
         // Twice as wide and high as the last level; its pace is guessed from
-        // the last level's and the growth before it.
-        levelPixels_ *= 4;
+        // the last level's and the growth before it. Its part of the overall
+        // count is its pixels unless the report says otherwise.
+        levelPixels_ = info.levelOverall > 0 ? info.levelOverall : levelPixels_ * 4;
         levelWidth_ *= 2;
         growth_ = Growth(currentPerPixel_);
         if (currentPerPixel_ > 0) {
@@ -131,7 +132,8 @@ bool TimeLeftEstimator::Update(const ProgressInfo& info, double seconds, std::st
         const double later = static_cast<double>(info.overallTotal) - done - levelPixels_;
         return Show(perPixel * levelPixels_ + Later(perPixel, levelPixels_, later), text);
     }
-    levelPixels_ = static_cast<double>(info.levelWidth) * info.levelHeight;
+    levelPixels_ = info.levelOverall > 0 ? info.levelOverall
+                                         : static_cast<double>(info.levelWidth) * info.levelHeight;
     levelWidth_ = info.levelWidth;
     if (!rowSeen_) {
         // The first row closes the level's fixed part; the pace is measured

@@ -60,7 +60,7 @@ class TimeLeftEstimator {
     double paceStartDone_ = 0;     // the overall count then
     // Recent reports of the level (seconds, overall count), the oldest a
     // kRecentShare-th of the level's pixels back.
-    static constexpr double kRecentShare = 16;
+    static constexpr double kRecentShare = 48;
     std::deque<std::pair<double, double>> recent_;
     bool rowSeen_ = false;       // the current level has reported a row
     double levelStartDone_ = 0;  // the overall count when the current level opened

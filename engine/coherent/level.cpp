@@ -1,6 +1,7 @@
 #include "engine/coherent/level.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 
 #include "engine/coherent_search.h"
@@ -90,9 +91,37 @@ void CoherentLevel::Initialise() {
 // that wait for it), in pixels: measured, it makes the edge band's short spans
 // cost about four times their pixels.
 constexpr std::uint64_t kSpanOverhead = 64;
+// The level's pixels per unit of a pass's set-up (see PassSetUpWork).
+constexpr std::uint64_t kSetUpShare = 6;
+constexpr std::uint64_t kCausalSetUpShare = 12;
 
-std::uint64_t CoherentLevel::SpanWork(bool mending, std::uint32_t columns) const {
-    return (std::uint64_t{columns} + kSpanOverhead) * (mending ? 3 : 5);
+std::uint64_t CoherentLevel::SpanWork(bool mending, std::uint32_t columns) {
+    return (std::uint64_t{columns} + kSpanOverhead) * (mending ? 2 : 4);
+}
+
+std::uint64_t CoherentLevel::PassSetUpWork(std::uint64_t levelPixels, bool causal) {
+    // A pass first sets up the level's piece forest (a correction pass joins
+    // it from the whole map): measured, a few hundredths of a causal pixel's
+    // cost a pixel, which makes a short pass (the closing rows, the edge band)
+    // cost several times its spans.
+    return levelPixels / (causal ? kCausalSetUpShare : kSetUpShare);
+}
+
+std::uint32_t CoherentLevel::ClosingRows(std::uint32_t height, std::uint32_t side) {
+    return std::min<std::uint32_t>(kClosingRows * side / 2, height / 2);
+}
+
+std::uint64_t CoherentLevel::LevelWork(std::uint32_t width, std::uint32_t height,
+                                       std::uint32_t side, bool mending, std::uint32_t passCount) {
+    std::uint64_t work =
+        (std::uint64_t{height} + ClosingRows(height, side)) * SpanWork(false, width) +
+        std::uint64_t{passCount - 1} * height * SpanWork(mending, width);
+    for (const Span& span : coherent::EdgeBand(width, height, side)) {
+        work += kBandPasses * SpanWork(mending, span.columns);
+    }
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    return work + PassSetUpWork(pixels, true) +
+           (passCount + kBandPasses) * PassSetUpWork(pixels, false);
 }
 
 void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps,
@@ -102,7 +131,7 @@ void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t
     const double share =
         workDone_ == work_ ? 1.0 : static_cast<double>(workDone_) / static_cast<double>(work_);
     job_.pixelsDone =
-        levelStart_ + static_cast<std::int32_t>(static_cast<double>(LevelPixels()) * share);
+        levelStart_ + static_cast<std::int32_t>(static_cast<double>(LevelOverall()) * share);
     job_.ReportRow(level_, y, step, steps);
 }
 
@@ -122,7 +151,7 @@ bool CoherentLevel::Run() {
         map_.width = 0;
         map_.height = 0;
         map_.positions.clear();
-        job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(output_.width * output_.height);
+        job_.pixelsDone = levelStart_ + static_cast<std::int32_t>(LevelOverall());
         return true;
     }
     if ((!similar_.Upsampled() && !GatherSampleRows(std::min(side_, kSimilarSide), 1)) ||
@@ -142,18 +171,14 @@ bool CoherentLevel::Run() {
     // texture to see below them: matched at once, over the random sources
     // the coarsest level starts with, they took the sample's rarest, most
     // contrasted windows, which gathered in a band where the output wraps.
-    const std::uint32_t lastRows = std::min<std::uint32_t>(
-        kClosingRows * static_cast<std::uint32_t>(side_) / 2, output_.height / 2);
+    const std::uint32_t lastRows = ClosingRows(output_.height, static_cast<std::uint32_t>(side_));
     const std::vector<Span> closing(whole.end() - lastRows, whole.end());
     const auto steps = static_cast<std::uint32_t>(passCount * whole.size() + closing.size() +
                                                   kBandPasses * band.size());
     // The passes' work, not their spans, tells how far the level has come.
     const bool mending = level_ == 0;  // the correction passes' kind, see below
-    work_ = (whole.size() + closing.size()) * SpanWork(false, output_.width) +
-            (passCount - 1) * whole.size() * SpanWork(mending, output_.width);
-    for (const Span& span : band) {
-        work_ += kBandPasses * SpanWork(mending, span.columns);
-    }
+    work_ = LevelWork(output_.width, output_.height, static_cast<std::uint32_t>(side_), mending,
+                      passCount);
     workDone_ = 0;
     job_.ReportStep(ProgressPhase::Synthesizing, level_, 0, steps);
     Initialise();
@@ -210,6 +235,23 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
         const SourceMap* parent = nullptr;
         const coherent::SimilarSets* parentSets = nullptr;
         std::uint64_t meanPerKilobyte = CoherentLevel::kNoMean;
+        // The overall count is shared among the levels by their work, not
+        // their pixels (the finest level's corrections only mend, and cost
+        // less a pixel), so that the time left told from it holds across them.
+        std::array<double, TextureSynthesiser::kLevelCount> work{};
+        double allWork = 0;
+        for (std::uint32_t level = 0; level < TextureSynthesiser::kLevelCount; ++level) {
+            const Image* output = job.outputPyramid->Level(level);
+            const std::int32_t side = LevelSide(job, level);
+            if (output == nullptr || side < 0 || side > TextureSynthesiser::kMaxNeighbourhoodSide) {
+                return false;
+            }
+            work[level] = static_cast<double>(CoherentLevel::LevelWork(
+                output->width, output->height, static_cast<std::uint32_t>(OddWindowSide(side)),
+                level == 0, 1 + job.correctionPasses));
+            allWork += work[level];
+        }
+        std::int32_t shared = 0;
         for (std::uint32_t k = 0; k < TextureSynthesiser::kLevelCount; ++k) {
             const std::uint32_t level = TextureSynthesiser::kLevelCount - 1 - k;
             if (job.samplePyramid->Level(level) == nullptr ||
@@ -220,6 +262,11 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
             if (side < 0 || side > TextureSynthesiser::kMaxNeighbourhoodSide) {
                 return false;
             }
+            // The finest level takes what rounding left.
+            job.levelOverall =
+                level == 0 ? job.pixelsTotal - shared
+                           : static_cast<std::int32_t>(job.pixelsTotal * (work[level] / allWork));
+            shared += job.levelOverall;
             SourceMap& map = maps[k % 2];
             CoherentLevel pass(job, level, side, LevelLevels(level), parent, map, parentSets,
                                sets[k % 2], meanPerKilobyte, rows);
@@ -229,6 +276,7 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
             parent = &map;
             parentSets = &sets[k % 2];
         }
+        job.levelOverall = 0;
         job.sourceMap = std::move(maps[(TextureSynthesiser::kLevelCount - 1) % 2]);
         return true;
     } catch (const std::bad_alloc&) {

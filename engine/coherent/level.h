@@ -99,6 +99,12 @@ class CoherentLevel {
     // Synthesises the level; false on abort or when a window cannot be had.
     bool Run();
 
+    // The work of all the passes over a level of width x height with windows
+    // of side (odd), in the units of its progress (SpanWork, PassSetUpWork);
+    // mending: its corrections only mend.
+    static std::uint64_t LevelWork(std::uint32_t width, std::uint32_t height, std::uint32_t side,
+                                   bool mending, std::uint32_t passCount);
+
   private:
     // What a pass compares and which candidates it asks.
     enum class PassKind {
@@ -169,7 +175,12 @@ class CoherentLevel {
     // of a mending pass three fifths of one of the other passes, and every
     // span as much again as a few dozen pixels, which the edge band's short
     // spans feel.
-    std::uint64_t SpanWork(bool mending, std::uint32_t columns) const;
+    static std::uint64_t SpanWork(bool mending, std::uint32_t columns);
+    // What a pass's set-up costs, in the same units: counted done with the
+    // pass's first span.
+    static std::uint64_t PassSetUpWork(std::uint64_t levelPixels, bool causal);
+    // The rows matched again after the causal pass (see Run).
+    static std::uint32_t ClosingRows(std::uint32_t height, std::uint32_t side);
 
     // pass.cpp: one pass.
     // One pass over the given spans, whose plan (from PlanFor) is plan;
@@ -214,6 +225,11 @@ class CoherentLevel {
                                std::int64_t{up.y} * 2 + (y & 1u));
     }
     std::uint64_t LevelPixels() const { return std::uint64_t{output_.width} * output_.height; }
+    // The level's part of the run's overall count.
+    std::uint64_t LevelOverall() const {
+        return job_.levelOverall > 0 ? static_cast<std::uint64_t>(job_.levelOverall)
+                                     : LevelPixels();
+    }
     std::uint32_t Helpers() const;
     bool Aborted() const { return job_.AbortRequested(); }
 

@@ -96,6 +96,7 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     pass.rules.loneWeight = kLoneWeight;
     pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
     pass.reach = coherent::NeighbourOffsets(coherent::kPieceReach, causal);
+    workDone_ = std::min(workDone_ + PassSetUpWork(LevelPixels(), causal), work_);
     if (plan.chunks.empty()) {
         return true;
     }

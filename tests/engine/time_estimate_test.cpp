@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <vector>
 
 #include "engine/accuracy.h"
@@ -73,6 +74,48 @@ TEST(TimeLeftEstimator, SetUpLeavesTheTextCoarseRowsHaveNoEstimate) {
 // and the edge band's stray from those weights by a tenth, both ways.
 // After a tenth of the run, every estimate lies within a quarter of the time
 // really left.
+// The coherent search shares the overall count among its levels by their work:
+// each level's reports name its part, the parts make up the whole, and each
+// level's count ends where its part does. The exact search's parts are its
+// levels' pixels, which its reports leave unsaid.
+TEST(OverallCount, TheCoherentSearchSharesItAmongItsLevelsByTheirWork) {
+    for (const SearchMethod search : {SearchMethod::Exact, SearchMethod::Coherent}) {
+        SCOPED_TRACE(static_cast<int>(search));
+        std::map<std::int32_t, std::int32_t> parts;  // level, its part
+        std::map<std::int32_t, std::int32_t> ends;   // level, its count at its last report
+        std::map<std::int32_t, std::int32_t> starts;
+        std::int32_t total = 0;
+        for (const ProgressInfo& info : ReportsOfARun(search)) {
+            if (info.phase != ProgressPhase::Synthesizing) {
+                continue;
+            }
+            total = info.overallTotal;
+            if (search == SearchMethod::Exact) {
+                EXPECT_EQ(info.levelOverall, 0);
+                continue;
+            }
+            ASSERT_GT(info.levelOverall, 0);
+            parts[info.level] = info.levelOverall;
+            starts.try_emplace(info.level, info.overallDone);
+            ends[info.level] = info.overallDone;
+        }
+        if (search == SearchMethod::Exact) {
+            continue;
+        }
+        ASSERT_EQ(parts.size(), 4u);
+        std::int32_t sum = 0;
+        for (const auto& [level, part] : parts) {
+            sum += part;
+            EXPECT_EQ(ends[level] - starts[level], part) << "level " << level;
+        }
+        EXPECT_EQ(sum, total);
+        // The finest level's corrections only mend: it holds three quarters of
+        // the pixels, but less of the work.
+        EXPECT_LT(parts[0], total * 3 / 4);
+        EXPECT_GT(parts[0], total / 2);
+    }
+}
+
 TEST(TimeLeftEstimator, WithinAQuarterAfterTheFirstTenth) {
     struct Costs {
         SearchMethod search;

@@ -303,9 +303,17 @@ std::vector<OptionRow> OptionRows() {
                                                    &S::randomCandidates)),
         Only(kCoherent,
              Number<0, kMaxSpread>("--spread", "W",
-                                   "how strongly sample positions already used are avoided; 16: "
-                                   "one mean distance per even share of uses, 0: not at all",
+                                   "how strongly sample positions already used are avoided "
+                                   "on the finest level (the coarser ones, which lay the "
+                                   "texture out, three to five times more); 16: one mean "
+                                   "distance per even share of uses, 0: not at all",
                                    &S::occurrenceWeight)),
+        Only(kCoherent,
+             Number<0, kMaxSpread>("--balance", "W",
+                                   "how strongly the output's brightness is held to the "
+                                   "sample's: an over-represented brightness costs W/16 of a "
+                                   "mean distance per share too many; 0: not at all",
+                                   &S::balanceWeight)),
         Only(kCoherent, Number<1, 100>("--max-piece", "P",
                                        "largest piece copied verbatim, in percent of the sample",
                                        &S::pieceLimitPercent)),

@@ -31,6 +31,7 @@ void ApplySettings(const SynthesisSettings& settings, TextureSynthesiser& job) {
     job.correctionPasses = settings.correctionPasses;
     job.randomCandidates = settings.randomCandidates;
     job.occurrenceWeight = settings.occurrenceWeight;
+    job.balanceWeight = settings.balanceWeight;
     job.pieceLimitPercent = settings.pieceLimitPercent;
 }
 

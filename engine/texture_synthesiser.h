@@ -105,6 +105,10 @@ class TextureSynthesiser {
     // How strongly positions already used are avoided, in sixteenths of the
     // mean distance per use beyond an even share.
     std::uint32_t occurrenceWeight = 0;
+    // Coherent search: sixteenths of the mean distance chosen a candidate pays
+    // per share by which its brightness is over-represented in the output
+    // (see coherent::ColourBalance); 0: none.
+    std::uint32_t balanceWeight = 0;
     // Largest piece copied verbatim, in percent of the sample level's positions.
     std::uint32_t pieceLimitPercent = 100;
     // After a coherent run, where each pixel of result was copied from in the

@@ -49,9 +49,10 @@ constexpr int kRandomTries = 1027;
 constexpr int kSpread = 1028;
 constexpr int kMaxPiece = 1029;
 constexpr int kThreads = 1030;
+constexpr int kBalance = 1031;
 constexpr int kAdvancedIds[] = {kAdvancedBox, kSimilar,  kCorrections, kRandomTries,
-                                kSpread,      kMaxPiece, kThreads};
-constexpr int kCoherentIds[] = {kSimilar, kCorrections, kRandomTries, kSpread, kMaxPiece};
+                                kSpread,      kMaxPiece, kBalance,     kThreads};
+constexpr int kCoherentIds[] = {kSimilar, kCorrections, kRandomTries, kSpread, kMaxPiece, kBalance};
 
 // The bounds weftloom-synth takes for the same settings.
 struct Bounds {
@@ -66,6 +67,7 @@ constexpr Bounds kAdvancedBounds[] = {
     {kRandomTries, &SynthesisSettings::randomCandidates, 0, 64},
     {kSpread, &SynthesisSettings::occurrenceWeight, 0, 1024},
     {kMaxPiece, &SynthesisSettings::pieceLimitPercent, 1, 100},
+    {kBalance, &SynthesisSettings::balanceWeight, 0, 1024},
     {kThreads, &SynthesisSettings::threadCount, 0, 256},
 };
 
@@ -161,6 +163,8 @@ framework::DialogTemplate CSynthesisParamsDlg::Template() {
         {kSpread, edit, "", 276, 217, 40, 14, kTabStop},
         {-1, label, "Lar&gest piece (%)", 192, 238, 76, 8, kGroup},
         {kMaxPiece, edit, "", 276, 235, 40, 14, kTabStop},
+        {-1, label, "Ba&lance", 192, 256, 76, 8, kGroup},
+        {kBalance, edit, "", 276, 253, 40, 14, kTabStop},
         {-1, label, "&Threads (0: every core)", 24, 279, 88, 8, kGroup},
         {kThreads, edit, "", 120, 276, 36, 14, kTabStop},
         {kAdvanced, ControlKind::PushButton, "&Advanced", 16, kButtonRow, 60, 14, first},

@@ -61,6 +61,10 @@ struct ChoiceRules {
     std::uint32_t loneWeight;
     DistanceKernel kernel;
     std::uint32_t compared;  // bytes of each window compared
+    // The colour balance's penalty of each bin, and the bin of each sample
+    // position (both null: none).
+    const std::uint64_t* binPenalty = nullptr;
+    const std::uint8_t* bins = nullptr;
 };
 
 // The candidate chosen (kNone: none won) and its distance.
@@ -108,7 +112,11 @@ struct Chosen {
         // The least distance plus penalty whose score no longer wins.
         const std::uint64_t cap = (std::uint64_t{bestScore} * 16 + factor - 1) / factor;
         const std::uint32_t uses = occurrences.Uses(chunkUses, v) - (v == current ? 1u : 0u);
-        const std::uint64_t penalty64 = SaturatingProduct(rules.perUse, uses);
+        const std::uint64_t usePenalty = SaturatingProduct(rules.perUse, uses);
+        const std::uint64_t binPenalty =
+            rules.bins == nullptr ? 0 : rules.binPenalty[rules.bins[v]];
+        const std::uint64_t penalty64 =
+            usePenalty > ~binPenalty ? ~std::uint64_t{0} : usePenalty + binPenalty;
         if (penalty64 >= cap && i >= continuations) {
             continue;
         }

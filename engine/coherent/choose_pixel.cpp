@@ -77,11 +77,13 @@ void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x
             occurrences_.Add(*uses, choice.best);
         } else {
             occurrences_.Add(choice.best);
+            balance_.Add(choice.best);
         }
     } else if (uses != nullptr) {
         occurrences_.Move(*uses, choice.previous, choice.best);
     } else {
         occurrences_.Move(choice.previous, choice.best);
+        balance_.Move(choice.previous, choice.best);
     }
     if (choice.best == choice.previous && !pass.causal) {
         return;

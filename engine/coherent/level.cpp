@@ -75,6 +75,14 @@ void CoherentLevel::Initialise() {
     map_.height = output_.height;
     map_.positions.assign(std::size_t{map_.width} * map_.height, SourcePosition{});
     occurrences_.Reset(count_);
+    std::vector<std::uint8_t> bins(count_);
+    for (std::uint32_t v = 0; v < count_; ++v) {
+        const SourcePosition p = grid_.PositionOf(v);
+        const std::uint8_t* pixel = sample_.PixelAt(p.x, p.y);
+        bins[v] = bpp_ >= 3 ? coherent::ColourBalance::BinOf(pixel)
+                            : static_cast<std::uint8_t>(pixel[0] >> 2);
+    }
+    balance_.Reset(std::move(bins));
     const std::uint32_t count = count_;
     for (std::uint32_t y = 0; y < output_.height; ++y) {
         for (std::uint32_t x = 0; x < output_.width; ++x) {

@@ -48,6 +48,7 @@
 
 #include "engine/coherent/candidates.h"
 #include "engine/coherent/choice.h"
+#include "engine/coherent/colour_balance.h"
 #include "engine/coherent/occurrence_map.h"
 #include "engine/coherent/overlay.h"
 #include "engine/coherent/pass_plan.h"
@@ -143,6 +144,7 @@ class CoherentLevel {
         std::int32_t shiftRadius = 0;
         coherent::PenaltyScale scale;
         coherent::ChoiceRules rules{};  // its penalty per use follows scale
+        std::array<std::uint64_t, coherent::ColourBalance::kBins> binPenalty{};
         std::uint32_t randomCount = 0;
         std::vector<std::uint32_t> randoms;  // randomCount per pixel, drawn in pass order
         struct Choice {
@@ -254,6 +256,7 @@ class CoherentLevel {
     std::uint32_t compared_ = 0;
     DistanceKernel kernel_ = nullptr;
     coherent::OccurrenceMap occurrences_;
+    coherent::ColourBalance balance_;
     coherent::PieceForest pieces_;
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
     std::uint64_t work_ = 0;       // SpanWork of all the level's passes together

@@ -59,6 +59,7 @@ struct PenaltyScale {
         chosenSum = SaturatingProduct(mean, count);
         chosenCount = count;
     }
+    std::uint64_t Mean() const { return chosenCount == 0 ? 0 : chosenSum / chosenCount; }
     void Add(std::uint32_t distance) {
         chosenSum += distance;
         ++chosenCount;

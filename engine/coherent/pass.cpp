@@ -28,6 +28,12 @@ constexpr std::int32_t kCorrectionShiftRadius = 1;
 constexpr std::uint32_t kLoneWeight = 32;
 // The penalty's even share counts at least this part of the level's pixels.
 constexpr std::uint64_t kLeastCounted = 8;
+// How much more than the finest a level spreads its uses, by level (0 the
+// finest). The coarse levels lay the texture out: spread there, every part
+// of the sample gets its place, rare features included. The finer levels
+// continue the pieces their parents began, and a strong spread there cuts
+// bricks, stones and spots into fragments.
+constexpr std::uint32_t kSpreadByLevel[] = {1, 3, 3, 5};
 // Every this many pixels one tells the scale of a pass's distances beforehand.
 constexpr std::uint64_t kScaleEstimateStep = 7;
 
@@ -191,9 +197,14 @@ void CoherentLevel::UpdatePenalty(Pass& pass) const {
     // The even share is that of the pixels counted so far (the causal pass
     // counts its choices afresh), but never of fewer than an eighth of the
     // level's: the first rows would otherwise each take a new position.
-    pass.rules.perUse = pass.scale.PerUse(
-        job_.occurrenceWeight, count_,
-        std::max({occurrences_.Total(), LevelPixels() / kLeastCounted, std::uint64_t{1}}));
+    const std::uint64_t least = std::max<std::uint64_t>(LevelPixels() / kLeastCounted, 1);
+    pass.rules.perUse = pass.scale.PerUse(job_.occurrenceWeight * kSpreadByLevel[level_], count_,
+                                          std::max(occurrences_.Total(), least));
+    if (job_.balanceWeight != 0) {
+        balance_.Penalties(pass.scale.Mean(), job_.balanceWeight, least, pass.binPenalty);
+        pass.rules.binPenalty = pass.binPenalty.data();
+        pass.rules.bins = balance_.Bins();
+    }
 }
 
 }  // namespace weftloom

@@ -330,7 +330,7 @@ TEST_F(SynthesisParamsDlgTest, TabFollowsTheVisualOrderAndReachesEveryControl) {
     // through the others; the pixel count, unused in percentage mode, is off.
     const QStringList main = {"1001", "1002", "1018", "1019", "1013", "1008",
                               "1009", "1010", "1015", "1021", "1022"};
-    const QStringList advanced = {"1025", "1026", "1027", "1028", "1029", "1030"};
+    const QStringList advanced = {"1025", "1026", "1027", "1028", "1029", "1031", "1030"};
     const QStringList buttons = {"1023", "1", "2"};
     const auto visit = [](int count, Qt::Key key) {
         QStringList visited;
@@ -355,7 +355,7 @@ TEST_F(SynthesisParamsDlgTest, TabFollowsTheVisualOrderAndReachesEveryControl) {
     List(1022)->setFocus();
     EXPECT_EQ(visit(static_cast<int>(advanced.size() + 1), Qt::Key_Tab),
               advanced + QStringList("1023"));
-    EXPECT_EQ(visit(2, Qt::Key_Backtab), (QStringList{"1030", "1029"}));
+    EXPECT_EQ(visit(2, Qt::Key_Backtab), (QStringList{"1030", "1031"}));
     dialog.reject();
 }
 
@@ -388,6 +388,7 @@ TEST_F(SynthesisParamsDlgTest, TheAdvancedPartHoldsTheCoherentSettingsAndTheThre
         {1027, "64", "65", &SynthesisSettings::randomCandidates},
         {1028, "1024", "1025", &SynthesisSettings::occurrenceWeight},
         {1029, "100", "101", &SynthesisSettings::pieceLimitPercent},
+        {1031, "1024", "1025", &SynthesisSettings::balanceWeight},
         {1030, "256", "257", &SynthesisSettings::threadCount},
     };
     for (const Field& field : fields) {

@@ -2,14 +2,17 @@
 // in one process and prints, per configuration, both times, their ratio, the
 // peak heap of each run and whether the bytes are equal.
 //
-//   weftloom-bench-compare [--quick] [--product-only] [--repeat N] [--filter TEXT] [SAMPLES_DIR]
+//   weftloom-bench-compare [--quick] [--product-only] [--repeat N] [--filter TEXT]
+//                          [--simd scalar|avx2|avx512] [SAMPLES_DIR]
 //
 // SAMPLES_DIR holds crops/ and full/ (default ../shared/data/textures next to
 // the source tree). --quick leaves out the slow reference runs of the large
 // samples; --product-only times the product alone. The product runs N times
 // (default 3) and its best time counts, since a run of a second or two is
 // easily disturbed by anything else on the machine; the reference, a minute
-// long, runs once.
+// long, runs once. --simd caps the product's instruction set (as the
+// environment variable WEFTLOOM_SIMD does), so that every path can be
+// measured on one machine; the header names the processor and the set used.
 
 #include <algorithm>
 #include <chrono>
@@ -17,11 +20,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "bench/processor.h"
 #include "engine/texture_synthesiser.h"
 #include "imageio/image_file.h"
+#include "search/simd_level.h"
 #include "tests/reference/reference_synthesiser.h"
 #include "tests/support/heap_count.h"
 
@@ -73,6 +79,14 @@ int main(int argc, char** argv) {
             repeats = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--filter") == 0 && i + 1 < argc) {
             filter = argv[++i];
+        } else if (std::strcmp(argv[i], "--simd") == 0 && i + 1 < argc) {
+            const std::optional<weftloom::SimdLevel> cap = weftloom::ParseSimdLevel(argv[++i]);
+            if (!cap) {
+                std::fprintf(stderr, "--simd: expected scalar, avx2 or avx512, got '%s'\n",
+                             argv[i]);
+                return 2;
+            }
+            weftloom::SetSimdCap(*cap);
         } else {
             dir = argv[i];
         }
@@ -98,6 +112,10 @@ int main(int argc, char** argv) {
         {"default 256x256, 1 thread", s256, SubsamplingMode::FixedCount, L2, 1, true},
         {"default 256x256, 2 threads", s256, SubsamplingMode::FixedCount, L2, 2, true},
     };
+    std::printf("processor: %s; instruction set: %s (best supported: %s)\n",
+                weftloom::bench::ProcessorName().c_str(),
+                weftloom::SimdLevelName(weftloom::BestSimdLevel()),
+                weftloom::SimdLevelName(weftloom::SupportedSimdLevel()));
     std::printf(
         "256x256 outputs, defaults unless named (count 2500, percent 10, L2, windows 9/7/5)\n");
     std::printf("%-28s %10s %10s %8s %10s %10s %6s\n", "configuration", "reference", "product",

@@ -9,8 +9,10 @@
 
 #include <cstdio>
 
+#include "bench/processor.h"
 #include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
+#include "search/simd_level.h"
 #include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
 #include "synthesisui/synthesis_progress_dlg.h"
@@ -37,6 +39,9 @@ int main(int argc, char** argv) {
     if (sample == nullptr) {
         return 1;
     }
+    std::printf("processor: %s; instruction set: %s (WEFTLOOM_SIMD caps it)\n",
+                weftloom::bench::ProcessorName().c_str(),
+                weftloom::SimdLevelName(weftloom::BestSimdLevel()));
     std::printf("%s -> %ux%u, start settings (accuracy high, count 2500, L2), %d runs each\n",
                 qPrintable(arguments[1]), width, height, repeats);
     for (int run = 0; run < repeats; ++run) {

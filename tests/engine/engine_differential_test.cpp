@@ -1,7 +1,8 @@
 // The product engine against the literal reference, byte for byte, over a
 // table of small whole runs: every metric and subsampling mode (an invalid one
 // included), window sides 1 to 9, 3- and 4-byte samples, sample sizes around
-// the cloud sizes, thread counts 1 to 3 and several seeds.
+// the cloud sizes, thread counts 1 to 3, several seeds, and the instruction
+// sets scalar, AVX2 and the best the machine has.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 #include "engine/neighbourhood.h"
 #include "engine/texture_synthesiser.h"
 #include "tests/reference/reference_synthesiser.h"
+#include "tests/support/simd_cap.h"
 #include "tests/support/test_images.h"
 
 namespace weftloom {
@@ -72,13 +74,17 @@ TEST(EngineDifferential, ProductGivesTheReferenceBytes) {
         reference::TextureSynthesiser literal;
         Configure(literal, c);
         ASSERT_TRUE(literal.Synthesise(sample, 37, 29)) << Describe(c);
-        for (std::uint32_t threads : {1u, 2u, 3u}) {
-            TextureSynthesiser product;
-            Configure(product, c);
-            product.threadCount = threads;
-            ASSERT_TRUE(product.Synthesise(sample, 37, 29)) << Describe(c);
-            ASSERT_EQ(product.result->pixels, literal.result->pixels)
-                << Describe(c) << " threads " << threads;
+        for (const SimdLevel cap : testing::kDifferentialCaps) {
+            const testing::ScopedSimdCap capped(cap);
+            for (std::uint32_t threads : {1u, 2u, 3u}) {
+                TextureSynthesiser product;
+                Configure(product, c);
+                product.threadCount = threads;
+                ASSERT_TRUE(product.Synthesise(sample, 37, 29)) << Describe(c);
+                ASSERT_EQ(product.result->pixels, literal.result->pixels)
+                    << Describe(c) << " threads " << threads << ", "
+                    << SimdLevelName(BestSimdLevel());
+            }
         }
     }
 }

@@ -10,6 +10,7 @@
 #include "search/kd_tree_cloud.h"
 #include "tests/reference/reference_search.h"
 #include "tests/search/search_test_support.h"
+#include "tests/support/simd_cap.h"
 
 namespace weftloom {
 namespace {
@@ -104,7 +105,7 @@ void CompareKdTrees(const Shape& shape, std::uint32_t seed) {
 }
 
 template <DistanceMetric M>
-void CompareAll() {
+void CompareShapes() {
     for (const Shape& shape : kShapes) {
         for (std::uint32_t seed : {1u, 2u, 40503u}) {
             SCOPED_TRACE(::testing::Message() << "n " << shape.n << " dim " << shape.dim
@@ -119,6 +120,16 @@ void CompareAll() {
                 }
             }
         }
+    }
+}
+
+// Every shape under each instruction set the kernels may be capped to.
+template <DistanceMetric M>
+void CompareAll() {
+    for (const SimdLevel cap : testing::kDifferentialCaps) {
+        const testing::ScopedSimdCap capped(cap);
+        SCOPED_TRACE(::testing::Message() << "instruction set " << SimdLevelName(BestSimdLevel()));
+        CompareShapes<M>();
     }
 }
 

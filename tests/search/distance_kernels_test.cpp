@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "search/simd_level.h"
 #include "tests/search/search_test_support.h"
+#include "tests/support/simd_cap.h"
 
 namespace weftloom {
 namespace {
@@ -15,6 +18,22 @@ const DistanceMetric kMetrics[] = {DistanceMetric::L1, DistanceMetric::L2, Dista
 
 std::uint32_t Full(DistanceMetric m, const Bytes& a, const Bytes& b) {
     return LiteralFullDistance(m, a.data(), b.data(), a.size());
+}
+
+// The searches use the best set the processor has, up to the cap; the cap
+// is named as the environment variable takes it.
+TEST(SimdCap, CapsTheLevelTheSearchesUseAndNamesRoundTrip) {
+    const SimdLevel supported = SupportedSimdLevel();
+    for (const SimdLevel cap : testing::kDifferentialCaps) {
+        const testing::ScopedSimdCap capped(cap);
+        EXPECT_EQ(BestSimdLevel(), std::min(cap, supported)) << SimdLevelName(cap);
+        EXPECT_TRUE(SimdLevelSupported(BestSimdLevel()));
+        EXPECT_EQ(ParseSimdLevel(SimdLevelName(cap)), cap);
+    }
+    EXPECT_EQ(BestSimdLevel(), std::min(SimdCap(), supported)) << "the cap is restored";
+    for (const char* name : {"", "AVX2", "sse4", "avx"}) {
+        EXPECT_FALSE(ParseSimdLevel(name).has_value()) << name;
+    }
 }
 
 TEST(LiteralFullDistance, WorkedExamplesOfTheThreeMetrics) {

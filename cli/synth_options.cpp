@@ -330,6 +330,24 @@ std::vector<OptionRow> OptionRows() {
              return options.maxMemory == 0 ? "--max-memory: the limit must be more than 0"
                                            : std::string();
          }},
+        {"--fill",
+         "fill, in each SAMPLE (a picture), the hole MASK marks (a picture of its size whose "
+         "white, opaque pixels are the hole) with the picture's own pixels, instead of growing a "
+         "texture; the outputs are named <sample name>-filled.png",
+         "MASK",
+         [](const std::string& text, SynthOptions& options) {
+             options.fillMask = text;
+             return text.empty() ? std::string("--fill: the mask's file name is empty")
+                                 : std::string();
+         }},
+        Flag("--fill-transparent",
+             "fill each SAMPLE's transparent pixels (alpha below 128) instead; they come out "
+             "opaque",
+             &SynthOptions::fillTransparent),
+        Number<0, 65535>("--fill-from", "N",
+                         "a fill copies only pixels within N pixels of the hole; 0: anywhere in "
+                         "the picture",
+                         &SynthOptions::fillFrom),
         Flag("--force", "replace the output even when it is read-only", &SynthOptions::force),
         Flag("--no-clobber", "never replace an existing output; a texture kept counts apart",
              &SynthOptions::noClobber),
@@ -399,7 +417,8 @@ std::string HelpText(const std::vector<OptionRow>& rows) {
     std::string line;
     AppendWrapped(help, line,
                   "Grows a texture that looks like each SAMPLE (a TGA, JPEG or PNG picture) and "
-                  "writes it as a TGA or PNG file; several samples are grown one after the other.",
+                  "writes it as a TGA or PNG file; several samples are grown one after the other. "
+                  "With --fill or --fill-transparent it fills a region of each SAMPLE instead.",
                   0);
     help += "\nOptions:\n";
     AppendOption(help, "-o, --output", "FILE",
@@ -459,8 +478,9 @@ std::string FormatExtension(OutputFormat format) {
     return WordFor(kFormatWords, format);
 }
 
-std::string DefaultOutputPath(const std::string& samplePath, OutputFormat format) {
-    return std::filesystem::path(samplePath).stem().string() + "-synth." + FormatExtension(format);
+std::string DefaultOutputPath(const std::string& samplePath, OutputFormat format, bool filled) {
+    return std::filesystem::path(samplePath).stem().string() + (filled ? "-filled." : "-synth.") +
+           FormatExtension(format);
 }
 
 std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOptions& options,
@@ -545,6 +565,18 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
             *rows[i].onlyFor != options.settings.searchMethod) {
             unused.push_back(LongName(rows[i].names));
         }
+    }
+    if (!options.fillMask.empty() && options.fillTransparent) {
+        return usageError("--fill and --fill-transparent each say where the hole is; give one");
+    }
+    if (options.Filling() && options.width != 0) {
+        return usageError("--size does not go with a fill: a filled picture keeps its size");
+    }
+    if (!options.Filling() && app.get_option("--fill-from")->count() != 0) {
+        return usageError("--fill-from applies to a fill: give --fill MASK or --fill-transparent");
+    }
+    if (options.Filling() && app.get_option("--format")->count() == 0) {
+        options.format = OutputFormat::Png;  // a photograph keeps its alpha and detail
     }
     if (options.force && options.noClobber) {
         return usageError("--force and --no-clobber contradict each other; give one");

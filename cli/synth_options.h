@@ -46,6 +46,12 @@ struct SynthOptions {
     bool force = false;      // replace a read-only output
     bool noClobber = false;  // never replace an existing output
     ProgressMode progress = ProgressMode::Auto;
+    // A fill instead of a synthesis: each SAMPLE is a picture whose hole is
+    // marked by fillMask's picture, or by its own transparency.
+    std::string fillMask;
+    bool fillTransparent = false;
+    std::uint32_t fillFrom = 0;  // copy only within this many pixels of the hole; 0: anywhere
+    bool Filling() const { return !fillMask.empty() || fillTransparent; }
 };
 
 // Parses the command line into options. Returns nothing when the program
@@ -61,9 +67,10 @@ std::optional<int> ParseSynthOptions(int argc, const char* const* argv, SynthOpt
 std::string AccuracyName(Accuracy accuracy);
 
 // The output path when none is given: the sample's file name without its
-// extension, plus "-synth.tga" (or ".png"), in the current folder.
+// extension, plus "-synth.tga" (or ".png"; a fill's "-filled"), in the
+// current folder.
 std::string DefaultOutputPath(const std::string& samplePath,
-                              OutputFormat format = OutputFormat::Tga);
+                              OutputFormat format = OutputFormat::Tga, bool filled = false);
 
 // "tga" or "png", as --format spells them and as a made name ends.
 std::string FormatExtension(OutputFormat format);

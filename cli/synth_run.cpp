@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli/progress_line.h"
+#include "engine/fill/picture_fill.h"
 #include "engine/memory_estimate.h"
 #include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
@@ -34,6 +35,7 @@ namespace {
 // What the signal handlers share with the run. They only store to lock-free
 // atomics, which a signal handler may do.
 std::atomic<TextureSynthesiser*> interruptibleJob{nullptr};
+std::atomic<PictureFill*> interruptibleFill{nullptr};
 std::atomic<bool> stopRequested{false};
 std::atomic<int> caughtSignal{0};
 std::atomic<bool> terminalResized{false};
@@ -48,6 +50,9 @@ extern "C" void OnStopSignal(int signal) {
     stopRequested.store(true);
     if (TextureSynthesiser* job = interruptibleJob.load()) {
         job->Abort();
+    }
+    if (PictureFill* fill = interruptibleFill.load()) {
+        fill->Abort();
     }
 }
 
@@ -109,7 +114,16 @@ class AbortOnStopSignal {
             job.Abort();
         }
     }
-    ~AbortOnStopSignal() { interruptibleJob.store(nullptr); }
+    explicit AbortOnStopSignal(PictureFill& fill) {
+        interruptibleFill.store(&fill);
+        if (stopRequested.load()) {
+            fill.Abort();
+        }
+    }
+    ~AbortOnStopSignal() {
+        interruptibleJob.store(nullptr);
+        interruptibleFill.store(nullptr);
+    }
     AbortOnStopSignal(const AbortOnStopSignal&) = delete;
     AbortOnStopSignal& operator=(const AbortOnStopSignal&) = delete;
 };
@@ -313,8 +327,147 @@ int Fail(const SynthRunContext& context, const std::string& message) {
 // kExitSuccess once the texture is written (a stop signal after the save
 // changes nothing), kExitFailure after a line saying why, or the stop
 // signal's code, silently: the caller says what the stop left unmade.
+// Writes a finished image to target and says so; the exit code.
+int SaveResult(const Image& image, const std::string& target, double seconds,
+               const SynthRunContext& context) {
+    // The writer of the format the name says (the name is final already), so
+    // that the reason is the system's alone and the line names the file once.
+    errno = 0;
+    const bool saved = IsPngPath(target)
+                           ? WritePng(image, target, context.writeBlock, &stopRequested)
+                           : WriteTga(image, target, context.writeBlock, &stopRequested);
+    const int cause = errno;
+    if (!saved && stopRequested.load()) {
+        return StoppedExitCode();
+    }
+    if (!saved) {
+        return Fail(context, "cannot write " + Quoted(target) + ": " +
+                                 std::strerror(cause != 0 ? cause : EIO));
+    }
+    char elapsed[32];
+    std::snprintf(elapsed, sizeof elapsed, "%.2f", seconds);
+    std::ostream& out = *context.out;
+    errno = 0;
+    out << kSynthProgramName << ": wrote " << target << " (" << image.width << "x" << image.height
+        << ") in " << elapsed << " s\n"
+        << std::flush;
+    if (!out) {
+        return Fail(context, std::string("cannot write to standard output: ") +
+                                 (errno != 0 ? std::strerror(errno) : "write error"));
+    }
+    // Written and kept, whatever signal came after the save.
+    return kExitSuccess;
+}
+
+// The progress display of one run, as the options ask for it.
+void SetUpDisplay(Display& display, CallbackState& state, const SynthOptions& options,
+                  const SynthRunContext& context, std::uint32_t width) {
+    display.context = &context;
+    display.timeLeft = TimeLeftEstimator(width);
+    display.columns = TerminalColumns(context);
+    display.mode = options.quiet ? ProgressMode::None : options.progress;
+    if (display.mode == ProgressMode::Auto && !context.errIsTerminal) {
+        display.mode = ProgressMode::None;
+    }
+    state.context = &context;
+    state.display = display.mode != ProgressMode::None ? &display : nullptr;
+}
+
+// Runs work (job's run) with the stop signals watched and the progress
+// shown, setting done to what it returned; the seconds it took.
+template <class Job, class Work>
+double RunWatched(Job& job, Display& display, Work&& work, bool& done) {
+    const auto start = std::chrono::steady_clock::now();
+    display.start = start;
+    const AbortOnStopSignal watch(job);
+    done = work();
+    display.Finish();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Fills the hole of the picture at picturePath (marked by the mask file, or
+// by its transparency) and writes the result to target.
+int RunFill(const SynthOptions& options, const std::string& picturePath, const std::string& target,
+            const SynthRunContext& context) {
+    const auto fail = [&context](const std::string& message) { return Fail(context, message); };
+    ImageHeader header;
+    std::string reason;
+    if (!ReadImageHeader(picturePath, header, reason)) {
+        return fail("cannot read " + Quoted(picturePath) + ": " + Reason(reason));
+    }
+    const std::uint64_t needed =
+        EstimateFillMemory(header.width, header.height, std::max(header.bytesPerPixel, 4u));
+    const std::uint64_t allowed = options.maxMemory != 0 ? options.maxMemory : PhysicalMemory();
+    if (allowed != 0 && needed > allowed) {
+        return fail("filling the " + std::to_string(header.width) + "x" +
+                    std::to_string(header.height) + " picture " + Quoted(picturePath) +
+                    " needs about " + FormatBytes(needed) + " of memory, more than " +
+                    (options.maxMemory != 0 ? "the --max-memory limit of " + FormatBytes(allowed)
+                                            : "the " + FormatBytes(allowed) + " this machine has"));
+    }
+    Image picture;
+    if (!LoadImageFile(picturePath, picture, reason)) {
+        return fail("cannot read " + Quoted(picturePath) + ": " + Reason(reason));
+    }
+    if (picture.bytesPerPixel != 3 && picture.bytesPerPixel != 4) {
+        return fail(Quoted(picturePath) + " has " + std::to_string(picture.bytesPerPixel) +
+                    " bytes per pixel; only 3 (RGB) and 4 (RGBA) can be filled");
+    }
+    HoleMask hole;
+    if (options.fillTransparent) {
+        if (picture.bytesPerPixel != 4) {
+            return fail(Quoted(picturePath) + " has no transparency to fill");
+        }
+        hole = HoleFromTransparency(picture);
+    } else {
+        Image mask;
+        if (!LoadImageFile(options.fillMask, mask, reason)) {
+            return fail("cannot read the mask " + Quoted(options.fillMask) + ": " + Reason(reason));
+        }
+        if (mask.width != picture.width || mask.height != picture.height) {
+            return fail("the mask " + Quoted(options.fillMask) + " is " +
+                        std::to_string(mask.width) + "x" + std::to_string(mask.height) +
+                        ", not the size of " + Quoted(picturePath) + " (" +
+                        std::to_string(picture.width) + "x" + std::to_string(picture.height) + ")");
+        }
+        hole = HoleFromMask(mask);
+    }
+    if (HolePixels(hole) == 0) {
+        return fail("nothing to fill in " + Quoted(picturePath) +
+                    (options.fillTransparent ? ": no pixel is transparent"
+                                             : ": the mask marks no pixel (white, opaque)") +
+                    "; nothing written");
+    }
+    if (std::string unwritable = WritableProblem(target); !unwritable.empty()) {
+        return fail("cannot write " + Quoted(target) + ": " + unwritable);
+    }
+    PictureFill fill;
+    fill.randomSeed = options.settings.randomSeed;
+    fill.threadCount = options.settings.threadCount;
+    fill.sourceLimit = options.fillFrom;
+    fill.opaque = options.fillTransparent;
+    Display display;
+    CallbackState state;
+    SetUpDisplay(display, state, options, context, picture.width);
+    fill.progressCallback = &OnProgress;
+    fill.callbackContext = &state;
+    bool done = false;
+    const double seconds = RunWatched(
+        fill, display, [&] { return fill.Fill(picture, hole); }, done);
+    if (stopRequested.load()) {
+        return StoppedExitCode();
+    }
+    if (!done) {
+        return fail("cannot fill " + Quoted(picturePath) + ": " + FillRefusalText(fill.refusal));
+    }
+    return SaveResult(fill.result, target, seconds, context);
+}
+
 int RunSample(const SynthOptions& options, const std::string& samplePath, const std::string& target,
               const SynthRunContext& context) {
+    if (options.Filling()) {
+        return RunFill(options, samplePath, target, context);
+    }
     std::ostream& err = *context.err;
     const auto fail = [&context](const std::string& message) { return Fail(context, message); };
     const SynthesisSettings& settings = options.settings;
@@ -381,26 +534,14 @@ int RunSample(const SynthOptions& options, const std::string& samplePath, const 
     TextureSynthesiser job;
     ApplySettings(settings, job);
     Display display;
-    display.context = &context;
-    display.timeLeft = TimeLeftEstimator(width);
-    display.columns = TerminalColumns(context);
-    display.mode = options.quiet ? ProgressMode::None : options.progress;
-    if (display.mode == ProgressMode::Auto && !context.errIsTerminal) {
-        display.mode = ProgressMode::None;
-    }
     CallbackState state;
-    state.context = &context;
-    state.display = display.mode != ProgressMode::None ? &display : nullptr;
+    SetUpDisplay(display, state, options, context, width);
     job.progressCallback = &OnProgress;
     job.callbackContext = &state;
 
-    const auto start = std::chrono::steady_clock::now();
-    display.start = start;
-    const AbortOnStopSignal watch(job);
-    const bool done = job.Synthesise(sample, width, height);
-    display.Finish();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bool done = false;
+    const double seconds = RunWatched(
+        job, display, [&] { return job.Synthesise(sample, width, height); }, done);
     if (stopRequested.load()) {
         return StoppedExitCode();
     }
@@ -408,33 +549,7 @@ int RunSample(const SynthOptions& options, const std::string& samplePath, const 
         return fail("synthesis from " + Quoted(samplePath) + " failed: not enough memory");
     }
 
-    // The writer of the format the name says (the name is final already), so
-    // that the reason is the system's alone and the line names the file once.
-    errno = 0;
-    const bool saved = IsPngPath(target)
-                           ? WritePng(*job.result, target, context.writeBlock, &stopRequested)
-                           : WriteTga(*job.result, target, context.writeBlock, &stopRequested);
-    const int cause = errno;
-    if (!saved && stopRequested.load()) {
-        return StoppedExitCode();
-    }
-    if (!saved) {
-        return fail("cannot write " + Quoted(target) + ": " +
-                    std::strerror(cause != 0 ? cause : EIO));
-    }
-    char elapsed[32];
-    std::snprintf(elapsed, sizeof elapsed, "%.2f", seconds);
-    std::ostream& out = *context.out;
-    errno = 0;
-    out << kSynthProgramName << ": wrote " << target << " (" << width << "x" << height << ") in "
-        << elapsed << " s\n"
-        << std::flush;
-    if (!out) {
-        return fail(std::string("cannot write to standard output: ") +
-                    (errno != 0 ? std::strerror(errno) : "write error"));
-    }
-    // Written and kept, whatever signal came after the save.
-    return kExitSuccess;
+    return SaveResult(*job.result, target, seconds, context);
 }
 
 }  // namespace
@@ -445,7 +560,7 @@ OutputTarget ResolveOutputPath(const SynthOptions& options, const std::string& s
         result.problem = problem;
         return result;
     };
-    const std::string made = DefaultOutputPath(sample, options.format);
+    const std::string made = DefaultOutputPath(sample, options.format, options.Filling());
     const std::string& named = options.outputFolder.empty() ? options.output : options.outputFolder;
     std::string path = named.empty() ? made : named;
     if (path == "-") {

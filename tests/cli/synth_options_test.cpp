@@ -120,6 +120,10 @@ TEST(SynthOptions, UsageErrorsAndWarningsSayWhatIsWrongInOneLine) {
         {{"a.tga", "--count"}, "--count needs a value"},
         {{"a.tga", "-o", ""}, "--output: the file name is empty"},
         {{"a.tga", "--size", "0x10"}, "each side 1 to 65535, got '0x10'"},
+        {{"a.jpg", "--fill", "m.png", "-s", "10x10"}, "--size does not go with a fill"},
+        {{"a.png", "--fill", "m.png", "--fill-transparent"}, "give one"},
+        {{"a.jpg", "--fill-from", "3"}, "--fill-from applies to a fill"},
+        {{"a.jpg", "--fill", ""}, "--fill: the mask's file name is empty"},
         {{"a.tga", "--size", "65536x10"}, "got '65536x10'"},
         {{"a.tga", "-s", "10"}, "expected WxH"},
         {{"a.tga", "-s", "10x-3"}, "got '10x-3'"},
@@ -257,6 +261,22 @@ TEST(SynthOptions, DefaultOutputIsTheSampleNameHere) {
     EXPECT_EQ(DefaultOutputPath("/abs/my.wall.TGA"), "my.wall-synth.tga");
     EXPECT_EQ(DefaultOutputPath("plain"), "plain-synth.tga");
     EXPECT_EQ(DefaultOutputPath("dir.d/photo.jpg", OutputFormat::Png), "photo-synth.png");
+    EXPECT_EQ(DefaultOutputPath("dir.d/photo.jpg", OutputFormat::Png, true), "photo-filled.png");
+}
+
+// A fill names its mask, its source limit and, unless told, PNG outputs.
+TEST(SynthOptions, AFillTakesItsMaskAndWritesPng) {
+    const Parsed mask = Parse("photo.jpg --fill hole.png --fill-from 12 --seed 3");
+    ASSERT_FALSE(mask.exitCode.has_value()) << mask.err;
+    EXPECT_TRUE(mask.options.Filling());
+    EXPECT_EQ(mask.options.fillMask, "hole.png");
+    EXPECT_EQ(mask.options.fillFrom, 12u);
+    EXPECT_EQ(mask.options.format, OutputFormat::Png);
+    const Parsed clear = Parse("scan.png --fill-transparent --format tga");
+    ASSERT_FALSE(clear.exitCode.has_value()) << clear.err;
+    EXPECT_TRUE(clear.options.fillTransparent);
+    EXPECT_EQ(clear.options.format, OutputFormat::Tga) << "--format is obeyed";
+    EXPECT_FALSE(Parse("photo.jpg").options.Filling());
 }
 
 }  // namespace

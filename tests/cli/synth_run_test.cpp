@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/progress_line.h"
+#include "engine/fill/picture_fill.h"
 #include "engine/texture_synthesiser.h"
 #include "imageio/image_file.h"
 #include "imageio/tga_writer.h"
@@ -91,6 +92,58 @@ TEST_F(SynthRun, WritesTheEnginesBytesAndSaysWhere) {
     job.randomSeed = 7;
     ASSERT_TRUE(job.Synthesise(testing::PatternImage(24, 20, 3), 30, 26));
     EXPECT_EQ(image.pixels, job.result->pixels);
+}
+
+// A fill writes the engine's fill of the picture under <name>-filled.png, and
+// refuses a mask of another size and one that marks nothing, writing nothing.
+TEST_F(SynthRun, AFillWritesTheEnginesFillOrSaysWhyNot) {
+    const Image picture = testing::PatternImage(40, 36, 3, 2);
+    const std::string picturePath = (scratch / "photo.tga").string();
+    ASSERT_TRUE(WriteTga(picture, picturePath));
+    Image mask;
+    ASSERT_TRUE(mask.Allocate(40, 36, 3));
+    for (std::uint32_t y = 12; y < 22; ++y) {
+        for (std::uint32_t x = 10; x < 25; ++x) {
+            std::fill_n(mask.PixelAt(x, y), 3, std::uint8_t{255});
+        }
+    }
+    ASSERT_TRUE(WriteTga(mask, (scratch / "mask.tga").string()));
+    Image blank;
+    ASSERT_TRUE(blank.Allocate(40, 36, 3));
+    ASSERT_TRUE(WriteTga(blank, (scratch / "blank.tga").string()));
+    ASSERT_TRUE(WriteTga(testing::PatternImage(8, 8, 3), (scratch / "small.tga").string()));
+
+    SynthOptions fill;
+    fill.samples = {picturePath};
+    fill.outputFolder = scratch.path().string();
+    fill.format = OutputFormat::Png;
+    fill.settings.randomSeed = 5;
+    fill.fillMask = (scratch / "mask.tga").string();
+    const Outcome done = RunTool(fill);
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    Image written;
+    std::string reason;
+    ASSERT_TRUE(LoadImageFile((scratch / "photo-filled.png").string(), written, reason)) << reason;
+    PictureFill engine;
+    engine.randomSeed = 5;
+    ASSERT_TRUE(engine.Fill(picture, HoleFromMask(mask)));
+    EXPECT_EQ(written.pixels, engine.result.pixels);
+
+    struct Case {
+        const char* mask;
+        const char* says;
+    };
+    const Case refusals[] = {
+        {"small.tga", "is 8x8, not the size of"},
+        {"blank.tga", "the mask marks no pixel (white, opaque); nothing written"}};
+    for (const Case& c : refusals) {
+        fs::remove(scratch / "photo-filled.png");
+        fill.fillMask = (scratch / c.mask).string();
+        const Outcome refused = RunTool(fill);
+        EXPECT_EQ(refused.exitCode, kExitFailure) << c.mask;
+        EXPECT_NE(refused.err.find(c.says), std::string::npos) << refused.err;
+        EXPECT_FALSE(fs::exists(scratch / "photo-filled.png")) << c.mask;
+    }
 }
 
 // Several samples: each in turn into the folder, which is made; a bad one and

@@ -1,0 +1,636 @@
+#include "engine/fill/picture_fill.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <deque>
+#include <limits>
+#include <new>
+
+#include "search/random_generator.h"
+
+// The fill follows the per-pixel, copy-only branch of example-based
+// inpainting. Like Wexler, Shechtman and Irani ("Space-time completion of
+// video", 2007) it works coarse to fine and lets every hole pixel be chosen
+// again with whole windows, so that the fill as a whole matches the rest of the
+// picture; unlike them it never averages overlapping windows: each pixel is
+// copied from one known pixel, which keeps the picture's own sharpness.
+// Harrison ("A non-hierarchical procedure for re-synthesis of complex
+// textures", 2001; his "resynthesizer" fill, 2005) fills from the hole's edge
+// inwards, each pixel continuing its filled neighbours; the first pass here
+// does the same, in layers by distance from the edge. Candidates come from
+// the neighbours' sources (coherence, Ashikhmin 2001), the parent level's
+// source, random known pixels, and a random search around the current source
+// as in PatchMatch (Barnes et al. 2009).
+
+namespace weftloom {
+
+namespace {
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+// The coarsest level keeps at least this many pixels on its shorter side.
+constexpr std::uint32_t kCoarsestSide = 24;
+constexpr std::uint32_t kMaxLevels = 5;
+// Window radius on the finest level and on the coarser ones.
+constexpr int kFineRadius = 3;
+constexpr int kCoarseRadius = 2;
+// Passes over the hole after its first filling, per level.
+constexpr std::uint32_t kPasses = 2;
+constexpr std::uint32_t kRandomTries = 4;
+
+struct Position {
+    std::int32_t x;
+    std::int32_t y;
+};
+
+// One level of the pyramid: its pixels, which of them are the hole, which may
+// be copied, and each pixel's source (a known pixel's is itself).
+struct Level {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t bpp = 0;
+    std::vector<std::uint8_t> pixels;
+    std::vector<std::uint8_t> hole;      // 1: to be filled
+    std::vector<std::uint8_t> filled;    // 1: a hole pixel that has a source already
+    std::vector<std::uint8_t> source;    // 1: may be copied
+    std::vector<std::uint32_t> sources;  // the indices of those, in scan order
+    std::vector<std::uint32_t> from;     // per pixel, the index it is copied from
+    // Per hole pixel, its parent's source moved to its own place under the
+    // parent, when that may be copied; kNone else (and on the coarsest level).
+    std::vector<std::uint32_t> guide;
+
+    std::size_t Index(std::int32_t x, std::int32_t y) const {
+        return static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x);
+    }
+    bool Inside(std::int32_t x, std::int32_t y) const {
+        return x >= 0 && y >= 0 && x < static_cast<std::int32_t>(width) &&
+               y < static_cast<std::int32_t>(height);
+    }
+    // Whether a pixel's value may be compared: known, or filled already.
+    bool Valid(std::size_t i) const { return hole[i] == 0 || filled[i] != 0; }
+};
+
+// The half-size level of `fine`: a pixel is the hole when any of its (up to)
+// four pixels is, else the rounded mean of them.
+Level Halve(const Level& fine) {
+    Level coarse;
+    coarse.width = (fine.width + 1) / 2;
+    coarse.height = (fine.height + 1) / 2;
+    coarse.bpp = fine.bpp;
+    const std::size_t count = std::size_t{coarse.width} * coarse.height;
+    coarse.pixels.assign(count * coarse.bpp, 0);
+    coarse.hole.assign(count, 0);
+    for (std::uint32_t y = 0; y < coarse.height; ++y) {
+        for (std::uint32_t x = 0; x < coarse.width; ++x) {
+            std::array<std::uint32_t, 4> sums{};
+            std::uint32_t n = 0;
+            bool hole = false;
+            for (std::uint32_t dy = 0; dy < 2; ++dy) {
+                for (std::uint32_t dx = 0; dx < 2; ++dx) {
+                    const std::uint32_t fx = std::min(2 * x + dx, fine.width - 1);
+                    const std::uint32_t fy = std::min(2 * y + dy, fine.height - 1);
+                    const std::size_t i = std::size_t{fy} * fine.width + fx;
+                    hole = hole || fine.hole[i] != 0;
+                    for (std::uint32_t c = 0; c < fine.bpp; ++c) {
+                        sums[c] += fine.pixels[i * fine.bpp + c];
+                    }
+                    ++n;
+                }
+            }
+            const std::size_t i = std::size_t{y} * coarse.width + x;
+            coarse.hole[i] = hole ? 1 : 0;
+            for (std::uint32_t c = 0; c < coarse.bpp; ++c) {
+                coarse.pixels[i * coarse.bpp + c] =
+                    static_cast<std::uint8_t>((sums[c] + n / 2) / n);
+            }
+        }
+    }
+    return coarse;
+}
+
+// Chebyshev distance from each pixel to the hole, up to limit (limit + 1
+// beyond), by breadth-first layers.
+std::vector<std::uint32_t> DistanceToHole(const Level& level, std::uint32_t limit) {
+    std::vector<std::uint32_t> distance(level.hole.size(), kNone);
+    std::deque<std::size_t> queue;
+    for (std::size_t i = 0; i < level.hole.size(); ++i) {
+        if (level.hole[i] != 0) {
+            distance[i] = 0;
+            queue.push_back(i);
+        }
+    }
+    while (!queue.empty()) {
+        const std::size_t i = queue.front();
+        queue.pop_front();
+        if (distance[i] > limit) {
+            continue;
+        }
+        const auto x = static_cast<std::int32_t>(i % level.width);
+        const auto y = static_cast<std::int32_t>(i / level.width);
+        for (std::int32_t dy = -1; dy <= 1; ++dy) {
+            for (std::int32_t dx = -1; dx <= 1; ++dx) {
+                if (level.Inside(x + dx, y + dy)) {
+                    const std::size_t j = level.Index(x + dx, y + dy);
+                    if (distance[j] == kNone) {
+                        distance[j] = distance[i] + 1;
+                        queue.push_back(j);
+                    }
+                }
+            }
+        }
+    }
+    return distance;
+}
+
+// The hole pixels of a level not filled yet, in layers from the edge inwards
+// (scan order within a layer): each has a valid or earlier neighbour when its
+// turn comes.
+std::vector<std::uint32_t> OnionOrder(const Level& level) {
+    std::vector<std::uint32_t> order;
+    std::vector<std::uint8_t> reached(level.hole.size(), 0);
+    std::vector<std::uint32_t> layer;
+    for (std::size_t i = 0; i < level.hole.size(); ++i) {
+        reached[i] = level.Valid(i) ? 1 : 0;
+    }
+    for (;;) {
+        layer.clear();
+        for (std::size_t i = 0; i < level.hole.size(); ++i) {
+            if (reached[i] != 0) {
+                continue;
+            }
+            const auto x = static_cast<std::int32_t>(i % level.width);
+            const auto y = static_cast<std::int32_t>(i / level.width);
+            bool edge = false;
+            for (std::int32_t dy = -1; dy <= 1 && !edge; ++dy) {
+                for (std::int32_t dx = -1; dx <= 1 && !edge; ++dx) {
+                    edge =
+                        level.Inside(x + dx, y + dy) && reached[level.Index(x + dx, y + dy)] == 1;
+                }
+            }
+            if (edge) {
+                layer.push_back(static_cast<std::uint32_t>(i));
+            }
+        }
+        if (layer.empty()) {
+            break;
+        }
+        for (const std::uint32_t i : layer) {
+            reached[i] = 2;  // reached in this layer: not an edge for it
+        }
+        for (const std::uint32_t i : layer) {
+            reached[i] = 1;
+            order.push_back(i);
+        }
+    }
+    return order;
+}
+
+}  // namespace
+
+// One level's filling: candidates for each hole pixel, compared by the window
+// of its valid pixels against the same window around the candidate, over the
+// candidate's known pixels only.
+class FillLevel {
+  public:
+    FillLevel(PictureFill& job, Level& level, std::int32_t radius, RandomGenerator& random)
+        : job_(job), level_(level), radius_(radius), random_(random) {}
+
+    // The first filling, from the edge inwards: every candidate of the
+    // neighbours' sources and random ones, or (exhaustive) every source.
+    bool FirstFill(bool exhaustive) {
+        std::uint32_t done = 0;
+        for (const std::uint32_t i : OnionOrder(level_)) {
+            if (++done % 1024 == 0 && job_.Aborted()) {
+                return false;
+            }
+            std::vector<std::uint32_t>& list = candidates_;
+            list.clear();
+            if (exhaustive) {
+                list = level_.sources;
+            } else {
+                AddNeighbourSources(i, list);
+                AddGuide(i, list);
+                AddRandom(list);
+            }
+            Choose(i, list);
+            level_.filled[i] = 1;
+        }
+        return true;
+    }
+
+    // The hole's pixels chosen again with whole windows, in scan order (every
+    // other pass backwards), reporting each row.
+    bool Pass(bool backwards, std::int32_t levelNumber, std::uint32_t& rowsDone,
+              std::uint32_t rowsTotal) {
+        const std::uint32_t h = level_.height;
+        for (std::uint32_t r = 0; r < h; ++r) {
+            const std::uint32_t y = backwards ? h - 1 - r : r;
+            for (std::uint32_t c = 0; c < level_.width; ++c) {
+                const std::uint32_t x = backwards ? level_.width - 1 - c : c;
+                const std::size_t i = std::size_t{y} * level_.width + x;
+                if (level_.hole[i] == 0) {
+                    continue;
+                }
+                std::vector<std::uint32_t>& list = candidates_;
+                list.clear();
+                list.push_back(level_.from[i]);
+                AddNeighbourSources(static_cast<std::uint32_t>(i), list);
+                AddGuide(static_cast<std::uint32_t>(i), list);
+                AddRandom(list);
+                AddSearch(level_.from[i], list);
+                Choose(static_cast<std::uint32_t>(i), list);
+            }
+            ++rowsDone;
+            job_.ReportRow(levelNumber, &level_.pixels[std::size_t{y} * level_.width * level_.bpp],
+                           level_.width, level_.height, level_.bpp, y, rowsDone, rowsTotal);
+            if (job_.Aborted()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    // The sources that continue each valid neighbour's: the neighbour's
+    // source moved as far as the pixel is from the neighbour.
+    void AddNeighbourSources(std::uint32_t i, std::vector<std::uint32_t>& list) const {
+        const auto x = static_cast<std::int32_t>(i % level_.width);
+        const auto y = static_cast<std::int32_t>(i / level_.width);
+        for (std::int32_t dy = -1; dy <= 1; ++dy) {
+            for (std::int32_t dx = -1; dx <= 1; ++dx) {
+                if ((dx == 0 && dy == 0) || !level_.Inside(x + dx, y + dy)) {
+                    continue;
+                }
+                const std::size_t n = level_.Index(x + dx, y + dy);
+                if (!level_.Valid(n)) {
+                    continue;
+                }
+                const std::uint32_t s = level_.from[n];
+                const auto sx = static_cast<std::int32_t>(s % level_.width) - dx;
+                const auto sy = static_cast<std::int32_t>(s / level_.width) - dy;
+                AddIfSource(sx, sy, list);
+            }
+        }
+    }
+
+    // The parent's choice for the pixel, and a search around it.
+    void AddGuide(std::uint32_t i, std::vector<std::uint32_t>& list) {
+        if (!level_.guide.empty() && level_.guide[i] != kNone) {
+            list.push_back(level_.guide[i]);
+            AddSearch(level_.guide[i], list);
+        }
+    }
+
+    void AddRandom(std::vector<std::uint32_t>& list) {
+        const auto count = static_cast<std::uint32_t>(level_.sources.size());
+        for (std::uint32_t k = 0; k < kRandomTries; ++k) {
+            list.push_back(level_.sources[random_.Next() % count]);
+        }
+    }
+
+    // PatchMatch's random search: one try in each of a shrinking series of
+    // squares around the current source.
+    void AddSearch(std::uint32_t current, std::vector<std::uint32_t>& list) {
+        const auto cx = static_cast<std::int32_t>(current % level_.width);
+        const auto cy = static_cast<std::int32_t>(current / level_.width);
+        for (auto reach = static_cast<std::int32_t>(std::max(level_.width, level_.height) / 2);
+             reach >= 1; reach /= 2) {
+            const auto span = static_cast<std::uint32_t>(2 * reach + 1);
+            const std::int32_t dx = static_cast<std::int32_t>(random_.Next() % span) - reach;
+            const std::int32_t dy = static_cast<std::int32_t>(random_.Next() % span) - reach;
+            AddIfSource(cx + dx, cy + dy, list);
+        }
+    }
+
+    std::uint32_t RingWeight(std::int32_t ring) const {
+        const auto near = static_cast<std::uint32_t>(radius_ + 1 - ring);
+        return near * near;
+    }
+
+    void AddIfSource(std::int32_t x, std::int32_t y, std::vector<std::uint32_t>& list) const {
+        if (level_.Inside(x, y)) {
+            const std::size_t s = level_.Index(x, y);
+            if (level_.source[s] != 0) {
+                list.push_back(static_cast<std::uint32_t>(s));
+            }
+        }
+    }
+
+    // The mean squared difference over the window's compared pixels, in
+    // 256ths; kNone when fewer than half of the window can be compared.
+    std::uint32_t Distance(std::uint32_t i, std::uint32_t s, std::uint32_t bound) const {
+        const auto x = static_cast<std::int32_t>(i % level_.width);
+        const auto y = static_cast<std::int32_t>(i / level_.width);
+        const auto sx = static_cast<std::int32_t>(s % level_.width);
+        const auto sy = static_cast<std::int32_t>(s / level_.width);
+        const std::uint32_t bpp = level_.bpp;
+        std::uint64_t sum = 0;
+        std::uint32_t compared = 0;  // the weights of the pixels compared
+        // The nearer ring weighs more, so that a pixel continues its
+        // immediate neighbours first and the hole's edge does not show.
+        std::uint32_t window = 0;
+        for (std::int32_t ring = 1; ring <= radius_; ++ring) {
+            window += static_cast<std::uint32_t>(8 * ring) * RingWeight(ring);
+        }
+        for (std::int32_t dy = -radius_; dy <= radius_; ++dy) {
+            for (std::int32_t dx = -radius_; dx <= radius_; ++dx) {
+                if (!level_.Inside(x + dx, y + dy) || !level_.Inside(sx + dx, sy + dy)) {
+                    continue;
+                }
+                const std::size_t a = level_.Index(x + dx, y + dy);
+                const std::size_t b = level_.Index(sx + dx, sy + dy);
+                if (a == static_cast<std::size_t>(i) || !level_.Valid(a) || level_.hole[b] != 0) {
+                    continue;
+                }
+                const std::uint8_t* pa = &level_.pixels[a * bpp];
+                const std::uint8_t* pb = &level_.pixels[b * bpp];
+                const std::uint32_t weight = RingWeight(std::max(std::abs(dx), std::abs(dy)));
+                std::uint32_t squares = 0;
+                for (std::uint32_t c = 0; c < std::min(bpp, 3u); ++c) {
+                    const int d = static_cast<int>(pa[c]) - static_cast<int>(pb[c]);
+                    squares += static_cast<std::uint32_t>(d * d);
+                }
+                sum += std::uint64_t{squares} * weight;
+                compared += weight;
+            }
+            // Stopped once even a full window could not bring the mean below
+            // the bound.
+            if (compared * 2 >= window && sum * 256 / window >= bound) {
+                return kNone;
+            }
+        }
+        if (compared * 4 < window) {
+            return kNone;  // too little of the window to judge by
+        }
+        return static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(sum * 256 / std::max<std::uint32_t>(compared, 1), kNone - 1));
+    }
+
+    // The candidate whose window is nearest (the first listed among equals);
+    // the pixel keeps its source when none can be compared.
+    void Choose(std::uint32_t i, const std::vector<std::uint32_t>& list) {
+        std::uint32_t best = level_.filled[i] != 0 ? level_.from[i] : kNone;
+        std::uint32_t bestDistance = kNone;
+        for (const std::uint32_t s : list) {
+            const std::uint32_t d = Distance(i, s, bestDistance);
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = s;
+            }
+        }
+        if (best == kNone) {
+            best = list.empty() ? level_.sources.front() : list.front();
+        }
+        level_.from[i] = best;
+        std::copy_n(&level_.pixels[std::size_t{best} * level_.bpp], level_.bpp,
+                    &level_.pixels[std::size_t{i} * level_.bpp]);
+    }
+
+    PictureFill& job_;
+    Level& level_;
+    std::int32_t radius_;
+    RandomGenerator& random_;
+    std::vector<std::uint32_t> candidates_;
+};
+
+HoleMask HoleFromMask(const Image& mask) {
+    HoleMask hole(std::size_t{mask.width} * mask.height, 0);
+    if (mask.IsEmpty()) {
+        return hole;
+    }
+    const std::uint32_t bpp = mask.bytesPerPixel;
+    for (std::size_t i = 0; i < hole.size(); ++i) {
+        const std::uint8_t* p = &mask.pixels[i * bpp];
+        const std::uint32_t grey = bpp >= 3 ? (p[0] + p[1] + p[2]) / 3u : p[0];
+        const bool transparent = (bpp == 4 && p[3] < 128) || (bpp == 2 && p[1] < 128);
+        hole[i] = grey > 127 && !transparent ? 1 : 0;
+    }
+    return hole;
+}
+
+HoleMask HoleFromTransparency(const Image& picture) {
+    HoleMask hole(std::size_t{picture.width} * picture.height, 0);
+    if (picture.bytesPerPixel != 4 || picture.IsEmpty()) {
+        return hole;
+    }
+    for (std::size_t i = 0; i < hole.size(); ++i) {
+        hole[i] = picture.pixels[i * 4 + 3] < 128 ? 1 : 0;
+    }
+    return hole;
+}
+
+std::uint64_t HolePixels(const HoleMask& hole) {
+    return static_cast<std::uint64_t>(
+        std::count_if(hole.begin(), hole.end(), [](std::uint8_t v) { return v != 0; }));
+}
+
+const char* FillRefusalText(FillRefusal refusal) {
+    switch (refusal) {
+        case FillRefusal::kNone:
+            return "";
+        case FillRefusal::kBadPicture:
+            return "the picture has no pixels, or not 3 or 4 bytes a pixel";
+        case FillRefusal::kMaskSize:
+            return "the mask is not the size of the picture";
+        case FillRefusal::kEmptyHole:
+            return "there is nothing to fill: the hole is empty";
+        case FillRefusal::kNothingToCopy:
+            return "there is nothing to copy from: the hole covers every pixel that may be "
+                   "copied";
+        case FillRefusal::kNotEnoughMemory:
+            return "not enough memory";
+        case FillRefusal::kAborted:
+            return "stopped";
+    }
+    return "";
+}
+
+std::uint64_t EstimateFillMemory(std::uint32_t width, std::uint32_t height,
+                                 std::uint32_t bytesPerPixel) {
+    // The picture and its result; per pixel of every level (a third more than
+    // the finest) its bytes, three flags, a source index and a distance, and
+    // the order of the first filling.
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4) +
+           (std::uint64_t{1} << 20);
+}
+
+void PictureFill::Report(const ProgressInfo& info) const {
+    if (progressCallback != nullptr) {
+        ProgressInfo copy = info;
+        copy.context = callbackContext;
+        copy.status = StatusText(copy.phase);
+        progressCallback(&copy);
+    }
+}
+
+void PictureFill::ReportRow(std::int32_t levelNumber, const std::uint8_t* row, std::uint32_t width,
+                            std::uint32_t height, std::uint32_t bpp, std::uint32_t y,
+                            std::uint32_t rowsDone, std::uint32_t rowsTotal) const {
+    ProgressInfo info;
+    info.phase = ProgressPhase::Synthesizing;
+    info.level = levelNumber;
+    info.levelCount = static_cast<std::int32_t>(levelCount_);
+    info.rowPixels = row;
+    info.levelWidth = width;
+    info.levelHeight = height;
+    info.bytesPerPixel = bpp;
+    info.row = static_cast<std::int32_t>(y);
+    info.stepDone = static_cast<std::int32_t>(rowsDone);
+    info.stepTotal = static_cast<std::int32_t>(rowsTotal);
+    // The overall count in rows weighted by their pixels, scaled to fit.
+    info.overallDone = static_cast<std::int32_t>(std::min<std::uint64_t>(
+        (overallDone_ + std::uint64_t{rowsDone} * width) / overallScale_, INT32_MAX));
+    info.overallTotal = static_cast<std::int32_t>(
+        std::min<std::uint64_t>(overallTotal_ / overallScale_, INT32_MAX));
+    Report(info);
+}
+
+bool PictureFill::Fill(const Image& picture, const HoleMask& hole) {
+    refusal = FillRefusal::kNone;
+    const auto refuse = [this](FillRefusal why) {
+        refusal = why;
+        return false;
+    };
+    if (picture.IsEmpty() || (picture.bytesPerPixel != 3 && picture.bytesPerPixel != 4)) {
+        return refuse(FillRefusal::kBadPicture);
+    }
+    if (hole.size() != std::size_t{picture.width} * picture.height) {
+        return refuse(FillRefusal::kMaskSize);
+    }
+    if (HolePixels(hole) == 0) {
+        return refuse(FillRefusal::kEmptyHole);
+    }
+    try {
+        return Run(picture, hole) || refuse(Aborted() ? FillRefusal::kAborted : refusal);
+    } catch (const std::bad_alloc&) {
+        return refuse(FillRefusal::kNotEnoughMemory);
+    }
+}
+
+bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
+    // The pyramid, finest first.
+    std::vector<Level> levels(1);
+    Level& finest = levels.front();
+    finest.width = picture.width;
+    finest.height = picture.height;
+    finest.bpp = picture.bytesPerPixel;
+    finest.pixels = picture.pixels;
+    finest.hole.resize(hole.size());
+    std::transform(hole.begin(), hole.end(), finest.hole.begin(),
+                   [](std::uint8_t v) { return static_cast<std::uint8_t>(v != 0 ? 1 : 0); });
+    while (levels.size() < kMaxLevels && levels.back().width / 2 >= kCoarsestSide &&
+           levels.back().height / 2 >= kCoarsestSide) {
+        Level coarse = Halve(levels.back());
+        // A level whose hole takes nearly all of it has too little to copy.
+        if (HolePixels(coarse.hole) * 10 > std::uint64_t{coarse.width} * coarse.height * 9) {
+            break;
+        }
+        levels.push_back(std::move(coarse));
+        if (Aborted()) {
+            return false;
+        }
+    }
+    levelCount_ = static_cast<std::uint32_t>(levels.size());
+    // Which pixels may be copied on each level: known, and within the limit.
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        Level& level = levels[k];
+        const std::uint32_t limit =
+            sourceLimit == 0 ? kNone : std::max<std::uint32_t>(1, sourceLimit >> k);
+        const std::vector<std::uint32_t> distance =
+            limit == kNone ? std::vector<std::uint32_t>() : DistanceToHole(level, limit);
+        const std::size_t count = level.hole.size();
+        level.source.assign(count, 0);
+        level.filled.assign(count, 0);
+        level.from.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            level.from[i] = static_cast<std::uint32_t>(i);
+            level.source[i] =
+                level.hole[i] == 0 && (distance.empty() || distance[i] <= limit) ? 1 : 0;
+            if (level.source[i] != 0) {
+                level.sources.push_back(static_cast<std::uint32_t>(i));
+            }
+        }
+        if (level.sources.empty()) {
+            refusal = FillRefusal::kNothingToCopy;
+            return false;
+        }
+    }
+    overallTotal_ = 0;
+    for (const Level& level : levels) {
+        overallTotal_ += std::uint64_t{kPasses} * level.width * level.height;
+    }
+    overallScale_ = overallTotal_ / INT32_MAX + 1;
+    overallDone_ = 0;
+
+    RandomGenerator random(randomSeed);
+    for (std::size_t k = levels.size(); k-- > 0;) {
+        Level& level = levels[k];
+        const bool coarsest = k + 1 == levels.size();
+        const std::int32_t radius = k == 0 ? kFineRadius : kCoarseRadius;
+        FillLevel fill(*this, level, radius, random);
+        if (coarsest) {
+            // Few pixels: every source is tried for every hole pixel.
+            if (!fill.FirstFill(level.sources.size() * HolePixels(level.hole) <=
+                                (std::uint64_t{1} << 22))) {
+                return false;
+            }
+        } else {
+            // Each hole pixel is filled from the edge inwards as on the
+            // coarsest level, with its parent's choice, moved to its own
+            // place under the parent, among its candidates: the parent lays
+            // out the fill, the edge decides how it meets the picture.
+            const Level& parent = levels[k + 1];
+            level.guide.assign(level.hole.size(), kNone);
+            for (std::size_t i = 0; i < level.hole.size(); ++i) {
+                if (level.hole[i] == 0) {
+                    continue;
+                }
+                const auto x = static_cast<std::int32_t>(i % level.width);
+                const auto y = static_cast<std::int32_t>(i / level.width);
+                const std::uint32_t s = parent.from[parent.Index(x / 2, y / 2)];
+                const std::int32_t sx = static_cast<std::int32_t>(s % parent.width) * 2 + x % 2;
+                const std::int32_t sy = static_cast<std::int32_t>(s / parent.width) * 2 + y % 2;
+                if (level.Inside(sx, sy) && level.source[level.Index(sx, sy)] != 0) {
+                    level.guide[i] = static_cast<std::uint32_t>(level.Index(sx, sy));
+                }
+            }
+            if (!fill.FirstFill(false)) {
+                return false;
+            }
+        }
+        for (std::size_t i = 0; i < level.hole.size(); ++i) {
+            level.filled[i] = 1;
+        }
+        std::uint32_t rowsDone = 0;
+        const std::uint32_t rowsTotal = kPasses * level.height;
+        for (std::uint32_t pass = 0; pass < kPasses; ++pass) {
+            if (!fill.Pass(pass % 2 == 1, static_cast<std::int32_t>(k), rowsDone, rowsTotal)) {
+                return false;
+            }
+        }
+        overallDone_ += std::uint64_t{kPasses} * level.width * level.height;
+        if (k + 1 < levels.size()) {
+            levels.pop_back();  // the parent has served
+        }
+    }
+
+    // The finest level's pixels are the picture's own outside the hole.
+    const Level& done = levels.front();
+    result.width = picture.width;
+    result.height = picture.height;
+    result.bytesPerPixel = picture.bytesPerPixel;
+    result.pixels = done.pixels;
+    sourceMap.width = picture.width;
+    sourceMap.height = picture.height;
+    sourceMap.positions.resize(done.from.size());
+    for (std::size_t i = 0; i < done.from.size(); ++i) {
+        sourceMap.positions[i] = {done.from[i] % picture.width, done.from[i] / picture.width};
+        if (opaque && picture.bytesPerPixel == 4 && done.hole[i] != 0) {
+            result.pixels[i * 4 + 3] = 255;
+        }
+    }
+    return true;
+}
+
+}  // namespace weftloom

@@ -1,0 +1,227 @@
+#include "engine/fill/picture_fill.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "tests/support/test_images.h"
+
+namespace weftloom {
+namespace {
+
+using testing::PatternImage;
+
+// A disc of radius r at (cx, cy) in a width x height mask.
+HoleMask Disc(std::uint32_t width, std::uint32_t height, int cx, int cy, int r) {
+    HoleMask hole(std::size_t{width} * height, 0);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const int dx = static_cast<int>(x) - cx;
+            const int dy = static_cast<int>(y) - cy;
+            hole[std::size_t{y} * width + x] = dx * dx + dy * dy <= r * r ? 1 : 0;
+        }
+    }
+    return hole;
+}
+
+// What every fill must keep: the picture's own bytes outside the hole, and
+// inside it the bytes of the known pixel each one names as its source.
+void ExpectAFaithfulFill(const Image& picture, const HoleMask& hole, const PictureFill& fill,
+                         bool opaque = false) {
+    const Image& out = fill.result;
+    ASSERT_EQ(out.width, picture.width);
+    ASSERT_EQ(out.height, picture.height);
+    ASSERT_EQ(out.bytesPerPixel, picture.bytesPerPixel);
+    ASSERT_EQ(fill.sourceMap.positions.size(), hole.size());
+    const std::uint32_t bpp = picture.bytesPerPixel;
+    std::uint32_t changedOutside = 0;
+    std::uint32_t wrongSource = 0;
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        for (std::uint32_t x = 0; x < picture.width; ++x) {
+            const std::size_t i = std::size_t{y} * picture.width + x;
+            const std::uint8_t* got = out.PixelAt(x, y);
+            if (hole[i] == 0) {
+                changedOutside += std::equal(got, got + bpp, picture.PixelAt(x, y)) ? 0 : 1;
+                continue;
+            }
+            const SourcePosition s = fill.sourceMap.positions[i];
+            const std::size_t j = std::size_t{s.y} * picture.width + s.x;
+            const std::uint8_t* from = picture.PixelAt(s.x, s.y);
+            const std::uint32_t colour = opaque ? std::min(bpp, 3u) : bpp;
+            const bool same =
+                std::equal(got, got + colour, from) && (!opaque || bpp == 3 || got[3] == 255);
+            wrongSource += hole[j] != 0 || !same ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(changedOutside, 0u);
+    EXPECT_EQ(wrongSource, 0u) << "filled pixels not copied from a known pixel";
+}
+
+TEST(PictureFill, KeepsEverythingOutsideTheHoleAndCopiesOnlyKnownPixels) {
+    struct Case {
+        const char* name;
+        std::uint32_t bpp;
+        bool fromTransparency;
+    };
+    const Case cases[] = {
+        {"RGB, mask", 3, false}, {"RGBA, mask", 4, false}, {"RGBA, transparency", 4, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Image picture = PatternImage(90, 70, c.bpp, 3);
+        HoleMask hole = Disc(90, 70, 40, 30, 14);
+        if (c.fromTransparency) {
+            for (std::size_t i = 0; i < hole.size(); ++i) {
+                picture.pixels[i * 4 + 3] = hole[i] != 0 ? 20 : 200;
+            }
+            hole = HoleFromTransparency(picture);
+            ASSERT_EQ(hole, Disc(90, 70, 40, 30, 14));
+        }
+        PictureFill fill;
+        fill.opaque = c.fromTransparency;
+        ASSERT_TRUE(fill.Fill(picture, hole)) << FillRefusalText(fill.refusal);
+        ExpectAFaithfulFill(picture, hole, fill, c.fromTransparency);
+    }
+}
+
+// A mask picture marks the hole with its white, opaque pixels.
+TEST(PictureFill, MaskPicturesMarkWhiteOpaquePixels) {
+    Image mask;
+    ASSERT_TRUE(mask.Allocate(4, 1, 4));
+    const std::uint8_t pixels[] = {255, 255, 255, 255,   // white, opaque: the hole
+                                   255, 255, 255, 10,    // white, transparent
+                                   100, 100, 100, 255,   // grey
+                                   200, 150, 120, 255};  // light: grey 156
+    std::copy(std::begin(pixels), std::end(pixels), mask.pixels.begin());
+    EXPECT_EQ(HoleFromMask(mask), (HoleMask{1, 0, 0, 1}));
+    Image grey;
+    ASSERT_TRUE(grey.Allocate(3, 1, 1));
+    grey.pixels = {0, 127, 128};
+    EXPECT_EQ(HoleFromMask(grey), (HoleMask{0, 0, 1}));
+}
+
+// A picture that repeats a tile of noise comes back whole: every filled
+// pixel is the tile's.
+TEST(PictureFill, RestoresARepeatedTileWithoutAWrongPixel) {
+    const Image tile = PatternImage(13, 11, 3, 7);
+    Image picture;
+    ASSERT_TRUE(picture.Allocate(104, 88, 3));
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        for (std::uint32_t x = 0; x < picture.width; ++x) {
+            std::copy_n(tile.PixelAt(x % 13, y % 11), 3, picture.PixelAt(x, y));
+        }
+    }
+    const HoleMask hole = Disc(104, 88, 50, 44, 12);
+    PictureFill fill;
+    ASSERT_TRUE(fill.Fill(picture, hole));
+    EXPECT_EQ(fill.result.pixels, picture.pixels);
+}
+
+TEST(PictureFill, SameBytesOnEveryRunAndThreadCountAndSeedsDiffer) {
+    const Image picture = PatternImage(80, 64, 3, 2);
+    const HoleMask hole = Disc(80, 64, 30, 40, 11);
+    std::vector<std::uint8_t> first;
+    for (const std::uint32_t threads : {1u, 2u, 0u, 1u}) {
+        PictureFill fill;
+        fill.threadCount = threads;
+        ASSERT_TRUE(fill.Fill(picture, hole));
+        if (first.empty()) {
+            first = fill.result.pixels;
+        }
+        EXPECT_EQ(fill.result.pixels, first) << threads << " threads";
+    }
+    PictureFill seeded;
+    seeded.randomSeed = 9;
+    ASSERT_TRUE(seeded.Fill(picture, hole));
+    EXPECT_NE(seeded.result.pixels, first);
+}
+
+// With a source limit, every source lies within it of the hole.
+TEST(PictureFill, CopiesOnlyWithinTheSourceLimit) {
+    const Image picture = PatternImage(120, 100, 3, 1);
+    const HoleMask hole = Disc(120, 100, 60, 50, 10);
+    PictureFill fill;
+    fill.sourceLimit = 6;
+    ASSERT_TRUE(fill.Fill(picture, hole));
+    ExpectAFaithfulFill(picture, hole, fill);
+    int farthest = 0;
+    for (std::size_t i = 0; i < hole.size(); ++i) {
+        if (hole[i] != 0) {
+            const SourcePosition s = fill.sourceMap.positions[i];
+            const int dx = static_cast<int>(s.x) - 60;
+            const int dy = static_cast<int>(s.y) - 50;
+            farthest = std::max(farthest, std::max(std::abs(dx), std::abs(dy)));
+        }
+    }
+    EXPECT_LE(farthest, 10 + 6 + 1) << "the disc's reach plus the limit";
+}
+
+TEST(PictureFill, RefusesWhatCannotBeFilled) {
+    const Image picture = PatternImage(40, 30, 3, 1);
+    Image grey;
+    ASSERT_TRUE(grey.Allocate(40, 30, 1));
+    struct Case {
+        const char* name;
+        const Image* picture;
+        HoleMask hole;
+        std::uint32_t limit;
+        FillRefusal refusal;
+    };
+    const Case cases[] = {
+        {"a mask of another size", &picture, HoleMask(40 * 29, 1), 0, FillRefusal::kMaskSize},
+        {"an empty hole", &picture, HoleMask(40 * 30, 0), 0, FillRefusal::kEmptyHole},
+        {"a hole over everything", &picture, HoleMask(40 * 30, 1), 0, FillRefusal::kNothingToCopy},
+        {"one byte a pixel", &grey, Disc(40, 30, 20, 15, 5), 0, FillRefusal::kBadPicture},
+    };
+    for (const Case& c : cases) {
+        PictureFill fill;
+        fill.sourceLimit = c.limit;
+        EXPECT_FALSE(fill.Fill(*c.picture, c.hole)) << c.name;
+        EXPECT_EQ(fill.refusal, c.refusal) << c.name;
+        EXPECT_TRUE(fill.result.IsEmpty()) << c.name;
+    }
+}
+
+TEST(PictureFill, ReportsRowsAndStopsOnAbort) {
+    const Image picture = PatternImage(96, 96, 3, 4);
+    const HoleMask hole = Disc(96, 96, 48, 48, 20);
+    struct Seen {
+        PictureFill* fill = nullptr;
+        std::vector<ProgressInfo> reports;
+        std::size_t abortAfter = 0;
+    } seen;
+    PictureFill fill;
+    seen.fill = &fill;
+    fill.callbackContext = &seen;
+    fill.progressCallback = [](const ProgressInfo* info) {
+        auto* s = static_cast<Seen*>(info->context);
+        s->reports.push_back(*info);
+        if (s->abortAfter != 0 && s->reports.size() == s->abortAfter) {
+            s->fill->Abort();
+        }
+    };
+    ASSERT_TRUE(fill.Fill(picture, hole));
+    ASSERT_FALSE(seen.reports.empty());
+    const ProgressInfo& last = seen.reports.back();
+    EXPECT_EQ(last.overallDone, last.overallTotal);
+    EXPECT_EQ(last.level, 0);
+    EXPECT_EQ(last.levelWidth, 96u);
+    for (std::size_t i = 1; i < seen.reports.size(); ++i) {
+        EXPECT_GE(seen.reports[i].overallDone, seen.reports[i - 1].overallDone);
+        EXPECT_NE(seen.reports[i].rowPixels, nullptr);
+    }
+    const std::size_t all = seen.reports.size();
+    PictureFill stopped;
+    seen = {};
+    seen.fill = &stopped;
+    seen.abortAfter = 3;
+    stopped.callbackContext = &seen;
+    stopped.progressCallback = fill.progressCallback;
+    EXPECT_FALSE(stopped.Fill(picture, hole));
+    EXPECT_EQ(stopped.refusal, FillRefusal::kAborted);
+    EXPECT_EQ(seen.reports.size(), 3u) << "of " << all;
+}
+
+}  // namespace
+}  // namespace weftloom

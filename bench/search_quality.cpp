@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/synthesis_settings.h"
 #include "engine/texture_synthesiser.h"
 #include "imageio/image_file.h"
@@ -76,38 +77,11 @@ Grown Grow(const Image& sample, std::uint32_t width, std::uint32_t height, Searc
 // texmetrics' key=value lines for sample and output, or empty when it failed.
 std::map<std::string, double> Measure(const std::string& texmetrics, const std::string& sample,
                                       const std::string& output) {
-    std::map<std::string, double> values;
-    const std::string command = "'" + texmetrics + "' '" + sample + "' '" + output + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return values;
-    }
-    char line[256];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        char* equals = std::strchr(line, '=');
-        if (equals != nullptr) {
-            *equals = '\0';
-            values[line] = std::atof(equals + 1);
-        }
-    }
-    if (pclose(pipe) != 0) {
-        values.clear();
-    }
-    return values;
+    return bench::RunTexmetrics(texmetrics, {sample, output});
 }
 
 #ifdef WEFTLOOM_BENCH_PICTURES
-QImage ToQImage(const Image& image) {
-    QImage picture(static_cast<int>(image.width), static_cast<int>(image.height),
-                   QImage::Format_RGB888);
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        for (std::uint32_t x = 0; x < image.width; ++x) {
-            const std::uint8_t* p = image.PixelAt(x, y);
-            picture.setPixel(static_cast<int>(x), static_cast<int>(y), qRgb(p[0], p[1], p[2]));
-        }
-    }
-    return picture;
-}
+using bench::ToQImage;
 
 // The sample, then the exact and the coherent output, each shown twice its size.
 bool WritePicture(const std::string& path, const Image& sample, const Image& exact,

@@ -36,7 +36,9 @@ constexpr int kFineRadius = 3;
 constexpr int kCoarseRadius = 2;
 // Passes over the hole after its first filling, per level.
 constexpr std::uint32_t kPasses = 2;
-constexpr std::uint32_t kRandomTries = 4;
+constexpr std::uint32_t kRandomTries = 8;
+// The hole's edge on the finest level tries this many times as many.
+constexpr std::uint32_t kEdgeTries = 16;
 
 struct Position {
     std::int32_t x;
@@ -250,6 +252,38 @@ class FillLevel {
         return true;
     }
 
+    // The hole's pixels next to known ones chosen again with many more
+    // random tries: where the fill meets the picture, a better match shows
+    // most.
+    void EdgePass(std::uint32_t tries) {
+        for (std::size_t i = 0; i < level_.hole.size(); ++i) {
+            if (level_.hole[i] == 0) {
+                continue;
+            }
+            const auto x = static_cast<std::int32_t>(i % level_.width);
+            const auto y = static_cast<std::int32_t>(i / level_.width);
+            bool edge = false;
+            for (std::int32_t dy = -2; dy <= 2 && !edge; ++dy) {
+                for (std::int32_t dx = -2; dx <= 2 && !edge; ++dx) {
+                    edge = level_.Inside(x + dx, y + dy) &&
+                           level_.hole[level_.Index(x + dx, y + dy)] == 0;
+                }
+            }
+            if (!edge) {
+                continue;
+            }
+            std::vector<std::uint32_t>& list = candidates_;
+            list.clear();
+            list.push_back(level_.from[i]);
+            AddNeighbourSources(static_cast<std::uint32_t>(i), list);
+            for (std::uint32_t k = 0; k < tries; ++k) {
+                AddRandom(list);
+            }
+            AddSearch(level_.from[i], list);
+            Choose(static_cast<std::uint32_t>(i), list);
+        }
+    }
+
   private:
     // The sources that continue each valid neighbour's: the neighbour's
     // source moved as far as the pixel is from the neighbour.
@@ -304,7 +338,7 @@ class FillLevel {
 
     std::uint32_t RingWeight(std::int32_t ring) const {
         const auto near = static_cast<std::uint32_t>(radius_ + 1 - ring);
-        return near * near;
+        return near * near * near;
     }
 
     void AddIfSource(std::int32_t x, std::int32_t y, std::vector<std::uint32_t>& list) const {
@@ -326,8 +360,9 @@ class FillLevel {
         const std::uint32_t bpp = level_.bpp;
         std::uint64_t sum = 0;
         std::uint32_t compared = 0;  // the weights of the pixels compared
-        // The nearer ring weighs more, so that a pixel continues its
-        // immediate neighbours first and the hole's edge does not show.
+        // The nearer ring weighs more (the cube of its nearness), so that a
+        // pixel continues its immediate neighbours first and the hole's edge
+        // does not show.
         std::uint32_t window = 0;
         for (std::int32_t ring = 1; ring <= radius_; ++ring) {
             window += static_cast<std::uint32_t>(8 * ring) * RingWeight(ring);
@@ -608,6 +643,9 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
             if (!fill.Pass(pass % 2 == 1, static_cast<std::int32_t>(k), rowsDone, rowsTotal)) {
                 return false;
             }
+        }
+        if (k == 0) {
+            fill.EdgePass(kEdgeTries);
         }
         overallDone_ += std::uint64_t{kPasses} * level.width * level.height;
         if (k + 1 < levels.size()) {

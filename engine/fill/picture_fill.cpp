@@ -483,11 +483,12 @@ const char* FillRefusalText(FillRefusal refusal) {
 std::uint64_t EstimateFillMemory(std::uint32_t width, std::uint32_t height,
                                  std::uint32_t bytesPerPixel) {
     // The picture and its result; per pixel of every level (a third more than
-    // the finest) its bytes, three flags, a source index and a distance, and
-    // the order of the first filling.
+    // the finest) its bytes, three flags, its source, its parent's guide and
+    // its place in the list of sources, the distance to the hole and its queue
+    // (a source limit), and the order of the first filling.
     const std::uint64_t pixels = std::uint64_t{width} * height;
-    return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4) +
-           (std::uint64_t{1} << 20);
+    return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4 + 4 + 8) +
+           pixels * 5 + (std::uint64_t{1} << 20);
 }
 
 void PictureFill::Report(const ProgressInfo& info) const {

@@ -1,5 +1,6 @@
 #include "shell/weftloom_app.h"
 
+#include <QActionGroup>
 #include <QClipboard>
 #include <QGuiApplication>
 
@@ -64,6 +65,16 @@ bool CWeftloomApp::InitInstance(const QStringList& arguments) {
     if (!frame->LoadFrame()) {
         return false;
     }
+    // The selection tools are one choice, shown checked in the menu and on the
+    // toolbar; each start begins with the rectangle.
+    auto* tools = new QActionGroup(frame);
+    for (const int id : {kIdSelectRectangle, kIdSelectEllipse, kIdSelectLasso}) {
+        QAction* tool = frame->Action(id);
+        tool->setCheckable(true);
+        tools->addAction(tool);
+    }
+    frame->Action(kIdSelectRectangle)->setChecked(true);
+    CWeftloomView::SetTool(SelectionShape::Rectangle);
     // Shown first: a window fitted before its main window is shown keeps no
     // size, and a message about a file that cannot be opened belongs in front
     // of the main window.

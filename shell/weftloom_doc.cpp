@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "imageio/image_file.h"
+#include "shell/framework/doc_template.h"
 #include "shell/framework/message_box.h"
 #include "shell/framework/progress_mutex.h"
 #include "shell/picture_clipboard.h"
+#include "shell/resources/resource_ids.h"
 #include "shell/weftloom_view.h"
 
 namespace weftloom {
@@ -69,25 +71,114 @@ QString CWeftloomDoc::SaveQuestion() const {
 }
 
 bool CWeftloomDoc::OnCommand(int id) {
-    if (id == framework::command::kEditCopy) {
-        CopyPictureToClipboard(image);
-        return true;
+    switch (id) {
+        case framework::command::kEditCopy:
+            CopyPictureToClipboard(HasSelection() ? selection.CopySelected(image) : image);
+            return true;
+        case kIdSelectAll:
+            EditSelection().SelectAll();
+            SelectionChanged();
+            return true;
+        case kIdSelectNone:
+            EditSelection().SelectNone();
+            SelectionChanged();
+            return true;
+        case kIdSelectInvert:
+            EditSelection().Invert();
+            SelectionChanged();
+            return true;
+        case kIdCropToSelection:
+            OnCropToSelection();
+            return true;
+        default:
+            return Document::OnCommand(id);
     }
-    return Document::OnCommand(id);
 }
 
 int CWeftloomDoc::CommandState(int id) const {
-    if (id == framework::command::kEditCopy) {
-        return HasImage() ? 1 : 0;
+    switch (id) {
+        case framework::command::kEditCopy:
+        case kIdSelectAll:
+        case kIdSelectInvert:
+            return HasImage() ? 1 : 0;
+        case kIdSelectNone:
+        case kIdCropToSelection:
+            return HasSelection() ? 1 : 0;
+        default:
+            return Document::CommandState(id);
     }
-    return Document::CommandState(id);
+}
+
+Selection& CWeftloomDoc::EditSelection() {
+    if (!selection.Fits(image)) {
+        selection.Reset(image.width, image.height);
+    }
+    return selection;
+}
+
+void CWeftloomDoc::SelectionChanged() {
+    UpdateAllViews(nullptr, 0);
+}
+
+bool CWeftloomDoc::HasTransparency() const {
+    if (transparency_ < 0) {
+        transparency_ = 0;
+        if (image.bytesPerPixel == 4) {
+            for (std::size_t i = 3; i < image.pixels.size(); i += 4) {
+                if (image.pixels[i] < 128) {
+                    transparency_ = 1;
+                    break;
+                }
+            }
+        }
+    }
+    return transparency_ == 1;
+}
+
+void CWeftloomDoc::ImageReplaced() {
+    transparency_ = -1;
+    if (!selection.Fits(image)) {
+        selection.Reset(image.width, image.height);
+    }
 }
 
 void CWeftloomDoc::SetPastedImage(Image picture) {
+    SetDerivedImage(std::move(picture), QStringLiteral("Pasted %1").arg(pastedCounter++));
+}
+
+void CWeftloomDoc::SetDerivedImage(Image picture, const QString& title) {
     image = std::move(picture);
+    ImageReplaced();
     unfinished_ = false;
-    SetTitle(QStringLiteral("Pasted %1").arg(pastedCounter++));
+    SetTitle(title);
     SetModifiedFlag(true);
+    for (framework::View* view : Views()) {
+        if (auto* imageView = qobject_cast<CWeftloomView*>(view)) {
+            imageView->FitToImage();
+            imageView->RefreshRows(image, 0, image.height);
+        }
+    }
+}
+
+void CWeftloomDoc::OnCropToSelection() {
+    if (!HasSelection() || Template() == nullptr) {
+        return;
+    }
+    Image crop = CropImage(image, selection.Bounds());
+    if (crop.IsEmpty()) {
+        framework::MessageBox(QStringLiteral("There is not enough memory for the cropped picture."),
+                              std::nullopt, framework::MessageButtons::Ok);
+        return;
+    }
+    const QString title = PlainTitle() + QStringLiteral(" (cropped)");
+    Template()->CreateDocument([&crop, &title](framework::Document& document) {
+        auto& cropped = static_cast<CWeftloomDoc&>(document);
+        if (!cropped.OnNewDocument()) {
+            return false;
+        }
+        cropped.SetDerivedImage(std::move(crop), title);
+        return true;
+    });
 }
 
 bool CWeftloomDoc::Serialize(framework::Archive& archive) {
@@ -105,6 +196,7 @@ bool CWeftloomDoc::Serialize(framework::Archive& archive) {
             return false;
         }
         image = std::move(loaded);
+        ImageReplaced();
         SetTitle(QFileInfo(archive.path).fileName());
         return true;
     }
@@ -133,6 +225,7 @@ bool CWeftloomDoc::CreateImage(std::uint32_t width, std::uint32_t height,
     if (!image.Allocate(width, height, bytesPerPixel)) {
         return false;
     }
+    ImageReplaced();
     unfinished_ = false;
     SetTitle(QStringLiteral("Synthesis %1").arg(synthesisCounter));
     ++synthesisCounter;
@@ -171,10 +264,22 @@ void CWeftloomDoc::PreviewRow(const std::uint8_t* rowPixels, std::uint32_t level
     }
     // A row past the level's height would run past the image: stop at its end.
     const std::uint64_t endRow = std::min<std::uint64_t>(firstRow + yScale, height);
+    const bool everywhere = previewHole.size() != std::size_t{width} * height;
     for (std::uint64_t y = firstRow; y < endRow; ++y) {
-        std::copy(enlarged.begin(), enlarged.end(),
-                  image.PixelAt(0, static_cast<std::uint32_t>(y)));
+        std::uint8_t* target = image.PixelAt(0, static_cast<std::uint32_t>(y));
+        if (everywhere) {
+            std::copy(enlarged.begin(), enlarged.end(), target);
+            continue;
+        }
+        const std::uint8_t* hole = previewHole.data() + y * width;
+        for (std::size_t x = 0; x < enlarged.size() / bpp; ++x) {
+            if (hole[x] != 0) {
+                std::copy_n(enlarged.begin() + static_cast<std::ptrdiff_t>(x * bpp), bpp,
+                            target + x * bpp);
+            }
+        }
     }
+    transparency_ = -1;
     for (framework::View* view : Views()) {
         if (auto* imageView = qobject_cast<CWeftloomView*>(view)) {
             imageView->RefreshRows(image, static_cast<std::uint32_t>(firstRow),

@@ -1,5 +1,6 @@
 #include "shell/weftloom_view.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
@@ -53,6 +54,25 @@ const QBrush& CheckerBrush() {
         return QBrush(checks);
     }();
     return brush;
+}
+
+// How far the mouse moves, in screen pixels, before a press becomes a drag.
+constexpr int kDragDistance = 3;
+// The tint over selected pixels (premultiplied).
+constexpr QRgb kSelectionTint = qRgba(26, 72, 150, 100);
+
+SelectionShape currentTool = SelectionShape::Rectangle;
+
+// Outlines in white under black dashes: they show on any picture.
+void DrawDashed(QPainter& painter, const std::function<void()>& draw) {
+    QPen pen(Qt::white, 0);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    draw();
+    pen.setColor(Qt::black);
+    pen.setDashPattern({4, 4});
+    painter.setPen(pen);
+    draw();
 }
 
 SynthesisHooks& Hooks() {
@@ -376,12 +396,8 @@ void CWeftloomView::OnDraw(QPainter& painter) {
     }
     const Image& image = GetDocument()->image;
     const QRect source(0, 0, static_cast<int>(image.width), static_cast<int>(image.height));
-    // The copies meet at whole pixels, so that no seam or overlap shows.
-    const int copies = tiled_ ? 2 : 1;
-    const auto edge = [copies](int start, int length, int k) {
-        return start + static_cast<int>(static_cast<long long>(length) * k / copies);
-    };
-    const QSize tile(edge(0, picture.width(), 1), edge(0, picture.height(), 1));
+    const std::vector<QRect> copies = Copies();
+    const QSize tile = copies.front().size();
     const bool reduced = tile.width() < source.width() || tile.height() < source.height();
     // Enlarged pixels stay blocks; a reduction is smoothed: by the painter down
     // to one half, below that from the halved copy that is at least as large as
@@ -396,15 +412,174 @@ void CWeftloomView::OnDraw(QPainter& painter) {
     }
     const QImage& shown = level > 0 ? Reduction(level) : display_;
     const QRect from = &shown == &display_ ? source : shown.rect();
+    for (const QRect& copy : copies) {
+        painter.drawImage(copy, shown, from);
+    }
+    DrawSelection(painter);
+}
+
+std::vector<QRect> CWeftloomView::Copies() const {
+    const QRect picture = PictureRect();
+    if (picture.isEmpty()) {
+        return {};
+    }
+    // The copies meet at whole pixels, so that no seam or overlap shows.
+    const int copies = tiled_ ? 2 : 1;
+    const auto edge = [copies](int start, int length, int k) {
+        return start + static_cast<int>(static_cast<long long>(length) * k / copies);
+    };
+    std::vector<QRect> rects;
     for (int ty = 0; ty < copies; ++ty) {
         for (int tx = 0; tx < copies; ++tx) {
             const QPoint topLeft(edge(picture.x(), picture.width(), tx),
                                  edge(picture.y(), picture.height(), ty));
             const QPoint end(edge(picture.x(), picture.width(), tx + 1),
                              edge(picture.y(), picture.height(), ty + 1));
-            painter.drawImage(QRect(topLeft, QSize(end.x() - topLeft.x(), end.y() - topLeft.y())),
-                              shown, from);
+            rects.emplace_back(topLeft, QSize(end.x() - topLeft.x(), end.y() - topLeft.y()));
         }
+    }
+    return rects;
+}
+
+QTransform CWeftloomView::PictureOnto(const QRect& copy) const {
+    const Image& image = GetDocument()->image;
+    if (image.IsEmpty()) {
+        return {};
+    }
+    return QTransform::fromTranslate(copy.x(), copy.y())
+        .scale(static_cast<double>(copy.width()) / image.width,
+               static_cast<double>(copy.height()) / image.height);
+}
+
+QPointF CWeftloomView::ToPicture(QPointF client) const {
+    const std::vector<QRect> copies = Copies();
+    return copies.empty() ? QPointF() : PictureOnto(copies.front()).inverted().map(client);
+}
+
+QPointF CWeftloomView::FromPicture(QPointF picture) const {
+    const std::vector<QRect> copies = Copies();
+    return copies.empty() ? QPointF() : PictureOnto(copies.front()).map(picture);
+}
+
+void CWeftloomView::DrawSelection(QPainter& painter) {
+    const CWeftloomDoc* document = GetDocument();
+    const Image& image = document->image;
+    const bool selected = document->HasSelection();
+    if ((!selected && !gesture_.active) || image.IsEmpty()) {
+        return;
+    }
+    const Selection& selection = document->selection;
+    if (selected && selection.Revision() != selectionRevision_) {
+        selectionRevision_ = selection.Revision();
+        selectionOutline_ = selection.Outline();
+        // Tinted only within the bounds: the rest of the picture costs nothing.
+        const QRect bounds = selection.Bounds();
+        selectionTint_ = QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < bounds.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(selectionTint_.scanLine(y));
+            for (int x = 0; x < bounds.width(); ++x) {
+                row[x] = selection.Selected(static_cast<std::uint32_t>(bounds.x() + x),
+                                            static_cast<std::uint32_t>(bounds.y() + y))
+                             ? kSelectionTint
+                             : 0;
+            }
+        }
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    for (const QRect& copy : Copies()) {
+        painter.save();
+        painter.setClipRect(copy);
+        painter.setTransform(PictureOnto(copy));
+        if (selected) {
+            painter.drawImage(selection.Bounds(), selectionTint_);
+            DrawDashed(painter, [&painter, this] {
+                painter.drawLines(selectionOutline_.data(),
+                                  static_cast<int>(selectionOutline_.size()));
+            });
+        }
+        if (gesture_.active && gesture_.moved && !gesture_.points.empty()) {
+            const std::vector<QPointF>& points = gesture_.points;
+            DrawDashed(painter, [&painter, &points, this] {
+                if (gesture_.shape == SelectionShape::Lasso) {
+                    painter.drawPolyline(points.data(), static_cast<int>(points.size()));
+                    return;
+                }
+                const QRectF box = QRectF(points.front(), points.back()).normalized();
+                if (gesture_.shape == SelectionShape::Rectangle) {
+                    painter.drawRect(box);
+                } else {
+                    painter.drawEllipse(box);
+                }
+            });
+        }
+        painter.restore();
+    }
+}
+
+SelectionShape CWeftloomView::Tool() {
+    return currentTool;
+}
+
+void CWeftloomView::SetTool(SelectionShape tool) {
+    currentTool = tool;
+}
+
+void CWeftloomView::mousePressEvent(QMouseEvent* event) {
+    CWeftloomDoc* document = GetDocument();
+    if (event->button() != Qt::LeftButton || document == nullptr || !document->HasImage()) {
+        View::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    gesture_ = Gesture();
+    gesture_.active = true;
+    gesture_.shape = currentTool;
+    gesture_.mode = event->modifiers() & Qt::ControlModifier ? SelectionMode::Subtract
+                    : event->modifiers() & Qt::ShiftModifier ? SelectionMode::Add
+                                                             : SelectionMode::Replace;
+    gesture_.pressed = event->position().toPoint();
+    gesture_.points = {ToPicture(event->position())};
+}
+
+void CWeftloomView::mouseMoveEvent(QMouseEvent* event) {
+    if (!gesture_.active) {
+        View::mouseMoveEvent(event);
+        return;
+    }
+    event->accept();
+    const QPointF point = ToPicture(event->position());
+    if ((event->position().toPoint() - gesture_.pressed).manhattanLength() >= kDragDistance) {
+        gesture_.moved = true;
+    }
+    if (gesture_.shape == SelectionShape::Lasso) {
+        gesture_.points.push_back(point);
+    } else {
+        gesture_.points.resize(1);
+        gesture_.points.push_back(point);
+    }
+    viewport()->update();
+}
+
+void CWeftloomView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!gesture_.active || event->button() != Qt::LeftButton) {
+        View::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    mouseMoveEvent(event);
+    const Gesture gesture = std::move(gesture_);
+    gesture_ = Gesture();
+    CWeftloomDoc* document = GetDocument();
+    Selection& selection = document->EditSelection();
+    if (gesture.moved) {
+        selection.Combine(gesture.shape, gesture.points, gesture.mode);
+    } else if (gesture.mode == SelectionMode::Replace) {
+        selection.SelectNone();  // a click lets go of the selection
+    }
+    document->SelectionChanged();
+    viewport()->update();
+    if (auto* main = qobject_cast<framework::MainFrame*>(window())) {
+        main->UpdateCommandUI();
     }
 }
 
@@ -445,13 +620,21 @@ QString CWeftloomView::StatusText() const {
     if (image.IsEmpty()) {
         return {};
     }
-    return QStringLiteral("%1 x %2 pixels, %3%4")
+    const CWeftloomDoc* document = GetDocument();
+    const QRect selected = document->HasSelection() ? document->selection.Bounds() : QRect();
+    return QStringLiteral("%1 x %2 pixels, %3%4%5")
         .arg(image.width)
         .arg(image.height)
         .arg(scaling_ == Scaling::Zoom  ? QStringLiteral("%1%").arg(zoom_ * 100)
              : scaling_ == Scaling::Fit ? QStringLiteral("Fit")
                                         : QStringLiteral("Stretch"))
-        .arg(tiled_ ? QStringLiteral(", tiled") : QString());
+        .arg(tiled_ ? QStringLiteral(", tiled") : QString())
+        .arg(selected.isEmpty() ? QString()
+                                : QStringLiteral(", selection %1 x %2 at %3, %4")
+                                      .arg(selected.width())
+                                      .arg(selected.height())
+                                      .arg(selected.x())
+                                      .arg(selected.y()));
 }
 
 void CWeftloomView::wheelEvent(QWheelEvent* event) {
@@ -511,6 +694,21 @@ bool CWeftloomView::OnCommand(int id) {
         case kIdViewTiled:
             SetScaling(scaling_, zoom_, !tiled_);
             return true;
+        case kIdSelectRectangle:
+            SetTool(SelectionShape::Rectangle);
+            return true;
+        case kIdSelectEllipse:
+            SetTool(SelectionShape::Ellipse);
+            return true;
+        case kIdSelectLasso:
+            SetTool(SelectionShape::Lasso);
+            return true;
+        case kIdFillSelection:
+            OnFill(false);
+            return true;
+        case kIdFillTransparent:
+            OnFill(true);
+            return true;
         default:
             return false;
     }
@@ -527,7 +725,14 @@ int CWeftloomView::CommandState(int id) const {
         case kIdZoomFit:
         case kIdViewStretch:
         case kIdViewTiled:
+        case kIdSelectRectangle:
+        case kIdSelectEllipse:
+        case kIdSelectLasso:
             return image ? 1 : 0;
+        case kIdFillSelection:
+            return GetDocument() != nullptr && GetDocument()->HasSelection() ? 1 : 0;
+        case kIdFillTransparent:
+            return image && GetDocument()->HasTransparency() ? 1 : 0;
         case kIdSynthesiseAgain:
             return image && Hooks().canSynthesiseAgain && Hooks().canSynthesiseAgain() ? 1 : 0;
         default:
@@ -546,6 +751,18 @@ void CWeftloomView::OnSynthesise() {
         return;
     }
     Hooks().synthesise(*this);
+}
+
+void CWeftloomView::OnFill(bool transparent) {
+    if (CommandState(transparent ? kIdFillTransparent : kIdFillSelection) != 1) {
+        return;
+    }
+    if (!Hooks().fill) {
+        framework::MessageBox(QStringLiteral("Filling is not available in this build."),
+                              std::nullopt, framework::MessageButtons::Ok);
+        return;
+    }
+    Hooks().fill(*this, transparent);
 }
 
 void CWeftloomView::OnDestroy() {

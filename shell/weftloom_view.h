@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QTransform>
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "engine/image.h"
 #include "shell/framework/view.h"
+#include "shell/selection.h"
 
 namespace weftloom {
 
@@ -36,9 +38,12 @@ struct DisplayBitmapInfo {
 // repeated 2 x 2 (Tiled). Enlargements show pixels as blocks, reductions are
 // smoothed, and transparent pixels show a checkerboard through them. Draws from
 // a display copy that is refreshed row by row while a synthesis runs.
-// Carries the Synthesise, zoom, Stretch and Tiled commands and the enabling of
-// Synthesise and Save As; its end stops a synthesis that writes into its
-// document. User-interface thread only.
+// The document's selection shows tinted in a dashed outline; dragging with the
+// left button draws a new one with the current tool (Shift adds to it, Ctrl
+// takes away, a click without a drag selects nothing).
+// Carries the Synthesise, fill, selection tool, zoom, Stretch and Tiled
+// commands and the enabling of Synthesise and Save As; its end stops a run
+// that writes into its document. User-interface thread only.
 class CWeftloomView : public framework::View {
     Q_OBJECT
   public:
@@ -74,17 +79,36 @@ class CWeftloomView : public framework::View {
     double Zoom() const { return scaling_ == Scaling::Zoom ? zoom_ : 0; }
     bool Tiled() const { return tiled_; }
 
+    // The shape new selections are drawn with, in every view.
+    static SelectionShape Tool();
+    static void SetTool(SelectionShape tool);
+    // Where a point of the client area lies on the picture (its first copy
+    // when tiled), in picture coordinates; and back.
+    QPointF ToPicture(QPointF client) const;
+    QPointF FromPicture(QPointF picture) const;
+
   protected:
     void OnDestroy() override;
     void OnDraw(QPainter& painter) override;
     // Ctrl+wheel zooms; the plain wheel scrolls.
     void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
     // How the picture is scaled to the client area.
     enum class Scaling { Fit, Stretch, Zoom };
 
     void OnSynthesise();
+    // Fill Selection (transparent false) or Fill Transparent Areas.
+    void OnFill(bool transparent);
+    // The places of the picture's copies in the client area (one unless tiled).
+    std::vector<QRect> Copies() const;
+    // Picture coordinates onto one of the copies.
+    QTransform PictureOnto(const QRect& copy) const;
+    // Draws the selection, and the shape being drawn, over the picture.
+    void DrawSelection(QPainter& painter);
     bool NeedsNewBitmap(const Image& image) const;
     bool BuildBitmap(const Image& image);
     // Copies the next slice of the rows waiting for the display copy and,
@@ -126,6 +150,22 @@ class CWeftloomView : public framework::View {
     Scaling scaling_ = Scaling::Fit;
     double zoom_ = 1;
     bool tiled_ = false;
+
+    // The selection as last drawn: its tinted pixels and outline, made again
+    // when its revision changes.
+    QImage selectionTint_;
+    std::vector<QLine> selectionOutline_;
+    std::uint64_t selectionRevision_ = 0;
+    // The shape being drawn with the mouse, in picture coordinates.
+    struct Gesture {
+        bool active = false;
+        SelectionShape shape = SelectionShape::Rectangle;
+        SelectionMode mode = SelectionMode::Replace;
+        std::vector<QPointF> points;
+        QPoint pressed;  // where the button went down, in the client area
+        bool moved = false;
+    };
+    Gesture gesture_;
 };
 
 // The synthesis user interface plugs into the view through these hooks, which
@@ -143,6 +183,9 @@ struct SynthesisHooks {
     // Stops the synthesis that writes into document at once; the document
     // stays, with what was made, marked unfinished. Called with progressLock held.
     std::function<void(CWeftloomDoc& document)> abortSynthesis;
+    // Edit > Fill Selection (transparent false) and Fill Transparent Areas for
+    // the view's document.
+    std::function<void(CWeftloomView& view, bool transparent)> fill;
 };
 void SetSynthesisHooks(SynthesisHooks hooks);
 

@@ -4,6 +4,8 @@
 #include <QPixmap>
 #include <QPolygon>
 
+#include "shell/resources/resource_ids.h"
+
 namespace weftloom {
 
 namespace {
@@ -86,6 +88,31 @@ void DrawAbout(QPainter& painter) {
     painter.drawRect(6, 5, 3, 1);
     painter.drawRect(7, 5, 2, 6);
     painter.drawRect(6, 10, 4, 1);
+}
+
+// The selection tools: their shape tinted as a selection is, in a dashed
+// outline, black on white so that it shows on any toolbar.
+void DrawSelectionShape(QPainter& painter, int commandId) {
+    for (const bool dashes : {false, true}) {
+        QPen pen(dashes ? QColor(Qt::black) : QColor(Qt::white));
+        if (dashes) {
+            pen.setDashPattern({2, 2});
+        }
+        painter.setPen(pen);
+        painter.setBrush(dashes ? QBrush(Qt::NoBrush) : QBrush(QColor(0xB8, 0xD0, 0xF0)));
+        switch (commandId) {
+            case kIdSelectRectangle:
+                painter.drawRect(1, 2, 13, 10);
+                break;
+            case kIdSelectEllipse:
+                painter.drawEllipse(1, 1, 13, 12);
+                break;
+            default:
+                painter.drawPolygon(QPolygon(
+                    {{3, 13}, {1, 8}, {3, 3}, {8, 1}, {13, 3}, {14, 8}, {10, 12}, {6, 11}}));
+                break;
+        }
+    }
 }
 
 QImage ApplicationImage(int size) {
@@ -177,12 +204,20 @@ QImage ToolbarButtonImage(int commandId) {
         case kAboutCommand:
             draw = DrawAbout;
             break;
+        case kIdSelectRectangle:
+        case kIdSelectEllipse:
+        case kIdSelectLasso:
+            break;
         default:
             return {};
     }
     QImage image = BlankImage(kToolbarImageWidth, kToolbarImageHeight);
     QPainter painter(&image);
-    draw(painter);
+    if (draw != nullptr) {
+        draw(painter);
+    } else {
+        DrawSelectionShape(painter, commandId);
+    }
     return image;
 }
 

@@ -14,7 +14,8 @@ inline constexpr int kToolbarImageWidth = 16;
 inline constexpr int kToolbarImageHeight = 15;
 
 // The button image of toolbar command 57601 (open), 32771 (synthesise),
-// 57604 (save as) or 57664 (about): 16 x 15 pixels, transparent background.
+// 57604 (save as), 57664 (about) or a selection tool (32781 to 32783):
+// 16 x 15 pixels, transparent background.
 // A null image for any other command.
 QImage ToolbarButtonImage(int commandId);
 

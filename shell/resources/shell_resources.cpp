@@ -59,12 +59,46 @@ std::map<int, framework::CommandInfo> CommandTable() {
                                  "Display program information, version number and copyright\nAbout",
                                  {}};
     table[command::kEditCopy] = {"&Copy\tCtrl+C",
-                                 "Copy the picture to the clipboard\nCopy",
+                                 "Copy the picture, or its selected part, to the clipboard\nCopy",
                                  {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)}};
     table[command::kEditPaste] = {
         "Paste as &New\tCtrl+V",
         "Make a new document of the picture on the clipboard\nPaste as New",
         {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)}};
+    table[kIdSelectRectangle] = {
+        "&Rectangle Selection",
+        "Select by dragging a rectangle; Shift adds to the selection, Ctrl takes away\nRectangle",
+        {}};
+    table[kIdSelectEllipse] = {
+        "&Ellipse Selection",
+        "Select by dragging an ellipse; Shift adds to the selection, Ctrl takes away\nEllipse",
+        {}};
+    table[kIdSelectLasso] = {
+        "&Lasso Selection",
+        "Select by drawing around the pixels; Shift adds to the selection, Ctrl takes away\nLasso",
+        {}};
+    table[kIdSelectAll] = {
+        "Select &All\tCtrl+A", "Select the whole picture\nSelect All", {K(Qt::CTRL | Qt::Key_A)}};
+    table[kIdSelectNone] = {"Select &None\tCtrl+Shift+A",
+                            "Select nothing\nSelect None",
+                            {K(Qt::CTRL | Qt::SHIFT | Qt::Key_A)}};
+    table[kIdSelectInvert] = {"&Invert Selection\tCtrl+I",
+                              "Select what is not selected, and nothing of what is\nInvert",
+                              {K(Qt::CTRL | Qt::Key_I)}};
+    table[kIdFillSelection] = {
+        "&Fill Selection...\tCtrl+Shift+F",
+        "Make the selected pixels anew from the rest of the picture, in a new window\nFill "
+        "Selection",
+        {K(Qt::CTRL | Qt::SHIFT | Qt::Key_F)}};
+    table[kIdFillTransparent] = {
+        "Fill &Transparent Areas...",
+        "Make the transparent pixels anew from the rest of the picture, in a new "
+        "window\nFill Transparent Areas",
+        {}};
+    table[kIdCropToSelection] = {
+        "Cro&p to Selection",
+        "Open the rectangle around the selection as a new picture\nCrop to Selection",
+        {}};
     // The other edit keys and the pane keys exist in the accelerator table but
     // have no handler.
     table[command::kEditCut] = {
@@ -83,6 +117,11 @@ std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
         {command::kViewToolbar, 0, kIdZoomIn, kIdZoomOut, kIdZoomActual, kIdZoomFit, kIdViewStretch,
          0, kIdViewTiled}};
     const framework::MenuTemplate edit{"&Edit", {command::kEditCopy, command::kEditPaste}};
+    const framework::MenuTemplate imageEdit{
+        "&Edit",
+        {command::kEditCopy, command::kEditPaste, 0, kIdSelectAll, kIdSelectNone, kIdSelectInvert,
+         0, kIdSelectRectangle, kIdSelectEllipse, kIdSelectLasso, 0, kIdFillSelection,
+         kIdFillTransparent, kIdCropToSelection}};
     const framework::MenuTemplate help{"&Help", {command::kAppAbout}};
     const std::vector<framework::MenuTemplate> noDocument = {
         {"&File", {command::kFileOpen, 0, command::kFileMru1, 0, command::kAppExit}},
@@ -93,7 +132,7 @@ std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
         {"&File",
          {command::kFileOpen, kIdSynthesise, kIdSynthesiseAgain, command::kFileSaveAs,
           command::kFileClose, 0, command::kFileMru1, 0, command::kAppExit}},
-        edit,
+        imageEdit,
         imageView,
         {"&Window",
          {command::kWindowNew, command::kWindowCascade, command::kWindowTile,
@@ -103,7 +142,9 @@ std::map<int, std::vector<framework::MenuTemplate>> MenuTable() {
 }
 
 std::vector<int> ToolBarButtons() {
-    return {command::kFileOpen, kIdSynthesise, command::kFileSaveAs, 0, command::kAppAbout};
+    return {command::kFileOpen, kIdSynthesise,    command::kFileSaveAs, 0,
+            kIdSelectRectangle, kIdSelectEllipse, kIdSelectLasso,       0,
+            command::kAppAbout};
 }
 
 }  // namespace weftloom

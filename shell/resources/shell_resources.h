@@ -25,7 +25,7 @@ std::map<int, framework::CommandInfo> CommandTable();
 // Menus 128 (no document), 129 and 130 (a document active).
 std::map<int, std::vector<framework::MenuTemplate>> MenuTable();
 
-// Toolbar 128: Open, Synthesise, Save As, a separator, About.
+// Toolbar 128: Open, Synthesise, Save As, the selection tools, About.
 std::vector<int> ToolBarButtons();
 
 }  // namespace weftloom

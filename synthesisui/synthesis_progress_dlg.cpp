@@ -53,6 +53,24 @@ void CSynthesisProgressDlg::SetReportObserver(ReportObserver observer) {
     Observer() = std::move(observer);
 }
 
+void SynthesisJob::Prepare(const CWeftloomDoc& input, const CWeftloomDoc& output,
+                           ProgressCallback callback, void* context) {
+    ApplySettings(settings, synthesiser);
+    synthesiser.progressCallback = callback;
+    synthesiser.callbackContext = context;
+    sample_ = input.image;
+    width_ = output.image.width;
+    height_ = output.image.height;
+}
+
+bool SynthesisJob::Run() {
+    return synthesiser.Synthesise(sample_, width_, height_);
+}
+
+QString SynthesisJob::FailureText() const {
+    return QStringLiteral("The synthesis could not be completed: not enough memory.");
+}
+
 CSynthesisProgressDlg::CSynthesisProgressDlg()
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {}
 
@@ -60,7 +78,9 @@ CSynthesisProgressDlg::~CSynthesisProgressDlg() {
     // Whatever path deletes the dialog, the worker is stopped and joined first,
     // so it never writes into a dialog that is gone.
     posting_ = false;
-    synthesiser.Abort();
+    if (job != nullptr) {
+        job->Abort();
+    }
     if (worker_.joinable()) {
         worker_.join();
     }
@@ -87,7 +107,7 @@ framework::DialogTemplate CSynthesisProgressDlg::Template() {
 }
 
 bool CSynthesisProgressDlg::Create() {
-    if (inputDocument == nullptr || outputDocument == nullptr) {
+    if (inputDocument == nullptr || outputDocument == nullptr || job == nullptr) {
         return false;
     }
     framework::BuildDialog(*this, Template());
@@ -125,23 +145,17 @@ void CSynthesisProgressDlg::paintEvent(QPaintEvent* event) {
 
 void CSynthesisProgressDlg::StartWorker() {
     workerStarted_ = true;
-    // Everything the run needs is taken here, on the user-interface thread: the
-    // output size and a copy of the sample, so that the sample's document may
-    // change or close while the run goes on.
-    ApplySettings(settings, synthesiser);
-    synthesiser.progressCallback = &CSynthesisProgressDlg::ForwardProgress;
-    synthesiser.callbackContext = this;
-    sample_ = inputDocument->image;
-    outputWidth_ = outputDocument->image.width;
-    outputHeight_ = outputDocument->image.height;
+    // Everything the run needs is taken here, on the user-interface thread, so
+    // that the input's document may change or close while the run goes on.
+    job->Prepare(*inputDocument, *outputDocument, &CSynthesisProgressDlg::ForwardProgress, this);
     startTime_ = CurrentClock()();
-    timeLeft_ = TimeLeftEstimator(outputWidth_);
+    timeLeft_ = TimeLeftEstimator(outputDocument->image.width);
     posting_ = true;
     worker_ = std::thread(&CSynthesisProgressDlg::SynthesisThreadProc, this);
 }
 
 void CSynthesisProgressDlg::SynthesisThreadProc() {
-    succeeded_ = synthesiser.Synthesise(sample_, outputWidth_, outputHeight_);
+    succeeded_ = job->Run();
     if (posting_) {
         QMetaObject::invokeMethod(this, "OnDone", Qt::QueuedConnection);
     }
@@ -264,11 +278,13 @@ void CSynthesisProgressDlg::OnDone() {
             }
         }
     }
-    const Image* result = synthesiser.result.get();
+    const Image* result = job->Result();
+    document->previewHole.clear();
     if (succeeded_ && result != nullptr && result->width == document->image.width &&
         result->height == document->image.height &&
         result->bytesPerPixel == document->image.bytesPerPixel) {
         document->image.pixels = result->pixels;
+        document->ImageReplaced();
         for (framework::View* view : document->Views()) {
             if (auto* imageView = qobject_cast<CWeftloomView*>(view)) {
                 imageView->RefreshRows(document->image, 0, document->image.height);
@@ -281,13 +297,12 @@ void CSynthesisProgressDlg::OnDone() {
         document->progressDialog = nullptr;
     }
     const bool failed = !succeeded_;
+    const QString failure = failed ? job->FailureText() : QString();
     EndDialog();
     if (failed) {
         document->SetUnfinished(true);
         // Not an abort (that goes through EndDialog first): the run itself failed.
-        framework::MessageBox(
-            QStringLiteral("The synthesis could not be completed: not enough memory."),
-            std::nullopt, framework::MessageButtons::Ok);
+        framework::MessageBox(failure, std::nullopt, framework::MessageButtons::Ok);
     }
 }
 
@@ -332,6 +347,7 @@ void CSynthesisProgressDlg::Stop() {
     framework::DismissQuestions(this);
     ShowProgressInTitles(-1);
     EndDialog();
+    outputDocument->previewHole.clear();
     outputDocument->SetUnfinished(true);
 }
 
@@ -356,7 +372,9 @@ void CSynthesisProgressDlg::EndDialog() {
     }
     ended_ = true;
     posting_ = false;
-    synthesiser.Abort();
+    if (job != nullptr) {
+        job->Abort();
+    }
     if (worker_.joinable()) {
         worker_.join();
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,11 +29,52 @@ class CWeftloomDoc;
 
 inline constexpr const char kAreYouSureQuestion[] = "Are you sure ?";
 
+// The work a progress dialog runs: a synthesis, a fill. Prepare is called on
+// the user-interface thread as the worker starts and takes what the run needs
+// (copies, so that the documents may change or close meanwhile); Run runs on
+// the worker and reports through callback; Abort may come from any thread;
+// Result and FailureText are read once Run has returned.
+class ProgressJob {
+  public:
+    virtual ~ProgressJob() = default;
+    virtual void Prepare(const CWeftloomDoc& input, const CWeftloomDoc& output,
+                         ProgressCallback callback, void* context) = 0;
+    virtual bool Run() = 0;
+    virtual void Abort() = 0;
+    // The finished picture, the output's size; null when there is none.
+    virtual const Image* Result() const = 0;
+    // Why a run that was not stopped failed, for the user.
+    virtual QString FailureText() const = 0;
+};
+
+// A synthesis from the input document's image into an image of the output
+// document's size, with settings.
+class SynthesisJob : public ProgressJob {
+  public:
+    explicit SynthesisJob(const SynthesisSettings& runSettings) : settings(runSettings) {}
+
+    void Prepare(const CWeftloomDoc& input, const CWeftloomDoc& output, ProgressCallback callback,
+                 void* context) override;
+    bool Run() override;
+    void Abort() override { synthesiser.Abort(); }
+    const Image* Result() const override { return synthesiser.result.get(); }
+    QString FailureText() const override;
+
+    SynthesisSettings settings;
+    TextureSynthesiser synthesiser;
+
+  private:
+    Image sample_;  // the worker's own copy of the sample
+    std::uint32_t width_ = 0;
+    std::uint32_t height_ = 0;
+};
+
 // The modeless "Synthesis Progress..." dialog (template 131) of one running
-// synthesis. It owns the synthesiser and the worker thread that runs it, shows
-// the engine's stage, two bars and the time left, previews each finished row
-// in the output document, copies the texture in at the end, and stops the
-// worker on Cancel or when the output document's view goes.
+// job (a synthesis unless told otherwise). It owns the job and the worker
+// thread that runs it, shows the engine's stage, two bars and the time left,
+// previews each finished row in the output document, copies the result in at
+// the end, and stops the worker on Cancel or when the output document's view
+// goes.
 //
 // Threads: everything runs on the user-interface thread except the worker,
 // which only runs the synthesis on its own copy of the sample and hands each
@@ -48,7 +90,7 @@ class CSynthesisProgressDlg : public QDialog {
     static framework::DialogTemplate Template();
 
     // Builds the window from template 131 (hidden) and links the dialog into
-    // the output document. inputDocument and outputDocument must be set.
+    // the output document. inputDocument, outputDocument and job must be set.
     bool Create();
     // Ends the dialog: no more posting, abort, join the worker, delete later.
     // Safe to call more than once and from inside its own handlers.
@@ -75,10 +117,9 @@ class CSynthesisProgressDlg : public QDialog {
 
     CWeftloomDoc* inputDocument = nullptr;
     CWeftloomDoc* outputDocument = nullptr;
-    // The run's settings, set before the dialog is shown (the worker takes
-    // them when it starts).
-    SynthesisSettings settings;
-    TextureSynthesiser synthesiser;
+    // The run, set before the dialog is shown (it takes what it needs when
+    // the worker starts).
+    std::unique_ptr<ProgressJob> job;
     QString statusText;
     QString timeLeftText;
     QString inputFile;
@@ -128,9 +169,6 @@ class CSynthesisProgressDlg : public QDialog {
     std::int32_t lastOverallTotal_ = 0;  // of the last report that had one
     std::int64_t startTime_ = 0;         // milliseconds
     TimeLeftEstimator timeLeft_{0};
-    std::uint32_t outputWidth_ = 0;
-    std::uint32_t outputHeight_ = 0;
-    Image sample_;  // the worker's own copy of the sample
 
     std::mutex reportMutex_;
     std::deque<Report> reports_;

@@ -11,6 +11,7 @@
 #include "shell/weftloom_app.h"
 #include "shell/weftloom_doc.h"
 #include "shell/weftloom_view.h"
+#include "synthesisui/fill_command.h"
 #include "synthesisui/synthesis_params_dlg.h"
 #include "synthesisui/synthesis_progress_dlg.h"
 
@@ -28,8 +29,7 @@ void Tell(const QString& text) {
     framework::MessageBox(text, std::nullopt, framework::MessageButtons::Ok);
 }
 
-// Centres a new progress dialog over the main window, each one running already
-// moving it a step down and right, so that none hides another.
+// Centres a new progress dialog over the main window (see StartProgress).
 void PlaceOverMainWindow(CSynthesisProgressDlg& dialog) {
     CWeftloomApp* application = CWeftloomApp::Instance();
     QWidget* main = application != nullptr ? application->MainFrame() : nullptr;
@@ -75,10 +75,15 @@ CSynthesisProgressDlg* StartSynthesis(CWeftloomDoc& sample, std::uint32_t width,
                  .arg(height));
         return nullptr;
     }
+    return StartProgress(sample, *output, std::make_unique<SynthesisJob>(settings));
+}
+
+CSynthesisProgressDlg* StartProgress(CWeftloomDoc& input, CWeftloomDoc& output,
+                                     std::unique_ptr<ProgressJob> job) {
     auto* progress = new CSynthesisProgressDlg();
-    progress->inputDocument = &sample;
-    progress->outputDocument = output;
-    progress->settings = settings;
+    progress->inputDocument = &input;
+    progress->outputDocument = &output;
+    progress->job = std::move(job);
     if (!progress->Create()) {
         delete progress;
         return nullptr;
@@ -148,7 +153,9 @@ void EndSynthesis(CWeftloomDoc& document) {
 void InstallSynthesisUserInterface() {
     LastSize() = QSize();
     SynthesisHooks hooks;
+    ResetFillChoice();
     hooks.synthesise = [](CWeftloomView& view) { OnSynthesise(view); };
+    hooks.fill = [](CWeftloomView& view, bool transparent) { OnFill(view, transparent); };
     hooks.synthesiseAgain = [](CWeftloomView& view) { OnSynthesiseAgain(view); };
     hooks.canSynthesiseAgain = [] { return CanSynthesiseAgain(); };
     hooks.endSynthesis = [](CWeftloomDoc& document) { EndSynthesis(document); };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/synthesis_settings.h"
 
@@ -9,6 +10,14 @@ namespace weftloom {
 class CSynthesisProgressDlg;
 class CWeftloomDoc;
 class CWeftloomView;
+class ProgressJob;
+
+// Shows a progress dialog that runs job from input into output, over the main
+// window (each one running already moves it a step down and right, so that
+// none hides another). Returns the dialog, or nullptr when it could not be
+// made. User-interface thread only.
+CSynthesisProgressDlg* StartProgress(CWeftloomDoc& input, CWeftloomDoc& output,
+                                     std::unique_ptr<ProgressJob> job);
 
 // Starts a synthesis from sample's image into a new document of width x height
 // pixels: refuses what cannot be synthesised (with a message box saying why),

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,22 @@ class AppFixture : public ::testing::Test {
     bool Enabled(int id) {
         Frame()->UpdateCommandUI();
         return Action(id)->isEnabled();
+    }
+
+    // The centre of a pixel of the active view's picture, in its client area.
+    QPoint PixelCentre(QPoint pixel) const {
+        return ActiveView()->FromPicture(QPointF(pixel.x() + 0.5, pixel.y() + 0.5)).toPoint();
+    }
+
+    // Drags with the left button over the active view from one pixel to
+    // another, through the middle, holding keys.
+    void DragOver(QPoint from, QPoint to, Qt::KeyboardModifiers keys = {}) {
+        QWidget* client = ActiveView()->viewport();
+        QTest::mousePress(client, Qt::LeftButton, keys, PixelCentre(from));
+        QTest::mouseMove(client, (PixelCentre(from) + PixelCentre(to)) / 2);
+        QTest::mouseMove(client, PixelCentre(to));
+        QTest::mouseRelease(client, Qt::LeftButton, keys, PixelCentre(to));
+        Settle();
     }
 
     // Writes a TGA sample of the pattern into the scratch folder.

@@ -2,7 +2,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMdiArea>
-#include <QTest>
 
 #include <string>
 #include <vector>
@@ -108,21 +107,6 @@ class SelectionOnAView : public testing::AppFixture {
         ASSERT_EQ(ActiveView()->Zoom(), 8);
     }
 
-    // The centre of pixel (x, y) in the view's client area.
-    QPoint At(QPoint pixel) const {
-        return ActiveView()->FromPicture(QPointF(pixel.x() + 0.5, pixel.y() + 0.5)).toPoint();
-    }
-
-    // Drags with the left button from one pixel to another, through the middle.
-    void Drag(QPoint from, QPoint to, Qt::KeyboardModifiers keys = {}) {
-        QWidget* client = ActiveView()->viewport();
-        QTest::mousePress(client, Qt::LeftButton, keys, At(from));
-        QTest::mouseMove(client, (At(from) + At(to)) / 2);
-        QTest::mouseMove(client, At(to));
-        QTest::mouseRelease(client, Qt::LeftButton, keys, At(to));
-        Settle();
-    }
-
     const Selection& Selected() const { return ActiveDoc()->selection; }
 };
 
@@ -189,7 +173,7 @@ TEST_F(SelectionOnAView, ShiftAddsCtrlTakesAwayInvertAndAClickClears) {
         if (step.command != 0) {
             Trigger(step.command);
         } else {
-            Drag(step.from, step.to, step.keys);
+            DragOver(step.from, step.to, step.keys);
         }
         ASSERT_EQ(Rows(Selected()), step.expected) << step.name;
         const bool any = step.expected[0][0] == '#' || step.expected[1][1] == '#';
@@ -205,7 +189,7 @@ TEST_F(SelectionOnAView, ShiftAddsCtrlTakesAwayInvertAndAClickClears) {
 // the pixels under it change colour, the others do not.
 TEST_F(SelectionOnAView, IsDrawnOverThePictureAtEveryZoom) {
     OpenPicture(16, 12, 3);
-    Drag({4, 3}, {9, 7});
+    DragOver({4, 3}, {9, 7});
     ASSERT_EQ(Selected().Bounds(), QRect(4, 3, 6, 5));
     const Image& picture = ActiveDoc()->image;
     const auto shown = [&picture](QPoint pixel) {
@@ -219,10 +203,11 @@ TEST_F(SelectionOnAView, IsDrawnOverThePictureAtEveryZoom) {
         }
         const QImage client = ActiveView()->viewport()->grab().toImage();
         for (const QPoint pixel : {QPoint(6, 5), QPoint(8, 4)}) {
-            EXPECT_NE(client.pixelColor(At(pixel)), shown(pixel)) << zoom << " selected";
+            EXPECT_NE(client.pixelColor(PixelCentre(pixel)), shown(pixel)) << zoom << " selected";
         }
         for (const QPoint pixel : {QPoint(1, 1), QPoint(12, 5), QPoint(6, 10)}) {
-            EXPECT_EQ(client.pixelColor(At(pixel)), shown(pixel)) << zoom << " not selected";
+            EXPECT_EQ(client.pixelColor(PixelCentre(pixel)), shown(pixel))
+                << zoom << " not selected";
         }
     }
 }
@@ -234,9 +219,9 @@ TEST_F(SelectionOnAView, CopyAndCropTakeTheBoundingRectangle) {
     OpenPicture(12, 10, 3);
     CWeftloomDoc* original = ActiveDoc();
     const Image before = original->image;
-    Drag({2, 3}, {7, 8});
+    DragOver({2, 3}, {7, 8});
     Trigger(kIdSelectEllipse);
-    Drag({2, 1}, {4, 4}, Qt::ShiftModifier);  // grows the bounds upwards
+    DragOver({2, 1}, {4, 4}, Qt::ShiftModifier);  // grows the bounds upwards
     ASSERT_EQ(Selected().Bounds(), QRect(2, 1, 6, 8));
 
     QGuiApplication::clipboard()->clear();

@@ -58,8 +58,8 @@ const QBrush& CheckerBrush() {
 
 // How far the mouse moves, in screen pixels, before a press becomes a drag.
 constexpr int kDragDistance = 3;
-// The tint over selected pixels (premultiplied).
-constexpr QRgb kSelectionTint = qRgba(26, 72, 150, 100);
+// The tint over selected pixels: a light blue, a third opaque.
+const QRgb kSelectionTint = qPremultiply(qRgba(70, 150, 255, 85));
 
 SelectionShape currentTool = SelectionShape::Rectangle;
 

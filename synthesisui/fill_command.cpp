@@ -98,19 +98,19 @@ framework::DialogTemplate CFillParamsDlg::Template() {
     using framework::kGroup;
     using framework::kTabStop;
     framework::DialogTemplate t =
-        framework::StandardDialogTemplate(133, QStringLiteral("Fill"), 220, 104);
+        framework::StandardDialogTemplate(133, QStringLiteral("Fill"), 228, 104);
     t.controls = {
-        {-1, ControlKind::Label, "Picture :", 8, 10, 48, 8, kGroup},
-        {kInputFile, ControlKind::SunkenLabel, "...", 64, 8, 148, 12, kGroup},
-        {-1, ControlKind::Label, "To fill :", 8, 27, 48, 8},
-        {kHolePixels, ControlKind::Label, "", 64, 27, 148, 8},
-        {-1, ControlKind::Label, "Copy &from within", 8, 45, 56, 8, kGroup},
-        {kSourceLimit, ControlKind::DigitsEdit, "", 64, 42, 40, 14, kTabStop},
-        {-1, ControlKind::Label, "pixels of it (0: anywhere)", 108, 45, 104, 8, kGroup},
-        {-1, ControlKind::Label, "S&eed", 8, 65, 48, 8, kGroup},
-        {kSeed, ControlKind::DigitsEdit, "", 64, 62, 40, 14, kTabStop},
-        {1, ControlKind::DefaultPushButton, "OK", 100, 84, 50, 14, kGroup | kTabStop},
-        {2, ControlKind::PushButton, "Cancel", 162, 84, 50, 14, kTabStop},
+        {-1, ControlKind::Label, "Picture :", 8, 10, 64, 8, kGroup},
+        {kInputFile, ControlKind::SunkenLabel, "...", 76, 8, 144, 12, kGroup},
+        {-1, ControlKind::Label, "To fill :", 8, 27, 64, 8},
+        {kHolePixels, ControlKind::Label, "", 76, 27, 144, 8},
+        {-1, ControlKind::Label, "Copy &from within", 8, 45, 64, 8, kGroup},
+        {kSourceLimit, ControlKind::DigitsEdit, "", 76, 42, 40, 14, kTabStop},
+        {-1, ControlKind::Label, "pixels of it (0: anywhere)", 120, 45, 100, 8, kGroup},
+        {-1, ControlKind::Label, "S&eed", 8, 65, 64, 8, kGroup},
+        {kSeed, ControlKind::DigitsEdit, "", 76, 62, 40, 14, kTabStop},
+        {1, ControlKind::DefaultPushButton, "OK", 108, 84, 50, 14, kGroup | kTabStop},
+        {2, ControlKind::PushButton, "Cancel", 170, 84, 50, 14, kTabStop},
     };
     return t;
 }

@@ -203,7 +203,13 @@ TEST_F(SelectionOnAView, IsDrawnOverThePictureAtEveryZoom) {
         }
         const QImage client = ActiveView()->viewport()->grab().toImage();
         for (const QPoint pixel : {QPoint(6, 5), QPoint(8, 4)}) {
-            EXPECT_NE(client.pixelColor(PixelCentre(pixel)), shown(pixel)) << zoom << " selected";
+            // A third of a light blue over the pixel.
+            const QColor drawn = client.pixelColor(PixelCentre(pixel));
+            const QColor under = shown(pixel);
+            const auto blend = [](int was, int tint) { return (tint * 85 + was * 170) / 255; };
+            EXPECT_NEAR(drawn.red(), blend(under.red(), 70), 2) << zoom;
+            EXPECT_NEAR(drawn.green(), blend(under.green(), 150), 2) << zoom;
+            EXPECT_NEAR(drawn.blue(), blend(under.blue(), 255), 2) << zoom;
         }
         for (const QPoint pixel : {QPoint(1, 1), QPoint(12, 5), QPoint(6, 10)}) {
             EXPECT_EQ(client.pixelColor(PixelCentre(pixel)), shown(pixel))

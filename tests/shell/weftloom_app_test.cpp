@@ -15,6 +15,8 @@
 #include <QToolBar>
 #include <QToolTip>
 
+#include <map>
+
 #include "shell/framework/commands.h"
 #include "shell/framework/profile.h"
 #include "shell/resources/icons.h"
@@ -243,11 +245,24 @@ TEST_F(OpenAndNew, AcceleratorsAndPromptsReachTheirCommands) {
         {command::kEditCopy, "Ctrl+C; Ctrl+Ins",
          "Copy the picture, or its selected part, to the clipboard"},
         {command::kEditPaste, "Ctrl+V; Shift+Ins", nullptr},
-        {command::kAppExit, "Ctrl+Q", nullptr}};
+        {command::kAppExit, "Ctrl+Q", nullptr},
+        {kIdSelectAll, "Ctrl+A", nullptr},
+        {kIdSelectNone, "Ctrl+Shift+A", nullptr},
+        {kIdSelectInvert, "Ctrl+I", nullptr},
+        {kIdFillSelection, "Ctrl+Shift+F", nullptr}};
     for (const auto& [id, shortcuts, prompt] : keys) {
         EXPECT_EQ(QKeySequence::listToString(Action(id)->shortcuts()), shortcuts) << id;
         if (prompt != nullptr) {
             EXPECT_EQ(Action(id)->statusTip(), prompt);
+        }
+    }
+    // No key does two things: each belongs to one command.
+    std::map<QString, QString> owners;
+    for (QAction* action : Frame()->findChildren<QAction*>()) {
+        for (const QKeySequence& key : action->shortcuts()) {
+            const auto [owner, first] = owners.emplace(key.toString(), action->objectName());
+            EXPECT_TRUE(first || owner->second == action->objectName())
+                << key.toString().toStdString() << " twice";
         }
     }
     EXPECT_FALSE(Enabled(command::kEditCopy)) << "no picture to copy";

@@ -1,5 +1,6 @@
 #include "shell/weftloom_view.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -558,6 +559,16 @@ void CWeftloomView::mouseMoveEvent(QMouseEvent* event) {
         gesture_.points.push_back(point);
     }
     viewport()->update();
+}
+
+void CWeftloomView::keyPressEvent(QKeyEvent* event) {
+    if (gesture_.active && event->key() == Qt::Key_Escape) {
+        event->accept();
+        gesture_ = Gesture();
+        viewport()->update();
+        return;
+    }
+    View::keyPressEvent(event);
 }
 
 void CWeftloomView::mouseReleaseEvent(QMouseEvent* event) {

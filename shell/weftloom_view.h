@@ -95,6 +95,8 @@ class CWeftloomView : public framework::View {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // Escape drops a shape being drawn.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     // How the picture is scaled to the client area.

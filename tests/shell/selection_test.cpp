@@ -180,6 +180,14 @@ TEST_F(SelectionOnAView, ShiftAddsCtrlTakesAwayInvertAndAClickClears) {
         EXPECT_EQ(Enabled(kIdCropToSelection), any) << step.name;
         EXPECT_EQ(Enabled(kIdFillSelection), any) << step.name;
     }
+    // Escape drops a shape being drawn; the selection stays as it was.
+    Trigger(kIdSelectAll);
+    QWidget* client = ActiveView()->viewport();
+    QTest::mousePress(client, Qt::LeftButton, {}, PixelCentre({1, 1}));
+    QTest::mouseMove(client, PixelCentre({4, 4}));
+    QTest::keyClick(ActiveView(), Qt::Key_Escape);
+    QTest::mouseRelease(client, Qt::LeftButton, {}, PixelCentre({4, 4}));
+    EXPECT_EQ(Selected().Count(), 48u);
     // The tools are one choice, shown checked.
     EXPECT_TRUE(Action(kIdSelectEllipse)->isChecked());
     EXPECT_FALSE(Action(kIdSelectRectangle)->isChecked());

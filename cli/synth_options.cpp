@@ -305,7 +305,7 @@ std::vector<OptionRow> OptionRows() {
              Number<0, kMaxSpread>("--spread", "W",
                                    "how strongly sample positions already used are avoided "
                                    "on the finest level (the coarser ones, which lay the "
-                                   "texture out, three to five times more); 16: one mean "
+                                   "texture out, three to ten times more); 16: one mean "
                                    "distance per even share of uses, 0: not at all",
                                    &S::occurrenceWeight)),
         Only(kCoherent,

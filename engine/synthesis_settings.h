@@ -41,9 +41,9 @@ struct SynthesisSettings {
     std::uint32_t coherenceSetSize = 2;    // k: similar positions kept per sample position
     std::uint32_t correctionPasses = 1;    // whole-neighbourhood passes after the first
     std::uint32_t randomCandidates = 2;    // random positions each pixel also tries
-    std::uint32_t occurrenceWeight = 40;   // sixteenths of the mean distance per even share used
+    std::uint32_t occurrenceWeight = 20;   // sixteenths of the mean distance per even share used
     std::uint32_t balanceWeight = 96;      // sixteenths of the mean distance per excess share
-    std::uint32_t pieceLimitPercent = 40;  // largest verbatim piece, percent of the sample
+    std::uint32_t pieceLimitPercent = 30;  // largest verbatim piece, percent of the sample
 
     // The window side a level (0 to 2) is synthesised with.
     std::int32_t WindowSide(std::int32_t level) const;

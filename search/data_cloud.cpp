@@ -54,6 +54,40 @@ constexpr std::uint32_t kSplitWork = 1536;
 // Candidates evaluated side by side: few enough that the bound keeps up.
 constexpr std::uint32_t kBatch = 32;
 
+// What a point's feature sum is held against: the gap between its sum and the
+// query's, squared for L2, at or above the limit rules the point out. The gap
+// bounds the distance from below: for L1 it is at most the distance itself;
+// for L2 its square is at most dim times the distance (Cauchy-Schwarz); for
+// Linf it is at most dim times the distance.
+template <DistanceMetric M>
+std::uint64_t SumLimit(std::uint32_t bound, std::uint32_t dim) {
+    if constexpr (M == DistanceMetric::L2) {
+        return std::uint64_t{bound} * dim;
+    } else if constexpr (M == DistanceMetric::L1) {
+        return bound;
+    } else {
+        // ceil(gap / dim) >= bound; a bound of 0 rules out every point.
+        return bound == 0 ? 0 : std::uint64_t{bound - 1} * dim + 1;
+    }
+}
+
+// Keeps in place, in order, the candidates whose sums do not rule them out,
+// and returns how many.
+template <DistanceMetric M>
+std::uint32_t KeepBySum(const std::uint32_t* sums, std::uint32_t querySum, std::uint64_t limit,
+                        std::uint32_t* candidates, std::uint32_t count) {
+    std::uint32_t kept = 0;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint32_t v = candidates[k];
+        const std::uint32_t sum = sums[v];
+        const std::uint64_t gap = sum > querySum ? sum - querySum : querySum - sum;
+        const std::uint64_t key = M == DistanceMetric::L2 ? gap * gap : gap;
+        candidates[kept] = v;
+        kept += key < limit ? 1u : 0u;
+    }
+    return kept;
+}
+
 }  // namespace
 
 template <DistanceMetric M>
@@ -98,6 +132,10 @@ struct DataCloud<M>::Scan {
     };
     Best* results;
     StageKernel stage;  // null when the sum may wrap: then every point in full, in order
+    // The points' feature sums and the query's, which rule points out before
+    // their rows are read (null: not used).
+    const std::uint32_t* sums = nullptr;
+    std::uint32_t querySum = 0;
 
     void Evaluate(std::uint32_t j, Best& best) {
         const std::uint32_t bound = Bound(best);
@@ -128,16 +166,23 @@ struct DataCloud<M>::Scan {
         const std::uint8_t* rows = cloud->rows_.data();
         const std::size_t stride = cloud->stride_;
         std::uint32_t partials[kBatch];
+        // Each batch is first thinned by the sums, against the bound of the
+        // moment (a rejection against an older, larger bound is still valid),
+        // a batch ahead: only the rows still wanted are fetched.
+        std::uint32_t next = KeepBySums(candidates, std::min(kBatch, count), best);
         for (std::uint32_t at = 0; at < count; at += kBatch) {
             std::uint32_t* batch = candidates + at;
-            std::uint32_t left = std::min(kBatch, count - at);
+            std::uint32_t left = next;
             // The next batch's rows, scattered when subsampling, are on their
             // way while this batch is measured.
-            const std::uint32_t ahead = std::min(count, at + 2 * kBatch);
-            for (std::uint32_t k = at + kBatch; k < ahead; ++k) {
-                const std::uint8_t* row = rows + std::size_t{candidates[k]} * stride;
-                __builtin_prefetch(row);
-                __builtin_prefetch(row + 64);
+            if (at + kBatch < count) {
+                std::uint32_t* ahead = batch + kBatch;
+                next = KeepBySums(ahead, std::min(kBatch, count - at - kBatch), best);
+                for (std::uint32_t k = 0; k < next; ++k) {
+                    const std::uint8_t* row = rows + std::size_t{ahead[k]} * stride;
+                    __builtin_prefetch(row);
+                    __builtin_prefetch(row + 64);
+                }
             }
             std::fill_n(partials, left, 0u);
             for (std::size_t offset = 0; offset < stride && left != 0; offset += 64) {
@@ -149,6 +194,15 @@ struct DataCloud<M>::Scan {
                 }
             }
         }
+    }
+
+    // Keeps in place, in order, the count candidates that the sums do not
+    // rule out, and returns how many.
+    std::uint32_t KeepBySums(std::uint32_t* candidates, std::uint32_t count, const Best& best) {
+        return sums == nullptr
+                   ? count
+                   : KeepBySum<M>(sums, querySum, SumLimit<M>(Bound(best), cloud->featureDim_),
+                                  candidates, count);
     }
 
     void Accept(std::uint32_t distance, std::uint32_t index, Best& best) {
@@ -227,6 +281,13 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
               {pruning},
               results,
               exactOrder ? nullptr : StageKernelFor(M, BestSimdLevel())};
+    // Sums of more than 2^32 / 255 bytes could wrap.
+    if (!exactOrder && featureDim_ < 0xFFFFFFFFu / 255u) {
+        scan.sums = Sums();
+        for (std::uint32_t i = 0; i < featureDim_; ++i) {
+            scan.querySum += query[i];
+        }
+    }
     WorkerPool::Shared().Run(chunks, threads - 1,
                              [&scan](std::uint32_t chunk) { scan.Chunk(chunk); });
     typename Scan::Best best{bestDistance, 0};

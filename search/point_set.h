@@ -67,6 +67,10 @@ class PointSet {
     const std::uint8_t* Pixel(std::uint32_t index) const {
         return pixels_.data() + std::size_t{index} * pixelDim_;
     }
+    // The sum of each point's feature bytes, by index. Two rows whose sums lie
+    // far apart lie far apart (see SumBoundRulesOut): a scan rules many
+    // points out by their sums before it reads their rows.
+    const std::uint32_t* Sums() const { return sums_.data(); }
 
     // A point's features and pixel as vectors, for tests and the vector API.
     FeatureVector FeatureValues(std::uint32_t index) const;
@@ -85,6 +89,7 @@ class PointSet {
     ByteRows rows_;
     std::vector<std::uint8_t> pixels_;
     std::vector<std::uint32_t> rowOfPoint_;
+    std::vector<std::uint32_t> sums_;
     std::uint32_t count_ = 0;
     std::uint32_t featureDim_;
     std::uint32_t pixelDim_;

@@ -3,6 +3,7 @@
 // of cloud shapes, search modes, thread counts and seeds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,16 @@ namespace weftloom {
 namespace {
 
 // A cloud shape: n points of dim elements drawn from 0..range-1 (a narrow
-// range makes ties common, range 1 makes every point a duplicate).
+// range makes ties common, range 1 makes every point a duplicate); flat: each
+// point and query one value repeated, whose distances are exactly what their
+// sums tell (the sums' bound is tight), or a level plus a little noise, whose
+// sums lie far apart, as a picture's bright and dark windows do.
+enum class Rows { Drawn, Flat, Levels };
 struct Shape {
     std::uint32_t n;
     std::uint32_t dim;
     std::uint32_t range;
+    Rows rows = Rows::Drawn;
 };
 
 const Shape kShapes[] = {
@@ -32,7 +38,24 @@ const Shape kShapes[] = {
     {2100, 75, 256},  // several blocks, split across threads
     {3000, 4, 2},     // split across threads, full of ties
     {40, 0, 1},       // no elements at all
+    {600, 20, 9, Rows::Flat},
+    {1500, 70, 256, Rows::Levels},
 };
+
+FeatureVector MakeRow(testing::PointMaker& maker, const Shape& shape) {
+    if (shape.rows == Rows::Drawn) {
+        return maker.Vector(shape.dim, shape.range);
+    }
+    const std::uint32_t level = maker.Vector(1, shape.range)[0];
+    if (shape.rows == Rows::Flat) {
+        return FeatureVector(shape.dim, level);
+    }
+    FeatureVector row = maker.Vector(shape.dim, 8);
+    for (std::uint32_t& v : row) {
+        v = std::min(255u, v + level);
+    }
+    return row;
+}
 
 struct Search {
     SubsamplingMode mode;
@@ -58,7 +81,7 @@ void CompareDataClouds(const Shape& shape, const Search& search, std::uint32_t t
     DataCloud<M> product(shape.dim, 2);
     reference::DataCloud<M> literal(shape.dim, 2);
     for (std::uint32_t i = 0; i < shape.n; ++i) {
-        const FeatureVector features = maker.Vector(shape.dim, shape.range);
+        const FeatureVector features = MakeRow(maker, shape);
         const FeatureVector pixel = {i % 256, i / 256};
         ASSERT_TRUE(product.AddPoint(features, pixel));
         ASSERT_TRUE(literal.AddPoint(features, pixel));
@@ -69,7 +92,7 @@ void CompareDataClouds(const Shape& shape, const Search& search, std::uint32_t t
     RandomGenerator productRandom(seed);
     RandomGenerator literalRandom(seed);
     for (int q = 0; q < 12; ++q) {
-        const FeatureVector query = maker.Vector(shape.dim, shape.range);
+        const FeatureVector query = MakeRow(maker, shape);
         FeatureVector productPixel = {7, 7};
         FeatureVector literalPixel = {7, 7};
         ASSERT_EQ(product.FindNearest(query, productPixel, productRandom),

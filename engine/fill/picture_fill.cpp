@@ -22,6 +22,15 @@
 // the neighbours' sources (coherence, Ashikhmin 2001), the parent level's
 // source, random known pixels, and a random search around the current source
 // as in PatchMatch (Barnes et al. 2009).
+//
+// Choosing again with whole windows over the whole hole draws the fill
+// towards the smoother parts of the picture (a smooth window is the nearest
+// to a mixed one), so on the finest level only the hole's edge is chosen
+// again; inside the hole each pixel keeps the pixel its first filling chose.
+// Every choice pays for each other hole pixel that copies the same source, so
+// that the fill does not repeat the one part of the picture that matches best
+// (the occurrence penalty of the coherent search, after Kaspar et al., "Self
+// tuning texture optimization", 2015).
 
 namespace weftloom {
 
@@ -34,11 +43,23 @@ constexpr std::uint32_t kMaxLevels = 5;
 // Window radius on the finest level and on the coarser ones.
 constexpr int kFineRadius = 3;
 constexpr int kCoarseRadius = 2;
-// Passes over the hole after its first filling, per level.
+// Passes over the hole after its first filling, on each coarser level.
 constexpr std::uint32_t kPasses = 2;
 constexpr std::uint32_t kRandomTries = 8;
-// The hole's edge on the finest level tries this many times as many.
+// Passes over the hole's edge on the finest level (every other one
+// backwards); each pixel there tries this many times as many random pixels
+// and this many random searches around its source.
+constexpr std::uint32_t kEdgePasses = 3;
 constexpr std::uint32_t kEdgeTries = 16;
+constexpr std::uint32_t kEdgeSearches = 4;
+// On a finer level, a hole pixel farther than this from the picture starts
+// from its parent's choice: the coarse level's layout holds inside the hole
+// (whole bricks stay whole), and only the band along the edge is filled anew
+// from the edge inwards.
+constexpr std::int32_t kGuidedBand = 4;
+// What a choice pays for each other hole pixel copying the same source, in
+// 16ths of the mean distance chosen so far on the level.
+constexpr std::uint64_t kUsePenalty = 32;
 // How many times a known pixel of a window weighs more than a filled one once
 // the hole is filled, and in the edge pass: the fill is matched to the picture
 // around it before its own first guesses. Measured on the benchmark's twelve
@@ -227,9 +248,11 @@ class FillLevel {
         return true;
     }
 
-    // The hole's pixels chosen again with whole windows, in scan order (every
-    // other pass backwards), reporting each row.
-    bool Pass(bool backwards, std::int32_t levelNumber, std::uint32_t& rowsDone,
+    // The hole's pixels (edgeOnly: those next to known ones, with many more
+    // tries: where the fill meets the picture, a better match shows most)
+    // chosen again with whole windows, in scan order (every other pass
+    // backwards), reporting each row.
+    bool Pass(bool backwards, bool edgeOnly, std::int32_t levelNumber, std::uint32_t& rowsDone,
               std::uint32_t rowsTotal) {
         const std::uint32_t h = level_.height;
         for (std::uint32_t r = 0; r < h; ++r) {
@@ -237,16 +260,25 @@ class FillLevel {
             for (std::uint32_t c = 0; c < level_.width; ++c) {
                 const std::uint32_t x = backwards ? level_.width - 1 - c : c;
                 const std::size_t i = std::size_t{y} * level_.width + x;
-                if (level_.hole[i] == 0) {
+                if (level_.hole[i] == 0 || (edgeOnly && !NearKnown(i, 2))) {
                     continue;
                 }
                 std::vector<std::uint32_t>& list = candidates_;
                 list.clear();
                 list.push_back(level_.from[i]);
                 AddNeighbourSources(static_cast<std::uint32_t>(i), list);
-                AddGuide(static_cast<std::uint32_t>(i), list);
-                AddRandom(list);
-                AddSearch(level_.from[i], list);
+                if (edgeOnly) {
+                    for (std::uint32_t k = 0; k < kEdgeTries; ++k) {
+                        AddRandom(list);
+                    }
+                    for (std::uint32_t k = 0; k < kEdgeSearches; ++k) {
+                        AddSearch(level_.from[i], list);
+                    }
+                } else {
+                    AddGuide(static_cast<std::uint32_t>(i), list);
+                    AddRandom(list);
+                    AddSearch(level_.from[i], list);
+                }
                 Choose(static_cast<std::uint32_t>(i), list);
             }
             ++rowsDone;
@@ -259,35 +291,17 @@ class FillLevel {
         return true;
     }
 
-    // The hole's pixels next to known ones chosen again with many more
-    // random tries: where the fill meets the picture, a better match shows
-    // most.
-    void EdgePass(std::uint32_t tries) {
+    // The hole's pixels farther than band from the known ones take their
+    // guide, when they have one, before the first filling.
+    void StartFromGuide(std::int32_t band) {
         for (std::size_t i = 0; i < level_.hole.size(); ++i) {
-            if (level_.hole[i] == 0) {
-                continue;
+            if (level_.hole[i] != 0 && level_.guide[i] != kNone && !NearKnown(i, band)) {
+                level_.from[i] = level_.guide[i];
+                level_.filled[i] = 1;
+                ++uses_[level_.guide[i]];
+                std::copy_n(&level_.pixels[std::size_t{level_.guide[i]} * level_.bpp], level_.bpp,
+                            &level_.pixels[i * level_.bpp]);
             }
-            const auto x = static_cast<std::int32_t>(i % level_.width);
-            const auto y = static_cast<std::int32_t>(i / level_.width);
-            bool edge = false;
-            for (std::int32_t dy = -2; dy <= 2 && !edge; ++dy) {
-                for (std::int32_t dx = -2; dx <= 2 && !edge; ++dx) {
-                    edge = level_.Inside(x + dx, y + dy) &&
-                           level_.hole[level_.Index(x + dx, y + dy)] == 0;
-                }
-            }
-            if (!edge) {
-                continue;
-            }
-            std::vector<std::uint32_t>& list = candidates_;
-            list.clear();
-            list.push_back(level_.from[i]);
-            AddNeighbourSources(static_cast<std::uint32_t>(i), list);
-            for (std::uint32_t k = 0; k < tries; ++k) {
-                AddRandom(list);
-            }
-            AddSearch(level_.from[i], list);
-            Choose(static_cast<std::uint32_t>(i), list);
         }
     }
 
@@ -295,6 +309,21 @@ class FillLevel {
     void WeighKnown(std::uint32_t weight) { knownWeight_ = weight; }
 
   private:
+    // Whether a pixel lies within reach of a known one.
+    bool NearKnown(std::size_t i, std::int32_t reach) const {
+        const auto x = static_cast<std::int32_t>(i % level_.width);
+        const auto y = static_cast<std::int32_t>(i / level_.width);
+        for (std::int32_t dy = -reach; dy <= reach; ++dy) {
+            for (std::int32_t dx = -reach; dx <= reach; ++dx) {
+                if (level_.Inside(x + dx, y + dy) &&
+                    level_.hole[level_.Index(x + dx, y + dy)] == 0) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
     // The sources that continue each valid neighbour's: the neighbour's
     // source moved as far as the pixel is from the neighbour.
     void AddNeighbourSources(std::uint32_t i, std::vector<std::uint32_t>& list) const {
@@ -417,14 +446,25 @@ class FillLevel {
             std::min<std::uint64_t>(sum * 256 / std::max<std::uint32_t>(compared, 1), kNone - 1));
     }
 
-    // The candidate whose window is nearest (the first listed among equals);
-    // the pixel keeps its source when none can be compared.
+    // The candidate whose window is nearest once its uses by other hole
+    // pixels are paid for (the first listed among equals); the pixel keeps
+    // its source when none can be compared.
     void Choose(std::uint32_t i, const std::vector<std::uint32_t>& list) {
-        std::uint32_t best = level_.filled[i] != 0 ? level_.from[i] : kNone;
+        const std::uint32_t previous = level_.filled[i] != 0 ? level_.from[i] : kNone;
+        std::uint32_t best = previous;
+        std::uint64_t bestCost = kNone;
         std::uint32_t bestDistance = kNone;
+        const std::uint64_t perUse =
+            chosenCount_ == 0 ? 0 : chosenSum_ / chosenCount_ * kUsePenalty / 16;
         for (const std::uint32_t s : list) {
-            const std::uint32_t d = Distance(i, s, bestDistance);
-            if (d < bestDistance) {
+            const std::uint64_t uses = uses_[s] - (s == previous ? 1u : 0u);
+            const std::uint64_t penalty = uses * perUse;
+            if (penalty >= bestCost) {
+                continue;
+            }
+            const std::uint32_t d = Distance(i, s, static_cast<std::uint32_t>(bestCost - penalty));
+            if (d != kNone && d + penalty < bestCost) {
+                bestCost = d + penalty;
                 bestDistance = d;
                 best = s;
             }
@@ -432,6 +472,14 @@ class FillLevel {
         if (best == kNone) {
             best = list.empty() ? level_.sources.front() : list.front();
         }
+        if (bestDistance != kNone) {
+            chosenSum_ += bestDistance;
+            ++chosenCount_;
+        }
+        if (previous != kNone) {
+            --uses_[previous];
+        }
+        ++uses_[best];
         level_.from[i] = best;
         std::copy_n(&level_.pixels[std::size_t{best} * level_.bpp], level_.bpp,
                     &level_.pixels[std::size_t{i} * level_.bpp]);
@@ -443,6 +491,11 @@ class FillLevel {
     RandomGenerator& random_;
     std::vector<std::uint32_t> candidates_;
     std::uint32_t knownWeight_ = 1;
+    // How many hole pixels copy each pixel, and the sum and count of the
+    // distances chosen on the level.
+    std::vector<std::uint32_t> uses_ = std::vector<std::uint32_t>(level_.hole.size(), 0);
+    std::uint64_t chosenSum_ = 0;
+    std::uint64_t chosenCount_ = 0;
 };
 
 HoleMask HoleFromMask(const Image& mask) {
@@ -502,10 +555,11 @@ std::uint64_t EstimateFillMemory(std::uint32_t width, std::uint32_t height,
     // The picture and its result; per pixel of every level (a third more than
     // the finest) its bytes, three flags, its source, its parent's guide and
     // its place in the list of sources, the distance to the hole and its queue
-    // (a source limit), and the order of the first filling.
+    // (a source limit), the order of the first filling, and the count of its
+    // uses on the level being filled.
     const std::uint64_t pixels = std::uint64_t{width} * height;
     return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4 + 4 + 8) +
-           pixels * 5 + (std::uint64_t{1} << 20);
+           pixels * (5 + 4) + (std::uint64_t{1} << 20);
 }
 
 void PictureFill::Report(const ProgressInfo& info) const {
@@ -609,9 +663,11 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
             return false;
         }
     }
+    // The finest level's passes are its edge passes.
+    const auto passesOf = [](std::size_t k) { return k == 0 ? kEdgePasses : kPasses; };
     overallTotal_ = 0;
-    for (const Level& level : levels) {
-        overallTotal_ += std::uint64_t{kPasses} * level.width * level.height;
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        overallTotal_ += std::uint64_t{passesOf(k)} * levels[k].width * levels[k].height;
     }
     overallScale_ = overallTotal_ / INT32_MAX + 1;
     overallDone_ = 0;
@@ -629,10 +685,11 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
                 return false;
             }
         } else {
-            // Each hole pixel is filled from the edge inwards as on the
-            // coarsest level, with its parent's choice, moved to its own
-            // place under the parent, among its candidates: the parent lays
-            // out the fill, the edge decides how it meets the picture.
+            // The hole's inside starts from its parent's choice, moved to
+            // its own place under the parent; the band along the edge is
+            // filled from the edge inwards as on the coarsest level, with the
+            // parent's choice among its candidates: the parent lays out the
+            // fill, the edge decides how it meets the picture.
             const Level& parent = levels[k + 1];
             level.guide.assign(level.hole.size(), kNone);
             for (std::size_t i = 0; i < level.hole.size(); ++i) {
@@ -648,6 +705,7 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
                     level.guide[i] = static_cast<std::uint32_t>(level.Index(sx, sy));
                 }
             }
+            fill.StartFromGuide(kGuidedBand);
             if (!fill.FirstFill(false)) {
                 return false;
             }
@@ -656,18 +714,16 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
             level.filled[i] = 1;
         }
         std::uint32_t rowsDone = 0;
-        const std::uint32_t rowsTotal = kPasses * level.height;
-        fill.WeighKnown(kKnownWeight);
-        for (std::uint32_t pass = 0; pass < kPasses; ++pass) {
-            if (!fill.Pass(pass % 2 == 1, static_cast<std::int32_t>(k), rowsDone, rowsTotal)) {
+        const std::uint32_t passes = passesOf(k);
+        const std::uint32_t rowsTotal = passes * level.height;
+        fill.WeighKnown(k == 0 ? kEdgeKnownWeight : kKnownWeight);
+        for (std::uint32_t pass = 0; pass < passes; ++pass) {
+            if (!fill.Pass(pass % 2 == 1, k == 0, static_cast<std::int32_t>(k), rowsDone,
+                           rowsTotal)) {
                 return false;
             }
         }
-        if (k == 0) {
-            fill.WeighKnown(kEdgeKnownWeight);
-            fill.EdgePass(kEdgeTries);
-        }
-        overallDone_ += std::uint64_t{kPasses} * level.width * level.height;
+        overallDone_ += std::uint64_t{passes} * level.width * level.height;
         if (k + 1 < levels.size()) {
             levels.pop_back();  // the parent has served
         }

@@ -44,12 +44,12 @@ constexpr std::uint32_t kMaxLevels = 5;
 constexpr int kFineRadius = 3;
 constexpr int kCoarseRadius = 2;
 // Passes over the hole after its first filling, on each coarser level.
-constexpr std::uint32_t kPasses = 2;
+constexpr std::uint32_t kPasses = 4;
 constexpr std::uint32_t kRandomTries = 8;
-// Passes over the hole's edge on the finest level (every other one
-// backwards); each pixel there tries this many times as many random pixels
-// and this many random searches around its source.
-constexpr std::uint32_t kEdgePasses = 3;
+// Passes over the hole's edge (its pixels next to known ones) on the finest
+// level, every other one backwards; each pixel there tries this many times as
+// many random pixels and this many random searches around its source.
+constexpr std::uint32_t kEdgePasses = 4;
 constexpr std::uint32_t kEdgeTries = 16;
 constexpr std::uint32_t kEdgeSearches = 4;
 // On a finer level, a hole pixel farther than this from the picture starts
@@ -67,6 +67,9 @@ constexpr std::uint64_t kUsePenalty = 32;
 // the untouched picture's on 12 of them (7 with equal weights).
 constexpr std::uint32_t kKnownWeight = 4;
 constexpr std::uint32_t kEdgeKnownWeight = 8;
+// How much the seam weighs in the edge passes, in quarters of a known nearest
+// neighbour's weight for each known neighbour: see Distance.
+constexpr std::uint32_t kSeamWeight = 16;
 
 struct Position {
     std::int32_t x;
@@ -260,7 +263,7 @@ class FillLevel {
             for (std::uint32_t c = 0; c < level_.width; ++c) {
                 const std::uint32_t x = backwards ? level_.width - 1 - c : c;
                 const std::size_t i = std::size_t{y} * level_.width + x;
-                if (level_.hole[i] == 0 || (edgeOnly && !NearKnown(i, 2))) {
+                if (level_.hole[i] == 0 || (edgeOnly && !NearKnown(i, 1))) {
                     continue;
                 }
                 std::vector<std::uint32_t>& list = candidates_;
@@ -305,8 +308,12 @@ class FillLevel {
         }
     }
 
-    // Known pixels weigh this many times a filled one from now on.
-    void WeighKnown(std::uint32_t weight) { knownWeight_ = weight; }
+    // Known pixels weigh this many times a filled one from now on, and the
+    // seam with the known pixels seamWeight (0: not at all).
+    void WeighKnown(std::uint32_t weight, std::uint32_t seamWeight) {
+        knownWeight_ = weight;
+        seamWeight_ = seamWeight;
+    }
 
   private:
     // Whether a pixel lies within reach of a known one.
@@ -442,8 +449,44 @@ class FillLevel {
         if (compared * 4 < window) {
             return kNone;  // too little of the window to judge by
         }
+        if (seamWeight_ != 0) {
+            sum += SeamSquares(x, y, sx, sy) * RingWeight(1) * knownWeight_ * seamWeight_ / 4;
+        }
         return static_cast<std::uint32_t>(
             std::min<std::uint64_t>(sum * 256 / std::max<std::uint32_t>(compared, 1), kNone - 1));
+    }
+
+    // The seam between a hole pixel at (x, y) copying (sx, sy) and its known
+    // side neighbours: the squared differences, per channel, between the
+    // jump from the candidate to each such neighbour and the jump the
+    // candidate makes to its own neighbour on that side. The window alone
+    // matches the neighbours to the candidate's neighbours; this matches the
+    // step across the edge to the texture's own steps, so that the edge
+    // neither jumps more than the picture does (where no source quite fits,
+    // as along a painted hole's rim) nor less.
+    std::uint64_t SeamSquares(std::int32_t x, std::int32_t y, std::int32_t sx,
+                              std::int32_t sy) const {
+        constexpr std::array<Position, 4> kSides{{{1, 0}, {-1, 0}, {0, 1}, {0, -1}}};
+        const std::uint32_t bpp = level_.bpp;
+        const std::uint8_t* candidate = &level_.pixels[level_.Index(sx, sy) * bpp];
+        std::uint64_t squares = 0;
+        for (const Position side : kSides) {
+            if (!level_.Inside(x + side.x, y + side.y) ||
+                !level_.Inside(sx + side.x, sy + side.y)) {
+                continue;
+            }
+            const std::size_t a = level_.Index(x + side.x, y + side.y);
+            const std::size_t b = level_.Index(sx + side.x, sy + side.y);
+            if (level_.hole[a] != 0 || level_.hole[b] != 0) {
+                continue;
+            }
+            for (std::uint32_t c = 0; c < std::min(bpp, 3u); ++c) {
+                const int across = std::abs(level_.pixels[a * bpp + c] - candidate[c]);
+                const int own = std::abs(level_.pixels[b * bpp + c] - candidate[c]);
+                squares += static_cast<std::uint64_t>((across - own) * (across - own));
+            }
+        }
+        return squares;
     }
 
     // The candidate whose window is nearest once its uses by other hole
@@ -491,6 +534,7 @@ class FillLevel {
     RandomGenerator& random_;
     std::vector<std::uint32_t> candidates_;
     std::uint32_t knownWeight_ = 1;
+    std::uint32_t seamWeight_ = 0;
     // How many hole pixels copy each pixel, and the sum and count of the
     // distances chosen on the level.
     std::vector<std::uint32_t> uses_ = std::vector<std::uint32_t>(level_.hole.size(), 0);
@@ -716,7 +760,11 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
         std::uint32_t rowsDone = 0;
         const std::uint32_t passes = passesOf(k);
         const std::uint32_t rowsTotal = passes * level.height;
-        fill.WeighKnown(k == 0 ? kEdgeKnownWeight : kKnownWeight);
+        if (k == 0) {
+            fill.WeighKnown(kEdgeKnownWeight, kSeamWeight);
+        } else {
+            fill.WeighKnown(kKnownWeight, 0);
+        }
         for (std::uint32_t pass = 0; pass < passes; ++pass) {
             if (!fill.Pass(pass % 2 == 1, k == 0, static_cast<std::int32_t>(k), rowsDone,
                            rowsTotal)) {

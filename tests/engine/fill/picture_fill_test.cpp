@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "tests/support/test_images.h"
@@ -118,6 +119,80 @@ TEST(PictureFill, RestoresARepeatedTileWithoutAWrongPixel) {
     EXPECT_EQ(fill.result.pixels, picture.pixels);
 }
 
+// Noise of width x height, three bytes a pixel, each the mean of `blur` x
+// `blur` pixels of white noise (1: the noise itself).
+Image Noise(std::uint32_t width, std::uint32_t height, std::uint32_t blur) {
+    std::vector<std::uint8_t> white(std::size_t{width + blur} * (height + blur) * 3);
+    std::uint32_t state = 12345;
+    for (std::uint8_t& v : white) {
+        state = state * 1103515245u + 12345u;
+        v = static_cast<std::uint8_t>(state >> 24);
+    }
+    Image noise;
+    noise.Allocate(width, height, 3);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (std::uint32_t c = 0; c < 3; ++c) {
+                std::uint32_t sum = 0;
+                for (std::uint32_t dy = 0; dy < blur; ++dy) {
+                    for (std::uint32_t dx = 0; dx < blur; ++dx) {
+                        sum += white[((std::size_t{y} + dy) * (width + blur) + x + dx) * 3 + c];
+                    }
+                }
+                noise.PixelAt(x, y)[c] = static_cast<std::uint8_t>(sum / (blur * blur));
+            }
+        }
+    }
+    return noise;
+}
+
+// In a picture with nothing to continue exactly (smoothed noise), the fill
+// still steps across its edge about as the picture steps between its own
+// neighbours, and spreads its sources rather than repeating the few that
+// match best.
+TEST(PictureFill, StepsAcrossItsEdgeLikeThePictureAndSpreadsItsSources) {
+    const Image picture = Noise(96, 80, 3);
+    const HoleMask hole = Disc(96, 80, 44, 40, 14);
+    PictureFill fill;
+    ASSERT_TRUE(fill.Fill(picture, hole));
+    ExpectAFaithfulFill(picture, hole, fill);
+    const auto step = [&](std::uint32_t x, std::uint32_t y, std::uint32_t x2, std::uint32_t y2) {
+        int sum = 0;
+        for (std::uint32_t c = 0; c < 3; ++c) {
+            sum += std::abs(fill.result.PixelAt(x, y)[c] - fill.result.PixelAt(x2, y2)[c]);
+        }
+        return sum;
+    };
+    double edge = 0, known = 0;
+    int edges = 0, knowns = 0;
+    std::vector<int> uses(hole.size(), 0);
+    int mostUses = 0;
+    for (std::uint32_t y = 0; y + 1 < picture.height; ++y) {
+        for (std::uint32_t x = 0; x + 1 < picture.width; ++x) {
+            const std::size_t i = std::size_t{y} * picture.width + x;
+            for (const std::size_t j : {i + 1, i + picture.width}) {
+                const double s = step(x, y, static_cast<std::uint32_t>(j % picture.width),
+                                      static_cast<std::uint32_t>(j / picture.width));
+                if ((hole[i] != 0) != (hole[j] != 0)) {
+                    edge += s;
+                    ++edges;
+                } else if (hole[i] == 0) {
+                    known += s;
+                    ++knowns;
+                }
+            }
+            if (hole[i] != 0) {
+                const SourcePosition s = fill.sourceMap.positions[i];
+                mostUses = std::max(mostUses, ++uses[std::size_t{s.y} * picture.width + s.x]);
+            }
+        }
+    }
+    const double ratio = (edge / edges) / (known / knowns);
+    EXPECT_GT(ratio, 0.8) << ratio << ": the edge is smoother than the picture";
+    EXPECT_LT(ratio, 1.1) << ratio << ": the edge shows";
+    EXPECT_LE(mostUses, 2) << "one source copied again and again";
+}
+
 TEST(PictureFill, SameBytesOnEveryRunAndThreadCountAndSeedsDiffer) {
     const Image picture = PatternImage(80, 64, 3, 2);
     const HoleMask hole = Disc(80, 64, 30, 40, 11);
@@ -134,13 +209,7 @@ TEST(PictureFill, SameBytesOnEveryRunAndThreadCountAndSeedsDiffer) {
     // The seed draws the random tries. This picture repeats itself closely
     // enough that every seed finds the same sources; in noise, where many
     // sources are about as near, another seed finds others.
-    Image noise;
-    ASSERT_TRUE(noise.Allocate(80, 64, 3));
-    std::uint32_t state = 12345;
-    for (std::uint8_t& v : noise.pixels) {
-        state = state * 1103515245u + 12345u;
-        v = static_cast<std::uint8_t>(state >> 24);
-    }
+    const Image noise = Noise(80, 64, 1);
     PictureFill one;
     PictureFill other;
     other.randomSeed = 9;

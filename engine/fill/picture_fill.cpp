@@ -53,9 +53,8 @@ constexpr std::uint32_t kEdgePasses = 4;
 constexpr std::uint32_t kEdgeTries = 16;
 constexpr std::uint32_t kEdgeSearches = 4;
 // On a finer level, a hole pixel farther than this from the picture starts
-// from its parent's choice: the coarse level's layout holds inside the hole
-// (whole bricks stay whole), and only the band along the edge is filled anew
-// from the edge inwards.
+// from its parent's choice: the coarse level's layout holds inside the hole,
+// and only the band along the edge is filled anew from the edge inwards.
 constexpr std::int32_t kGuidedBand = 4;
 // What a choice pays for each other hole pixel copying the same source, in
 // 16ths of the mean distance chosen so far on the level.

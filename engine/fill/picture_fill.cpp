@@ -298,11 +298,9 @@ class FillLevel {
     void StartFromGuide(std::int32_t band) {
         for (std::size_t i = 0; i < level_.hole.size(); ++i) {
             if (level_.hole[i] != 0 && level_.guide[i] != kNone && !NearKnown(i, band)) {
-                level_.from[i] = level_.guide[i];
+                Copy(i, level_.guide[i]);
                 level_.filled[i] = 1;
                 ++uses_[level_.guide[i]];
-                std::copy_n(&level_.pixels[std::size_t{level_.guide[i]} * level_.bpp], level_.bpp,
-                            &level_.pixels[i * level_.bpp]);
             }
         }
     }
@@ -522,9 +520,14 @@ class FillLevel {
             --uses_[previous];
         }
         ++uses_[best];
-        level_.from[i] = best;
-        std::copy_n(&level_.pixels[std::size_t{best} * level_.bpp], level_.bpp,
-                    &level_.pixels[std::size_t{i} * level_.bpp]);
+        Copy(i, best);
+    }
+
+    // Pixel i becomes a copy of source s.
+    void Copy(std::size_t i, std::uint32_t s) {
+        level_.from[i] = s;
+        std::copy_n(&level_.pixels[std::size_t{s} * level_.bpp], level_.bpp,
+                    &level_.pixels[i * level_.bpp]);
     }
 
     PictureFill& job_;

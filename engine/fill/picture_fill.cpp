@@ -31,6 +31,13 @@
 // that the fill does not repeat the one part of the picture that matches best
 // (the occurrence penalty of the coherent search, after Kaspar et al., "Self
 // tuning texture optimization", 2015).
+//
+// A picture that repeats itself (see RepeatOffsets) is laid out along its
+// repeats instead: on the first of the two finest levels that finds them, the
+// whole hole is filled anew from the edge inwards with its neighbours'
+// sources and the nearest sources a whole number of repeats away, and a source
+// along a repeat wins while its window is within twice the best's, so that
+// the mortar of a wall runs on across the hole in line with its courses.
 
 namespace weftloom {
 
@@ -69,6 +76,16 @@ constexpr std::uint32_t kEdgeKnownWeight = 8;
 // How much the seam weighs in the edge passes, in quarters of a known nearest
 // neighbour's weight for each known neighbour: see Distance.
 constexpr std::uint32_t kSeamWeight = 16;
+// The picture's repeats: see RepeatOffsets.
+constexpr std::uint32_t kOffsetBand = 32;
+constexpr std::uint32_t kOffsetIterations = 2;
+constexpr std::size_t kMaxOffsets = 6;
+constexpr std::uint32_t kOffsetShare = 100;  // in 1000ths of the matches
+// A source along a repeat offset is chosen while its window's distance is
+// within 16 / kRepeatScale of the best's.
+constexpr std::uint32_t kRepeatScale = 8;
+// Repeats are looked for on this many of the finest levels.
+constexpr std::size_t kRepeatLevels = 2;
 
 struct Position {
     std::int32_t x;
@@ -217,6 +234,200 @@ std::vector<std::uint32_t> OnionOrder(const Level& level) {
     return order;
 }
 
+// The squared difference between the windows of two known pixels, over the
+// pixels known around both, per pixel compared; kNone when fewer than half the
+// window is compared, or once the sum passes what bound allows.
+std::uint32_t KnownDistance(const Level& level, std::int32_t radius, std::size_t p, std::size_t q,
+                            std::uint32_t bound) {
+    const auto px = static_cast<std::int32_t>(p % level.width);
+    const auto py = static_cast<std::int32_t>(p / level.width);
+    const auto qx = static_cast<std::int32_t>(q % level.width);
+    const auto qy = static_cast<std::int32_t>(q / level.width);
+    const auto side = static_cast<std::uint32_t>(2 * radius + 1);
+    const std::uint64_t most = std::uint64_t{bound} * side * side;
+    const std::uint32_t bpp = level.bpp;
+    std::uint64_t sum = 0;
+    std::uint32_t compared = 0;
+    for (std::int32_t dy = -radius; dy <= radius; ++dy) {
+        for (std::int32_t dx = -radius; dx <= radius; ++dx) {
+            if (!level.Inside(px + dx, py + dy) || !level.Inside(qx + dx, qy + dy)) {
+                continue;
+            }
+            const std::size_t a = level.Index(px + dx, py + dy);
+            const std::size_t b = level.Index(qx + dx, qy + dy);
+            if (level.hole[a] != 0 || level.hole[b] != 0) {
+                continue;
+            }
+            for (std::uint32_t c = 0; c < std::min(bpp, 3u); ++c) {
+                const int d = static_cast<int>(level.pixels[a * bpp + c]) -
+                              static_cast<int>(level.pixels[b * bpp + c]);
+                sum += static_cast<std::uint64_t>(d * d);
+            }
+            ++compared;
+        }
+        if (sum >= most) {
+            return kNone;
+        }
+    }
+    if (compared * 2 < side * side) {
+        return kNone;
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(sum / compared, kNone - 1));
+}
+
+// The offsets by which the picture around the hole repeats itself, most
+// common first: He and Sun ("Statistics of patch offsets for image
+// completion", 2012) match every known pixel to its most alike known pixel
+// at least a window away and find that, in a picture with structure, a few
+// offsets take most of the matches; copying along them continues the
+// structure. Here the matches are those of the known pixels within kOffsetBand
+// of the hole (the offsets near the hole: a picture in perspective repeats by
+// other offsets elsewhere), found by PatchMatch (Barnes et al. 2009); an
+// offset and its opposite count as one, and an offset's count takes its eight
+// neighbours' (a repeat a pixel longer or shorter is the same repeat in
+// perspective). Only offsets holding at least kOffsetShare (a tenth) of the
+// matches are kept: only a picture that repeats nearly exactly (a tiled
+// texture, a regular wall) gathers that many. In a picture without a repeat
+// (water, smoke) the matches scatter; they scatter too in a photograph of
+// bricks, whose bricks differ, and of bricks in perspective, whose repeat
+// changes across the picture, so those are filled as before.
+std::vector<Position> RepeatOffsets(const Level& level, std::int32_t radius, std::uint32_t seed) {
+    std::vector<Position> offsets;
+    const std::vector<std::uint32_t> distance = DistanceToHole(level, kOffsetBand);
+    std::vector<std::uint32_t> band;
+    for (std::size_t i = 0; i < distance.size(); ++i) {
+        if (level.hole[i] == 0 && distance[i] <= kOffsetBand) {
+            band.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    if (band.empty()) {
+        return offsets;
+    }
+    // Shorter offsets are the picture's smoothness more than its repeats (a
+    // fifteenth of the picture, as He and Sun).
+    const std::int32_t shortest = std::max<std::int32_t>(
+        2 * radius + 1, static_cast<std::int32_t>(std::max(level.width, level.height) / 15));
+    const auto w = static_cast<std::int32_t>(level.width);
+    RandomGenerator random(seed);
+    const auto draw = [&random](std::uint32_t count) {
+        return ((random.Next() << 15) | random.Next()) % count;
+    };
+    std::vector<std::uint32_t> match(level.hole.size(), kNone);
+    std::vector<std::uint32_t> cost(level.hole.size(), kNone);
+    // Tries q as p's match.
+    const auto tryMatch = [&](std::uint32_t p, std::int32_t qx, std::int32_t qy) {
+        const auto px = static_cast<std::int32_t>(p % level.width);
+        const auto py = static_cast<std::int32_t>(p / level.width);
+        if (!level.Inside(qx, qy) || std::max(std::abs(qx - px), std::abs(qy - py)) < shortest) {
+            return;
+        }
+        const std::size_t q = level.Index(qx, qy);
+        if (level.source[q] == 0) {
+            return;
+        }
+        const std::uint32_t d = KnownDistance(level, radius, p, q, cost[p]);
+        if (d < cost[p]) {
+            cost[p] = d;
+            match[p] = static_cast<std::uint32_t>(q);
+        }
+    };
+    const auto count = static_cast<std::uint32_t>(level.sources.size());
+    for (const std::uint32_t p : band) {
+        const std::uint32_t q = level.sources[draw(count)];
+        tryMatch(p, static_cast<std::int32_t>(q % level.width),
+                 static_cast<std::int32_t>(q / level.width));
+    }
+    for (std::uint32_t iteration = 0; iteration < kOffsetIterations; ++iteration) {
+        const std::int32_t step = iteration % 2 == 0 ? 1 : -1;
+        for (std::size_t k = 0; k < band.size(); ++k) {
+            const std::uint32_t p = band[step == 1 ? k : band.size() - 1 - k];
+            const auto px = static_cast<std::int32_t>(p % level.width);
+            const auto py = static_cast<std::int32_t>(p / level.width);
+            // The match of the neighbour before, moved along.
+            for (const Position n : {Position{px - step, py}, Position{px, py - step}}) {
+                if (level.Inside(n.x, n.y) && match[level.Index(n.x, n.y)] != kNone) {
+                    const std::uint32_t m = match[level.Index(n.x, n.y)];
+                    tryMatch(p, static_cast<std::int32_t>(m % level.width) + px - n.x,
+                             static_cast<std::int32_t>(m / level.width) + py - n.y);
+                }
+            }
+            if (match[p] == kNone) {
+                continue;
+            }
+            const auto mx = static_cast<std::int32_t>(match[p] % level.width);
+            const auto my = static_cast<std::int32_t>(match[p] / level.width);
+            for (auto reach = static_cast<std::int32_t>(std::max(level.width, level.height) / 2);
+                 reach >= 1; reach /= 2) {
+                const auto span = static_cast<std::uint32_t>(2 * reach + 1);
+                tryMatch(p, mx + static_cast<std::int32_t>(draw(span)) - reach,
+                         my + static_cast<std::int32_t>(draw(span)) - reach);
+            }
+        }
+    }
+    // The matches' offsets, an offset and its opposite as one.
+    std::vector<std::int64_t> keys;
+    const std::int64_t stride = 4 * std::int64_t{w} + 4;
+    const auto key = [stride](std::int32_t dx, std::int32_t dy) {
+        return std::int64_t{dy} * stride + dx;
+    };
+    for (const std::uint32_t p : band) {
+        if (match[p] == kNone) {
+            continue;
+        }
+        std::int32_t dx = static_cast<std::int32_t>(match[p] % level.width) -
+                          static_cast<std::int32_t>(p % level.width);
+        std::int32_t dy = static_cast<std::int32_t>(match[p] / level.width) -
+                          static_cast<std::int32_t>(p / level.width);
+        if (dy < 0 || (dy == 0 && dx < 0)) {
+            dx = -dx;
+            dy = -dy;
+        }
+        keys.push_back(key(dx, dy));
+    }
+    std::sort(keys.begin(), keys.end());
+    const auto countOf = [&keys](std::int64_t k) {
+        const auto range = std::equal_range(keys.begin(), keys.end(), k);
+        return static_cast<std::uint32_t>(range.second - range.first);
+    };
+    struct Peak {
+        std::uint32_t count;
+        std::int32_t dx;
+        std::int32_t dy;
+    };
+    std::vector<Peak> peaks;
+    for (std::size_t k = 0; k < keys.size(); k++) {
+        if (k > 0 && keys[k] == keys[k - 1]) {
+            continue;
+        }
+        // dy * stride + dx with |dx| < stride / 2.
+        auto dy = static_cast<std::int32_t>((keys[k] + stride / 2) / stride);
+        auto dx = static_cast<std::int32_t>(keys[k] - std::int64_t{dy} * stride);
+        std::uint32_t sum = 0;
+        for (std::int32_t ny = -1; ny <= 1; ++ny) {
+            for (std::int32_t nx = -1; nx <= 1; ++nx) {
+                sum += countOf(key(dx + nx, dy + ny));
+            }
+        }
+        peaks.push_back({sum, dx, dy});
+    }
+    std::stable_sort(peaks.begin(), peaks.end(),
+                     [](const Peak& a, const Peak& b) { return a.count > b.count; });
+    const auto matched = static_cast<std::uint64_t>(keys.size());
+    for (const Peak& peak : peaks) {
+        if (offsets.size() == kMaxOffsets ||
+            std::uint64_t{peak.count} * 1000 < matched * kOffsetShare) {
+            break;
+        }
+        const bool near = std::any_of(offsets.begin(), offsets.end(), [&peak](Position o) {
+            return std::max(std::abs(o.x - peak.dx), std::abs(o.y - peak.dy)) <= 2;
+        });
+        if (!near) {
+            offsets.push_back({peak.dx, peak.dy});
+        }
+    }
+    return offsets;
+}
+
 }  // namespace
 
 // One level's filling: candidates for each hole pixel, compared by the window
@@ -228,8 +439,11 @@ class FillLevel {
         : job_(job), level_(level), radius_(radius), random_(random) {}
 
     // The first filling, from the edge inwards: every candidate of the
-    // neighbours' sources and random ones, or (exhaustive) every source.
-    bool FirstFill(bool exhaustive) {
+    // neighbours' sources, the repeats' and random ones, or (exhaustive) every
+    // source; alongRepeats: the neighbours' and the repeats' only (random
+    // ones only where there are none), so that the hole is laid out by the
+    // picture's repeats.
+    bool FirstFill(bool exhaustive, bool alongRepeats = false) {
         std::uint32_t done = 0;
         for (const std::uint32_t i : OnionOrder(level_)) {
             if (++done % 1024 == 0 && job_.Aborted()) {
@@ -241,8 +455,11 @@ class FillLevel {
                 list = level_.sources;
             } else {
                 AddNeighbourSources(i, list);
-                AddGuide(i, list);
-                AddRandom(list);
+                AddRepeats(i, list);
+                if (!alongRepeats || list.empty()) {
+                    AddGuide(i, list);
+                    AddRandom(list);
+                }
             }
             Choose(i, list);
             level_.filled[i] = 1;
@@ -269,6 +486,7 @@ class FillLevel {
                 list.clear();
                 list.push_back(level_.from[i]);
                 AddNeighbourSources(static_cast<std::uint32_t>(i), list);
+                AddRepeats(static_cast<std::uint32_t>(i), list);
                 if (edgeOnly) {
                     for (std::uint32_t k = 0; k < kEdgeTries; ++k) {
                         AddRandom(list);
@@ -311,6 +529,11 @@ class FillLevel {
         knownWeight_ = weight;
         seamWeight_ = seamWeight;
     }
+
+    // Hole pixels are offered the nearest source along each of these
+    // offsets, and a source along one is preferred while its window is not
+    // much farther than the best.
+    void OfferRepeats(std::vector<Position> offsets) { offsets_ = std::move(offsets); }
 
   private:
     // Whether a pixel lies within reach of a known one.
@@ -356,6 +579,39 @@ class FillLevel {
             list.push_back(level_.guide[i]);
             AddSearch(level_.guide[i], list);
         }
+    }
+
+    // The nearest source along each repeat offset, both ways.
+    void AddRepeats(std::uint32_t i, std::vector<std::uint32_t>& list) const {
+        const auto x = static_cast<std::int32_t>(i % level_.width);
+        const auto y = static_cast<std::int32_t>(i / level_.width);
+        for (const Position o : offsets_) {
+            for (const std::int32_t way : {1, -1}) {
+                for (std::int32_t n = way;; n += way) {
+                    const std::int32_t sx = x + n * o.x;
+                    const std::int32_t sy = y + n * o.y;
+                    if (!level_.Inside(sx, sy)) {
+                        break;
+                    }
+                    if (level_.source[level_.Index(sx, sy)] != 0) {
+                        list.push_back(static_cast<std::uint32_t>(level_.Index(sx, sy)));
+                        break;
+                    }
+                }
+            }
+        }
+    }
+
+    // Whether source s lies from pixel i a whole number of a repeat offset.
+    bool AlongRepeat(std::uint32_t i, std::uint32_t s) const {
+        const std::int32_t dx = static_cast<std::int32_t>(s % level_.width) -
+                                static_cast<std::int32_t>(i % level_.width);
+        const std::int32_t dy = static_cast<std::int32_t>(s / level_.width) -
+                                static_cast<std::int32_t>(i / level_.width);
+        return std::any_of(offsets_.begin(), offsets_.end(), [dx, dy](Position o) {
+            const std::int32_t n = o.x != 0 ? dx / o.x : dy / o.y;
+            return n != 0 && n * o.x == dx && n * o.y == dy;
+        });
     }
 
     void AddRandom(std::vector<std::uint32_t>& list) {
@@ -502,9 +758,12 @@ class FillLevel {
             if (penalty >= bestCost) {
                 continue;
             }
-            const std::uint32_t d = Distance(i, s, static_cast<std::uint32_t>(bestCost - penalty));
-            if (d != kNone && d + penalty < bestCost) {
-                bestCost = d + penalty;
+            const std::uint32_t scale = AlongRepeat(i, s) ? kRepeatScale : 16;
+            const std::uint64_t bound =
+                std::min<std::uint64_t>((bestCost - penalty) * 16 / scale, kNone);
+            const std::uint32_t d = Distance(i, s, static_cast<std::uint32_t>(bound));
+            if (d != kNone && std::uint64_t{d} * scale / 16 + penalty < bestCost) {
+                bestCost = std::uint64_t{d} * scale / 16 + penalty;
                 bestDistance = d;
                 best = s;
             }
@@ -535,6 +794,7 @@ class FillLevel {
     std::int32_t radius_;
     RandomGenerator& random_;
     std::vector<std::uint32_t> candidates_;
+    std::vector<Position> offsets_;
     std::uint32_t knownWeight_ = 1;
     std::uint32_t seamWeight_ = 0;
     // How many hole pixels copy each pixel, and the sum and count of the
@@ -602,10 +862,12 @@ std::uint64_t EstimateFillMemory(std::uint32_t width, std::uint32_t height,
     // the finest) its bytes, three flags, its source, its parent's guide and
     // its place in the list of sources, the distance to the hole and its queue
     // (a source limit), the order of the first filling, and the count of its
-    // uses on the level being filled.
+    // uses on the level being filled; the search for the picture's repeats
+    // on that level: per pixel its distance to the hole, its match and the
+    // match's distance, its place in the band and its offset as a key.
     const std::uint64_t pixels = std::uint64_t{width} * height;
     return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4 + 4 + 8) +
-           pixels * (5 + 4) + (std::uint64_t{1} << 20);
+           pixels * (5 + 4) + pixels * (4 + 4 + 4 + 4 + 8) + (std::uint64_t{1} << 20);
 }
 
 void PictureFill::Report(const ProgressInfo& info) const {
@@ -719,11 +981,23 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
     overallDone_ = 0;
 
     RandomGenerator random(randomSeed);
+    bool repeated = false;
     for (std::size_t k = levels.size(); k-- > 0;) {
         Level& level = levels[k];
         const bool coarsest = k + 1 == levels.size();
         const std::int32_t radius = k == 0 ? kFineRadius : kCoarseRadius;
         FillLevel fill(*this, level, radius, random);
+        // The first level that finds the picture repeating lays the hole out
+        // anew along its repeats, from the edge inwards; the finer ones keep
+        // that layout as they keep any parent's.
+        bool fresh = false;
+        if (k < kRepeatLevels) {
+            std::vector<Position> repeats =
+                RepeatOffsets(level, radius, randomSeed + static_cast<std::uint32_t>(k));
+            fresh = !repeats.empty() && !repeated;
+            repeated = repeated || !repeats.empty();
+            fill.OfferRepeats(std::move(repeats));
+        }
         if (coarsest) {
             // Few pixels: every source is tried for every hole pixel.
             if (!fill.FirstFill(level.sources.size() * HolePixels(level.hole) <=
@@ -751,8 +1025,10 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
                     level.guide[i] = static_cast<std::uint32_t>(level.Index(sx, sy));
                 }
             }
-            fill.StartFromGuide(kGuidedBand);
-            if (!fill.FirstFill(false)) {
+            if (!fresh) {
+                fill.StartFromGuide(kGuidedBand);
+            }
+            if (!fill.FirstFill(false, fresh)) {
                 return false;
             }
         }

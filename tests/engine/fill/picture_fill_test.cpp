@@ -193,6 +193,80 @@ TEST(PictureFill, StepsAcrossItsEdgeLikeThePictureAndSpreadsItsSources) {
     EXPECT_LE(mostUses, 2) << "one source copied again and again";
 }
 
+// Whether (x, y) is mortar in BrickWall.
+bool IsMortar(std::uint32_t x, std::uint32_t y, std::uint32_t brick, std::uint32_t course) {
+    const std::uint32_t row = y / course;
+    const std::uint32_t along = x + (row % 2) * brick / 2;
+    return y % course >= course - 2 || along % brick >= brick - 2;
+}
+
+// A wall of bricks (width x height, three bytes a pixel) laid in running
+// bond: courses `course` pixels high and bricks `brick` long, each course
+// shifted half a brick, with a mortar line of 2 pixels (light grey) below and
+// right of each brick. Each brick has a colour of its own and grain that
+// does not repeat, so no two bricks are alike: only the mortar repeats.
+Image BrickWall(std::uint32_t width, std::uint32_t height, std::uint32_t brick,
+                std::uint32_t course) {
+    Image wall;
+    wall.Allocate(width, height, 3);
+    std::uint32_t state = 777;
+    const auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 24;
+    };
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::uint8_t* p = wall.PixelAt(x, y);
+            const std::uint32_t row = y / course;
+            const std::uint32_t along = x + (row % 2) * brick / 2;
+            if (IsMortar(x, y, brick, course)) {
+                p[0] = p[1] = p[2] = static_cast<std::uint8_t>(200 + next() % 8);
+                continue;
+            }
+            const std::uint32_t id = row * 131 + along / brick * 17;
+            for (std::uint32_t c = 0; c < 3; ++c) {
+                p[c] = static_cast<std::uint8_t>(60 + (id * (c + 3) * 7) % 60 + next() % 16);
+            }
+        }
+    }
+    return wall;
+}
+
+// In a wall of bricks the fill continues the mortar: its lines run straight
+// across the hole and its bricks are whole, in line with the courses around
+// it (each filled pixel is mortar exactly where the wall has mortar).
+TEST(PictureFill, ContinuesTheMortarOfABrickWallAcrossTheHole) {
+    struct Case {
+        const char* name;
+        std::uint32_t brick;
+        std::uint32_t course;
+        int r;
+    };
+    const Case cases[] = {{"small bricks", 16, 8, 18}, {"long bricks", 30, 10, 24}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Image wall = BrickWall(160, 128, c.brick, c.course);
+        const HoleMask hole = Disc(160, 128, 80, 64, c.r);
+        PictureFill fill;
+        ASSERT_TRUE(fill.Fill(wall, hole));
+        ExpectAFaithfulFill(wall, hole, fill);
+        std::uint32_t filled = 0;
+        std::uint32_t wrong = 0;
+        for (std::uint32_t y = 0; y < wall.height; ++y) {
+            for (std::uint32_t x = 0; x < wall.width; ++x) {
+                if (hole[std::size_t{y} * wall.width + x] == 0) {
+                    continue;
+                }
+                ++filled;
+                const bool mortar = fill.result.PixelAt(x, y)[0] >= 200;
+                wrong += mortar != IsMortar(x, y, c.brick, c.course) ? 1 : 0;
+            }
+        }
+        EXPECT_LE(wrong * 100, filled * 3)
+            << wrong << " of " << filled << " filled pixels break the mortar's pattern";
+    }
+}
+
 TEST(PictureFill, SameBytesOnEveryRunAndThreadCountAndSeedsDiffer) {
     const Image picture = PatternImage(80, 64, 3, 2);
     const HoleMask hole = Disc(80, 64, 30, 40, 11);

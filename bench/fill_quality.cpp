@@ -237,6 +237,13 @@ int main(int argc, char** argv) {
                 weftloom::bench::RunTexmetrics(texmetrics, {original, filled, "--hole", holeFile});
             auto untouched = weftloom::bench::RunTexmetrics(
                 texmetrics, {original, original, "--hole", holeFile});
+            if (measured.count("fill_changed_outside_px") == 0 ||
+                untouched.count("fill_changed_outside_px") == 0) {
+                // Figures of 0 would pass the targets unmeasured.
+                std::fprintf(stderr, "texmetrics %s gave no figures for %s, %s\n",
+                             texmetrics.c_str(), name, c.holeName.c_str());
+                return 1;
+            }
             const double coh = measured["fill_coherence_rms"];
             const double bound = measured["fill_boundary_ratio"];
             const double detail = measured["fill_detail_ratio"];

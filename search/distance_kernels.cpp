@@ -241,36 +241,103 @@ WEFTLOOM_AVX512 std::uint32_t LinfAvx512(const std::uint8_t* a, const std::uint8
     return result >= bound ? bound : result;
 }
 
+// A row block's differences, two registers of them, as 8 lanes whose sum (L1,
+// L2) or maximum (Linf) is the block's distance.
+template <DistanceMetric M>
+WEFTLOOM_AVX2 inline __m256i BlockLanes256(__m256i d0, __m256i d1) {
+    const __m256i zero = _mm256_setzero_si256();
+    if constexpr (M == DistanceMetric::L1) {
+        // 4 sums in the low halves of 64-bit lanes, zero in the high ones
+        return _mm256_add_epi64(_mm256_sad_epu8(d0, zero), _mm256_sad_epu8(d1, zero));
+    } else if constexpr (M == DistanceMetric::L2) {
+        return _mm256_add_epi32(Squares(d0), Squares(d1));
+    } else {
+        __m256i m = _mm256_max_epu8(d0, d1);
+        m = _mm256_max_epu8(m, _mm256_srli_epi32(m, 16));
+        return _mm256_and_si256(_mm256_max_epu8(m, _mm256_srli_epi32(m, 8)),
+                                _mm256_set1_epi32(0xFF));
+    }
+}
+
+template <DistanceMetric M>
+WEFTLOOM_AVX2 inline __m256i Combine256(__m256i a, __m256i b) {
+    if constexpr (M == DistanceMetric::Linf) {
+        return _mm256_max_epu32(a, b);
+    } else {
+        return _mm256_add_epi32(a, b);
+    }
+}
+
+// Folds 8 registers of 8 lanes into one register holding each one's total, in
+// order: a transposing tree instead of 8 horizontal reductions.
+template <DistanceMetric M>
+WEFTLOOM_AVX2 inline __m256i Totals256(const __m256i* v) {
+    __m256i pairs[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        pairs[i] = Combine256<M>(_mm256_unpacklo_epi32(v[2 * i], v[2 * i + 1]),
+                                 _mm256_unpackhi_epi32(v[2 * i], v[2 * i + 1]));
+    }
+    const __m256i low = Combine256<M>(_mm256_unpacklo_epi64(pairs[0], pairs[1]),
+                                      _mm256_unpackhi_epi64(pairs[0], pairs[1]));
+    const __m256i high = Combine256<M>(_mm256_unpacklo_epi64(pairs[2], pairs[3]),
+                                       _mm256_unpackhi_epi64(pairs[2], pairs[3]));
+    return Combine256<M>(_mm256_permute2x128_si256(low, high, 0x20),
+                         _mm256_permute2x128_si256(low, high, 0x31));
+}
+
 template <DistanceMetric M>
 WEFTLOOM_AVX2 std::uint32_t Avx2Stage(const std::uint8_t* query, const std::uint8_t* rows,
                                       std::size_t stride, std::size_t offset,
                                       std::uint32_t* candidates, std::uint32_t* partials,
                                       std::uint32_t count, std::uint32_t bound) {
+    // Eight candidates at a time, as the AVX-512 form takes sixteen: their
+    // blocks folded together, then the survivors packed to the front with
+    // one permutation each for their indices and their partial distances.
     const __m256i q0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(query + offset));
     const __m256i q1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(query + offset + 32));
-    const __m256i zero = _mm256_setzero_si256();
+    // Unsigned comparison as signed, both sides with the top bit flipped.
+    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    const __m256i limit = _mm256_xor_si256(_mm256_set1_epi32(static_cast<int>(bound)), flip);
     std::uint32_t kept = 0;
-    for (std::uint32_t k = 0; k < count; ++k) {
+    std::uint32_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        __m256i lanes[8];
+#pragma GCC unroll 8
+        for (std::uint32_t i = 0; i < 8; ++i) {
+            const std::uint8_t* row = rows + std::size_t{candidates[k + i]} * stride + offset;
+            lanes[i] = BlockLanes256<M>(
+                AbsDiff256(q0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row))),
+                AbsDiff256(q1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 32))));
+        }
+        const __m256i totals =
+            Combine256<M>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(partials + k)),
+                          Totals256<M>(lanes));
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(candidates + k));
+        const __m256i keep = _mm256_cmpgt_epi32(limit, _mm256_xor_si256(totals, flip));
+        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(keep)));
+        const __m256i order =
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(kPackTable.lanes[mask]));
+        // Everything up to k + 8 has been read, and kept never passes k.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(candidates + kept),
+                            _mm256_permutevar8x32_epi32(index, order));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(partials + kept),
+                            _mm256_permutevar8x32_epi32(totals, order));
+        kept += static_cast<std::uint32_t>(__builtin_popcount(mask));
+    }
+    for (; k < count; ++k) {
         const std::uint32_t candidate = candidates[k];
-        const auto* row =
-            reinterpret_cast<const __m256i*>(rows + std::size_t{candidate} * stride + offset);
-        const __m256i d0 = AbsDiff256(q0, _mm256_loadu_si256(row));
-        const __m256i d1 = AbsDiff256(q1, _mm256_loadu_si256(row + 1));
+        const std::uint8_t* row = rows + std::size_t{candidate} * stride + offset;
+        const __m256i one = BlockLanes256<M>(
+            AbsDiff256(q0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row))),
+            AbsDiff256(q1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 32))));
         std::uint32_t part = partials[k];
-        if constexpr (M == DistanceMetric::L1) {
-            part += static_cast<std::uint32_t>(
-                Sum64(_mm256_add_epi64(_mm256_sad_epu8(d0, zero), _mm256_sad_epu8(d1, zero))));
-        } else if constexpr (M == DistanceMetric::L2) {
-            part += Sum32(_mm256_add_epi32(Squares(d0), Squares(d1)));
+        if constexpr (M == DistanceMetric::Linf) {
+            alignas(32) std::uint32_t each[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(each), one);
+            part = std::max(part, *std::max_element(each, each + 8));
         } else {
-            __m256i m = _mm256_max_epu8(d0, d1);
-            m = _mm256_max_epu8(m, _mm256_srli_si256(m, 8));
-            m = _mm256_max_epu8(m, _mm256_srli_si256(m, 4));
-            m = _mm256_max_epu8(m, _mm256_srli_si256(m, 2));
-            m = _mm256_max_epu8(m, _mm256_srli_si256(m, 1));
-            const auto low = static_cast<std::uint32_t>(_mm256_extract_epi8(m, 0)) & 0xFFu;
-            const auto high = static_cast<std::uint32_t>(_mm256_extract_epi8(m, 16)) & 0xFFu;
-            part = std::max(part, std::max(low, high));
+            part += Sum32(one);
         }
         candidates[kept] = candidate;
         partials[kept] = part;

@@ -47,23 +47,6 @@ void FirstStates(std::uint32_t state, std::uint32_t* lanes, std::uint32_t count)
     }
 }
 
-// For each 8-bit mask, the lanes of its set bits, lowest first: the
-// permutation that packs the chosen lanes of a register to its front.
-struct PackTable {
-    alignas(32) std::uint32_t lanes[256][8];
-    constexpr PackTable() : lanes{} {
-        for (std::uint32_t mask = 0; mask < 256; ++mask) {
-            std::uint32_t at = 0;
-            for (std::uint32_t lane = 0; lane < 8; ++lane) {
-                if ((mask >> lane & 1u) != 0) {
-                    lanes[mask][at++] = lane;
-                }
-            }
-        }
-    }
-};
-constexpr PackTable kPackTable;
-
 // Stores, packed to the front of out, the indices of the lanes whose draw
 // lies below the limit; returns how many.
 __attribute__((target("avx2,popcnt"), always_inline)) inline std::uint32_t PackChosen(

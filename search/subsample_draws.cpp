@@ -48,17 +48,18 @@ void FirstStates(std::uint32_t state, std::uint32_t* lanes, std::uint32_t count)
 }
 
 // Stores, packed to the front of out, the indices of the lanes whose draw
-// lies below the limit; returns how many.
+// lies below the limit; returns how many. The pack table holds the chosen
+// lanes' numbers in order: added to the first lane's index, they are the
+// indices themselves.
 __attribute__((target("avx2,popcnt"), always_inline)) inline std::uint32_t PackChosen(
-    __m256i states, __m256i bits, __m256i limit, __m256i indices, std::uint32_t* out) {
-    // The draws and the limit (at most 2^15) compare as signed values.
-    const __m256i below =
-        _mm256_cmpgt_epi32(limit, _mm256_and_si256(_mm256_srli_epi32(states, 16), bits));
+    __m256i states, __m256i bits, __m256i limit, __m256i first, std::uint32_t* out) {
+    // A draw (s >> 16) & 0x7FFF lies below t exactly when s & 0x7FFF0000 lies
+    // below t << 16; both are below 2^31 and compare as signed values.
+    const __m256i below = _mm256_cmpgt_epi32(limit, _mm256_and_si256(states, bits));
     const auto mask = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(below)));
-    const __m256i order =
+    const __m256i lanes =
         _mm256_load_si256(reinterpret_cast<const __m256i*>(kPackTable.lanes[mask]));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                        _mm256_permutevar8x32_epi32(indices, order));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_add_epi32(first, lanes));
     return static_cast<std::uint32_t>(__builtin_popcount(mask));
 }
 
@@ -67,33 +68,44 @@ __attribute__((target("avx2,popcnt"))) std::uint32_t Avx2Draws(std::uint32_t& st
                                                                std::uint32_t count,
                                                                std::uint32_t threshold,
                                                                std::uint32_t* out) {
-    // Two registers of 8 lanes, 16 draws per step; as in the AVX-512 form, the
-    // chosen indices are packed and stored whole, without a branch per draw.
-    constexpr Jump kSixteen = JumpOf(16);
-    const std::uint32_t whole = count / 16 * 16;
+    // Four registers of 8 lanes, 32 draws per step: a register's next states
+    // wait on a multiplication of some ten cycles, which four chains overlap
+    // (two left the loop waiting on them). As in the AVX-512 form, the chosen
+    // indices are packed and stored whole, without a branch per draw.
+    constexpr Jump kThirtyTwo = JumpOf(32);
+    const std::uint32_t whole = count / 32 * 32;
     std::uint32_t found = 0;
     if (whole != 0) {
         alignas(32) std::uint32_t lanes[8];
         FirstStates(state, lanes, 8);
         constexpr Jump kEight = JumpOf(8);
+        const __m256i mul8 = _mm256_set1_epi32(static_cast<int>(kEight.multiplier));
+        const __m256i add8 = _mm256_set1_epi32(static_cast<int>(kEight.increment));
         __m256i s0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
-        __m256i s1 = _mm256_add_epi32(
-            _mm256_mullo_epi32(s0, _mm256_set1_epi32(static_cast<int>(kEight.multiplier))),
-            _mm256_set1_epi32(static_cast<int>(kEight.increment)));
-        const __m256i mul = _mm256_set1_epi32(static_cast<int>(kSixteen.multiplier));
-        const __m256i add = _mm256_set1_epi32(static_cast<int>(kSixteen.increment));
-        const __m256i bits = _mm256_set1_epi32(0x7FFF);
-        const __m256i limit = _mm256_set1_epi32(static_cast<int>(threshold));
+        __m256i s1 = _mm256_add_epi32(_mm256_mullo_epi32(s0, mul8), add8);
+        __m256i s2 = _mm256_add_epi32(_mm256_mullo_epi32(s1, mul8), add8);
+        __m256i s3 = _mm256_add_epi32(_mm256_mullo_epi32(s2, mul8), add8);
+        const __m256i mul = _mm256_set1_epi32(static_cast<int>(kThirtyTwo.multiplier));
+        const __m256i add = _mm256_set1_epi32(static_cast<int>(kThirtyTwo.increment));
+        const __m256i bits = _mm256_set1_epi32(0x7FFF0000);
+        // Every draw lies below 0x8000: the largest limit then takes them all.
+        const __m256i limit =
+            _mm256_set1_epi32(threshold > 0x7FFFu ? 0x7FFFFFFF : static_cast<int>(threshold << 16));
         const __m256i eight = _mm256_set1_epi32(8);
-        __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(first)),
-                                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        for (std::uint32_t k = 0; k < whole; k += 16) {
-            found += PackChosen(s0, bits, limit, index, out + found);
-            index = _mm256_add_epi32(index, eight);
-            found += PackChosen(s1, bits, limit, index, out + found);
-            index = _mm256_add_epi32(index, eight);
+        const __m256i step = _mm256_set1_epi32(32);
+        __m256i at0 = _mm256_set1_epi32(static_cast<int>(first));
+        for (std::uint32_t k = 0; k < whole; k += 32) {
+            const __m256i at1 = _mm256_add_epi32(at0, eight);
+            const __m256i at2 = _mm256_add_epi32(at1, eight);
+            found += PackChosen(s0, bits, limit, at0, out + found);
+            found += PackChosen(s1, bits, limit, at1, out + found);
+            found += PackChosen(s2, bits, limit, at2, out + found);
+            found += PackChosen(s3, bits, limit, _mm256_add_epi32(at2, eight), out + found);
+            at0 = _mm256_add_epi32(at0, step);
             s0 = _mm256_add_epi32(_mm256_mullo_epi32(s0, mul), add);
             s1 = _mm256_add_epi32(_mm256_mullo_epi32(s1, mul), add);
+            s2 = _mm256_add_epi32(_mm256_mullo_epi32(s2, mul), add);
+            s3 = _mm256_add_epi32(_mm256_mullo_epi32(s3, mul), add);
         }
         state = RandomGenerator::Advance(state, whole);
     }

@@ -51,6 +51,11 @@ constexpr std::uint32_t kDrawWindow = 4096;
 constexpr std::uint32_t kMinChunk = 512;
 // Points a query examines below which splitting it costs more than it saves.
 constexpr std::uint32_t kSplitWork = 1536;
+// Rows of more bytes than this are taken to be read from memory rather than
+// a cache (measured: the rest of the rows fetched ahead made a 256 x 256
+// sample's exact search 13 % faster, a 128 x 112 sample's, some 5 MiB of
+// rows, 4 % slower).
+constexpr std::size_t kCachedRowBytes = std::size_t{8} << 20;
 // Candidates evaluated side by side: few enough that the bound keeps up.
 constexpr std::uint32_t kBatch = 32;
 
@@ -136,6 +141,9 @@ struct DataCloud<M>::Scan {
     // their rows are read (null: not used).
     const std::uint32_t* sums = nullptr;
     std::uint32_t querySum = 0;
+    // Whether the rows are too many to stay in a core's cache, so that every
+    // block a stage reads must be fetched ahead.
+    bool farRows = false;
 
     void Evaluate(std::uint32_t j, Best& best) {
         const std::uint32_t bound = Bound(best);
@@ -187,6 +195,17 @@ struct DataCloud<M>::Scan {
             std::fill_n(partials, left, 0u);
             for (std::size_t offset = 0; offset < stride && left != 0; offset += 64) {
                 left = stage(query, rows, stride, offset, batch, partials, left, Bound(best));
+                if (offset == 0 && farRows) {
+                    // The rest of the survivors' rows (the first two blocks
+                    // were fetched a batch ahead), while the second block is
+                    // measured.
+                    for (std::uint32_t k = 0; k < left; ++k) {
+                        const std::uint8_t* row = rows + std::size_t{batch[k]} * stride;
+                        for (std::size_t line = 128; line < stride; line += 64) {
+                            __builtin_prefetch(row + line);
+                        }
+                    }
+                }
             }
             for (std::uint32_t k = 0; k < left; ++k) {
                 if (partials[k] < Bound(best)) {
@@ -281,6 +300,7 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
               {pruning},
               results,
               exactOrder ? nullptr : StageKernelFor(M, BestSimdLevel())};
+    scan.farRows = rows_.size() >= kCachedRowBytes;
     // Sums of more than 2^32 / 255 bytes could wrap.
     if (!exactOrder && featureDim_ < 0xFFFFFFFFu / 255u) {
         scan.sums = Sums();

@@ -84,9 +84,11 @@ std::uint64_t LevelPassBytes(const LevelSizes& sample, const LevelSizes& output,
     // Large row blocks are aligned to a large page, for which the allocator
     // maps up to one page more; that page is never touched, so it costs
     // address space, not memory.
-    // Per point its row, its pixel and the sum of its row.
-    std::uint64_t cloud = points * stride + points * (bytesPerPixel + sizeof(std::uint32_t));
-    if (kdTree) {
+    // Per point its row and its pixel, and for a linear scan the sum of its row.
+    std::uint64_t cloud = points * stride + points * bytesPerPixel;
+    if (!kdTree) {
+        cloud += points * sizeof(std::uint32_t);
+    } else {
         // Build keeps the rows in insertion order while it copies them into
         // node order, beside the index (4), nodes (12), row of each point (4),
         // split values (1) and subtree ends (4).

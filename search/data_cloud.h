@@ -29,7 +29,7 @@ class DataCloud : public PointSet {
     static constexpr std::uint32_t kNoMatch = 0xFFFFFFFFu;
 
     DataCloud(std::uint32_t featureDim, std::uint32_t pixelDim)
-        : PointSet(featureDim, pixelDim), kernel_(ChooseKernel(M, RowStride())) {}
+        : PointSet(featureDim, pixelDim, true), kernel_(ChooseKernel(M, RowStride())) {}
 
     // Decides, once the cloud is complete, whether queries subsample and how many
     // points they aim at. Percentage applies only from minimumPixelCount points

@@ -57,14 +57,16 @@ bool PointSet::AddPoint(const FeatureVector& features, const FeatureVector& pixe
 void PointSet::AddPoint(const std::uint8_t* features, const std::uint8_t* pixel) {
     const std::size_t at = rows_.size();
     rows_.resize(at + stride_, 0);
-    std::uint32_t sum = 0;
     if (featureDim_ != 0) {
         std::memcpy(rows_.data() + at, features, featureDim_);
+    }
+    if (withSums_) {
+        std::uint32_t sum = 0;
         for (std::uint32_t i = 0; i < featureDim_; ++i) {
             sum += features[i];
         }
+        sums_.push_back(sum);
     }
-    sums_.push_back(sum);
     pixels_.insert(pixels_.end(), pixel, pixel + pixelDim_);
     ++count_;
 }
@@ -72,7 +74,9 @@ void PointSet::AddPoint(const std::uint8_t* features, const std::uint8_t* pixel)
 void PointSet::Reserve(std::uint32_t points) {
     rows_.reserve(std::size_t{points} * stride_);
     pixels_.reserve(std::size_t{points} * pixelDim_);
-    sums_.reserve(points);
+    if (withSums_) {
+        sums_.reserve(points);
+    }
 }
 
 FeatureVector PointSet::FeatureValues(std::uint32_t index) const {

@@ -42,8 +42,10 @@ class PointSet {
   public:
     static constexpr std::uint32_t kRowAlignment = 64;
 
-    PointSet(std::uint32_t featureDim, std::uint32_t pixelDim)
-        : featureDim_(featureDim),
+    // withSums: keep the sum of each point's features (see Sums).
+    PointSet(std::uint32_t featureDim, std::uint32_t pixelDim, bool withSums = false)
+        : withSums_(withSums),
+          featureDim_(featureDim),
           pixelDim_(pixelDim),
           stride_((featureDim + kRowAlignment - 1) / kRowAlignment * kRowAlignment) {}
 
@@ -67,10 +69,11 @@ class PointSet {
     const std::uint8_t* Pixel(std::uint32_t index) const {
         return pixels_.data() + std::size_t{index} * pixelDim_;
     }
-    // The sum of each point's feature bytes, by index. Two rows whose sums lie
-    // far apart lie far apart (see SumBoundRulesOut): a scan rules many
-    // points out by their sums before it reads their rows.
-    const std::uint32_t* Sums() const { return sums_.data(); }
+    // The sum of each point's feature bytes, by index, in a set that keeps
+    // them (else null). Two rows whose sums lie far apart lie far apart: a
+    // linear scan rules many points out by their sums before it reads their
+    // rows.
+    const std::uint32_t* Sums() const { return withSums_ ? sums_.data() : nullptr; }
 
     // A point's features and pixel as vectors, for tests and the vector API.
     FeatureVector FeatureValues(std::uint32_t index) const;
@@ -90,6 +93,7 @@ class PointSet {
     std::vector<std::uint8_t> pixels_;
     std::vector<std::uint32_t> rowOfPoint_;
     std::vector<std::uint32_t> sums_;
+    bool withSums_;
     std::uint32_t count_ = 0;
     std::uint32_t featureDim_;
     std::uint32_t pixelDim_;

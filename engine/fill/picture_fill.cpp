@@ -38,6 +38,14 @@
 // sources and the nearest sources a whole number of repeats away, and a source
 // along a repeat wins while its window is within twice the best's, so that
 // the mortar of a wall runs on across the hole in line with its courses.
+//
+// A photograph of a wall repeats only roughly (its bricks differ, and in
+// perspective its repeat changes across it), so its matches gather at no one
+// offset; but if the commonest offsets still hold a fiftieth of them, the
+// hole is laid out on the second level as copies of the picture shifted by
+// a dozen such offsets, the seams between the copies where they agree: see
+// LayOutAlongOffsets. The finest level then keeps that layout whole and
+// chooses only the hole's edge again.
 
 namespace weftloom {
 
@@ -86,11 +94,25 @@ constexpr std::uint32_t kOffsetShare = 100;  // in 1000ths of the matches
 constexpr std::uint32_t kRepeatScale = 8;
 // Repeats are looked for on this many of the finest levels.
 constexpr std::size_t kRepeatLevels = 2;
+// The layout by shifted copies (see LayOutAlongOffsets): on which level
+// (the second: on the finest the cuts take seconds), with how many offsets
+// and cycles over them, when the commonest offset holds kLayoutShare of the
+// matches (in 1000ths). Measured at the second level: the bricks photographs
+// 23 to 42, smoke 15 to 18, water and bark 10 or less; so the water is not
+// laid out, whose copies meet best in its smooth dark parts and lose the
+// light's lines. A pixel that cannot take an offset pays kUnreachable.
+constexpr std::size_t kLayoutLevel = 1;
+constexpr std::size_t kLabelOffsets = 12;
+constexpr std::uint32_t kLabelCycles = 2;
+constexpr std::uint32_t kLayoutShare = 20;
+constexpr std::int64_t kUnreachable = std::int64_t{1} << 40;
 
 struct Position {
     std::int32_t x;
     std::int32_t y;
 };
+
+constexpr std::array<Position, 4> kSides{{{1, 0}, {-1, 0}, {0, 1}, {0, -1}}};
 
 // One level of the pyramid: its pixels, which of them are the hole, which may
 // be copied, and each pixel's source (a known pixel's is itself).
@@ -275,24 +297,18 @@ std::uint32_t KnownDistance(const Level& level, std::int32_t radius, std::size_t
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(sum / compared, kNone - 1));
 }
 
-// The offsets by which the picture around the hole repeats itself, most
-// common first: He and Sun ("Statistics of patch offsets for image
-// completion", 2012) match every known pixel to its most alike known pixel
-// at least a window away and find that, in a picture with structure, a few
-// offsets take most of the matches; copying along them continues the
-// structure. Here the matches are those of the known pixels within kOffsetBand
-// of the hole (the offsets near the hole: a picture in perspective repeats by
-// other offsets elsewhere), found by PatchMatch (Barnes et al. 2009); an
-// offset and its opposite count as one, and an offset's count takes its eight
-// neighbours' (a repeat a pixel longer or shorter is the same repeat in
-// perspective). Only offsets holding at least kOffsetShare (a tenth) of the
-// matches are kept: only a picture that repeats nearly exactly (a tiled
-// texture, a regular wall) gathers that many. In a picture without a repeat
-// (water, smoke) the matches scatter; they scatter too in a photograph of
-// bricks, whose bricks differ, and of bricks in perspective, whose repeat
-// changes across the picture, so those are filled as before.
-std::vector<Position> RepeatOffsets(const Level& level, std::int32_t radius, std::uint32_t seed) {
-    std::vector<Position> offsets;
+struct OffsetPeak {
+    std::uint32_t count;
+    Position offset;
+};
+
+// The offsets of the best matches of the known pixels near the hole, each
+// with its count (its neighbours' included), most common first, and the
+// number of matches; see RepeatOffsets.
+std::vector<OffsetPeak> OffsetPeaks(const Level& level, std::int32_t radius, std::uint32_t seed,
+                                    std::uint64_t& matched) {
+    std::vector<OffsetPeak> peaks;
+    matched = 0;
     const std::vector<std::uint32_t> distance = DistanceToHole(level, kOffsetBand);
     std::vector<std::uint32_t> band;
     for (std::size_t i = 0; i < distance.size(); ++i) {
@@ -301,7 +317,7 @@ std::vector<Position> RepeatOffsets(const Level& level, std::int32_t radius, std
         }
     }
     if (band.empty()) {
-        return offsets;
+        return peaks;
     }
     // Shorter offsets are the picture's smoothness more than its repeats (a
     // fifteenth of the picture, as He and Sun).
@@ -389,12 +405,6 @@ std::vector<Position> RepeatOffsets(const Level& level, std::int32_t radius, std
         const auto range = std::equal_range(keys.begin(), keys.end(), k);
         return static_cast<std::uint32_t>(range.second - range.first);
     };
-    struct Peak {
-        std::uint32_t count;
-        std::int32_t dx;
-        std::int32_t dy;
-    };
-    std::vector<Peak> peaks;
     for (std::size_t k = 0; k < keys.size(); k++) {
         if (k > 0 && keys[k] == keys[k - 1]) {
             continue;
@@ -408,25 +418,182 @@ std::vector<Position> RepeatOffsets(const Level& level, std::int32_t radius, std
                 sum += countOf(key(dx + nx, dy + ny));
             }
         }
-        peaks.push_back({sum, dx, dy});
+        peaks.push_back({sum, {dx, dy}});
     }
     std::stable_sort(peaks.begin(), peaks.end(),
-                     [](const Peak& a, const Peak& b) { return a.count > b.count; });
-    const auto matched = static_cast<std::uint64_t>(keys.size());
-    for (const Peak& peak : peaks) {
-        if (offsets.size() == kMaxOffsets ||
-            std::uint64_t{peak.count} * 1000 < matched * kOffsetShare) {
+                     [](const OffsetPeak& a, const OffsetPeak& b) { return a.count > b.count; });
+    matched = static_cast<std::uint64_t>(keys.size());
+    return peaks;
+}
+
+// Up to `most` of peaks, in their order, none within 2 pixels of one before
+// it, and none holding fewer than share thousandths of matched.
+std::vector<Position> DistinctOffsets(const std::vector<OffsetPeak>& peaks, std::uint64_t matched,
+                                      std::size_t most, std::uint32_t share) {
+    std::vector<Position> offsets;
+    for (const OffsetPeak& peak : peaks) {
+        if (offsets.size() == most || std::uint64_t{peak.count} * 1000 < matched * share) {
             break;
         }
         const bool near = std::any_of(offsets.begin(), offsets.end(), [&peak](Position o) {
-            return std::max(std::abs(o.x - peak.dx), std::abs(o.y - peak.dy)) <= 2;
+            return std::max(std::abs(o.x - peak.offset.x), std::abs(o.y - peak.offset.y)) <= 2;
         });
         if (!near) {
-            offsets.push_back({peak.dx, peak.dy});
+            offsets.push_back(peak.offset);
         }
     }
     return offsets;
 }
+
+// The offsets by which the picture around the hole repeats itself, most
+// common first: He and Sun ("Statistics of patch offsets for image
+// completion", 2012) match every known pixel to its most alike known pixel
+// at least a window away and find that, in a picture with structure, a few
+// offsets take most of the matches; copying along them continues the
+// structure. Here the matches are those of the known pixels within kOffsetBand
+// of the hole (the offsets near the hole: a picture in perspective repeats by
+// other offsets elsewhere), found by PatchMatch (Barnes et al. 2009); an
+// offset and its opposite count as one, and an offset's count takes its eight
+// neighbours' (a repeat a pixel longer or shorter is the same repeat in
+// perspective). Only offsets holding at least kOffsetShare (a tenth) of the
+// matches are kept: only a picture that repeats nearly exactly (a tiled
+// texture, a regular wall) gathers that many. In a picture without a repeat
+// (water, smoke) the matches scatter; they scatter too in a photograph of
+// bricks, whose bricks differ, and of bricks in perspective, whose repeat
+// changes across the picture, so those are filled as before.
+std::vector<Position> RepeatOffsets(const std::vector<OffsetPeak>& peaks, std::uint64_t matched) {
+    return DistinctOffsets(peaks, matched, kMaxOffsets, kOffsetShare);
+}
+
+// A minimum cut between two terminals of a graph with non-negative
+// capacities (Dinic's maximum flow): which nodes stay with the source and
+// which go with the sink.
+class MinCut {
+  public:
+    // A graph of `nodes` nodes and up to three arcs a node.
+    explicit MinCut(std::size_t nodes)
+        : source_(nodes),
+          sink_(nodes + 1),
+          head_(nodes + 2, kNone),
+          level_(nodes + 2),
+          next_(nodes + 2),
+          queue_(nodes + 2) {
+        arcs_.reserve(6 * nodes);
+    }
+
+    // What node costs on the sink's side (cut from the source) and on the
+    // source's side.
+    void AddTerminal(std::size_t node, std::int64_t onSinkSide, std::int64_t onSourceSide) {
+        const std::int64_t least = std::min(onSinkSide, onSourceSide);
+        if (onSinkSide > least) {
+            AddArc(source_, node, onSinkSide - least);
+        }
+        if (onSourceSide > least) {
+            AddArc(node, sink_, onSourceSide - least);
+        }
+    }
+    // What it costs that `from` stays with the source and `to` goes with the
+    // sink.
+    void AddEdge(std::size_t from, std::size_t to, std::int64_t cost) {
+        if (cost > 0) {
+            AddArc(from, to, cost);
+        }
+    }
+
+    void Solve() {
+        while (Layer()) {
+            std::copy(head_.begin(), head_.end(), next_.begin());
+            Augment();
+        }
+    }
+    // After Solve: whether node went with the sink.
+    bool OnSinkSide(std::size_t node) const { return level_[node] < 0; }
+
+  private:
+    struct Arc {
+        std::size_t to;
+        std::uint32_t next;
+        std::int64_t room;
+    };
+
+    void AddArc(std::size_t from, std::size_t to, std::int64_t room) {
+        arcs_.push_back({to, head_[from], room});
+        head_[from] = static_cast<std::uint32_t>(arcs_.size() - 1);
+        arcs_.push_back({from, head_[to], 0});
+        head_[to] = static_cast<std::uint32_t>(arcs_.size() - 1);
+    }
+
+    // Breadth-first levels from the source over arcs with room; whether the
+    // sink is reached (the unreached keep level -1).
+    bool Layer() {
+        std::fill(level_.begin(), level_.end(), -1);
+        std::size_t read = 0;
+        std::size_t write = 0;
+        queue_[write++] = source_;
+        level_[source_] = 0;
+        while (read < write) {
+            const std::size_t n = queue_[read++];
+            for (std::uint32_t a = head_[n]; a != kNone; a = arcs_[a].next) {
+                if (arcs_[a].room > 0 && level_[arcs_[a].to] < 0) {
+                    level_[arcs_[a].to] = level_[n] + 1;
+                    queue_[write++] = arcs_[a].to;
+                }
+            }
+        }
+        return level_[sink_] >= 0;
+    }
+
+    // Paths of rising levels from the source to the sink, found depth first
+    // without recursion, each saturated and the search taken up again
+    // before its first full arc, until none is left.
+    void Augment() {
+        path_.clear();
+        std::size_t n = source_;
+        for (;;) {
+            if (n == sink_) {
+                std::int64_t flow = std::numeric_limits<std::int64_t>::max();
+                for (const std::uint32_t a : path_) {
+                    flow = std::min(flow, arcs_[a].room);
+                }
+                std::size_t full = path_.size();
+                for (std::size_t k = 0; k < path_.size(); ++k) {
+                    arcs_[path_[k]].room -= flow;
+                    arcs_[path_[k] ^ 1u].room += flow;
+                    if (arcs_[path_[k]].room == 0 && full == path_.size()) {
+                        full = k;
+                    }
+                }
+                path_.resize(full);
+                n = path_.empty() ? source_ : arcs_[path_.back()].to;
+                continue;
+            }
+            std::uint32_t& a = next_[n];
+            while (a != kNone && (arcs_[a].room == 0 || level_[arcs_[a].to] != level_[n] + 1)) {
+                a = arcs_[a].next;
+            }
+            if (a == kNone) {
+                if (path_.empty()) {
+                    return;
+                }
+                level_[n] = -2;  // a dead end on this layering
+                n = arcs_[path_.back() ^ 1u].to;
+                path_.pop_back();
+                continue;
+            }
+            path_.push_back(a);
+            n = arcs_[a].to;
+        }
+    }
+
+    std::size_t source_;
+    std::size_t sink_;
+    std::vector<Arc> arcs_;
+    std::vector<std::uint32_t> head_;
+    std::vector<std::int32_t> level_;
+    std::vector<std::uint32_t> next_;
+    std::vector<std::size_t> queue_;
+    std::vector<std::uint32_t> path_;
+};
 
 }  // namespace
 
@@ -535,8 +702,197 @@ class FillLevel {
     // much farther than the best.
     void OfferRepeats(std::vector<Position> offsets) { offsets_ = std::move(offsets); }
 
+    // The hole laid out anew as copies of the picture shifted by offsets
+    // (each both ways), the seams between them where the copies agree: He
+    // and Sun's labelling ("Statistics of patch offsets for image
+    // completion", 2012), each hole pixel taking one offset and each pair of
+    // side neighbours paying for how much their two copies differ (the
+    // shift-map of Pritch, Kav-Venaki and Peleg, 2009). It starts from the
+    // fill so far (each pixel's own shift) and moves a region to an offset
+    // wherever that lowers the seams, by alpha-expansion (Boykov, Veksler and
+    // Zabih, "Fast approximate energy minimization via graph cuts", 2001):
+    // for each offset in turn a minimum cut decides which pixels take it,
+    // and the layout is kept only if its seams cost less. Copies of a wall
+    // meet along its mortar, where they agree, so the courses run on.
+    bool LayOutAlongOffsets(const std::vector<Position>& offsets) {
+        std::vector<std::uint32_t> nodes;
+        std::vector<std::uint32_t> node(level_.hole.size(), kNone);
+        for (std::size_t i = 0; i < level_.hole.size(); ++i) {
+            if (level_.hole[i] != 0) {
+                node[i] = static_cast<std::uint32_t>(nodes.size());
+                nodes.push_back(static_cast<std::uint32_t>(i));
+            }
+        }
+        std::vector<Position> labels;
+        for (const Position o : offsets) {
+            labels.push_back(o);
+            labels.push_back({-o.x, -o.y});
+        }
+        std::vector<std::int64_t> toSink(nodes.size());
+        std::vector<std::int64_t> toSource(nodes.size());
+        std::vector<std::uint32_t> from(level_.from);
+        for (std::uint32_t cycle = 0; cycle < kLabelCycles; ++cycle) {
+            bool changed = false;
+            for (const Position alpha : labels) {
+                if (job_.Aborted()) {
+                    return false;
+                }
+                MinCut cut(nodes.size());
+                for (std::size_t n = 0; n < nodes.size(); ++n) {
+                    const std::uint32_t p = nodes[n];
+                    const std::uint32_t moved = Shifted(p, alpha);
+                    toSource[n] = 0;
+                    toSink[n] = moved == kNone ? kUnreachable : 0;
+                    const auto x = static_cast<std::int32_t>(p % level_.width);
+                    const auto y = static_cast<std::int32_t>(p / level_.width);
+                    for (const Position side : kSides) {
+                        if (!level_.Inside(x + side.x, y + side.y)) {
+                            continue;
+                        }
+                        const auto q =
+                            static_cast<std::uint32_t>(level_.Index(x + side.x, y + side.y));
+                        if (level_.hole[q] == 0) {
+                            toSource[n] += SeamCost(p, from[p], q, q);
+                            if (moved != kNone) {
+                                toSink[n] += SeamCost(p, moved, q, q);
+                            }
+                        }
+                    }
+                }
+                for (std::size_t n = 0; n < nodes.size(); ++n) {
+                    const std::uint32_t p = nodes[n];
+                    const std::uint32_t moved = Shifted(p, alpha);
+                    const auto x = static_cast<std::int32_t>(p % level_.width);
+                    const auto y = static_cast<std::int32_t>(p / level_.width);
+                    for (const Position side : {Position{1, 0}, Position{0, 1}}) {
+                        if (!level_.Inside(x + side.x, y + side.y)) {
+                            continue;
+                        }
+                        const auto q =
+                            static_cast<std::uint32_t>(level_.Index(x + side.x, y + side.y));
+                        if (level_.hole[q] == 0) {
+                            continue;
+                        }
+                        const std::uint32_t qMoved = Shifted(q, alpha);
+                        // (A pixel that cannot move never pays for moving.)
+                        std::int64_t both = SeamCost(p, from[p], q, from[q]);
+                        const std::int64_t qOnly =
+                            qMoved == kNone ? both : SeamCost(p, from[p], q, qMoved);
+                        const std::int64_t pOnly =
+                            moved == kNone ? both : SeamCost(p, moved, q, from[q]);
+                        // An expansion needs a seam no dearer than two: a
+                        // dearer one is taken as two.
+                        both = std::min(both, qOnly + pOnly);
+                        toSink[n] += pOnly - both;
+                        toSink[node[q]] -= pOnly;
+                        cut.AddEdge(n, node[q], qOnly + pOnly - both);
+                    }
+                }
+                for (std::size_t n = 0; n < nodes.size(); ++n) {
+                    cut.AddTerminal(n, toSink[n], toSource[n]);
+                }
+                cut.Solve();
+                std::vector<std::uint32_t> next(from);
+                bool moves = false;
+                for (std::size_t n = 0; n < nodes.size(); ++n) {
+                    if (cut.OnSinkSide(n) && next[nodes[n]] != Shifted(nodes[n], alpha)) {
+                        next[nodes[n]] = Shifted(nodes[n], alpha);
+                        moves = true;
+                    }
+                }
+                if (moves && SeamEnergy(nodes, next) < SeamEnergy(nodes, from)) {
+                    from.swap(next);
+                    changed = true;
+                }
+            }
+            if (!changed) {
+                break;
+            }
+        }
+        for (const std::uint32_t p : nodes) {
+            if (from[p] != level_.from[p]) {
+                --uses_[level_.from[p]];
+                ++uses_[from[p]];
+                Copy(p, from[p]);
+            }
+        }
+        return true;
+    }
+
   private:
     // Whether a pixel lies within reach of a known one.
+    // Pixel i's source shifted by offset: kNone unless it may be copied.
+    std::uint32_t Shifted(std::uint32_t i, Position offset) const {
+        const auto x = static_cast<std::int32_t>(i % level_.width) + offset.x;
+        const auto y = static_cast<std::int32_t>(i / level_.width) + offset.y;
+        if (!level_.Inside(x, y) || level_.source[level_.Index(x, y)] == 0) {
+            return kNone;
+        }
+        return static_cast<std::uint32_t>(level_.Index(x, y));
+    }
+
+    // The seam between side neighbours p and q copying sp and sq (a known
+    // pixel copies itself): how much the two copies differ where both are
+    // known, at p and at q (He and Sun's smoothness, that of Pritch et al.'s
+    // shift-map); one place counts twice when the other is not known in
+    // both, and a seam with neither costs as much as a black and white one.
+    std::int64_t SeamCost(std::uint32_t p, std::uint32_t sp, std::uint32_t q,
+                          std::uint32_t sq) const {
+        const std::int32_t pdx = static_cast<std::int32_t>(sp % level_.width) -
+                                 static_cast<std::int32_t>(p % level_.width);
+        const std::int32_t pdy = static_cast<std::int32_t>(sp / level_.width) -
+                                 static_cast<std::int32_t>(p / level_.width);
+        const std::int32_t qdx = static_cast<std::int32_t>(sq % level_.width) -
+                                 static_cast<std::int32_t>(q % level_.width);
+        const std::int32_t qdy = static_cast<std::int32_t>(sq / level_.width) -
+                                 static_cast<std::int32_t>(q / level_.width);
+        if (pdx == qdx && pdy == qdy) {
+            return 0;
+        }
+        std::int64_t sum = 0;
+        std::int32_t places = 0;
+        for (const std::uint32_t at : {p, q}) {
+            const auto x = static_cast<std::int32_t>(at % level_.width);
+            const auto y = static_cast<std::int32_t>(at / level_.width);
+            if (!level_.Inside(x + pdx, y + pdy) || !level_.Inside(x + qdx, y + qdy)) {
+                continue;
+            }
+            const std::size_t a = level_.Index(x + pdx, y + pdy);
+            const std::size_t b = level_.Index(x + qdx, y + qdy);
+            if (level_.hole[a] != 0 || level_.hole[b] != 0) {
+                continue;
+            }
+            for (std::uint32_t c = 0; c < std::min(level_.bpp, 3u); ++c) {
+                const int d = static_cast<int>(level_.pixels[a * level_.bpp + c]) -
+                              static_cast<int>(level_.pixels[b * level_.bpp + c]);
+                sum += d * d;
+            }
+            ++places;
+        }
+        return places == 2 ? sum : places == 1 ? 2 * sum : 6 * 255 * 255;
+    }
+
+    // The seams of a layout: between each hole pixel and its side neighbours.
+    std::int64_t SeamEnergy(const std::vector<std::uint32_t>& nodes,
+                            const std::vector<std::uint32_t>& from) const {
+        std::int64_t energy = 0;
+        for (const std::uint32_t p : nodes) {
+            const auto x = static_cast<std::int32_t>(p % level_.width);
+            const auto y = static_cast<std::int32_t>(p / level_.width);
+            for (const Position side : kSides) {
+                if (!level_.Inside(x + side.x, y + side.y)) {
+                    continue;
+                }
+                const auto q = static_cast<std::uint32_t>(level_.Index(x + side.x, y + side.y));
+                // A pair of hole pixels once, from its left or upper one.
+                if (level_.hole[q] == 0 || side.x > 0 || side.y > 0) {
+                    energy += SeamCost(p, from[p], q, from[q]);
+                }
+            }
+        }
+        return energy;
+    }
+
     bool NearKnown(std::size_t i, std::int32_t reach) const {
         const auto x = static_cast<std::int32_t>(i % level_.width);
         const auto y = static_cast<std::int32_t>(i / level_.width);
@@ -719,7 +1075,6 @@ class FillLevel {
     // as along a painted hole's rim) nor less.
     std::uint64_t SeamSquares(std::int32_t x, std::int32_t y, std::int32_t sx,
                               std::int32_t sy) const {
-        constexpr std::array<Position, 4> kSides{{{1, 0}, {-1, 0}, {0, 1}, {0, -1}}};
         const std::uint32_t bpp = level_.bpp;
         const std::uint8_t* candidate = &level_.pixels[level_.Index(sx, sy) * bpp];
         std::uint64_t squares = 0;
@@ -864,10 +1219,16 @@ std::uint64_t EstimateFillMemory(std::uint32_t width, std::uint32_t height,
     // (a source limit), the order of the first filling, and the count of its
     // uses on the level being filled; the search for the picture's repeats
     // on that level: per pixel its distance to the hole, its match and the
-    // match's distance, its place in the band and its offset as a key.
+    // match's distance, its place in the band and its offset as a key; the
+    // layout by shifted copies on the second level: per pixel there its
+    // node, its source and the next layout's, per hole pixel its place,
+    // its two terminal costs and in the cut its arc list, level, next arc,
+    // queue place, path place and six arcs of 24 bytes.
     const std::uint64_t pixels = std::uint64_t{width} * height;
+    const std::uint64_t second = (std::uint64_t{width} / 2 + 1) * (height / 2 + 1);
     return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4 + 4 + 8) +
-           pixels * (5 + 4) + pixels * (4 + 4 + 4 + 4 + 8) + (std::uint64_t{1} << 20);
+           pixels * (5 + 4) + pixels * (4 + 4 + 4 + 4 + 8) +
+           second * (12 + 4 + 16 + 4 + 4 + 4 + 8 + 4 + 6 * 24) + (std::uint64_t{1} << 20);
 }
 
 void PictureFill::Report(const ProgressInfo& info) const {
@@ -982,6 +1343,7 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
 
     RandomGenerator random(randomSeed);
     bool repeated = false;
+    bool laidOut = false;
     for (std::size_t k = levels.size(); k-- > 0;) {
         Level& level = levels[k];
         const bool coarsest = k + 1 == levels.size();
@@ -991,9 +1353,18 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
         // anew along its repeats, from the edge inwards; the finer ones keep
         // that layout as they keep any parent's.
         bool fresh = false;
+        std::vector<Position> layout;
         if (k < kRepeatLevels) {
-            std::vector<Position> repeats =
-                RepeatOffsets(level, radius, randomSeed + static_cast<std::uint32_t>(k));
+            std::uint64_t matched = 0;
+            const std::vector<OffsetPeak> peaks =
+                OffsetPeaks(level, radius, randomSeed + static_cast<std::uint32_t>(k), matched);
+            std::vector<Position> repeats = RepeatOffsets(peaks, matched);
+            if (k == kLayoutLevel) {
+                if (!peaks.empty() &&
+                    std::uint64_t{peaks.front().count} * 1000 >= matched * kLayoutShare) {
+                    layout = DistinctOffsets(peaks, matched, kLabelOffsets, 0);
+                }
+            }
             fresh = !repeats.empty() && !repeated;
             repeated = repeated || !repeats.empty();
             fill.OfferRepeats(std::move(repeats));
@@ -1026,7 +1397,7 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
                 }
             }
             if (!fresh) {
-                fill.StartFromGuide(kGuidedBand);
+                fill.StartFromGuide(laidOut ? 0 : kGuidedBand);
             }
             if (!fill.FirstFill(false, fresh)) {
                 return false;
@@ -1035,6 +1406,10 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
         for (std::size_t i = 0; i < level.hole.size(); ++i) {
             level.filled[i] = 1;
         }
+        if (!layout.empty() && !fill.LayOutAlongOffsets(layout)) {
+            return false;
+        }
+        laidOut = laidOut || !layout.empty();
         std::uint32_t rowsDone = 0;
         const std::uint32_t passes = passesOf(k);
         const std::uint32_t rowsTotal = passes * level.height;

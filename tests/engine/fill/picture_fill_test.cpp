@@ -193,20 +193,30 @@ TEST(PictureFill, StepsAcrossItsEdgeLikeThePictureAndSpreadsItsSources) {
     EXPECT_LE(mostUses, 2) << "one source copied again and again";
 }
 
+// Where column x lies along a course of BrickWall: x itself, or with a
+// stretch, farther each pixel to the right (x + x² / stretch), so that the
+// bricks grow longer to the left as in perspective and the wall repeats by
+// another offset at each place.
+std::uint32_t Along(std::uint32_t x, std::uint32_t stretch) {
+    return stretch == 0 ? x : x + x * x / stretch;
+}
+
 // Whether (x, y) is mortar in BrickWall.
-bool IsMortar(std::uint32_t x, std::uint32_t y, std::uint32_t brick, std::uint32_t course) {
+bool IsMortar(std::uint32_t x, std::uint32_t y, std::uint32_t brick, std::uint32_t course,
+              std::uint32_t stretch) {
     const std::uint32_t row = y / course;
-    const std::uint32_t along = x + (row % 2) * brick / 2;
+    const std::uint32_t along = Along(x, stretch) + (row % 2) * brick / 2;
     return y % course >= course - 2 || along % brick >= brick - 2;
 }
 
 // A wall of bricks (width x height, three bytes a pixel) laid in running
 // bond: courses `course` pixels high and bricks `brick` long, each course
 // shifted half a brick, with a mortar line of 2 pixels (light grey) below and
-// right of each brick. Each brick has a colour of its own and grain that
-// does not repeat, so no two bricks are alike: only the mortar repeats.
+// right of each brick (see Along for the stretch). Each brick has a colour of
+// its own and grain that does not repeat, so no two bricks are alike: only
+// the mortar repeats.
 Image BrickWall(std::uint32_t width, std::uint32_t height, std::uint32_t brick,
-                std::uint32_t course) {
+                std::uint32_t course, std::uint32_t stretch) {
     Image wall;
     wall.Allocate(width, height, 3);
     std::uint32_t state = 777;
@@ -218,8 +228,8 @@ Image BrickWall(std::uint32_t width, std::uint32_t height, std::uint32_t brick,
         for (std::uint32_t x = 0; x < width; ++x) {
             std::uint8_t* p = wall.PixelAt(x, y);
             const std::uint32_t row = y / course;
-            const std::uint32_t along = x + (row % 2) * brick / 2;
-            if (IsMortar(x, y, brick, course)) {
+            const std::uint32_t along = Along(x, stretch) + (row % 2) * brick / 2;
+            if (IsMortar(x, y, brick, course, stretch)) {
                 p[0] = p[1] = p[2] = static_cast<std::uint8_t>(200 + next() % 8);
                 continue;
             }
@@ -234,18 +244,25 @@ Image BrickWall(std::uint32_t width, std::uint32_t height, std::uint32_t brick,
 
 // In a wall of bricks the fill continues the mortar: its lines run straight
 // across the hole and its bricks are whole, in line with the courses around
-// it (each filled pixel is mortar exactly where the wall has mortar).
+// it (each filled pixel is mortar exactly where the wall has mortar), also
+// where the bricks' length changes across the wall as in a photograph
+// (there a pixel's misstep lands off a thin line more often: at most 5 %
+// off, against 6 % when the hole is filled pixel by pixel).
 TEST(PictureFill, ContinuesTheMortarOfABrickWallAcrossTheHole) {
     struct Case {
         const char* name;
         std::uint32_t brick;
         std::uint32_t course;
+        std::uint32_t stretch;
         int r;
+        std::uint32_t percentWrong;  // at most
     };
-    const Case cases[] = {{"small bricks", 16, 8, 18}, {"long bricks", 30, 10, 24}};
+    const Case cases[] = {{"small bricks", 16, 8, 0, 18, 3},
+                          {"long bricks", 30, 10, 0, 24, 3},
+                          {"bricks in perspective", 16, 10, 400, 22, 5}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Image wall = BrickWall(160, 128, c.brick, c.course);
+        const Image wall = BrickWall(160, 128, c.brick, c.course, c.stretch);
         const HoleMask hole = Disc(160, 128, 80, 64, c.r);
         PictureFill fill;
         ASSERT_TRUE(fill.Fill(wall, hole));
@@ -259,10 +276,10 @@ TEST(PictureFill, ContinuesTheMortarOfABrickWallAcrossTheHole) {
                 }
                 ++filled;
                 const bool mortar = fill.result.PixelAt(x, y)[0] >= 200;
-                wrong += mortar != IsMortar(x, y, c.brick, c.course) ? 1 : 0;
+                wrong += mortar != IsMortar(x, y, c.brick, c.course, c.stretch) ? 1 : 0;
             }
         }
-        EXPECT_LE(wrong * 100, filled * 3)
+        EXPECT_LE(wrong * 100, filled * c.percentWrong)
             << wrong << " of " << filled << " filled pixels break the mortar's pattern";
     }
 }

@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "engine/fill/min_cut.h"
 #include "search/random_generator.h"
 
 // The fill follows the per-pixel, copy-only branch of example-based
@@ -465,136 +466,6 @@ std::vector<Position> RepeatOffsets(const std::vector<OffsetPeak>& peaks, std::u
     return DistinctOffsets(peaks, matched, kMaxOffsets, kOffsetShare);
 }
 
-// A minimum cut between two terminals of a graph with non-negative
-// capacities (Dinic's maximum flow): which nodes stay with the source and
-// which go with the sink.
-class MinCut {
-  public:
-    // A graph of `nodes` nodes and up to three arcs a node.
-    explicit MinCut(std::size_t nodes)
-        : source_(nodes),
-          sink_(nodes + 1),
-          head_(nodes + 2, kNone),
-          level_(nodes + 2),
-          next_(nodes + 2),
-          queue_(nodes + 2) {
-        arcs_.reserve(6 * nodes);
-    }
-
-    // What node costs on the sink's side (cut from the source) and on the
-    // source's side.
-    void AddTerminal(std::size_t node, std::int64_t onSinkSide, std::int64_t onSourceSide) {
-        const std::int64_t least = std::min(onSinkSide, onSourceSide);
-        if (onSinkSide > least) {
-            AddArc(source_, node, onSinkSide - least);
-        }
-        if (onSourceSide > least) {
-            AddArc(node, sink_, onSourceSide - least);
-        }
-    }
-    // What it costs that `from` stays with the source and `to` goes with the
-    // sink.
-    void AddEdge(std::size_t from, std::size_t to, std::int64_t cost) {
-        if (cost > 0) {
-            AddArc(from, to, cost);
-        }
-    }
-
-    void Solve() {
-        while (Layer()) {
-            std::copy(head_.begin(), head_.end(), next_.begin());
-            Augment();
-        }
-    }
-    // After Solve: whether node went with the sink.
-    bool OnSinkSide(std::size_t node) const { return level_[node] < 0; }
-
-  private:
-    struct Arc {
-        std::size_t to;
-        std::uint32_t next;
-        std::int64_t room;
-    };
-
-    void AddArc(std::size_t from, std::size_t to, std::int64_t room) {
-        arcs_.push_back({to, head_[from], room});
-        head_[from] = static_cast<std::uint32_t>(arcs_.size() - 1);
-        arcs_.push_back({from, head_[to], 0});
-        head_[to] = static_cast<std::uint32_t>(arcs_.size() - 1);
-    }
-
-    // Breadth-first levels from the source over arcs with room; whether the
-    // sink is reached (the unreached keep level -1).
-    bool Layer() {
-        std::fill(level_.begin(), level_.end(), -1);
-        std::size_t read = 0;
-        std::size_t write = 0;
-        queue_[write++] = source_;
-        level_[source_] = 0;
-        while (read < write) {
-            const std::size_t n = queue_[read++];
-            for (std::uint32_t a = head_[n]; a != kNone; a = arcs_[a].next) {
-                if (arcs_[a].room > 0 && level_[arcs_[a].to] < 0) {
-                    level_[arcs_[a].to] = level_[n] + 1;
-                    queue_[write++] = arcs_[a].to;
-                }
-            }
-        }
-        return level_[sink_] >= 0;
-    }
-
-    // Paths of rising levels from the source to the sink, found depth first
-    // without recursion, each saturated and the search taken up again
-    // before its first full arc, until none is left.
-    void Augment() {
-        path_.clear();
-        std::size_t n = source_;
-        for (;;) {
-            if (n == sink_) {
-                std::int64_t flow = std::numeric_limits<std::int64_t>::max();
-                for (const std::uint32_t a : path_) {
-                    flow = std::min(flow, arcs_[a].room);
-                }
-                std::size_t full = path_.size();
-                for (std::size_t k = 0; k < path_.size(); ++k) {
-                    arcs_[path_[k]].room -= flow;
-                    arcs_[path_[k] ^ 1u].room += flow;
-                    if (arcs_[path_[k]].room == 0 && full == path_.size()) {
-                        full = k;
-                    }
-                }
-                path_.resize(full);
-                n = path_.empty() ? source_ : arcs_[path_.back()].to;
-                continue;
-            }
-            std::uint32_t& a = next_[n];
-            while (a != kNone && (arcs_[a].room == 0 || level_[arcs_[a].to] != level_[n] + 1)) {
-                a = arcs_[a].next;
-            }
-            if (a == kNone) {
-                if (path_.empty()) {
-                    return;
-                }
-                level_[n] = -2;  // a dead end on this layering
-                n = arcs_[path_.back() ^ 1u].to;
-                path_.pop_back();
-                continue;
-            }
-            path_.push_back(a);
-            n = arcs_[a].to;
-        }
-    }
-
-    std::size_t source_;
-    std::size_t sink_;
-    std::vector<Arc> arcs_;
-    std::vector<std::uint32_t> head_;
-    std::vector<std::int32_t> level_;
-    std::vector<std::uint32_t> next_;
-    std::vector<std::size_t> queue_;
-    std::vector<std::uint32_t> path_;
-};
-
 }  // namespace
 
 // One level's filling: candidates for each hole pixel, compared by the window
@@ -737,7 +608,7 @@ class FillLevel {
                 if (job_.Aborted()) {
                     return false;
                 }
-                MinCut cut(nodes.size());
+                MinCut cut(nodes.size(), 2 * nodes.size());
                 for (std::size_t n = 0; n < nodes.size(); ++n) {
                     const std::uint32_t p = nodes[n];
                     const std::uint32_t moved = Shifted(p, alpha);
@@ -1222,13 +1093,13 @@ std::uint64_t EstimateFillMemory(std::uint32_t width, std::uint32_t height,
     // match's distance, its place in the band and its offset as a key; the
     // layout by shifted copies on the second level: per pixel there its
     // node, its source and the next layout's, per hole pixel its place,
-    // its two terminal costs and in the cut its arc list, level, next arc,
-    // queue place, path place and six arcs of 24 bytes.
+    // its two terminal costs and in the cut its node of 24 bytes, its net
+    // terminal cost, its place among the orphans and four arcs of 16 bytes.
     const std::uint64_t pixels = std::uint64_t{width} * height;
     const std::uint64_t second = (std::uint64_t{width} / 2 + 1) * (height / 2 + 1);
     return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4 + 4 + 8) +
            pixels * (5 + 4) + pixels * (4 + 4 + 4 + 4 + 8) +
-           second * (12 + 4 + 16 + 4 + 4 + 4 + 8 + 4 + 6 * 24) + (std::uint64_t{1} << 20);
+           second * (12 + 4 + 16 + 24 + 8 + 4 + 4 * 16) + (std::uint64_t{1} << 20);
 }
 
 void PictureFill::Report(const ProgressInfo& info) const {

@@ -45,8 +45,9 @@
 // offset; but if the commonest offsets still hold a fiftieth of them, the
 // hole is laid out on the second level as copies of the picture shifted by
 // a dozen such offsets, the seams between the copies where they agree: see
-// LayOutAlongOffsets. The finest level then keeps that layout whole and
-// chooses only the hole's edge again.
+// LayOutAlongOffsets. The finest level then keeps that layout, lays out
+// again the band along the hole's edge with the same offsets at its scale,
+// and chooses the hole's edge again.
 
 namespace weftloom {
 
@@ -96,7 +97,8 @@ constexpr std::uint32_t kRepeatScale = 8;
 // Repeats are looked for on this many of the finest levels.
 constexpr std::size_t kRepeatLevels = 2;
 // The layout by shifted copies (see LayOutAlongOffsets): on which level
-// (the second: on the finest the cuts take seconds), with how many offsets
+// (the second: on the finest, in a picture of 4096 x 4096, its cuts over
+// the whole hole would take seconds), with how many offsets
 // and cycles over them, when the commonest offset holds kLayoutShare of the
 // matches (in 1000ths). Measured at the second level: the bricks photographs
 // 23 to 42, smoke 15 to 18, water and bark 10 or less; so the water is not
@@ -107,6 +109,17 @@ constexpr std::size_t kLabelOffsets = 12;
 constexpr std::uint32_t kLabelCycles = 2;
 constexpr std::uint32_t kLayoutShare = 20;
 constexpr std::int64_t kUnreachable = std::int64_t{1} << 40;
+// On the finest level the hole pixels within this many pixels of the known
+// ones are laid out again (at most as many as the second level has pixels):
+// there the second level's seams, two pixels wide, left bricks broken along
+// the hole's edge. A wider band (16, 24) lets the seams cross more of the
+// flat middles of bricks, where the copies agree, and loses mortar lines.
+constexpr std::uint32_t kFineLayoutBand = 8;
+
+// The pixels of the second level of a width x height picture, at most.
+std::uint64_t SecondLevelPixels(std::uint32_t width, std::uint32_t height) {
+    return (std::uint64_t{width} / 2 + 1) * (height / 2 + 1);
+}
 
 struct Position {
     std::int32_t x;
@@ -212,6 +225,56 @@ std::vector<std::uint32_t> DistanceToHole(const Level& level, std::uint32_t limi
         }
     }
     return distance;
+}
+
+// Whether pixel i has a known pixel among its eight neighbours.
+bool NextToKnown(const Level& level, std::size_t i) {
+    const auto x = static_cast<std::int32_t>(i % level.width);
+    const auto y = static_cast<std::int32_t>(i / level.width);
+    for (std::int32_t dy = -1; dy <= 1; ++dy) {
+        for (std::int32_t dx = -1; dx <= 1; ++dx) {
+            if (level.Inside(x + dx, y + dy) && level.hole[level.Index(x + dx, y + dy)] == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// How deep each hole pixel lies in the hole: 1 next to a known pixel (side or
+// corner), one more for each step inwards; kNone past limit (and for the
+// known pixels).
+std::vector<std::uint32_t> DepthInHole(const Level& level, std::uint32_t limit) {
+    std::vector<std::uint32_t> depth(level.hole.size(), kNone);
+    std::vector<std::uint32_t> layer;
+    std::vector<std::uint32_t> next;
+    for (std::size_t i = 0; i < level.hole.size(); ++i) {
+        if (level.hole[i] != 0 && NextToKnown(level, i)) {
+            depth[i] = 1;
+            layer.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    for (std::uint32_t d = 2; d <= limit && !layer.empty(); ++d) {
+        next.clear();
+        for (const std::uint32_t i : layer) {
+            const auto x = static_cast<std::int32_t>(i % level.width);
+            const auto y = static_cast<std::int32_t>(i / level.width);
+            for (std::int32_t dy = -1; dy <= 1; ++dy) {
+                for (std::int32_t dx = -1; dx <= 1; ++dx) {
+                    if (!level.Inside(x + dx, y + dy)) {
+                        continue;
+                    }
+                    const std::size_t j = level.Index(x + dx, y + dy);
+                    if (level.hole[j] != 0 && depth[j] == kNone) {
+                        depth[j] = d;
+                        next.push_back(static_cast<std::uint32_t>(j));
+                    }
+                }
+            }
+        }
+        layer.swap(next);
+    }
+    return depth;
 }
 
 // The hole pixels of a level not filled yet, in layers from the edge inwards
@@ -585,14 +648,33 @@ class FillLevel {
     // for each offset in turn a minimum cut decides which pixels take it,
     // and the layout is kept only if its seams cost less. Copies of a wall
     // meet along its mortar, where they agree, so the courses run on.
-    bool LayOutAlongOffsets(const std::vector<Position>& offsets) {
+    //
+    // Only the hole pixels within band of the known ones are laid out anew
+    // (the rest keep their sources and bound the seams like known pixels),
+    // at most `most` of them: the band narrows until they fit.
+    bool LayOutAlongOffsets(const std::vector<Position>& offsets, std::uint32_t band,
+                            std::size_t most) {
+        band = std::min(band, level_.width + level_.height);
+        std::vector<std::uint32_t> node = DepthInHole(level_, band);
+        std::vector<std::size_t> deeper(band + 2, 0);  // hole pixels by depth
+        for (const std::uint32_t d : node) {
+            ++deeper[std::min(d, band + 1)];
+        }
+        std::size_t count = 0;
+        std::uint32_t depth = 0;
+        while (depth < band && count + deeper[depth + 1] <= most) {
+            count += deeper[++depth];
+        }
         std::vector<std::uint32_t> nodes;
-        std::vector<std::uint32_t> node(level_.hole.size(), kNone);
-        for (std::size_t i = 0; i < level_.hole.size(); ++i) {
-            if (level_.hole[i] != 0) {
-                node[i] = static_cast<std::uint32_t>(nodes.size());
+        nodes.reserve(count);
+        for (std::size_t i = 0; i < node.size(); ++i) {
+            node[i] = node[i] <= depth ? static_cast<std::uint32_t>(nodes.size()) : kNone;
+            if (node[i] != kNone) {
                 nodes.push_back(static_cast<std::uint32_t>(i));
             }
+        }
+        if (nodes.empty()) {
+            return true;
         }
         std::vector<Position> labels;
         for (const Position o : offsets) {
@@ -601,7 +683,12 @@ class FillLevel {
         }
         std::vector<std::int64_t> toSink(nodes.size());
         std::vector<std::int64_t> toSource(nodes.size());
-        std::vector<std::uint32_t> from(level_.from);
+        // Each node's source, and the next layout's.
+        std::vector<std::uint32_t> from(nodes.size());
+        for (std::size_t n = 0; n < nodes.size(); ++n) {
+            from[n] = level_.from[nodes[n]];
+        }
+        std::vector<std::uint32_t> next;
         for (std::uint32_t cycle = 0; cycle < kLabelCycles; ++cycle) {
             bool changed = false;
             for (const Position alpha : labels) {
@@ -622,10 +709,10 @@ class FillLevel {
                         }
                         const auto q =
                             static_cast<std::uint32_t>(level_.Index(x + side.x, y + side.y));
-                        if (level_.hole[q] == 0) {
-                            toSource[n] += SeamCost(p, from[p], q, q);
+                        if (node[q] == kNone) {
+                            toSource[n] += SeamCost(p, from[n], q, level_.from[q]);
                             if (moved != kNone) {
-                                toSink[n] += SeamCost(p, moved, q, q);
+                                toSink[n] += SeamCost(p, moved, q, level_.from[q]);
                             }
                         }
                     }
@@ -641,16 +728,17 @@ class FillLevel {
                         }
                         const auto q =
                             static_cast<std::uint32_t>(level_.Index(x + side.x, y + side.y));
-                        if (level_.hole[q] == 0) {
+                        if (node[q] == kNone) {
                             continue;
                         }
+                        const std::uint32_t qFrom = from[node[q]];
                         const std::uint32_t qMoved = Shifted(q, alpha);
                         // (A pixel that cannot move never pays for moving.)
-                        std::int64_t both = SeamCost(p, from[p], q, from[q]);
+                        std::int64_t both = SeamCost(p, from[n], q, qFrom);
                         const std::int64_t qOnly =
-                            qMoved == kNone ? both : SeamCost(p, from[p], q, qMoved);
+                            qMoved == kNone ? both : SeamCost(p, from[n], q, qMoved);
                         const std::int64_t pOnly =
-                            moved == kNone ? both : SeamCost(p, moved, q, from[q]);
+                            moved == kNone ? both : SeamCost(p, moved, q, qFrom);
                         // An expansion needs a seam no dearer than two: a
                         // dearer one is taken as two.
                         both = std::min(both, qOnly + pOnly);
@@ -663,15 +751,15 @@ class FillLevel {
                     cut.AddTerminal(n, toSink[n], toSource[n]);
                 }
                 cut.Solve();
-                std::vector<std::uint32_t> next(from);
+                next = from;
                 bool moves = false;
                 for (std::size_t n = 0; n < nodes.size(); ++n) {
-                    if (cut.OnSinkSide(n) && next[nodes[n]] != Shifted(nodes[n], alpha)) {
-                        next[nodes[n]] = Shifted(nodes[n], alpha);
+                    if (cut.OnSinkSide(n) && next[n] != Shifted(nodes[n], alpha)) {
+                        next[n] = Shifted(nodes[n], alpha);
                         moves = true;
                     }
                 }
-                if (moves && SeamEnergy(nodes, next) < SeamEnergy(nodes, from)) {
+                if (moves && SeamEnergy(nodes, node, next) < SeamEnergy(nodes, node, from)) {
                     from.swap(next);
                     changed = true;
                 }
@@ -680,18 +768,18 @@ class FillLevel {
                 break;
             }
         }
-        for (const std::uint32_t p : nodes) {
-            if (from[p] != level_.from[p]) {
+        for (std::size_t n = 0; n < nodes.size(); ++n) {
+            const std::uint32_t p = nodes[n];
+            if (from[n] != level_.from[p]) {
                 --uses_[level_.from[p]];
-                ++uses_[from[p]];
-                Copy(p, from[p]);
+                ++uses_[from[n]];
+                Copy(p, from[n]);
             }
         }
         return true;
     }
 
   private:
-    // Whether a pixel lies within reach of a known one.
     // Pixel i's source shifted by offset: kNone unless it may be copied.
     std::uint32_t Shifted(std::uint32_t i, Position offset) const {
         const auto x = static_cast<std::int32_t>(i % level_.width) + offset.x;
@@ -743,11 +831,14 @@ class FillLevel {
         return places == 2 ? sum : places == 1 ? 2 * sum : 6 * 255 * 255;
     }
 
-    // The seams of a layout: between each hole pixel and its side neighbours.
+    // The seams of a layout of the nodes (their sources): between each node
+    // and its side neighbours.
     std::int64_t SeamEnergy(const std::vector<std::uint32_t>& nodes,
+                            const std::vector<std::uint32_t>& node,
                             const std::vector<std::uint32_t>& from) const {
         std::int64_t energy = 0;
-        for (const std::uint32_t p : nodes) {
+        for (std::size_t n = 0; n < nodes.size(); ++n) {
+            const std::uint32_t p = nodes[n];
             const auto x = static_cast<std::int32_t>(p % level_.width);
             const auto y = static_cast<std::int32_t>(p / level_.width);
             for (const Position side : kSides) {
@@ -755,15 +846,18 @@ class FillLevel {
                     continue;
                 }
                 const auto q = static_cast<std::uint32_t>(level_.Index(x + side.x, y + side.y));
-                // A pair of hole pixels once, from its left or upper one.
-                if (level_.hole[q] == 0 || side.x > 0 || side.y > 0) {
-                    energy += SeamCost(p, from[p], q, from[q]);
+                // A pair of nodes once, from its left or upper one.
+                if (node[q] == kNone) {
+                    energy += SeamCost(p, from[n], q, level_.from[q]);
+                } else if (side.x > 0 || side.y > 0) {
+                    energy += SeamCost(p, from[n], q, from[node[q]]);
                 }
             }
         }
         return energy;
     }
 
+    // Whether a pixel lies within reach of a known one.
     bool NearKnown(std::size_t i, std::int32_t reach) const {
         const auto x = static_cast<std::int32_t>(i % level_.width);
         const auto y = static_cast<std::int32_t>(i / level_.width);
@@ -1091,15 +1185,17 @@ std::uint64_t EstimateFillMemory(std::uint32_t width, std::uint32_t height,
     // uses on the level being filled; the search for the picture's repeats
     // on that level: per pixel its distance to the hole, its match and the
     // match's distance, its place in the band and its offset as a key; the
-    // layout by shifted copies on the second level: per pixel there its
-    // node, its source and the next layout's, per hole pixel its place,
+    // layout by shifted copies (on the second level, then in a band on the
+    // finest): per pixel of the finest its depth in the hole, which becomes
+    // its node, and two layers of depths; per node (at most as many as the
+    // second level's pixels) its place, its source and the next layout's,
     // its two terminal costs and in the cut its node of 24 bytes, its net
     // terminal cost, its place among the orphans and four arcs of 16 bytes.
     const std::uint64_t pixels = std::uint64_t{width} * height;
-    const std::uint64_t second = (std::uint64_t{width} / 2 + 1) * (height / 2 + 1);
+    const std::uint64_t second = SecondLevelPixels(width, height);
     return 2 * pixels * bytesPerPixel + pixels * 4 / 3 * (bytesPerPixel + 3 + 4 + 4 + 4 + 4 + 8) +
-           pixels * (5 + 4) + pixels * (4 + 4 + 4 + 4 + 8) +
-           second * (12 + 4 + 16 + 24 + 8 + 4 + 4 * 16) + (std::uint64_t{1} << 20);
+           pixels * (5 + 4) + pixels * (4 + 4 + 4 + 4 + 8) + pixels * (4 + 8) +
+           second * (4 + 8 + 16 + 24 + 8 + 4 + 4 * 16) + (std::uint64_t{1} << 20);
 }
 
 void PictureFill::Report(const ProgressInfo& info) const {
@@ -1214,7 +1310,7 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
 
     RandomGenerator random(randomSeed);
     bool repeated = false;
-    bool laidOut = false;
+    std::vector<Position> laidOffsets;  // those of the layout by shifted copies
     for (std::size_t k = levels.size(); k-- > 0;) {
         Level& level = levels[k];
         const bool coarsest = k + 1 == levels.size();
@@ -1268,7 +1364,7 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
                 }
             }
             if (!fresh) {
-                fill.StartFromGuide(laidOut ? 0 : kGuidedBand);
+                fill.StartFromGuide(laidOffsets.empty() ? kGuidedBand : 0);
             }
             if (!fill.FirstFill(false, fresh)) {
                 return false;
@@ -1277,10 +1373,23 @@ bool PictureFill::Run(const Image& picture, const HoleMask& hole) {
         for (std::size_t i = 0; i < level.hole.size(); ++i) {
             level.filled[i] = 1;
         }
-        if (!layout.empty() && !fill.LayOutAlongOffsets(layout)) {
-            return false;
+        if (!layout.empty()) {
+            if (!fill.LayOutAlongOffsets(layout, kNone, kNone)) {
+                return false;
+            }
+            laidOffsets = std::move(layout);
+        } else if (k == 0 && !laidOffsets.empty()) {
+            // The coarse layout meets the picture two pixels at a time: the
+            // band along the hole's edge is laid out again at full scale.
+            constexpr std::int32_t kScale = std::int32_t{1} << kLayoutLevel;
+            for (Position& o : laidOffsets) {
+                o = {o.x * kScale, o.y * kScale};
+            }
+            if (!fill.LayOutAlongOffsets(laidOffsets, kFineLayoutBand,
+                                         SecondLevelPixels(level.width, level.height))) {
+                return false;
+            }
         }
-        laidOut = laidOut || !layout.empty();
         std::uint32_t rowsDone = 0;
         const std::uint32_t passes = passesOf(k);
         const std::uint32_t rowsTotal = passes * level.height;

@@ -248,8 +248,10 @@ Image BrickWall(std::uint32_t width, std::uint32_t height, std::uint32_t brick,
 // across the hole and its bricks are whole, in line with the courses around
 // it (each filled pixel is mortar exactly where the wall has mortar), also
 // where the bricks' length changes across the wall as in a photograph
-// (there a pixel's misstep lands off a thin line more often: at most 5 %
-// off, against 6 % when the hole is filled pixel by pixel).
+// (there a pixel's misstep lands off a thin line more often: at most 3 %
+// off, against 3.5 % when only the second level is laid out by shifted
+// copies and the finest keeps that layout up to the hole's edge, and 6 %
+// when the hole is filled pixel by pixel).
 TEST(PictureFill, ContinuesTheMortarOfABrickWallAcrossTheHole) {
     struct Case {
         const char* name;
@@ -261,7 +263,7 @@ TEST(PictureFill, ContinuesTheMortarOfABrickWallAcrossTheHole) {
     };
     const Case cases[] = {{"small bricks", 16, 8, 0, 18, 3},
                           {"long bricks", 30, 10, 0, 24, 3},
-                          {"bricks in perspective", 16, 10, 400, 22, 5}};
+                          {"bricks in perspective", 16, 10, 400, 22, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Image wall = BrickWall(160, 128, c.brick, c.course, c.stretch);

@@ -73,10 +73,10 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
     // and source map still held. Per sample position a use count and a
     // brightness bin (and the bins' list as it is built), per set entry an
     // ordinal and a distance, per output pixel a source position (8 bytes)
-    // and two piece entries.
+    // and four piece entries (its node and its spare).
     Wide peak = 0;
     for (std::uint32_t level = 0; level < kLevels; ++level) {
-        Wide bytes = 6 * samples[level] + 8 * sets[level] + 16 * pixels[level] + passes[level];
+        Wide bytes = 6 * samples[level] + 8 * sets[level] + 24 * pixels[level] + passes[level];
         if (level + 1 < kLevels) {
             bytes += 4 * sets[level + 1] + 8 * pixels[level + 1];
         }

@@ -16,10 +16,11 @@ constexpr std::uint32_t kPieceBands = 8;
 }  // namespace
 
 void PieceForest::Reset(std::size_t pixels) {
-    parent.resize(pixels);
-    size.assign(pixels, 1);
+    parent.resize(2 * pixels);
+    size.assign(2 * pixels, 1);
     for (std::size_t i = 0; i < pixels; ++i) {
         parent[i] = static_cast<std::uint32_t>(i);
+        parent[pixels + i] = kUnused;
     }
 }
 

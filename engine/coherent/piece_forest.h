@@ -16,14 +16,19 @@ constexpr std::int32_t kPieceReach = 2;
 
 // The pieces a level copies verbatim, as a disjoint-set union (union-find,
 // union by size) over its output pixels: two pixels are joined when their
-// sources lie the same way round as they do. Per pixel its parent (a root is
-// its own) and, at a root, the piece's size. The search owns it; PieceTree
-// reads and changes it.
+// sources lie the same way round as they do. Per node its parent (a root is
+// its own) and, at a root, the piece's size. Each pixel has two nodes: its
+// own, and a spare (pixel count + pixel) that it moves to when it leaves its
+// piece, so that the pixels joined through its own node stay in the piece
+// (a union-find cannot take a node out of a set). The search owns it;
+// PieceTree reads and changes it.
 struct PieceForest {
     std::vector<std::uint32_t> parent;
     std::vector<std::uint32_t> size;
 
-    // Every pixel of a level of `pixels` pixels alone.
+    // A spare node not in use.
+    static constexpr std::uint32_t kUnused = 0xFFFFFFFFu;
+    // Every pixel of a level of `pixels` pixels alone, in its own node.
     void Reset(std::size_t pixels);
     // After Reset: joins every two pixels of map within kPieceReach whose
     // sources differ by their own offset. Spread over the calling thread and
@@ -63,11 +68,20 @@ struct PieceTree {
             (*size)[i] = value;
         }
     }
-    // Changed in place, the tree is shortened as it is walked (path
-    // halving): only ever on one thread, between a pass's steps.
-    std::uint32_t Root(std::uint32_t i) const { return InlineRoot(i); }
+    // The node a pixel is in: its spare once it has left a piece.
+    [[gnu::always_inline]] std::uint32_t Node(std::uint32_t pixel) const {
+        const auto spare = static_cast<std::uint32_t>(parent->size() / 2) + pixel;
+        return Parent(spare) != PieceForest::kUnused ? spare : pixel;
+    }
+    // The root of a pixel's piece. Changed in place, the tree is shortened
+    // as it is walked (path halving): only ever on one thread, between a
+    // pass's steps.
+    std::uint32_t Root(std::uint32_t pixel) const { return InlineRoot(pixel); }
     // Root, always inlined: for the loop that sizes each candidate's piece.
-    [[gnu::always_inline]] std::uint32_t InlineRoot(std::uint32_t i) const {
+    [[gnu::always_inline]] std::uint32_t InlineRoot(std::uint32_t pixel) const {
+        return NodeRoot(Node(pixel));
+    }
+    [[gnu::always_inline]] std::uint32_t NodeRoot(std::uint32_t i) const {
         if (parentOverlay == nullptr) {
             std::vector<std::uint32_t>& up = *parent;
             while (up[i] != i) {
@@ -96,13 +110,21 @@ struct PieceTree {
         SetParent(b, a);
         SetSize(a, sa + sb);
     }
-    // The pixel leaves its piece (as far as a union-find can tell: the piece
-    // only shrinks) and stands alone.
-    void Leave(std::uint32_t i) {
-        const std::uint32_t root = Root(i);
+    // The pixel leaves its piece and stands alone in its spare node. Its
+    // own node stays, so that the pixels joined through it stay in the piece
+    // (which, as far as a union-find can tell, only shrinks by one). A pixel
+    // already in its spare has been chosen once in the pass: it stays where
+    // it is, counted in its piece, which is never too small.
+    void Leave(std::uint32_t pixel) {
+        const std::uint32_t node = Node(pixel);
+        const auto spare = static_cast<std::uint32_t>(parent->size() / 2) + pixel;
+        if (node == spare) {
+            return;
+        }
+        const std::uint32_t root = NodeRoot(node);
         SetSize(root, Size(root) - 1);
-        SetParent(i, i);
-        SetSize(i, 1);
+        SetParent(spare, spare);
+        SetSize(spare, 1);
     }
 };
 

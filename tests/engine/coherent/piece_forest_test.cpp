@@ -139,5 +139,35 @@ TEST(PieceForest, JoinsThroughOverlaysReadAsJoinsInPlace) {
     EXPECT_EQ(under.size, untouched.size);
 }
 
+// A pixel that leaves its piece leaves the rest of it whole and counted,
+// whichever node it was in the tree (the root, a link, a leaf), and stands
+// alone; once it has left, leaving again changes nothing.
+TEST(PieceForest, APixelThatLeavesKeepsTheRestOfItsPieceCounted) {
+    for (std::uint32_t leaving = 0; leaving < 6; ++leaving) {
+        PieceForest forest;
+        forest.Reset(6);
+        PieceTree tree(forest);
+        for (std::uint32_t p = 0; p + 1 < 6; ++p) {
+            tree.Join(p, p + 1);
+        }
+        ASSERT_EQ(tree.Size(tree.Root(leaving)), 6u);
+        const std::uint32_t other = leaving == 0 ? 1 : 0;
+        for (int twice = 0; twice < 2; ++twice) {
+            tree.Leave(leaving);
+            EXPECT_EQ(tree.Size(tree.Root(leaving)), 1u) << "pixel " << leaving;
+            EXPECT_NE(tree.Root(leaving), tree.Root(other));
+            EXPECT_EQ(tree.Size(tree.Root(other)), 5u) << "pixel " << leaving;
+            for (std::uint32_t p = 0; p < 6; ++p) {
+                if (p != leaving) {
+                    EXPECT_EQ(tree.Root(p), tree.Root(other)) << "pixel " << leaving << ", " << p;
+                }
+            }
+        }
+        // It joins a piece again as one pixel.
+        tree.Join(leaving, other);
+        EXPECT_EQ(tree.Size(tree.Root(leaving)), 6u);
+    }
+}
+
 }  // namespace
 }  // namespace weftloom::coherent

@@ -42,8 +42,8 @@ struct SynthesisSettings {
     std::uint32_t correctionPasses = 1;    // whole-neighbourhood passes after the first
     std::uint32_t randomCandidates = 2;    // random positions each pixel also tries
     std::uint32_t occurrenceWeight = 20;   // sixteenths of the mean distance per even share used
-    std::uint32_t balanceWeight = 96;      // sixteenths of the mean distance per excess share
-    std::uint32_t pieceLimitPercent = 30;  // largest verbatim piece, percent of the sample
+    std::uint32_t balanceWeight = 88;      // sixteenths of the mean distance per excess share
+    std::uint32_t pieceLimitPercent = 34;  // largest verbatim piece, percent of the sample
 
     // The window side a level (0 to 2) is synthesised with.
     std::int32_t WindowSide(std::int32_t level) const;

@@ -28,6 +28,9 @@ struct Neighbour {
     std::uint32_t reachIndex;    // its offset's place in the pass's reach
     Offset offset;
     std::uint32_t next;  // 1 + the next one in its continuation's chain; 0: none
+    // Whether it lies across the level's wrap-around edge: a piece is not
+    // joined there (see PieceMeasure).
+    bool wraps;
 };
 
 // The neighbours of one pixel, chained by a hash of their continuations, so
@@ -68,6 +71,7 @@ class Neighbours {
             const SourcePosition& s = map.positions[a.pixel];
             a.source = grid.OrdinalAt(s.x, s.y);
             a.continuation = grid.Continuation(s, o);
+            a.wraps = std::int64_t{x} + o.dx != nx || std::int64_t{y} + o.dy != ny;
         }
         chains_.fill(0);
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -91,11 +95,12 @@ class Neighbours {
             }
         }
     }
-    // The neighbours that source v continues, as bits over the pass's reach.
+    // The neighbours that source v continues, as bits over the pass's reach,
+    // but those across the wrap-around edge.
     std::uint32_t ContinuedBy(std::uint32_t v) const {
         std::uint32_t bits = 0;
         for (std::uint32_t i = 0; i < count_; ++i) {
-            if (items_[i].continuation == v) {
+            if (items_[i].continuation == v && !items_[i].wraps) {
                 bits |= 1u << items_[i].reachIndex;
             }
         }

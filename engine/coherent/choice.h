@@ -22,7 +22,10 @@ namespace weftloom::coherent {
 
 // How large the piece becomes that a pixel joins with a candidate source:
 // the pixel, and the pieces of the neighbours that the source continues,
-// each once (the pixel's own piece without the pixel).
+// each once (the pixel's own piece without the pixel). Pieces are counted
+// within the level as it lies, not across its wrap-around edges: there the
+// rows synthesised last meet the first, whose pieces are already whole, and
+// a limit counted across the edge would part them all along it.
 class PieceMeasure {
   public:
     // roots: room for as many roots as there are neighbours.
@@ -30,10 +33,16 @@ class PieceMeasure {
                  std::vector<std::uint32_t>& roots)
         : around_(around), pieces_(pieces), hereRoot_(pieces.Root(here)), roots_(roots) {}
 
-    [[gnu::always_inline]] std::uint64_t With(std::uint32_t v) const {
+    // The size; continues: whether v continues any neighbour at all.
+    [[gnu::always_inline]] std::uint64_t With(std::uint32_t v, bool& continues) const {
         std::uint64_t size = 1;
         std::uint32_t rootCount = 0;
+        continues = false;
         around_.ForEachContinuedBy(v, [&](const Neighbour& n) {
+            continues = true;
+            if (n.wraps) {
+                return;
+            }
             const std::uint32_t root = pieces_.InlineRoot(n.pixel);
             if (std::find(roots_.begin(), roots_.begin() + rootCount, root) !=
                 roots_.begin() + rootCount) {
@@ -101,14 +110,15 @@ struct Chosen {
         if (bestScore == 0) {
             continue;
         }
-        const std::uint64_t size = pieces.With(v);
+        bool continues = false;
+        const std::uint64_t size = pieces.With(v, continues);
         if (size > rules.pieceLimit) {
             continue;
         }
         // A candidate that continues none of the neighbours has its score
         // raised by the coherence factor: it must be clearly better to part
         // a piece (Ashikhmin; Hertzmann et al.'s kappa).
-        const std::uint64_t factor = size > 1 ? 16 : 16 + rules.loneWeight;
+        const std::uint64_t factor = continues ? 16 : 16 + rules.loneWeight;
         // The least distance plus penalty whose score no longer wins.
         const std::uint64_t cap = (std::uint64_t{bestScore} * 16 + factor - 1) / factor;
         const std::uint32_t uses = occurrences.Uses(chunkUses, v) - (v == current ? 1u : 0u);

@@ -50,6 +50,9 @@ void PieceForest::JoinFromMap(const SourceMap& map, std::uint32_t helpers) {
         std::uint32_t linkCount = 0;
         for (const Offset& o : later) {
             const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
+            if (std::int64_t{ny} != std::int64_t{y} + o.dy) {
+                continue;  // no piece is joined across the wrap-around edge
+            }
             if ((ny >= y && ny < bandEnd) == withinBand) {
                 links[linkCount++] = {o, ny * width};
             }
@@ -60,15 +63,16 @@ void PieceForest::JoinFromMap(const SourceMap& map, std::uint32_t helpers) {
             const std::uint32_t i = y * width + x;
             for (std::uint32_t l = 0; l < linkCount; ++l) {
                 const Offset& o = links[l].offset;
-                // x + dx, and wrapped only where it leaves the row.
-                auto nx = static_cast<std::uint32_t>(static_cast<std::int64_t>(x) + o.dx);
-                if (nx >= width) {
-                    nx = WrapNear(std::int64_t{x} + o.dx, width);
+                // x + dx, within the row.
+                const std::int64_t nx = std::int64_t{x} + o.dx;
+                if (nx < 0 || nx >= width) {
+                    continue;
                 }
-                const SourcePosition& n = sources[links[l].rowStart + nx];
+                const SourcePosition& n =
+                    sources[links[l].rowStart + static_cast<std::uint32_t>(nx)];
                 if (std::int64_t{n.x} == std::int64_t{s.x} + o.dx &&
                     std::int64_t{n.y} == std::int64_t{s.y} + o.dy) {
-                    pieces.Join(i, links[l].rowStart + nx);
+                    pieces.Join(i, links[l].rowStart + static_cast<std::uint32_t>(nx));
                 }
             }
         }

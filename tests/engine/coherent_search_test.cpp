@@ -120,9 +120,9 @@ TEST(CoherentSearch, MatchesTheRecordedOutput) {
         const char* hash;
     };
     const Case cases[] = {
-        {3, DistanceMetric::L2, "53a8fbe15661d02a"},
-        {4, DistanceMetric::L1, "3f94dac9dce809b9"},
-        {3, DistanceMetric::Linf, "ca086467a37fb2c1"},
+        {3, DistanceMetric::L2, "76390d4084311262"},
+        {4, DistanceMetric::L1, "5a01ea669b71a86d"},
+        {3, DistanceMetric::Linf, "94af2334c3cf7570"},
     };
     for (const Case& c : cases) {
         SynthesisSettings settings = CoherentSettings();
@@ -381,12 +381,13 @@ TEST(CoherentSearch, KeepsLargeShapesWhole) {
 }
 
 TEST(CoherentSearch, SpreadsARareSpotOverTheRowsNotIntoTheWrapAround) {
-    // A textured sample with one bright spot, a sixty-fourth of it: the
-    // spot's copies must not gather in the rows where the output wraps.
+    // A textured sample with one bright spot, a hundredth of it: the spot
+    // keeps at least half its share, and its copies do not gather in the
+    // rows where the output wraps.
     for (const std::uint32_t seed : {1u, 2u, 3u}) {
         Image sample = PatternImage(48, 48, 3, 4);
-        for (std::uint32_t y = 20; y < 26; ++y) {
-            for (std::uint32_t x = 20; x < 26; ++x) {
+        for (std::uint32_t y = 20; y < 25; ++y) {
+            for (std::uint32_t x = 20; x < 25; ++x) {
                 std::fill_n(sample.PixelAt(x, y), 3, std::uint8_t{255});
             }
         }
@@ -404,7 +405,8 @@ TEST(CoherentSearch, SpreadsARareSpotOverTheRowsNotIntoTheWrapAround) {
                 }
             }
         }
-        EXPECT_GT(middle + outer, 0u) << "seed " << seed;
+        // 25 of the sample's 2304 pixels, so some 225 of the output's.
+        EXPECT_GE(middle + outer, 112u) << "seed " << seed;
         EXPECT_GE(middle * 2, outer) << "seed " << seed;
     }
 }

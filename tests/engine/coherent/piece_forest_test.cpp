@@ -16,7 +16,8 @@ std::uint32_t Below(std::mt19937& random, std::uint32_t count) {
 }
 
 // The pieces of map by a flood fill: pixels within kPieceReach of each other
-// (wrapping round) whose sources differ by the same offset are connected.
+// (not across the map's edges) whose sources differ by the same offset are
+// connected.
 std::vector<std::uint32_t> FloodFill(const SourceMap& map) {
     const std::int64_t w = map.width;
     const std::int64_t h = map.height;
@@ -34,8 +35,12 @@ std::vector<std::uint32_t> FloodFill(const SourceMap& map) {
             const SourcePosition& s = map.positions[static_cast<std::size_t>(p)];
             for (std::int64_t dy = -kPieceReach; dy <= kPieceReach; ++dy) {
                 for (std::int64_t dx = -kPieceReach; dx <= kPieceReach; ++dx) {
-                    const std::int64_t q =
-                        ((p / w + dy) % h + h) % h * w + ((p % w + dx) % w + w) % w;
+                    const std::int64_t qx = p % w + dx;
+                    const std::int64_t qy = p / w + dy;
+                    if (qx < 0 || qx >= w || qy < 0 || qy >= h) {
+                        continue;
+                    }
+                    const std::int64_t q = qy * w + qx;
                     const SourcePosition& n = map.positions[static_cast<std::size_t>(q)];
                     if (n.x == s.x + dx && n.y == s.y + dy &&
                         piece[static_cast<std::size_t>(q)] == ~0u) {
@@ -66,7 +71,7 @@ TEST(PieceForest, JoinsTheSamePiecesAsAFloodFill) {
             return SourcePosition{Below(random, side), Below(random, side)};
         });
     };
-    // Output edges in the middle of a piece, seams every 8 pixels.
+    // Seams every 8 pixels; the output's edges part pieces that a tiling would join.
     auto shifted = [](std::uint32_t x, std::uint32_t y) {
         return SourcePosition{(x + 3) % 8, (y + 5) % 8};
     };

@@ -80,7 +80,7 @@ class ColourBalance {
         // it would be too rare to be judged and fade. Measured on seven 64 x
         // 64 photographs grown to 192 x 192, seeds 1 to 6, the histograms
         // further than 4 (texmetrics' hist_emd) from the sample's went from
-        // 8 of 42 to 1, with the weight 88 where it was 96.
+        // 8 of 42 to none (with the weight 88 where it was 96).
         std::array<std::uint64_t, kBins> ratio{};
         std::array<std::uint64_t, kBins> groupSample{};
         std::array<std::uint64_t, kBins> groupOutput{};

@@ -88,7 +88,7 @@ class Neighbours {
     const Neighbour& operator[](std::uint32_t i) const { return items_[i]; }
     // Calls f(neighbour) for each neighbour that source v continues.
     template <class F>
-    void ForEachContinuedBy(std::uint32_t v, F&& f) const {
+    [[gnu::always_inline]] void ForEachContinuedBy(std::uint32_t v, F&& f) const {
         for (std::uint32_t link = chains_[ChainOf(v)]; link != 0; link = items_[link - 1].next) {
             if (items_[link - 1].continuation == v) {
                 f(items_[link - 1]);

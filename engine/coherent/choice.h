@@ -38,19 +38,20 @@ class PieceMeasure {
         std::uint64_t size = 1;
         std::uint32_t rootCount = 0;
         continues = false;
-        around_.ForEachContinuedBy(v, [&](const Neighbour& n) {
-            continues = true;
-            if (n.wraps) {
-                return;
-            }
-            const std::uint32_t root = pieces_.InlineRoot(n.pixel);
-            if (std::find(roots_.begin(), roots_.begin() + rootCount, root) !=
-                roots_.begin() + rootCount) {
-                return;
-            }
-            roots_[rootCount++] = root;
-            size += pieces_.Size(root) - (root == hereRoot_ ? 1u : 0u);
-        });
+        around_.ForEachContinuedBy(
+            v, [&](const Neighbour& n) __attribute__((always_inline)) {
+                continues = true;
+                if (n.wraps) {
+                    return;
+                }
+                const std::uint32_t root = pieces_.InlineRoot(n.pixel);
+                if (std::find(roots_.begin(), roots_.begin() + rootCount, root) !=
+                    roots_.begin() + rootCount) {
+                    return;
+                }
+                roots_[rootCount++] = root;
+                size += pieces_.Size(root) - (root == hereRoot_ ? 1u : 0u);
+            });
         return size;
     }
 

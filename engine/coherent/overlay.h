@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -32,6 +33,7 @@ class Overlay {
         }
         slots_[at] = {key, value};
         used_.push_back(at);
+        largest_ = std::max(largest_, key);
         if (2 * used_.size() > slots_.size()) {
             Grow();
         }
@@ -42,7 +44,10 @@ class Overlay {
             slots_[at].key = kNoKey;
         }
         used_.clear();
+        largest_ = 0;
     }
+    // The largest key Set since the last Clear (0: none).
+    std::uint32_t LargestKey() const { return largest_; }
 
   private:
     static constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
@@ -75,6 +80,7 @@ class Overlay {
     std::vector<Slot> slots_;
     std::uint32_t shift_ = 32 - kFirstBits;  // 32 - log2 of the capacity
     std::vector<std::uint32_t> used_;        // the slots taken, to clear
+    std::uint32_t largest_ = 0;
 };
 
 }  // namespace weftloom::coherent

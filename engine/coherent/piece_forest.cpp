@@ -16,6 +16,7 @@ constexpr std::uint32_t kPieceBands = 8;
 }  // namespace
 
 void PieceForest::Reset(std::size_t pixels) {
+    moved = false;
     parent.resize(2 * pixels);
     size.assign(2 * pixels, 1);
     for (std::size_t i = 0; i < pixels; ++i) {

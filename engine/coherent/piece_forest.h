@@ -28,6 +28,9 @@ struct PieceForest {
 
     // A spare node not in use.
     static constexpr std::uint32_t kUnused = 0xFFFFFFFFu;
+    // Whether a pixel has moved to its spare since Reset (but through a
+    // chunk's overlays): until one has, every pixel is in its own node.
+    bool moved = false;
     // Every pixel of a level of `pixels` pixels alone, in its own node.
     void Reset(std::size_t pixels);
     // After Reset: joins every two pixels of map within kPieceReach whose
@@ -44,9 +47,14 @@ struct PieceTree {
     std::vector<std::uint32_t>* size;
     Overlay* parentOverlay = nullptr;
     Overlay* sizeOverlay = nullptr;
+    bool* moved;
 
     PieceTree(PieceForest& forest, Overlay* parents = nullptr, Overlay* sizes = nullptr)
-        : parent(&forest.parent), size(&forest.size), parentOverlay(parents), sizeOverlay(sizes) {}
+        : parent(&forest.parent),
+          size(&forest.size),
+          parentOverlay(parents),
+          sizeOverlay(sizes),
+          moved(&forest.moved) {}
 
     std::uint32_t Parent(std::uint32_t i) const {
         return parentOverlay != nullptr ? parentOverlay->Get(*parent, i) : (*parent)[i];
@@ -70,13 +78,20 @@ struct PieceTree {
     }
     // The node a pixel is in: its spare once it has left a piece.
     [[gnu::always_inline]] std::uint32_t Node(std::uint32_t pixel) const {
-        const auto spare = static_cast<std::uint32_t>(parent->size() / 2) + pixel;
-        return Parent(spare) != PieceForest::kUnused ? spare : pixel;
+        const auto pixels = static_cast<std::uint32_t>(parent->size() / 2);
+        // Most lookups come before any pixel has moved (the first pass of a
+        // level never moves one): no spare to look at then.
+        if (!*moved && (parentOverlay == nullptr || parentOverlay->LargestKey() < pixels)) {
+            return pixel;
+        }
+        return Parent(pixels + pixel) != PieceForest::kUnused ? pixels + pixel : pixel;
     }
     // The root of a pixel's piece. Changed in place, the tree is shortened
     // as it is walked (path halving): only ever on one thread, between a
     // pass's steps.
-    std::uint32_t Root(std::uint32_t pixel) const { return InlineRoot(pixel); }
+    [[gnu::always_inline]] std::uint32_t Root(std::uint32_t pixel) const {
+        return InlineRoot(pixel);
+    }
     // Root, always inlined: for the loop that sizes each candidate's piece.
     [[gnu::always_inline]] std::uint32_t InlineRoot(std::uint32_t pixel) const {
         return NodeRoot(Node(pixel));
@@ -125,6 +140,9 @@ struct PieceTree {
         SetSize(root, Size(root) - 1);
         SetParent(spare, spare);
         SetSize(spare, 1);
+        if (parentOverlay == nullptr) {
+            *moved = true;
+        }
     }
 };
 

@@ -44,7 +44,7 @@ class PieceMeasure {
                 if (n.wraps) {
                     return;
                 }
-                const std::uint32_t root = pieces_.InlineRoot(n.pixel);
+                const std::uint32_t root = pieces_.Root(n.pixel);
                 if (std::find(roots_.begin(), roots_.begin() + rootCount, root) !=
                     roots_.begin() + rootCount) {
                     return;

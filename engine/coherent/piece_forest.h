@@ -76,24 +76,25 @@ struct PieceTree {
             (*size)[i] = value;
         }
     }
+    // A pixel's spare node.
+    std::uint32_t Spare(std::uint32_t pixel) const {
+        return static_cast<std::uint32_t>(parent->size() / 2) + pixel;
+    }
     // The node a pixel is in: its spare once it has left a piece.
     [[gnu::always_inline]] std::uint32_t Node(std::uint32_t pixel) const {
-        const auto pixels = static_cast<std::uint32_t>(parent->size() / 2);
+        const std::uint32_t spare = Spare(pixel);
         // Most lookups come before any pixel has moved (the first pass of a
         // level never moves one): no spare to look at then.
-        if (!*moved && (parentOverlay == nullptr || parentOverlay->LargestKey() < pixels)) {
+        if (!*moved && (parentOverlay == nullptr || parentOverlay->LargestKey() < spare - pixel)) {
             return pixel;
         }
-        return Parent(pixels + pixel) != PieceForest::kUnused ? pixels + pixel : pixel;
+        return Parent(spare) != PieceForest::kUnused ? spare : pixel;
     }
-    // The root of a pixel's piece. Changed in place, the tree is shortened
-    // as it is walked (path halving): only ever on one thread, between a
-    // pass's steps.
+    // The root of a pixel's piece, always inlined: it runs for each
+    // candidate's neighbours. Changed in place, the tree is shortened as it
+    // is walked (path halving): only ever on one thread, between a pass's
+    // steps.
     [[gnu::always_inline]] std::uint32_t Root(std::uint32_t pixel) const {
-        return InlineRoot(pixel);
-    }
-    // Root, always inlined: for the loop that sizes each candidate's piece.
-    [[gnu::always_inline]] std::uint32_t InlineRoot(std::uint32_t pixel) const {
         return NodeRoot(Node(pixel));
     }
     [[gnu::always_inline]] std::uint32_t NodeRoot(std::uint32_t i) const {
@@ -132,7 +133,7 @@ struct PieceTree {
     // it is, counted in its piece, which is never too small.
     void Leave(std::uint32_t pixel) {
         const std::uint32_t node = Node(pixel);
-        const auto spare = static_cast<std::uint32_t>(parent->size() / 2) + pixel;
+        const std::uint32_t spare = Spare(pixel);
         if (node == spare) {
             return;
         }

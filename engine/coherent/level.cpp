@@ -4,6 +4,7 @@
 #include <array>
 #include <new>
 
+#include "engine/coherent/seam_cut.h"
 #include "engine/coherent_search.h"
 #include "search/worker_pool.h"
 
@@ -107,6 +108,11 @@ std::uint64_t CoherentLevel::SpanWork(bool mending, std::uint32_t columns) {
     return (std::uint64_t{columns} + kSpanOverhead) * (mending ? 2 : 4);
 }
 
+std::uint64_t CoherentLevel::SeamWork(std::uint32_t columns) {
+    // Measured, the seams cost about a quarter of a causal pixel a pixel.
+    return columns;
+}
+
 std::uint64_t CoherentLevel::PassSetUpWork(std::uint64_t levelPixels, bool causal) {
     // A pass first sets up the level's piece forest (a correction pass joins
     // it from the whole map): measured, a few hundredths of a causal pixel's
@@ -128,6 +134,9 @@ std::uint64_t CoherentLevel::LevelWork(std::uint32_t width, std::uint32_t height
         work += kBandPasses * SpanWork(mending, span.columns);
     }
     const std::uint64_t pixels = std::uint64_t{width} * height;
+    if (mending) {
+        work += height * SeamWork(width);
+    }
     return work + PassSetUpWork(pixels, true) +
            (passCount + kBandPasses) * PassSetUpWork(pixels, false);
 }
@@ -181,8 +190,12 @@ bool CoherentLevel::Run() {
     // contrasted windows, which gathered in a band where the output wraps.
     const std::uint32_t lastRows = ClosingRows(output_.height, static_cast<std::uint32_t>(side_));
     const std::vector<Span> closing(whole.end() - lastRows, whole.end());
-    const auto steps = static_cast<std::uint32_t>(passCount * whole.size() + closing.size() +
-                                                  kBandPasses * band.size());
+    // The finest level's seams are laid anew last, its rows reported once
+    // more as they come out of it.
+    const bool cutSeams = level_ == 0;
+    const auto steps =
+        static_cast<std::uint32_t>(passCount * whole.size() + closing.size() +
+                                   kBandPasses * band.size() + (cutSeams ? output_.height : 0));
     // The passes' work, not their spans, tells how far the level has come.
     const bool mending = level_ == 0;  // the correction passes' kind, see below
     work_ = LevelWork(output_.width, output_.height, static_cast<std::uint32_t>(side_), mending,
@@ -215,6 +228,18 @@ bool CoherentLevel::Run() {
             return false;
         }
         stepBase += static_cast<std::uint32_t>(band.size());
+    }
+    if (cutSeams) {
+        // The pieces were the passes' to keep; the seams count their own.
+        pieces_ = coherent::PieceForest{};
+        const std::uint64_t limit =
+            std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
+        if (!coherent::SeamCut::Run(sample_, map_, output_, limit, [this] { return Aborted(); })) {
+            return false;
+        }
+        for (std::uint32_t y = 0; y < output_.height; ++y) {
+            ReportRow(y, stepBase + y + 1, steps, SeamWork(output_.width));
+        }
     }
     return true;
 }

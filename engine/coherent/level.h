@@ -178,6 +178,10 @@ class CoherentLevel {
     // span as much again as a few dozen pixels, which the edge band's short
     // spans feel.
     static std::uint64_t SpanWork(bool mending, std::uint32_t columns);
+    // What the seams of a row of `columns` pixels cost (see SeamCut), in
+    // the same units: the finest level's corrections are mending ones, and
+    // it alone has its seams laid anew.
+    static std::uint64_t SeamWork(std::uint32_t columns);
     // What a pass's set-up costs, in the same units: counted done with the
     // pass's first span.
     static std::uint64_t PassSetUpWork(std::uint64_t levelPixels, bool causal);

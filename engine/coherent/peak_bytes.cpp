@@ -3,6 +3,7 @@
 
 #include "engine/coherent/pass_plan.h"
 #include "engine/coherent/sample_windows.h"
+#include "engine/coherent/seam_cut.h"
 #include "engine/coherent_search.h"
 #include "engine/image_pyramid.h"
 #include "engine/neighbourhood.h"
@@ -79,6 +80,16 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
         Wide bytes = 6 * samples[level] + 8 * sets[level] + 24 * pixels[level] + passes[level];
         if (level + 1 < kLevels) {
             bytes += 4 * sets[level + 1] + 8 * pixels[level + 1];
+        }
+        // The finest level's seams are laid anew once its passes are done.
+        if (level == 0) {
+            const Wide limit = std::max<Wide>(1, samples[0] * settings.pieceLimitPercent / 100);
+            const Wide seams = coherent::SeamCut::PeakBytes(
+                static_cast<std::uint64_t>(std::min<Wide>(pixels[0], ~std::uint64_t{0} / 64)),
+                static_cast<std::uint64_t>(std::min<Wide>(samples[0], ~std::uint64_t{0} / 64)),
+                static_cast<std::uint64_t>(std::min<Wide>(limit, ~std::uint64_t{0} / 64)));
+            // The pass and the piece forest are gone by then.
+            peak = std::max(peak, bytes - passes[level] - 16 * pixels[level] + seams);
         }
         // The level's sets reuse the vector of those two levels up, which
         // are still held while the larger storage is taken.

@@ -7,7 +7,7 @@
 #include <limits>
 #include <new>
 
-#include "engine/fill/min_cut.h"
+#include "engine/min_cut.h"
 #include "search/random_generator.h"
 
 // The fill follows the per-pixel, copy-only branch of example-based

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/fill/min_cut.h"
+#include "engine/min_cut.h"
 #include "tests/support/test_images.h"
 
 namespace weftloom {

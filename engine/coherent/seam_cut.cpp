@@ -1,0 +1,387 @@
+#include "engine/coherent/seam_cut.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "engine/min_cut.h"
+
+namespace weftloom::coherent {
+
+namespace {
+
+constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
+
+// Where a pixel's source lies from the pixel itself: a piece's label.
+struct Shift {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    bool operator==(const Shift&) const = default;
+};
+
+// A side neighbour: its pixel and the step to it, as if the output did not
+// wrap (the step is what a copy continued across the edge would take).
+struct Side {
+    std::uint32_t pixel;
+    std::int32_t dx;
+    std::int32_t dy;
+};
+
+// The four sides of a pixel; right and down first (a pair is taken once,
+// from its left or upper pixel).
+constexpr std::array<std::array<std::int32_t, 2>, 4> kSteps = {{{1, 0}, {0, 1}, {-1, 0}, {0, -1}}};
+
+class Cutter {
+  public:
+    Cutter(const Image& sample, SourceMap& map, Image& output, std::uint64_t pieceLimit)
+        : sample_(sample),
+          map_(map),
+          output_(output),
+          width_(map.width),
+          height_(map.height),
+          channels_(std::min(sample.bytesPerPixel, 3u)),
+          pieceLimit_(pieceLimit),
+          stamp_(map.positions.size(), 0),
+          node_(map.positions.size(), kNoNode),
+          maxNodes_(SeamCut::MaxNodes(std::uint64_t{sample.width} * sample.height)) {}
+
+    bool Run(const std::function<bool()>& aborted) {
+        FindPieces();
+        for (std::size_t c = 0; c + 1 < pieceStart_.size(); ++c) {
+            if (aborted()) {
+                return false;
+            }
+            const std::uint32_t first = pieceStart_[c];
+            const std::uint32_t end = pieceStart_[c + 1];
+            if (end - first >= SeamCut::kSmallestPiece) {
+                Grow(first, end);
+            }
+        }
+        return true;
+    }
+
+  private:
+    Shift ShiftOf(std::uint32_t p) const {
+        const SourcePosition& s = map_.positions[p];
+        return {static_cast<std::int32_t>(s.x) - static_cast<std::int32_t>(p % width_),
+                static_cast<std::int32_t>(s.y) - static_cast<std::int32_t>(p / width_)};
+    }
+    void Take(std::uint32_t p, Shift s) {
+        map_.positions[p] = {p % width_ + static_cast<std::uint32_t>(s.x),
+                             p / width_ + static_cast<std::uint32_t>(s.y)};
+    }
+
+    // p's side neighbours within the output, not across the wrap (kNoNode
+    // where there is none): how pieces are counted.
+    std::array<std::uint32_t, 4> Around(std::uint32_t p) const {
+        const std::uint32_t x = p % width_;
+        const std::uint32_t y = p / width_;
+        return {x + 1 < width_ ? p + 1 : kNoNode, y + 1 < height_ ? p + width_ : kNoNode,
+                x > 0 ? p - 1 : kNoNode, y > 0 ? p - width_ : kNoNode};
+    }
+
+    Side SideOf(std::uint32_t p, std::uint32_t k) const {
+        const std::int32_t dx = kSteps[k][0];
+        const std::int32_t dy = kSteps[k][1];
+        const std::uint32_t x = (p % width_ + width_ + static_cast<std::uint32_t>(dx)) % width_;
+        const std::uint32_t y = (p / width_ + height_ + static_cast<std::uint32_t>(dy)) % height_;
+        return {y * width_ + x, dx, dy};
+    }
+
+    bool Inside(std::int64_t x, std::int64_t y) const {
+        return x >= 0 && y >= 0 && x < sample_.width && y < sample_.height;
+    }
+    // Whether pixel p may copy with shift s.
+    bool Copies(std::uint32_t p, Shift s) const {
+        return Inside(std::int64_t{p % width_} + s.x, std::int64_t{p / width_} + s.y);
+    }
+    std::int64_t ColourGap(std::int64_t ax, std::int64_t ay, std::int64_t bx,
+                           std::int64_t by) const {
+        const std::uint8_t* a =
+            sample_.PixelAt(static_cast<std::uint32_t>(ax), static_cast<std::uint32_t>(ay));
+        const std::uint8_t* b =
+            sample_.PixelAt(static_cast<std::uint32_t>(bx), static_cast<std::uint32_t>(by));
+        std::int64_t sum = 0;
+        for (std::uint32_t c = 0; c < channels_; ++c) {
+            const std::int64_t d = std::int64_t{a[c]} - b[c];
+            sum += d * d;
+        }
+        return sum;
+    }
+
+    // The seam between p (shift a) and its side neighbour side.pixel (shift
+    // b): how much the two copies differ at p and at the neighbour, each
+    // copy continued one step across (Kwatra et al.'s cost, squared); a
+    // place where one copy leaves the sample counts the other place twice,
+    // and a seam with neither costs as much as a black and white one. Two
+    // pixels continuing one copy (across the wrap too) cost nothing.
+    std::int64_t Seam(std::uint32_t p, Shift a, const Side& side, Shift b) const {
+        const std::int64_t px = p % width_;
+        const std::int64_t py = p / width_;
+        // p's source, and the neighbour's source stepped back onto p.
+        const std::int64_t ax = px + a.x;
+        const std::int64_t ay = py + a.y;
+        const std::int64_t bx = std::int64_t{side.pixel % width_} + b.x - side.dx;
+        const std::int64_t by = std::int64_t{side.pixel / width_} + b.y - side.dy;
+        if (ax == bx && ay == by) {
+            return 0;
+        }
+        std::int64_t sum = 0;
+        std::uint32_t places = 0;
+        if (Inside(ax, ay) && Inside(bx, by)) {
+            sum += ColourGap(ax, ay, bx, by);
+            ++places;
+        }
+        if (Inside(ax + side.dx, ay + side.dy) && Inside(bx + side.dx, by + side.dy)) {
+            sum += ColourGap(ax + side.dx, ay + side.dy, bx + side.dx, by + side.dy);
+            ++places;
+        }
+        return places == 2 ? sum : places == 1 ? 2 * sum : 6 * 255 * 255;
+    }
+
+    // What p pays for taking shift s in place of its own: the square of its
+    // colour's change.
+    std::int64_t Change(std::uint32_t p, Shift s) const {
+        const std::int64_t x = p % width_;
+        const std::int64_t y = p / width_;
+        return ColourGap(x + ShiftOf(p).x, y + ShiftOf(p).y, x + s.x, y + s.y);
+    }
+
+    // The pieces: side neighbours (not across the wrap) with one shift, in
+    // the order of their first pixels, row after row.
+    void FindPieces() {
+        pieceOrder_.clear();
+        pieceOrder_.reserve(stamp_.size());
+        pieceStart_.assign(1, 0);
+        ++time_;
+        for (std::uint32_t start = 0; start < stamp_.size(); ++start) {
+            if (stamp_[start] == time_) {
+                continue;
+            }
+            stamp_[start] = time_;
+            const std::size_t from = pieceOrder_.size();
+            pieceOrder_.push_back(start);
+            for (std::size_t i = from; i < pieceOrder_.size(); ++i) {
+                const std::uint32_t p = pieceOrder_[i];
+                const std::array<std::uint32_t, 4> around = Around(p);
+                const Shift own = ShiftOf(p);
+                for (const std::uint32_t q : around) {
+                    if (q != kNoNode && stamp_[q] != time_ && ShiftOf(q) == own) {
+                        stamp_[q] = time_;
+                        pieceOrder_.push_back(q);
+                    }
+                }
+            }
+            pieceStart_.push_back(static_cast<std::uint32_t>(pieceOrder_.size()));
+        }
+    }
+
+    // One alpha-expansion of the piece listed at pieceOrder_[first, end).
+    void Grow(std::uint32_t first, std::uint32_t end) {
+        const Shift alpha = ShiftOf(pieceOrder_[first]);
+        ++time_;
+        // The piece as it is now (earlier growths may have taken pixels).
+        region_.clear();
+        for (std::uint32_t i = first; i < end; ++i) {
+            const std::uint32_t p = pieceOrder_[i];
+            if (ShiftOf(p) == alpha) {
+                stamp_[p] = time_;
+                node_[p] = kNoNode;
+                region_.push_back(p);
+            }
+        }
+        // A piece at the limit cannot grow.
+        if (region_.size() < SeamCut::kSmallestPiece || region_.size() >= pieceLimit_) {
+            return;
+        }
+        // The pixels within kBand of it that may take its shift.
+        nodes_.clear();
+        std::size_t layerStart = 0;
+        std::vector<std::uint32_t>& frontier = frontier_;
+        frontier.assign(region_.begin(), region_.end());
+        for (std::uint32_t depth = 0; depth < SeamCut::kBand; ++depth) {
+            const std::size_t layerEnd = frontier.size();
+            for (std::size_t i = layerStart; i < layerEnd; ++i) {
+                for (std::uint32_t k = 0; k < 4; ++k) {
+                    const std::uint32_t q = SideOf(frontier[i], k).pixel;
+                    if (stamp_[q] == time_) {
+                        continue;
+                    }
+                    stamp_[q] = time_;
+                    node_[q] = kNoNode;
+                    frontier.push_back(q);
+                    if (Copies(q, alpha) && !(ShiftOf(q) == alpha)) {
+                        if (nodes_.size() == maxNodes_) {
+                            return;  // too wide a growth to be worth its memory
+                        }
+                        node_[q] = static_cast<std::uint32_t>(nodes_.size());
+                        nodes_.push_back(q);
+                    }
+                }
+            }
+            layerStart = layerEnd;
+        }
+        if (nodes_.empty()) {
+            return;
+        }
+        const auto nodeOf = [this](std::uint32_t q) {
+            return stamp_[q] == time_ ? node_[q] : kNoNode;
+        };
+        MinCut cut(nodes_.size(), 2 * nodes_.size());
+        // Per node what taking alpha costs more than keeping its own shift.
+        toSink_.assign(nodes_.size(), 0);
+        for (std::uint32_t n = 0; n < nodes_.size(); ++n) {
+            const std::uint32_t p = nodes_[n];
+            const Shift own = ShiftOf(p);
+            toSink_[n] += Change(p, alpha);
+            for (std::uint32_t k = 0; k < 4; ++k) {
+                const Side side = SideOf(p, k);
+                if (side.pixel == p) {
+                    continue;
+                }
+                const std::uint32_t m = nodeOf(side.pixel);
+                const Shift other = ShiftOf(side.pixel);
+                if (m == kNoNode) {
+                    toSink_[n] += Seam(p, alpha, side, other) - Seam(p, own, side, other);
+                } else if (k < 2) {
+                    // Boykov et al.'s construction for a pair of nodes; a
+                    // seam dearer than the two it would become is taken as
+                    // those two, so that the expansion stays a cut.
+                    std::int64_t both = Seam(p, own, side, other);
+                    const std::int64_t otherMoves = Seam(p, own, side, alpha);
+                    const std::int64_t pMoves = Seam(p, alpha, side, other);
+                    both = std::min(both, otherMoves + pMoves);
+                    toSink_[n] += pMoves - both;
+                    toSink_[m] -= pMoves;
+                    cut.AddEdge(n, m, otherMoves + pMoves - both);
+                }
+            }
+        }
+        for (std::uint32_t n = 0; n < nodes_.size(); ++n) {
+            cut.AddTerminal(n, toSink_[n], 0);
+        }
+        cut.Solve();
+        taken_.clear();
+        for (std::uint32_t n = 0; n < nodes_.size(); ++n) {
+            if (cut.OnSinkSide(n)) {
+                taken_.push_back(nodes_[n]);
+            }
+        }
+        if (taken_.empty() || region_.size() + taken_.size() > pieceLimit_) {
+            return;
+        }
+        // Kept only if the seams it touches cost less after it, and if the
+        // piece, with whatever of the same shift it now meets, stays within
+        // the limit.
+        const std::int64_t before = TakenSeams();
+        previous_.clear();
+        for (const std::uint32_t p : taken_) {
+            previous_.push_back(ShiftOf(p));
+            Take(p, alpha);
+        }
+        if (TakenSeams() >= before || PieceExceedsLimit(alpha)) {
+            for (std::size_t i = 0; i < taken_.size(); ++i) {
+                Take(taken_[i], previous_[i]);
+            }
+            return;
+        }
+        for (const std::uint32_t p : taken_) {
+            const SourcePosition& s = map_.positions[p];
+            const std::uint8_t* from = sample_.PixelAt(s.x, s.y);
+            std::copy(from, from + sample_.bytesPerPixel, output_.PixelAt(p % width_, p / width_));
+        }
+    }
+
+    // Whether the pixels of shift alpha joined (side by side, not across the
+    // wrap) to the grown piece are more than the limit.
+    bool PieceExceedsLimit(Shift alpha) {
+        ++time_;
+        frontier_.clear();
+        for (const std::vector<std::uint32_t>* list : {&region_, &taken_}) {
+            for (const std::uint32_t p : *list) {
+                stamp_[p] = time_;
+                frontier_.push_back(p);
+            }
+        }
+        for (std::size_t i = 0; i < frontier_.size(); ++i) {
+            if (frontier_.size() > pieceLimit_) {
+                return true;
+            }
+            const std::uint32_t p = frontier_[i];
+            for (const std::uint32_t q : Around(p)) {
+                if (q != kNoNode && stamp_[q] != time_ && ShiftOf(q) == alpha) {
+                    stamp_[q] = time_;
+                    frontier_.push_back(q);
+                }
+            }
+        }
+        return frontier_.size() > pieceLimit_;
+    }
+
+    // The seams of every side of the pixels taken, each pair once.
+    std::int64_t TakenSeams() {
+        ++time_;
+        for (const std::uint32_t p : taken_) {
+            stamp_[p] = time_;
+        }
+        std::int64_t sum = 0;
+        for (const std::uint32_t p : taken_) {
+            for (std::uint32_t k = 0; k < 4; ++k) {
+                const Side side = SideOf(p, k);
+                if (side.pixel == p || (k >= 2 && stamp_[side.pixel] == time_)) {
+                    continue;
+                }
+                sum += Seam(p, ShiftOf(p), side, ShiftOf(side.pixel));
+            }
+        }
+        return sum;
+    }
+
+    const Image& sample_;
+    SourceMap& map_;
+    Image& output_;
+    std::uint32_t width_;
+    std::uint32_t height_;
+    std::uint32_t channels_;
+    std::uint64_t pieceLimit_;
+    // Per pixel: when it was last marked, and its node then.
+    std::vector<std::uint32_t> stamp_;
+    std::vector<std::uint32_t> node_;
+    std::uint32_t time_ = 0;
+    std::uint64_t maxNodes_;
+    std::vector<std::uint32_t> pieceOrder_;
+    std::vector<std::uint32_t> pieceStart_;
+    std::vector<std::uint32_t> region_;
+    std::vector<std::uint32_t> frontier_;
+    std::vector<std::uint32_t> nodes_;
+    std::vector<std::int64_t> toSink_;
+    std::vector<std::uint32_t> taken_;
+    std::vector<Shift> previous_;
+};
+
+}  // namespace
+
+std::uint64_t SeamCut::PeakBytes(std::uint64_t outputPixels, std::uint64_t samplePixels,
+                                 std::uint64_t pieceLimit) {
+    // Per output pixel a stamp, a node, a place in the pieces' list and a
+    // piece's start at most. A growth starts from a piece below the limit:
+    // its list, the pixels within reach of it (at most 25 a pixel), and per
+    // node (see MaxNodes) the cut's node, its two edges' four arcs, its
+    // terminal and an orphan's place, and the growth's own entries.
+    const std::uint64_t piece = std::min(outputPixels, pieceLimit);
+    const std::uint64_t reach = std::min(outputPixels, 25 * piece);
+    const std::uint64_t nodes = std::min(reach, MaxNodes(samplePixels));
+    return 16 * outputPixels + 4 * (piece + reach) + nodes * (24 + 4 * 16 + 8 + 4 + 4 + 8 + 4 + 8);
+}
+
+bool SeamCut::Run(const Image& sample, SourceMap& map, Image& output, std::uint64_t pieceLimit,
+                  const std::function<bool()>& aborted) {
+    if (map.width == 0 || map.height == 0 ||
+        map.positions.size() != std::size_t{map.width} * map.height || sample.IsEmpty()) {
+        return true;
+    }
+    Cutter cutter(sample, map, output, pieceLimit);
+    return cutter.Run(aborted);
+}
+
+}  // namespace weftloom::coherent

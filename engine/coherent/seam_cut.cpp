@@ -139,6 +139,15 @@ class Cutter {
         return places == 2 ? sum : places == 1 ? 2 * sum : 6 * 255 * 255;
     }
 
+    // The shift that continues p's copy (shift s) onto its side neighbour:
+    // the same, but across a wrap-around edge.
+    Shift Continued(std::uint32_t p, Shift s, const Side& side) const {
+        return {s.x + static_cast<std::int32_t>(p % width_) + side.dx -
+                    static_cast<std::int32_t>(side.pixel % width_),
+                s.y + static_cast<std::int32_t>(p / width_) + side.dy -
+                    static_cast<std::int32_t>(side.pixel / width_)};
+    }
+
     // What p pays for taking shift s in place of its own: the square of its
     // colour's change.
     std::int64_t Change(std::uint32_t p, Shift s) const {
@@ -194,28 +203,36 @@ class Cutter {
         if (region_.size() < SeamCut::kSmallestPiece || region_.size() >= pieceLimit_) {
             return;
         }
-        // The pixels within kBand of it that may take its shift.
+        // The pixels within kBand of it that may take its shift, continued
+        // across the wrap-around edges as the copy would run on (so that a
+        // seam there is mended as one inside is).
         nodes_.clear();
+        nodeShifts_.clear();
         std::size_t layerStart = 0;
-        std::vector<std::uint32_t>& frontier = frontier_;
-        frontier.assign(region_.begin(), region_.end());
+        frontier_.assign(region_.begin(), region_.end());
+        frontierShifts_.assign(region_.size(), alpha);
         for (std::uint32_t depth = 0; depth < SeamCut::kBand; ++depth) {
-            const std::size_t layerEnd = frontier.size();
+            const std::size_t layerEnd = frontier_.size();
             for (std::size_t i = layerStart; i < layerEnd; ++i) {
+                const std::uint32_t p = frontier_[i];
                 for (std::uint32_t k = 0; k < 4; ++k) {
-                    const std::uint32_t q = SideOf(frontier[i], k).pixel;
+                    const Side side = SideOf(p, k);
+                    const std::uint32_t q = side.pixel;
                     if (stamp_[q] == time_) {
                         continue;
                     }
+                    const Shift on = Continued(p, frontierShifts_[i], side);
                     stamp_[q] = time_;
                     node_[q] = kNoNode;
-                    frontier.push_back(q);
-                    if (Copies(q, alpha) && !(ShiftOf(q) == alpha)) {
+                    frontier_.push_back(q);
+                    frontierShifts_.push_back(on);
+                    if (Copies(q, on) && !(ShiftOf(q) == on)) {
                         if (nodes_.size() == maxNodes_) {
                             return;  // too wide a growth to be worth its memory
                         }
                         node_[q] = static_cast<std::uint32_t>(nodes_.size());
                         nodes_.push_back(q);
+                        nodeShifts_.push_back(on);
                     }
                 }
             }
@@ -228,11 +245,13 @@ class Cutter {
             return stamp_[q] == time_ ? node_[q] : kNoNode;
         };
         MinCut cut(nodes_.size(), 2 * nodes_.size());
-        // Per node what taking alpha costs more than keeping its own shift.
+        // Per node what taking its shift of the piece costs more than
+        // keeping its own.
         toSink_.assign(nodes_.size(), 0);
         for (std::uint32_t n = 0; n < nodes_.size(); ++n) {
             const std::uint32_t p = nodes_[n];
             const Shift own = ShiftOf(p);
+            const Shift alpha = nodeShifts_[n];
             toSink_[n] += Change(p, alpha);
             for (std::uint32_t k = 0; k < 4; ++k) {
                 const Side side = SideOf(p, k);
@@ -248,7 +267,7 @@ class Cutter {
                     // seam dearer than the two it would become is taken as
                     // those two, so that the expansion stays a cut.
                     std::int64_t both = Seam(p, own, side, other);
-                    const std::int64_t otherMoves = Seam(p, own, side, alpha);
+                    const std::int64_t otherMoves = Seam(p, own, side, nodeShifts_[m]);
                     const std::int64_t pMoves = Seam(p, alpha, side, other);
                     both = std::min(both, otherMoves + pMoves);
                     toSink_[n] += pMoves - both;
@@ -262,9 +281,11 @@ class Cutter {
         }
         cut.Solve();
         taken_.clear();
+        takenShifts_.clear();
         for (std::uint32_t n = 0; n < nodes_.size(); ++n) {
             if (cut.OnSinkSide(n)) {
                 taken_.push_back(nodes_[n]);
+                takenShifts_.push_back(nodeShifts_[n]);
             }
         }
         if (taken_.empty() || region_.size() + taken_.size() > pieceLimit_) {
@@ -275,11 +296,11 @@ class Cutter {
         // the limit.
         const std::int64_t before = TakenSeams();
         previous_.clear();
-        for (const std::uint32_t p : taken_) {
-            previous_.push_back(ShiftOf(p));
-            Take(p, alpha);
+        for (std::size_t i = 0; i < taken_.size(); ++i) {
+            previous_.push_back(ShiftOf(taken_[i]));
+            Take(taken_[i], takenShifts_[i]);
         }
-        if (TakenSeams() >= before || PieceExceedsLimit(alpha)) {
+        if (TakenSeams() >= before || PieceExceedsLimit()) {
             for (std::size_t i = 0; i < taken_.size(); ++i) {
                 Take(taken_[i], previous_[i]);
             }
@@ -292,9 +313,9 @@ class Cutter {
         }
     }
 
-    // Whether the pixels of shift alpha joined (side by side, not across the
-    // wrap) to the grown piece are more than the limit.
-    bool PieceExceedsLimit(Shift alpha) {
+    // Whether the grown piece, with the pixels joined to it (side by side,
+    // not across the wrap, with one shift), holds more than the limit.
+    bool PieceExceedsLimit() {
         ++time_;
         frontier_.clear();
         for (const std::vector<std::uint32_t>* list : {&region_, &taken_}) {
@@ -309,7 +330,7 @@ class Cutter {
             }
             const std::uint32_t p = frontier_[i];
             for (const std::uint32_t q : Around(p)) {
-                if (q != kNoNode && stamp_[q] != time_ && ShiftOf(q) == alpha) {
+                if (q != kNoNode && stamp_[q] != time_ && ShiftOf(q) == ShiftOf(p)) {
                     stamp_[q] = time_;
                     frontier_.push_back(q);
                 }
@@ -353,9 +374,12 @@ class Cutter {
     std::vector<std::uint32_t> pieceStart_;
     std::vector<std::uint32_t> region_;
     std::vector<std::uint32_t> frontier_;
+    std::vector<Shift> frontierShifts_;
     std::vector<std::uint32_t> nodes_;
+    std::vector<Shift> nodeShifts_;
     std::vector<std::int64_t> toSink_;
     std::vector<std::uint32_t> taken_;
+    std::vector<Shift> takenShifts_;
     std::vector<Shift> previous_;
 };
 

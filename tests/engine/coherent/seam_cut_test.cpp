@@ -29,21 +29,21 @@ Image SpotSample() {
 }
 
 // Two pieces side by side: the left half of the output copies the sample
-// as it stands, the right half the sample shifted left by 8 (so that its
-// columns 12 to 23 copy the sample's 4 to 15). The edge between them, at
-// column 12, cuts the left piece's spot in two.
+// shifted by leftShift, the right half the sample shifted left by 8 (so
+// that its columns 12 to 23 copy the sample's 4 to 15). Unshifted, the edge
+// between them, at column 12, cuts the left piece's spot in two.
 struct TwoPieces {
     Image sample = SpotSample();
     SourceMap map;
     Image output;
 
-    TwoPieces() {
+    explicit TwoPieces(std::uint32_t leftShift = 0) {
         output.Allocate(kSide, kSide, 3);
         map.width = kSide;
         map.height = kSide;
         for (std::uint32_t y = 0; y < kSide; ++y) {
             for (std::uint32_t x = 0; x < kSide; ++x) {
-                map.positions.push_back({x < 12 ? x : x - 8, y});
+                map.positions.push_back({x < 12 ? x + leftShift : x - 8, y});
             }
         }
         Copy();
@@ -70,13 +70,14 @@ struct TwoPieces {
         }
         return true;
     }
-    // Bright pixels of the output around (cx, cy).
+    // Bright pixels of the output around (cx, cy), across the wrap-around
+    // edges.
     int SpotPixels(int cx, int cy) const {
         int count = 0;
         for (int y = cy - 3; y <= cy + 3; ++y) {
             for (int x = cx - 3; x <= cx + 3; ++x) {
-                count += output.PixelAt(static_cast<std::uint32_t>(x),
-                                        static_cast<std::uint32_t>(y))[0] == kSpot;
+                count += output.PixelAt(static_cast<std::uint32_t>(x + kSide) % kSide,
+                                        static_cast<std::uint32_t>(y + kSide) % kSide)[0] == kSpot;
             }
         }
         return count;
@@ -99,6 +100,19 @@ TEST(SeamCut, MovesAnEdgeThroughASpotToWhereThePiecesAgree) {
         EXPECT_EQ(run.map.At(4, y).x, 4u);
         EXPECT_EQ(run.map.At(18, y).x, 10u);
     }
+}
+
+TEST(SeamCut, MendsAnEdgeWhereTheOutputWrapsAsOneInside) {
+    // The left piece copies the sample's columns 10 to 21: its spot's
+    // left column, the sample's 9, would lie left of column 0, where the
+    // output wraps to the right piece's column 23.
+    TwoPieces run(10);
+    ASSERT_EQ(run.SpotPixels(1, 12), 12);
+    ASSERT_TRUE(SeamCut::Run(run.sample, run.map, run.output, 10000, kNever));
+    // The left piece runs on across the edge, copying the sample's column 9.
+    EXPECT_EQ(run.SpotPixels(1, 12), 13);
+    EXPECT_EQ(run.map.At(kSide - 1, 12).x, 9u);
+    EXPECT_TRUE(run.Consistent());
 }
 
 TEST(SeamCut, LeavesEverythingAsItIsWhenNoPieceMayGrowOrWhenAborted) {

@@ -41,6 +41,28 @@ std::uint32_t NearestPoint(const DataCloud<M>& cloud, const std::uint8_t* query,
     return cloud.FindNearestIndex(query, random, hint);
 }
 
+// Whether a cloud's rows hold the farthest pixels first (see
+// FarthestFirstOrder): the linear scan's, which gives up on a point a block
+// of bytes at a time. The kd-tree keeps the window's order, by which it
+// splits.
+template <class Cloud>
+constexpr bool kFarthestFirst = false;
+template <DistanceMetric M>
+constexpr bool kFarthestFirst<DataCloud<M>> = true;
+
+// Copies the bytes of a window in BuildNeighbourhood's order into row in
+// `order` (none: as they are).
+void Reorder(const std::vector<std::uint32_t>& order, const std::uint8_t* window, std::uint8_t* row,
+             std::size_t bytes) {
+    if (order.empty()) {
+        std::copy_n(window, bytes, row);
+        return;
+    }
+    for (std::size_t k = 0; k < bytes; ++k) {
+        row[k] = window[order[k]];
+    }
+}
+
 }  // namespace
 
 // A friend of TextureSynthesiser: it reports and polls the abort flag.
@@ -78,11 +100,22 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
         }
         cloud.Reserve(inside);
     }
-    ByteRows features(std::max<std::size_t>(sampleWindows.ByteCount(), 1), 0);
+    std::vector<std::uint32_t> order;
+    if constexpr (kFarthestFirst<Cloud>) {
+        if (fits) {
+            order = FarthestFirstOrder(side, levels, sampleBytes);
+            if (order.size() != cloud.FeatureDim()) {
+                order.clear();
+            }
+        }
+    }
+    ByteRows window(std::max<std::size_t>(sampleWindows.ByteCount(), 1), 0);
+    ByteRows features(window.size(), 0);
     for (std::uint32_t y = 0; y < sampleLevel->height; ++y) {
         job.ReportStep(ProgressPhase::BuildingDataCloud, level, y, sampleLevel->height);
         for (std::uint32_t x = 0; x < sampleLevel->width; ++x) {
-            if (fits && sampleWindows.Gather(x, y, features.data())) {
+            if (fits && sampleWindows.Gather(x, y, window.data())) {
+                Reorder(order, window.data(), features.data(), sampleWindows.ByteCount());
                 cloud.AddPoint(features.data(), sampleLevel->PixelAt(x, y));
             }
             if (job.AbortRequested()) {
@@ -105,13 +138,15 @@ bool RunCloudPass(TextureSynthesiser& job, std::uint32_t level, std::int32_t sid
     const bool searchable =
         queryWindows.ByteCount() == cloud.FeatureDim() && cloud.PointCount() > 0;
     ByteRows query(std::max<std::size_t>(cloud.RowStride(), 1), 0);
+    ByteRows queryWindow(std::max<std::size_t>(queryWindows.ByteCount(), 1), 0);
     const std::uint32_t copied = std::min(bpp, cloud.PixelDim());
     // Points are stored in sample scan order, so the point after the previous
     // pixel's winner is usually the sample pixel to its right: a good first guess.
     std::uint32_t hint = Cloud::kNoMatch;
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
-            if (searchable && queryWindows.Gather(x, y, query.data())) {
+            if (searchable && queryWindows.Gather(x, y, queryWindow.data())) {
+                Reorder(order, queryWindow.data(), query.data(), queryWindows.ByteCount());
                 const std::uint32_t index = NearestPoint(cloud, query.data(), job.random, hint);
                 hint = index + 1;
                 if (index != Cloud::kNoMatch) {

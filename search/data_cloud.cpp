@@ -261,8 +261,8 @@ struct DataCloud<M>::Scan {
 
 template <DistanceMetric M>
 std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bestDistance,
-                                    std::uint32_t hint, bool subsampled, std::uint32_t state,
-                                    std::uint32_t threshold) const {
+                                    std::array<std::uint32_t, 2> hints, bool subsampled,
+                                    std::uint32_t state, std::uint32_t threshold) const {
     const std::uint32_t n = PointCount();
     // A sum that may wrap keeps the literal order: one chunk, one bound.
     const bool exactOrder = SumMayWrap(M, stride_);
@@ -282,12 +282,15 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
     // An examined point's distance prunes every point above it from the start
     // (that point itself is found again in its chunk).
     std::uint32_t pruning = bestDistance;
-    const bool examined = hint != 0 && hint < n &&
-                          (!subsampled || ((RandomGenerator::Advance(state, hint) >> 16) &
-                                           RandomGenerator::kMaxValue) < threshold);
-    if (!exactOrder && examined) {
-        pruning = std::min(pruning, kernel_(query, rows_.data() + std::size_t{hint} * stride_,
-                                            stride_, bestDistance));
+    for (std::uint32_t k = 0; k < hints.size() && !exactOrder; ++k) {
+        const std::uint32_t hint = hints[k];
+        const bool examined = hint != 0 && hint < n && (k == 0 || hint != hints[0]) &&
+                              (!subsampled || ((RandomGenerator::Advance(state, hint) >> 16) &
+                                               RandomGenerator::kMaxValue) < threshold);
+        if (examined) {
+            pruning = std::min(pruning, kernel_(query, rows_.data() + std::size_t{hint} * stride_,
+                                                stride_, pruning));
+        }
     }
     Scan scan{this,
               query,
@@ -321,7 +324,7 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
 
 template <DistanceMetric M>
 std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query, RandomGenerator& random,
-                                             std::uint32_t hint) const {
+                                             std::uint32_t hint, std::uint32_t otherHint) const {
     const std::uint32_t n = PointCount();
     if (n == 0) {
         return kNoMatch;
@@ -334,7 +337,7 @@ std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query, RandomGe
     }
     const float ratio = SubsampleRatio(sampleSize_, n);
     if (!subsample_ || ratio >= 1.0f) {
-        return ScanAll(query, first, hint, false, 0, 0);
+        return ScanAll(query, first, {hint, otherHint}, false, 0, 0);
     }
     // The draws never depend on the distances: take them all at once.
     const std::uint32_t state = random.State();
@@ -343,7 +346,8 @@ std::uint32_t DataCloud<M>::FindNearestIndex(const std::uint8_t* query, RandomGe
     if (threshold == 0) {
         return 0;
     }
-    return ScanAll(query, first, hint, threshold <= RandomGenerator::kMaxValue, state, threshold);
+    return ScanAll(query, first, {hint, otherHint}, threshold <= RandomGenerator::kMaxValue, state,
+                   threshold);
 }
 
 template class DataCloud<DistanceMetric::L1>;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "search/distance_kernels.h"
@@ -54,11 +55,13 @@ class DataCloud : public PointSet {
 
     // The same search for a query row of RowStride() bytes, zero-padded; the
     // winner's index, or kNoMatch for an empty cloud (which draws nothing).
-    // hint names a point likely to be near (say, the neighbour of the previous
-    // pixel's winner); when the query examines it, its distance prunes the scan
-    // from the start. The answer never depends on it.
+    // hint and otherHint name points likely to be near (say, the neighbour of
+    // the previous pixel's winner, and the point below the winner of the pixel
+    // above); when the query examines one, its distance prunes the scan from
+    // the start. The answer never depends on them.
     std::uint32_t FindNearestIndex(const std::uint8_t* query, RandomGenerator& random,
-                                   std::uint32_t hint = kNoMatch) const;
+                                   std::uint32_t hint = kNoMatch,
+                                   std::uint32_t otherHint = kNoMatch) const;
 
     // The threshold a subsampled query compares its draws with: sampleSize / n in
     // single precision, times 32768, truncated. Exposed for tests.
@@ -66,8 +69,9 @@ class DataCloud : public PointSet {
 
   private:
     struct Scan;
-    std::uint32_t ScanAll(const std::uint8_t* query, std::uint32_t bestDistance, std::uint32_t hint,
-                          bool subsampled, std::uint32_t state, std::uint32_t threshold) const;
+    std::uint32_t ScanAll(const std::uint8_t* query, std::uint32_t bestDistance,
+                          std::array<std::uint32_t, 2> hints, bool subsampled, std::uint32_t state,
+                          std::uint32_t threshold) const;
 
     bool subsample_ = false;
     std::int32_t sampleSize_ = kInitialSampleSize;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
+
 namespace weftloom {
 namespace {
 
@@ -98,4 +101,42 @@ TEST(DataCloudFindNearest, EmptyCloudOrWrongQueryLengthFindsNothing) {
 }
 
 }  // namespace
+// Hints only prune: whatever points they name (the winner, its neighbours,
+// the same point twice, point 0, none, past the end), every query finds the
+// point it finds without them and leaves the generator where it would.
+TEST(DataCloudFindNearest, HintsNeverChangeTheAnswer) {
+    std::mt19937 random(7);
+    L2Cloud cloud(150, 3);
+    FeatureVector point(150);
+    for (std::uint32_t i = 0; i < 600; ++i) {
+        for (auto& b : point) {
+            b = random() % 256;
+        }
+        cloud.AddPoint(point, {i % 256, 0, 0});
+    }
+    for (const std::int32_t count : {0, 300}) {
+        cloud.ConfigureSubsampling(
+            count == 0 ? SubsamplingMode::Disabled : SubsamplingMode::FixedCount, 10, 2500, count);
+        for (std::uint32_t q = 0; q < 20; ++q) {
+            // Queries near point q * 25, so that the winner is a point worth hinting.
+            ByteRows query = cloud.QueryRow(cloud.FeatureValues(q * 25));
+            query[q % 150] = static_cast<std::uint8_t>(query[q % 150] ^ 0x40);
+            RandomGenerator plain(q + 1);
+            const std::uint32_t expected = cloud.FindNearestIndex(query.data(), plain);
+            const std::uint32_t hints[][2] = {{expected, expected + 1},
+                                              {expected + 1, expected},
+                                              {expected, expected},
+                                              {0, L2Cloud::kNoMatch},
+                                              {600, 100000},
+                                              {q * 25 + 1, q * 25}};
+            for (const auto& h : hints) {
+                RandomGenerator hinted(q + 1);
+                EXPECT_EQ(cloud.FindNearestIndex(query.data(), hinted, h[0], h[1]), expected)
+                    << "count " << count << ", query " << q << ", hints " << h[0] << " " << h[1];
+                EXPECT_EQ(hinted.State(), plain.State());
+            }
+        }
+    }
+}
+
 }  // namespace weftloom

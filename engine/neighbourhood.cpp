@@ -1,6 +1,5 @@
 #include "engine/neighbourhood.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace weftloom {
@@ -62,50 +61,6 @@ bool AppendPixel(const ImagePyramid& pyramid, std::uint32_t level, std::int64_t 
 }
 
 }  // namespace
-
-std::vector<std::uint32_t> FarthestFirstOrder(std::int32_t side, std::uint32_t levels,
-                                              std::uint32_t bytesPerPixel) {
-    // Each pixel's squared distance from the pixel, in own-level steps (a
-    // pixel of a coarser level c is 2^c of them away per step), in
-    // BuildNeighbourhood's order.
-    std::vector<std::int64_t> distance;
-    std::int64_t n = OddWindowSide(std::max(side, 0));
-    std::int64_t h = n / 2;
-    for (std::int64_t j = -h; j <= -1; ++j) {
-        for (std::int64_t i = -h; i <= h; ++i) {
-            distance.push_back(i * i + j * j);
-        }
-    }
-    for (std::int64_t i = -h; i <= -1; ++i) {
-        distance.push_back(i * i);
-    }
-    for (std::uint32_t c = 1; c < levels && c < 31; ++c) {
-        if (n > 2) {
-            n -= 2;
-            h = n / 2;
-        }
-        for (std::int64_t j = -h; j <= h; ++j) {
-            for (std::int64_t i = -h; i <= h; ++i) {
-                distance.push_back((i * i + j * j) << (2 * c));
-            }
-        }
-    }
-    std::vector<std::uint32_t> pixels(distance.size());
-    for (std::uint32_t k = 0; k < pixels.size(); ++k) {
-        pixels[k] = k;
-    }
-    std::stable_sort(pixels.begin(), pixels.end(), [&distance](std::uint32_t a, std::uint32_t b) {
-        return distance[a] > distance[b];
-    });
-    std::vector<std::uint32_t> order;
-    order.reserve(pixels.size() * bytesPerPixel);
-    for (const std::uint32_t pixel : pixels) {
-        for (std::uint32_t b = 0; b < bytesPerPixel; ++b) {
-            order.push_back(pixel * bytesPerPixel + b);
-        }
-    }
-    return order;
-}
 
 bool BuildNeighbourhood(const ImagePyramid& pyramid, std::uint32_t level, std::int32_t side,
                         std::uint32_t levels, std::int32_t x, std::int32_t y, FeatureVector& vector,

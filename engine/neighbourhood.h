@@ -24,20 +24,6 @@ std::uint32_t NeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels);
 // included, as a non-causal NeighbourhoodGatherer gathers it.
 std::uint32_t FullNeighbourhoodPixelCount(std::int32_t side, std::uint32_t levels);
 
-// The bytes of a (causal) neighbourhood of side n over `levels` levels, each
-// pixel bytesPerPixel bytes, reordered so that the pixels farthest from the
-// pixel itself come first, by their distance in steps of the own level (a
-// coarser level's step is 2, 4, ... of them); ties keep their order.
-// order[k] is the place, in BuildNeighbourhood's order, of the k-th byte. A
-// distance summed over the bytes does not depend on their order, but a scan
-// that adds them a block at a time and gives up on a point once it is past
-// the best gives up sooner: two windows differ most far from their centres.
-// Measured on a 64 x 64 sample's 256 x 256 output, the blocks measured fell
-// from 183 to 170 million, the time by a tenth; a variance order, or the
-// nearest pixels first, measured worse.
-std::vector<std::uint32_t> FarthestFirstOrder(std::int32_t side, std::uint32_t levels,
-                                              std::uint32_t bytesPerPixel);
-
 // Appends to vector the neighbourhood of pixel (x, y) at pyramid level `level`:
 // the rows above (each of side pixels), the pixels to the left in the own row,
 // then for each coarser level the full window around the parent pixel; pixel

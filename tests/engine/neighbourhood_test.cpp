@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <utility>
 
 #include "tests/support/test_images.h"
@@ -74,35 +72,6 @@ TEST(BuildNeighbourhood, SideFiveOverTwoLevels) {
     }
     EXPECT_EQ(Reads(v), expected);
     EXPECT_EQ(v.size(), 21u * 3u);
-}
-
-TEST(FarthestFirstOrder, ReordersWholePixelsFarthestFirstAndDropsNothing) {
-    const ImagePyramid pyramid = CoordinatePyramid(32, 32, 3);
-    for (const std::uint32_t levels : {1u, 2u, 3u}) {
-        FeatureVector v;
-        ASSERT_TRUE(BuildNeighbourhood(pyramid, 0, 7, levels, 12, 12, v, false, false));
-        const std::vector<std::uint32_t> order = FarthestFirstOrder(7, levels, 3);
-        ASSERT_EQ(order.size(), v.size()) << levels;
-        std::vector<std::uint32_t> sorted = order;
-        std::sort(sorted.begin(), sorted.end());
-        for (std::uint32_t k = 0; k < sorted.size(); ++k) {
-            ASSERT_EQ(sorted[k], k) << "not a permutation, levels " << levels;
-        }
-        // Each pixel's channels stay together, and each pixel lies no nearer
-        // the pixel (12, 12), in steps of level 0, than the one after it.
-        std::int64_t previous = INT64_MAX;
-        for (std::size_t k = 0; k < order.size(); k += 3) {
-            ASSERT_EQ(order[k] % 3, 0u);
-            ASSERT_EQ(order[k + 1], order[k] + 1);
-            ASSERT_EQ(order[k + 2], order[k] + 2);
-            const std::int64_t level = v[order[k] + 2];
-            const std::int64_t dx = std::int64_t{v[order[k]]} - (12 >> level);
-            const std::int64_t dy = std::int64_t{v[order[k] + 1]} - (12 >> level);
-            const std::int64_t distance = (dx * dx + dy * dy) << (2 * level);
-            EXPECT_LE(distance, previous) << "levels " << levels << ", byte " << k;
-            previous = distance;
-        }
-    }
 }
 
 TEST(BuildNeighbourhood, SmallSidesAndTheOwnPixel) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "engine/coherent/common.h"
 #include "engine/min_cut.h"
 
 namespace weftloom::coherent {
@@ -39,6 +40,7 @@ class Cutter {
           output_(output),
           width_(map.width),
           height_(map.height),
+          rows_(std::max(map.width, 1u)),
           channels_(std::min(sample.bytesPerPixel, 3u)),
           pieceLimit_(pieceLimit),
           stamp_(map.positions.size(), 0),
@@ -61,21 +63,25 @@ class Cutter {
     }
 
   private:
+    // A pixel's row and column, without a division.
+    std::uint32_t Y(std::uint32_t p) const { return rows_.Divide(p); }
+    std::uint32_t X(std::uint32_t p) const { return p - Y(p) * width_; }
+
     Shift ShiftOf(std::uint32_t p) const {
         const SourcePosition& s = map_.positions[p];
-        return {static_cast<std::int32_t>(s.x) - static_cast<std::int32_t>(p % width_),
-                static_cast<std::int32_t>(s.y) - static_cast<std::int32_t>(p / width_)};
+        return {static_cast<std::int32_t>(s.x) - static_cast<std::int32_t>(X(p)),
+                static_cast<std::int32_t>(s.y) - static_cast<std::int32_t>(Y(p))};
     }
     void Take(std::uint32_t p, Shift s) {
-        map_.positions[p] = {p % width_ + static_cast<std::uint32_t>(s.x),
-                             p / width_ + static_cast<std::uint32_t>(s.y)};
+        map_.positions[p] = {X(p) + static_cast<std::uint32_t>(s.x),
+                             Y(p) + static_cast<std::uint32_t>(s.y)};
     }
 
     // p's side neighbours within the output, not across the wrap (kNoNode
     // where there is none): how pieces are counted.
     std::array<std::uint32_t, 4> Around(std::uint32_t p) const {
-        const std::uint32_t x = p % width_;
-        const std::uint32_t y = p / width_;
+        const std::uint32_t x = X(p);
+        const std::uint32_t y = Y(p);
         return {x + 1 < width_ ? p + 1 : kNoNode, y + 1 < height_ ? p + width_ : kNoNode,
                 x > 0 ? p - 1 : kNoNode, y > 0 ? p - width_ : kNoNode};
     }
@@ -83,8 +89,14 @@ class Cutter {
     Side SideOf(std::uint32_t p, std::uint32_t k) const {
         const std::int32_t dx = kSteps[k][0];
         const std::int32_t dy = kSteps[k][1];
-        const std::uint32_t x = (p % width_ + width_ + static_cast<std::uint32_t>(dx)) % width_;
-        const std::uint32_t y = (p / width_ + height_ + static_cast<std::uint32_t>(dy)) % height_;
+        const std::uint32_t py = Y(p);
+        const std::uint32_t px = p - py * width_;
+        const std::uint32_t x = dx > 0   ? (px + 1 == width_ ? 0 : px + 1)
+                                : dx < 0 ? (px == 0 ? width_ - 1 : px - 1)
+                                         : px;
+        const std::uint32_t y = dy > 0   ? (py + 1 == height_ ? 0 : py + 1)
+                                : dy < 0 ? (py == 0 ? height_ - 1 : py - 1)
+                                         : py;
         return {y * width_ + x, dx, dy};
     }
 
@@ -93,7 +105,7 @@ class Cutter {
     }
     // Whether pixel p may copy with shift s.
     bool Copies(std::uint32_t p, Shift s) const {
-        return Inside(std::int64_t{p % width_} + s.x, std::int64_t{p / width_} + s.y);
+        return Inside(std::int64_t{X(p)} + s.x, std::int64_t{Y(p)} + s.y);
     }
     std::int64_t ColourGap(std::int64_t ax, std::int64_t ay, std::int64_t bx,
                            std::int64_t by) const {
@@ -116,13 +128,13 @@ class Cutter {
     // and a seam with neither costs as much as a black and white one. Two
     // pixels continuing one copy (across the wrap too) cost nothing.
     std::int64_t Seam(std::uint32_t p, Shift a, const Side& side, Shift b) const {
-        const std::int64_t px = p % width_;
-        const std::int64_t py = p / width_;
+        const std::int64_t px = X(p);
+        const std::int64_t py = Y(p);
         // p's source, and the neighbour's source stepped back onto p.
         const std::int64_t ax = px + a.x;
         const std::int64_t ay = py + a.y;
-        const std::int64_t bx = std::int64_t{side.pixel % width_} + b.x - side.dx;
-        const std::int64_t by = std::int64_t{side.pixel / width_} + b.y - side.dy;
+        const std::int64_t bx = std::int64_t{X(side.pixel)} + b.x - side.dx;
+        const std::int64_t by = std::int64_t{Y(side.pixel)} + b.y - side.dy;
         if (ax == bx && ay == by) {
             return 0;
         }
@@ -142,17 +154,17 @@ class Cutter {
     // The shift that continues p's copy (shift s) onto its side neighbour:
     // the same, but across a wrap-around edge.
     Shift Continued(std::uint32_t p, Shift s, const Side& side) const {
-        return {s.x + static_cast<std::int32_t>(p % width_) + side.dx -
-                    static_cast<std::int32_t>(side.pixel % width_),
-                s.y + static_cast<std::int32_t>(p / width_) + side.dy -
-                    static_cast<std::int32_t>(side.pixel / width_)};
+        return {s.x + static_cast<std::int32_t>(X(p)) + side.dx -
+                    static_cast<std::int32_t>(X(side.pixel)),
+                s.y + static_cast<std::int32_t>(Y(p)) + side.dy -
+                    static_cast<std::int32_t>(Y(side.pixel))};
     }
 
     // What p pays for taking shift s in place of its own: the square of its
     // colour's change.
     std::int64_t Change(std::uint32_t p, Shift s) const {
-        const std::int64_t x = p % width_;
-        const std::int64_t y = p / width_;
+        const std::int64_t x = X(p);
+        const std::int64_t y = Y(p);
         return ColourGap(x + ShiftOf(p).x, y + ShiftOf(p).y, x + s.x, y + s.y);
     }
 
@@ -309,7 +321,7 @@ class Cutter {
         for (const std::uint32_t p : taken_) {
             const SourcePosition& s = map_.positions[p];
             const std::uint8_t* from = sample_.PixelAt(s.x, s.y);
-            std::copy(from, from + sample_.bytesPerPixel, output_.PixelAt(p % width_, p / width_));
+            std::copy(from, from + sample_.bytesPerPixel, output_.PixelAt(X(p), Y(p)));
         }
     }
 
@@ -363,6 +375,7 @@ class Cutter {
     Image& output_;
     std::uint32_t width_;
     std::uint32_t height_;
+    Divider rows_;  // by the width
     std::uint32_t channels_;
     std::uint64_t pieceLimit_;
     // Per pixel: when it was last marked, and its node then.

@@ -263,8 +263,8 @@ class Cutter {
         for (std::uint32_t n = 0; n < nodes_.size(); ++n) {
             const std::uint32_t p = nodes_[n];
             const Shift own = ShiftOf(p);
-            const Shift alpha = nodeShifts_[n];
-            toSink_[n] += Change(p, alpha);
+            const Shift taking = nodeShifts_[n];
+            toSink_[n] += Change(p, taking);
             for (std::uint32_t k = 0; k < 4; ++k) {
                 const Side side = SideOf(p, k);
                 if (side.pixel == p) {
@@ -273,14 +273,14 @@ class Cutter {
                 const std::uint32_t m = nodeOf(side.pixel);
                 const Shift other = ShiftOf(side.pixel);
                 if (m == kNoNode) {
-                    toSink_[n] += Seam(p, alpha, side, other) - Seam(p, own, side, other);
+                    toSink_[n] += Seam(p, taking, side, other) - Seam(p, own, side, other);
                 } else if (k < 2) {
                     // Boykov et al.'s construction for a pair of nodes; a
                     // seam dearer than the two it would become is taken as
                     // those two, so that the expansion stays a cut.
                     std::int64_t both = Seam(p, own, side, other);
                     const std::int64_t otherMoves = Seam(p, own, side, nodeShifts_[m]);
-                    const std::int64_t pMoves = Seam(p, alpha, side, other);
+                    const std::int64_t pMoves = Seam(p, taking, side, other);
                     both = std::min(both, otherMoves + pMoves);
                     toSink_[n] += pMoves - both;
                     toSink_[m] -= pMoves;

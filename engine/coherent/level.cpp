@@ -109,7 +109,9 @@ std::uint64_t CoherentLevel::SpanWork(bool mending, std::uint32_t columns) {
 }
 
 std::uint64_t CoherentLevel::SeamWork(std::uint32_t columns) {
-    // Measured, the seams cost about a quarter of a causal pixel a pixel.
+    // Measured, the seams cost a tenth to a seventh of the finest level (a
+    // 256 x 256 output and a 2048 x 2048 one): about a quarter of a causal
+    // pixel a pixel.
     return columns;
 }
 

@@ -20,6 +20,14 @@ struct Shift {
     bool operator==(const Shift&) const = default;
 };
 
+// The wrap-around edges a walk over side neighbours crossed: rightwards
+// (downwards) less leftwards (upwards). A walk of a few steps crosses each
+// a few times at most.
+struct Crossings {
+    std::int8_t x = 0;
+    std::int8_t y = 0;
+};
+
 // A side neighbour: its pixel and the step to it, as if the output did not
 // wrap (the step is what a copy continued across the edge would take).
 struct Side {
@@ -151,21 +159,41 @@ class Cutter {
         return places == 2 ? sum : places == 1 ? 2 * sum : 6 * 255 * 255;
     }
 
-    // The shift that continues p's copy (shift s) onto its side neighbour:
-    // the same, but across a wrap-around edge.
-    Shift Continued(std::uint32_t p, Shift s, const Side& side) const {
-        return {s.x + static_cast<std::int32_t>(X(p)) + side.dx -
-                    static_cast<std::int32_t>(X(side.pixel)),
-                s.y + static_cast<std::int32_t>(Y(p)) + side.dy -
-                    static_cast<std::int32_t>(Y(side.pixel))};
+    // The wrap-around edges crossed on the way to a side neighbour, added
+    // to those crossed on the way to p: a copy continued across them runs
+    // on with its shift changed by the width (height) per edge.
+    Crossings Crossed(std::uint32_t p, Crossings before, const Side& side) const {
+        const std::int64_t jumpX = std::int64_t{X(p)} + side.dx - X(side.pixel);
+        const std::int64_t jumpY = std::int64_t{Y(p)} + side.dy - Y(side.pixel);
+        return {static_cast<std::int8_t>(before.x + (jumpX > 0) - (jumpX < 0)),
+                static_cast<std::int8_t>(before.y + (jumpY > 0) - (jumpY < 0))};
+    }
+    Shift Across(Shift s, Crossings crossed) const {
+        return {s.x + crossed.x * static_cast<std::int32_t>(width_),
+                s.y + crossed.y * static_cast<std::int32_t>(height_)};
     }
 
     // What p pays for taking shift s in place of its own: the square of its
     // colour's change.
     std::int64_t Change(std::uint32_t p, Shift s) const {
-        const std::int64_t x = X(p);
-        const std::int64_t y = Y(p);
-        return ColourGap(x + ShiftOf(p).x, y + ShiftOf(p).y, x + s.x, y + s.y);
+        const SourcePosition& own = map_.positions[p];
+        return ColourGap(own.x, own.y, std::int64_t{X(p)} + s.x, std::int64_t{Y(p)} + s.y);
+    }
+
+    // Extends list, from its entry `from` on, by the pixels joined to those
+    // entries side by side (not across the wrap) with one shift, marking
+    // each with time_; stops once the list holds more than `most`.
+    void Spread(std::vector<std::uint32_t>& list, std::size_t from, std::uint64_t most) {
+        for (std::size_t i = from; i < list.size() && list.size() <= most; ++i) {
+            const std::uint32_t p = list[i];
+            const Shift own = ShiftOf(p);
+            for (const std::uint32_t q : Around(p)) {
+                if (q != kNoNode && stamp_[q] != time_ && ShiftOf(q) == own) {
+                    stamp_[q] = time_;
+                    list.push_back(q);
+                }
+            }
+        }
     }
 
     // The pieces: side neighbours (not across the wrap) with one shift, in
@@ -182,17 +210,7 @@ class Cutter {
             stamp_[start] = time_;
             const std::size_t from = pieceOrder_.size();
             pieceOrder_.push_back(start);
-            for (std::size_t i = from; i < pieceOrder_.size(); ++i) {
-                const std::uint32_t p = pieceOrder_[i];
-                const std::array<std::uint32_t, 4> around = Around(p);
-                const Shift own = ShiftOf(p);
-                for (const std::uint32_t q : around) {
-                    if (q != kNoNode && stamp_[q] != time_ && ShiftOf(q) == own) {
-                        stamp_[q] = time_;
-                        pieceOrder_.push_back(q);
-                    }
-                }
-            }
+            Spread(pieceOrder_, from, stamp_.size());
             pieceStart_.push_back(static_cast<std::uint32_t>(pieceOrder_.size()));
         }
     }
@@ -222,7 +240,7 @@ class Cutter {
         nodeShifts_.clear();
         std::size_t layerStart = 0;
         frontier_.assign(region_.begin(), region_.end());
-        frontierShifts_.assign(region_.size(), alpha);
+        frontierCrossings_.assign(region_.size(), Crossings{});
         for (std::uint32_t depth = 0; depth < SeamCut::kBand; ++depth) {
             const std::size_t layerEnd = frontier_.size();
             for (std::size_t i = layerStart; i < layerEnd; ++i) {
@@ -233,11 +251,12 @@ class Cutter {
                     if (stamp_[q] == time_) {
                         continue;
                     }
-                    const Shift on = Continued(p, frontierShifts_[i], side);
+                    const Crossings crossed = Crossed(p, frontierCrossings_[i], side);
+                    const Shift on = Across(alpha, crossed);
                     stamp_[q] = time_;
                     node_[q] = kNoNode;
                     frontier_.push_back(q);
-                    frontierShifts_.push_back(on);
+                    frontierCrossings_.push_back(crossed);
                     if (Copies(q, on) && !(ShiftOf(q) == on)) {
                         if (nodes_.size() == maxNodes_) {
                             return;  // too wide a growth to be worth its memory
@@ -293,11 +312,9 @@ class Cutter {
         }
         cut.Solve();
         taken_.clear();
-        takenShifts_.clear();
         for (std::uint32_t n = 0; n < nodes_.size(); ++n) {
             if (cut.OnSinkSide(n)) {
-                taken_.push_back(nodes_[n]);
-                takenShifts_.push_back(nodeShifts_[n]);
+                taken_.push_back(n);
             }
         }
         if (taken_.empty() || region_.size() + taken_.size() > pieceLimit_) {
@@ -308,17 +325,18 @@ class Cutter {
         // the limit.
         const std::int64_t before = TakenSeams();
         previous_.clear();
-        for (std::size_t i = 0; i < taken_.size(); ++i) {
-            previous_.push_back(ShiftOf(taken_[i]));
-            Take(taken_[i], takenShifts_[i]);
+        for (const std::uint32_t n : taken_) {
+            previous_.push_back(map_.positions[nodes_[n]]);
+            Take(nodes_[n], nodeShifts_[n]);
         }
         if (TakenSeams() >= before || PieceExceedsLimit()) {
             for (std::size_t i = 0; i < taken_.size(); ++i) {
-                Take(taken_[i], previous_[i]);
+                map_.positions[nodes_[taken_[i]]] = previous_[i];
             }
             return;
         }
-        for (const std::uint32_t p : taken_) {
+        for (const std::uint32_t n : taken_) {
+            const std::uint32_t p = nodes_[n];
             const SourcePosition& s = map_.positions[p];
             const std::uint8_t* from = sample_.PixelAt(s.x, s.y);
             std::copy(from, from + sample_.bytesPerPixel, output_.PixelAt(X(p), Y(p)));
@@ -330,35 +348,27 @@ class Cutter {
     bool PieceExceedsLimit() {
         ++time_;
         frontier_.clear();
-        for (const std::vector<std::uint32_t>* list : {&region_, &taken_}) {
-            for (const std::uint32_t p : *list) {
-                stamp_[p] = time_;
-                frontier_.push_back(p);
-            }
+        for (const std::uint32_t p : region_) {
+            stamp_[p] = time_;
+            frontier_.push_back(p);
         }
-        for (std::size_t i = 0; i < frontier_.size(); ++i) {
-            if (frontier_.size() > pieceLimit_) {
-                return true;
-            }
-            const std::uint32_t p = frontier_[i];
-            for (const std::uint32_t q : Around(p)) {
-                if (q != kNoNode && stamp_[q] != time_ && ShiftOf(q) == ShiftOf(p)) {
-                    stamp_[q] = time_;
-                    frontier_.push_back(q);
-                }
-            }
+        for (const std::uint32_t n : taken_) {
+            stamp_[nodes_[n]] = time_;
+            frontier_.push_back(nodes_[n]);
         }
+        Spread(frontier_, 0, pieceLimit_);
         return frontier_.size() > pieceLimit_;
     }
 
     // The seams of every side of the pixels taken, each pair once.
     std::int64_t TakenSeams() {
         ++time_;
-        for (const std::uint32_t p : taken_) {
-            stamp_[p] = time_;
+        for (const std::uint32_t n : taken_) {
+            stamp_[nodes_[n]] = time_;
         }
         std::int64_t sum = 0;
-        for (const std::uint32_t p : taken_) {
+        for (const std::uint32_t n : taken_) {
+            const std::uint32_t p = nodes_[n];
             for (std::uint32_t k = 0; k < 4; ++k) {
                 const Side side = SideOf(p, k);
                 if (side.pixel == p || (k >= 2 && stamp_[side.pixel] == time_)) {
@@ -387,13 +397,12 @@ class Cutter {
     std::vector<std::uint32_t> pieceStart_;
     std::vector<std::uint32_t> region_;
     std::vector<std::uint32_t> frontier_;
-    std::vector<Shift> frontierShifts_;
+    std::vector<Crossings> frontierCrossings_;
     std::vector<std::uint32_t> nodes_;
     std::vector<Shift> nodeShifts_;
     std::vector<std::int64_t> toSink_;
-    std::vector<std::uint32_t> taken_;
-    std::vector<Shift> takenShifts_;
-    std::vector<Shift> previous_;
+    std::vector<std::uint32_t> taken_;  // the nodes the cut gave the piece
+    std::vector<SourcePosition> previous_;
 };
 
 }  // namespace
@@ -402,13 +411,17 @@ std::uint64_t SeamCut::PeakBytes(std::uint64_t outputPixels, std::uint64_t sampl
                                  std::uint64_t pieceLimit) {
     // Per output pixel a stamp, a node, a place in the pieces' list and a
     // piece's start at most. A growth starts from a piece below the limit:
-    // its list, the pixels within reach of it (at most 25 a pixel), and per
-    // node (see MaxNodes) the cut's node, its two edges' four arcs, its
-    // terminal and an orphan's place, and the growth's own entries.
+    // its list; the pixels within reach of it (at most 25 a pixel), each
+    // with the wrap-around edges crossed to reach it; and per node (see MaxNodes) the cut's
+    // node, its two edges' four arcs, its terminal and an orphan's place,
+    // and the growth's own entries (the node, its shift, its terminal cost,
+    // its place among those taken and the source it had).
     const std::uint64_t piece = std::min(outputPixels, pieceLimit);
     const std::uint64_t reach = std::min(outputPixels, 25 * piece);
     const std::uint64_t nodes = std::min(reach, MaxNodes(samplePixels));
-    return 16 * outputPixels + 4 * (piece + reach) + nodes * (24 + 4 * 16 + 8 + 4 + 4 + 8 + 4 + 8);
+    constexpr std::uint64_t kCutNode = 24 + 4 * 16 + 8 + 4;
+    constexpr std::uint64_t kGrowthNode = 4 + 8 + 8 + 4 + 8;
+    return 16 * outputPixels + 4 * piece + (4 + 2) * reach + nodes * (kCutNode + kGrowthNode);
 }
 
 bool SeamCut::Run(const Image& sample, SourceMap& map, Image& output, std::uint64_t pieceLimit,

@@ -60,6 +60,14 @@ std::uint32_t CoreCount() {
 
 }  // namespace
 
+// What a worker's slot holds: nobody's job (idle); a caller filling it in
+// (claimed); a job to join (posted); the job joined (running) and left
+// (done), until its caller takes the slot back; the pool closing (stop).
+enum SlotState : std::uint32_t { kIdle, kClaimed, kPosted, kRunning, kDone, kStop };
+
+// Helpers one run takes at most.
+constexpr std::uint32_t kMostHelpers = 64;
+
 WorkerPool& WorkerPool::Shared() {
     static WorkerPool pool(CoreCount() - 1);
     return pool;
@@ -70,19 +78,21 @@ std::uint32_t WorkerPool::EffectiveThreads(std::uint32_t threadCount) {
     return threadCount == 0 ? cores : std::min(threadCount, cores);
 }
 
-WorkerPool::WorkerPool(std::uint32_t workerCount) {
+WorkerPool::WorkerPool(std::uint32_t workerCount) : slots_(new Slot[workerCount]) {
     // Threads start with their creator's signal mask.
     const ProcessSignalsBlocked blocked;
     workers_.reserve(workerCount);
     for (std::uint32_t i = 0; i < workerCount; ++i) {
-        workers_.emplace_back([this] { WorkerLoop(); });
+        workers_.emplace_back([this, i] { WorkerLoop(slots_[i]); });
     }
 }
 
 WorkerPool::~WorkerPool() {
-    stopping_.store(true);
-    epoch_.fetch_add(1);
-    epoch_.notify_all();
+    // No run is under way: every slot is idle.
+    for (std::uint32_t i = 0; i < WorkerCount(); ++i) {
+        slots_[i].state.store(kStop);
+        slots_[i].state.notify_one();
+    }
     for (std::thread& worker : workers_) {
         worker.join();
     }
@@ -98,78 +108,80 @@ void WorkerPool::Work(Job& job) {
     }
 }
 
-WorkerPool::Job* WorkerPool::Join() {
-    std::lock_guard lock(mutex_);
-    for (Job* job : jobs_) {
-        if (job->joined < job->helpers &&
-            job->next.load(std::memory_order_relaxed) < job->chunkCount) {
-            ++job->joined;
-            job->active.fetch_add(1, std::memory_order_relaxed);
-            return job;
-        }
-    }
-    return nullptr;
-}
-
-void WorkerPool::WorkerLoop() {
-    while (!stopping_.load()) {
-        const std::uint32_t seen = epoch_.load(std::memory_order_acquire);
-        if (Job* job = Join()) {
-            Work(*job);
-            job->active.fetch_sub(1, std::memory_order_release);
-            continue;
-        }
+void WorkerPool::WorkerLoop(Slot& slot) {
+    for (;;) {
         const auto start = std::chrono::steady_clock::now();
-        bool changed = false;
-        for (std::uint32_t spin = 1; !changed; ++spin) {
+        std::uint32_t state = slot.state.load(std::memory_order_acquire);
+        for (std::uint32_t spin = 1; state != kPosted && state != kStop; ++spin) {
             Pause();
-            changed = epoch_.load(std::memory_order_acquire) != seen;
+            state = slot.state.load(std::memory_order_acquire);
             if (spin % 64 == 0 && std::chrono::steady_clock::now() - start > kSpinTime) {
-                break;
+                // Sequentially consistent, as the caller's post and its look
+                // at asleep: either it sees this asleep or this sees its post.
+                slot.asleep.store(true);
+                state = slot.state.load();
+                if (state != kPosted && state != kStop) {
+                    slot.state.wait(state);
+                }
+                slot.asleep.store(false, std::memory_order_relaxed);
+                state = slot.state.load(std::memory_order_acquire);
             }
         }
-        if (!changed) {
-            sleepers_.fetch_add(1);
-            epoch_.wait(seen);
-            sleepers_.fetch_sub(1);
+        if (state == kStop) {
+            return;
+        }
+        // The caller may have taken the job back meanwhile.
+        if (slot.state.compare_exchange_strong(state, kRunning, std::memory_order_acquire)) {
+            Work(*slot.job);
+            slot.state.store(kDone, std::memory_order_release);
         }
     }
 }
 
 void WorkerPool::RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task,
                            void* context) {
-    helpers = std::min({helpers, WorkerCount(), chunkCount > 0 ? chunkCount - 1 : 0u});
-    if (helpers == 0) {
-        for (std::uint32_t c = 0; c < chunkCount; ++c) {
-            task(context, c);
-        }
-        return;
-    }
+    helpers =
+        std::min({helpers, WorkerCount(), kMostHelpers, chunkCount > 0 ? chunkCount - 1 : 0u});
     Job job;
     job.task = task;
     job.context = context;
     job.chunkCount = chunkCount;
-    job.helpers = helpers;
-    {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(&job);
-    }
-    // Sequentially consistent, as the sleeper's count and its wait: either it
-    // sees the new epoch or this sees it asleep.
-    epoch_.fetch_add(1);
-    if (sleepers_.load() != 0) {
-        epoch_.notify_all();
+    // Idle workers, looked for from a place that moves on with every run so
+    // that callers at once spread over them.
+    Slot* posted[kMostHelpers];
+    std::uint32_t postedCount = 0;
+    const std::uint32_t workers = WorkerCount();
+    const std::uint32_t first =
+        helpers == 0 ? 0 : nextSlot_.fetch_add(1, std::memory_order_relaxed);
+    for (std::uint32_t k = 0; k < workers && postedCount < helpers; ++k) {
+        Slot& slot = slots_[(first + k) % workers];
+        std::uint32_t idle = kIdle;
+        if (slot.state.load(std::memory_order_relaxed) != kIdle ||
+            !slot.state.compare_exchange_strong(idle, kClaimed, std::memory_order_acquire)) {
+            continue;
+        }
+        slot.job = &job;
+        slot.state.store(kPosted);
+        if (slot.asleep.load()) {
+            slot.state.notify_one();
+        }
+        posted[postedCount++] = &slot;
     }
     Work(job);
-    {
-        std::lock_guard lock(mutex_);
-        jobs_.erase(std::find(jobs_.begin(), jobs_.end(), &job));
-    }
-    // No worker joins any more; wait for those inside to finish their chunk.
-    // A chunk takes microseconds, unless its worker lost its core: then give
-    // the core away rather than spin through the time slice.
-    for (std::uint32_t spin = 0; job.active.load(std::memory_order_acquire) != 0; ++spin) {
-        WaitBriefly(spin);
+    // Every chunk is taken: a worker that has not joined yet is not waited
+    // for; one that has is, for the chunk it is in. A chunk takes
+    // microseconds, unless its worker lost its core: then give the core away
+    // rather than spin through the time slice.
+    for (std::uint32_t k = 0; k < postedCount; ++k) {
+        Slot& slot = *posted[k];
+        std::uint32_t state = kPosted;
+        if (!slot.state.compare_exchange_strong(state, kIdle, std::memory_order_relaxed)) {
+            for (std::uint32_t spin = 0; slot.state.load(std::memory_order_acquire) != kDone;
+                 ++spin) {
+                WaitBriefly(spin);
+            }
+            slot.state.store(kIdle, std::memory_order_relaxed);
+        }
     }
 }
 

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -17,9 +16,11 @@ namespace weftloom {
 // per document) share the same workers instead of each starting its own.
 //
 // Run hands out the chunks of a job by an atomic counter; the caller claims
-// chunks like any worker, so it never waits for a chunk nobody has started.
-// Idle workers spin for a short while before they sleep, so that the next
-// query of the same run finds them awake. Any thread may call Run; chunks run
+// chunks like any worker, so it never waits for a chunk nobody has started: a
+// worker that comes too late finds its job taken back. Idle workers spin for
+// a short while before they sleep, so that the next query of the same run
+// finds them awake. Any thread may call Run; a worker serves one caller at a
+// time, and a caller that finds none idle does its chunks alone. Chunks run
 // concurrently and must not depend on each other.
 class WorkerPool {
   public:
@@ -60,22 +61,23 @@ class WorkerPool {
         Erased task;
         void* context;
         std::uint32_t chunkCount;
-        std::uint32_t helpers;
         std::atomic<std::uint32_t> next{0};
-        std::uint32_t joined = 0;  // under mutex_
-        std::atomic<std::uint32_t> active{0};
+    };
+    // A worker's mailbox, on a cache line of its own: the caller that claims
+    // an idle worker leaves its job here, and the worker says here when it is
+    // done, so that handing a chunk over touches one line and no lock.
+    struct alignas(64) Slot {
+        std::atomic<std::uint32_t> state{0};  // a SlotState
+        std::atomic<bool> asleep{false};      // waiting on state, to be woken
+        Job* job = nullptr;
     };
 
     void RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task, void* context);
     static void Work(Job& job);
-    void WorkerLoop();
-    Job* Join();
+    void WorkerLoop(Slot& slot);
 
-    std::mutex mutex_;
-    std::vector<Job*> jobs_;  // under mutex_
-    std::atomic<std::uint32_t> epoch_{0};
-    std::atomic<std::uint32_t> sleepers_{0};
-    std::atomic<bool> stopping_{false};
+    std::unique_ptr<Slot[]> slots_;
+    std::atomic<std::uint32_t> nextSlot_{0};  // where a caller starts looking for idle workers
     std::vector<std::thread> workers_;
 };
 

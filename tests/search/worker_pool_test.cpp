@@ -56,6 +56,31 @@ TEST(WorkerPool, SeveralCallersShareTheWorkers) {
     EXPECT_EQ(total.load(), 4 * 200 * 5);
 }
 
+// A worker that has gone to sleep between runs is woken for the next one:
+// both chunks run at once, on two threads, each waiting for the other to
+// start (a lost wake-up leaves the caller alone, and the first chunk waits
+// out its time).
+TEST(WorkerPool, AWorkerAsleepJoinsTheNextRun) {
+    WorkerPool pool(1);
+    for (int round = 0; round < 3; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::atomic<int> started{0};
+        std::thread::id ids[2];
+        bool metOther[2] = {false, false};
+        pool.Run(2, 1, [&](std::uint32_t c) {
+            ids[c] = std::this_thread::get_id();
+            started.fetch_add(1);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (started.load() < 2 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+            metOther[c] = started.load() == 2;
+        });
+        EXPECT_NE(ids[0], ids[1]) << "round " << round;
+        EXPECT_TRUE(metOther[0] && metOther[1]) << "round " << round;
+    }
+}
+
 // A stop signal meant for the process never lands on a worker; a fault
 // still would, and the thread that made the pool keeps its own mask.
 TEST(WorkerPool, WorkersTakeNoStopSignal) {

@@ -85,11 +85,12 @@ std::uint64_t LevelPassBytes(const LevelSizes& sample, const LevelSizes& output,
     // maps up to one page more; that page is never touched, so it costs
     // address space, not memory.
     // Per point its row and its pixel, and for a linear scan the sum of its
-    // row and its place in the sample; for a linear scan too, per sample
-    // pixel its point, and per output column the winner above.
+    // row, its group sums and its place in the sample; for a linear scan
+    // too, per sample pixel its point, and per output column the winner
+    // above.
     std::uint64_t cloud = points * stride + points * bytesPerPixel;
     if (!kdTree) {
-        cloud += points * 2 * sizeof(std::uint32_t) +
+        cloud += points * 2 * sizeof(std::uint32_t) + points * kSumGroups * sizeof(std::uint16_t) +
                  (std::uint64_t{sample.width[level]} * sample.height[level] + output.width[level]) *
                      sizeof(std::uint32_t);
     } else {

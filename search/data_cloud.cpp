@@ -1,6 +1,7 @@
 #include "search/data_cloud.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -57,7 +58,7 @@ constexpr std::uint32_t kSplitWork = 1536;
 // rows, 4 % slower).
 constexpr std::size_t kCachedRowBytes = std::size_t{8} << 20;
 // Candidates evaluated side by side: few enough that the bound keeps up.
-constexpr std::uint32_t kBatch = 32;
+constexpr std::uint32_t kBatch = 64;
 
 // What a point's feature sum is held against: the gap between its sum and the
 // query's, squared for L2, at or above the limit rules the point out. The gap
@@ -141,6 +142,12 @@ struct DataCloud<M>::Scan {
     // their rows are read (null: not used).
     const std::uint32_t* sums = nullptr;
     std::uint32_t querySum = 0;
+    // For L2, the points' group sums and the query's, which rule out most of
+    // the points the whole sum keeps (null: not used).
+    const std::uint16_t* groupSums = nullptr;
+    std::array<std::uint16_t, kSumGroups> queryGroups{};
+    std::uint32_t groupWidth = 0;
+    GroupFilter groupFilter = nullptr;
     // Whether the rows are too many to stay in a core's cache, so that every
     // block a stage reads must be fetched ahead.
     bool farRows = false;
@@ -183,6 +190,13 @@ struct DataCloud<M>::Scan {
             std::uint32_t left = next;
             // The next batch's rows, scattered when subsampling, are on their
             // way while this batch is measured.
+            // The group sums of the batch after next, so that the sums
+            // filter does not wait for them.
+            if (groupSums != nullptr) {
+                for (std::uint32_t k = at + 2 * kBatch; k < std::min(count, at + 3 * kBatch); ++k) {
+                    __builtin_prefetch(groupSums + std::size_t{candidates[k]} * kSumGroups);
+                }
+            }
             if (at + kBatch < count) {
                 std::uint32_t* ahead = batch + kBatch;
                 next = KeepBySums(ahead, std::min(kBatch, count - at - kBatch), best);
@@ -218,10 +232,21 @@ struct DataCloud<M>::Scan {
     // Keeps in place, in order, the count candidates that the sums do not
     // rule out, and returns how many.
     std::uint32_t KeepBySums(std::uint32_t* candidates, std::uint32_t count, const Best& best) {
-        return sums == nullptr
-                   ? count
-                   : KeepBySum<M>(sums, querySum, SumLimit<M>(Bound(best), cloud->featureDim_),
-                                  candidates, count);
+        if (sums == nullptr) {
+            return count;
+        }
+        const std::uint32_t bound = Bound(best);
+        count =
+            KeepBySum<M>(sums, querySum, SumLimit<M>(bound, cloud->featureDim_), candidates, count);
+        if (groupSums == nullptr) {
+            return count;
+        }
+        // A point is out when its group distance is at or above bound times
+        // the width; past 32 bits none is (a group distance stays below).
+        const std::uint64_t limit = std::uint64_t{bound} * groupWidth;
+        return groupFilter(groupSums, queryGroups.data(),
+                           static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, 0xFFFFFFFFu)),
+                           candidates, count);
     }
 
     void Accept(std::uint32_t distance, std::uint32_t index, Best& best) {
@@ -309,6 +334,12 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
         scan.sums = Sums();
         for (std::uint32_t i = 0; i < featureDim_; ++i) {
             scan.querySum += query[i];
+        }
+        if (M == DistanceMetric::L2 && GroupSums() != nullptr) {
+            scan.groupSums = GroupSums();
+            scan.groupWidth = SumGroupWidth(featureDim_);
+            scan.groupFilter = GroupFilterFor(BestSimdLevel());
+            GroupSumsOf(query, featureDim_, scan.queryGroups.data());
         }
     }
     WorkerPool::Shared().Run(chunks, threads - 1,

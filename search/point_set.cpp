@@ -66,6 +66,10 @@ void PointSet::AddPoint(const std::uint8_t* features, const std::uint8_t* pixel)
             sum += features[i];
         }
         sums_.push_back(sum);
+        if (SumGroupWidth(featureDim_) != 0) {
+            groupSums_.resize(groupSums_.size() + kSumGroups);
+            GroupSumsOf(features, featureDim_, groupSums_.data() + groupSums_.size() - kSumGroups);
+        }
     }
     pixels_.insert(pixels_.end(), pixel, pixel + pixelDim_);
     ++count_;
@@ -76,6 +80,9 @@ void PointSet::Reserve(std::uint32_t points) {
     pixels_.reserve(std::size_t{points} * pixelDim_);
     if (withSums_) {
         sums_.reserve(points);
+        if (SumGroupWidth(featureDim_) != 0) {
+            groupSums_.reserve(std::size_t{points} * kSumGroups);
+        }
     }
 }
 

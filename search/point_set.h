@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "search/feature_vector.h"
+#include "search/group_sums.h"
 
 namespace weftloom {
 
@@ -74,6 +75,11 @@ class PointSet {
     // linear scan rules many points out by their sums before it reads their
     // rows.
     const std::uint32_t* Sums() const { return withSums_ ? sums_.data() : nullptr; }
+    // Each point's kSumGroups group sums (see group_sums.h), in a set that
+    // keeps sums and whose rows are short enough for them (else null).
+    const std::uint16_t* GroupSums() const {
+        return withSums_ && SumGroupWidth(featureDim_) != 0 ? groupSums_.data() : nullptr;
+    }
 
     // A point's features and pixel as vectors, for tests and the vector API.
     FeatureVector FeatureValues(std::uint32_t index) const;
@@ -93,6 +99,7 @@ class PointSet {
     std::vector<std::uint8_t> pixels_;
     std::vector<std::uint32_t> rowOfPoint_;
     std::vector<std::uint32_t> sums_;
+    std::vector<std::uint16_t> groupSums_;
     bool withSums_;
     std::uint32_t count_ = 0;
     std::uint32_t featureDim_;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
+#include "search/group_sums.h"
 #include "search/simd_level.h"
 #include "tests/search/search_test_support.h"
 #include "tests/support/simd_cap.h"
@@ -68,9 +70,12 @@ TEST(LiteralKernel, RejectsAtTheBoundEvenWhenTheSumWrapsBelowItLater) {
 
 using BlockKernels = testing::PerSimdLevel;
 using StageKernels = testing::PerSimdLevel;
+using GroupFilters = testing::PerSimdLevel;
 INSTANTIATE_TEST_SUITE_P(Level, BlockKernels, ::testing::ValuesIn(testing::kSimdLevels),
                          testing::SimdLevelName);
 INSTANTIATE_TEST_SUITE_P(Level, StageKernels, ::testing::ValuesIn(testing::kSimdLevels),
+                         testing::SimdLevelName);
+INSTANTIATE_TEST_SUITE_P(Level, GroupFilters, ::testing::ValuesIn(testing::kSimdLevels),
                          testing::SimdLevelName);
 
 // Every block kernel against the literal one: the same decision at the
@@ -153,6 +158,79 @@ TEST_P(StageKernels, KeepTheCandidatesBelowTheBoundWithTheirDistances) {
             }
         }
     }
+}
+
+// The group-sum filter is a lower bound: it never rules out a row closer
+// (L2) than the bound it is given, whatever the row length (the last groups
+// short or empty) and however far apart the rows; and it keeps, in order,
+// exactly the rows whose group distance is below its limit, for any count
+// (the last few past a multiple of eight included).
+TEST_P(GroupFilters, NeverRuleOutARowWithinTheBoundAndKeepTheOrder) {
+    testing::PointMaker maker(9);
+    const GroupFilter filter = GroupFilterFor(GetParam());
+    for (std::uint32_t n : {1u, 15u, 17u, 64u, 267u, 1024u}) {
+        const std::uint32_t width = SumGroupWidth(n);
+        ASSERT_NE(width, 0u) << n;
+        const std::uint32_t rowsCount = 29;
+        std::vector<Bytes> rows(rowsCount, Bytes(n));
+        Bytes query(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            query[i] = static_cast<std::uint8_t>(maker.Next(256));
+            for (std::uint32_t r = 0; r < rowsCount; ++r) {
+                // Near copies, random rows, and the farthest rows there are.
+                rows[r][i] = r < 10   ? static_cast<std::uint8_t>(std::min(255u, query[i] + r % 3))
+                             : r < 20 ? static_cast<std::uint8_t>(maker.Next(256))
+                                      : static_cast<std::uint8_t>(query[i] < 128 ? 255 : 0);
+            }
+        }
+        std::vector<std::uint16_t> sums(std::size_t{rowsCount} * kSumGroups);
+        std::array<std::uint16_t, kSumGroups> querySums{};
+        GroupSumsOf(query.data(), n, querySums.data());
+        std::vector<std::uint32_t> whole(rowsCount);
+        for (std::uint32_t r = 0; r < rowsCount; ++r) {
+            GroupSumsOf(rows[r].data(), n, &sums[std::size_t{r} * kSumGroups]);
+            whole[r] = Full(DistanceMetric::L2, query, rows[r]);
+        }
+        for (std::uint32_t r = 0; r < rowsCount; ++r) {
+            SCOPED_TRACE(::testing::Message() << "n " << n << " row " << r);
+            // Bounded by the row's own distance plus one, the row stays.
+            std::vector<std::uint32_t> one{r};
+            const std::uint64_t limit = (std::uint64_t{whole[r]} + 1) * width;
+            EXPECT_EQ(
+                filter(sums.data(), querySums.data(),
+                       static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, 0xFFFFFFFFu)),
+                       one.data(), 1),
+                1u);
+        }
+        for (std::uint32_t count : {0u, 1u, 7u, 8u, 13u, 29u}) {
+            for (std::uint32_t limit : {0u, 1u, whole[12] * width, 0xFFFFFFFFu}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "n " << n << " count " << count << " limit " << limit);
+                std::vector<std::uint32_t> candidates;
+                std::vector<std::uint32_t> expected;
+                for (std::uint32_t k = 0; k < count; ++k) {
+                    const std::uint32_t r = (k * 11) % rowsCount;
+                    candidates.push_back(r);
+                    std::uint32_t distance = 0;
+                    for (std::uint32_t g = 0; g < kSumGroups; ++g) {
+                        const int d = sums[std::size_t{r} * kSumGroups + g] - querySums[g];
+                        distance += static_cast<std::uint32_t>(d * d);
+                    }
+                    if (distance < limit) {
+                        expected.push_back(r);
+                    }
+                }
+                // What follows the candidates is not the filter's to touch.
+                candidates.push_back(12345);
+                const std::uint32_t kept =
+                    filter(sums.data(), querySums.data(), limit, candidates.data(), count);
+                EXPECT_EQ(candidates[count], 12345u);
+                candidates.resize(kept);
+                EXPECT_EQ(candidates, expected);
+            }
+        }
+    }
+    EXPECT_EQ(SumGroupWidth(1025), 0u) << "rows too long for 32 bits";
 }
 
 }  // namespace

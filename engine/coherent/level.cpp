@@ -232,8 +232,10 @@ bool CoherentLevel::Run() {
         stepBase += static_cast<std::uint32_t>(band.size());
     }
     if (cutSeams) {
-        // The pieces were the passes' to keep; the seams count their own.
+        // The pieces and choices were the passes' to keep; the seams count
+        // their own.
         pieces_ = coherent::PieceForest{};
+        choiceStore_ = {};
         const std::uint64_t limit =
             std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
         if (!coherent::SeamCut::Run(sample_, map_, output_, limit, [this] { return Aborted(); })) {

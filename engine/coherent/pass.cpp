@@ -83,6 +83,12 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
         {.causal = causal, .plainParents = true, .causalFirst = true});
     Compare(query.ByteCount());
     Pass pass;
+    struct Lent {
+        std::vector<Pass::Choice>& store;
+        std::vector<Pass::Choice>& choices;
+        ~Lent() { store.swap(choices); }
+    } lent{choiceStore_, pass.choices};
+    pass.choices.swap(choiceStore_);
     pass.causal = causal;
     pass.mending = kind == PassKind::Mending;
     pass.spans = &spans;

@@ -13,6 +13,23 @@ namespace {
 // Bands of rows the pieces are first joined in, at once.
 constexpr std::uint32_t kPieceBands = 8;
 
+// One thread's room for the rows it joins.
+struct RowScratch {
+    std::vector<std::uint64_t> shifts;  // rows y to y + kPieceReach
+    std::vector<std::uint8_t> joins;    // per pixel of row y, for one offset
+};
+
+// The shift of every pixel of row y (where its source lies from it), as one
+// number: two pixels within reach of each other copy together when their
+// shifts are equal. Coordinates are below 2^31, so that no two shifts
+// differ only by a wrap.
+void RowShifts(const SourceMap& map, std::uint32_t y, std::uint64_t* out) {
+    const SourcePosition* row = map.positions.data() + std::size_t{y} * map.width;
+    for (std::uint32_t x = 0; x < map.width; ++x) {
+        out[x] = (std::uint64_t{row[x].x - x} << 32) | std::uint32_t{row[x].y - y};
+    }
+}
+
 }  // namespace
 
 void PieceForest::Reset(std::size_t pixels) {
@@ -39,55 +56,86 @@ void PieceForest::JoinFromMap(const SourceMap& map, std::uint32_t helpers) {
     // the bands' edges, in order, on this thread. The bands follow from the
     // height alone.
     const std::uint32_t bandRows = (height + kPieceBands - 1) / kPieceBands;
-    auto join = [this, &map, &later, width, height, bandRows](std::uint32_t y, bool withinBand) {
+    // Joins row y to the rows below it within reach: those of its band, or
+    // (not withinBand) those of the next bands.
+    auto join = [this, &map, &later, width, height, bandRows](std::uint32_t y, bool withinBand,
+                                                              RowScratch& scratch) {
         PieceTree pieces(*this);
         const std::uint32_t bandEnd = std::min(height, (y / bandRows + 1) * bandRows);
-        // The offsets this row joins over, with the rows they reach.
-        struct Link {
-            Offset offset;
-            std::uint32_t rowStart;  // the first pixel of the row reached
-        };
-        std::array<Link, (2 * kPieceReach + 1) * (2 * kPieceReach + 1)> links;
-        std::uint32_t linkCount = 0;
+        scratch.shifts.resize(std::size_t{kPieceReach + 1} * width);
+        scratch.joins.resize(width);
+        std::uint64_t* shifts = scratch.shifts.data();
+        std::uint8_t* joins = scratch.joins.data();
+        std::uint32_t shiftRows = 0;  // rows y, y + 1... whose shifts are in scratch
+        const std::uint64_t* here = shifts;
         for (const Offset& o : later) {
             const std::uint32_t ny = WrapNear(std::int64_t{y} + o.dy, height);
             if (std::int64_t{ny} != std::int64_t{y} + o.dy) {
                 continue;  // no piece is joined across the wrap-around edge
             }
-            if ((ny >= y && ny < bandEnd) == withinBand) {
-                links[linkCount++] = {o, ny * width};
+            if ((ny >= y && ny < bandEnd) != withinBand) {
+                continue;
             }
-        }
-        const SourcePosition* sources = map.positions.data();
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const SourcePosition& s = sources[y * width + x];
-            const std::uint32_t i = y * width + x;
-            for (std::uint32_t l = 0; l < linkCount; ++l) {
-                const Offset& o = links[l].offset;
-                // x + dx, within the row.
-                const std::int64_t nx = std::int64_t{x} + o.dx;
-                if (nx < 0 || nx >= width) {
-                    continue;
+            const auto dy = static_cast<std::uint32_t>(o.dy);
+            for (; shiftRows <= dy; ++shiftRows) {
+                RowShifts(map, y + shiftRows, shifts + std::size_t{shiftRows} * width);
+            }
+            const std::uint64_t* there = shifts + std::size_t{dy} * width;
+            // The pixels x whose neighbour x + dx lies within the row.
+            const std::int64_t first = std::max(0, -o.dx);
+            const std::int64_t end = std::min<std::int64_t>(width, std::int64_t{width} - o.dx);
+            if (first >= end) {
+                continue;
+            }
+            const auto from = static_cast<std::uint32_t>(first);
+            const auto to = static_cast<std::uint32_t>(end);
+            const std::int32_t dx = o.dx;
+            // Most links inside a piece are made by others already (the
+            // pieces, as sets of pixels, come out the same without them):
+            // one to a row below, when both its ends copy on from the pixel
+            // to their left, which the same link joins; the one two to the
+            // right, when the pixel between copies on from this one.
+            if (o.dy > 0) {
+                // From lead on, both ends have a pixel to their left.
+                const std::uint32_t lead = std::clamp<std::uint32_t>(
+                    static_cast<std::uint32_t>(std::max(1, 1 - dx)), from, to);
+                for (std::uint32_t x = from; x < lead; ++x) {
+                    joins[x] = here[x] == there[x + dx] ? 1 : 0;
                 }
-                const SourcePosition& n =
-                    sources[links[l].rowStart + static_cast<std::uint32_t>(nx)];
-                if (std::int64_t{n.x} == std::int64_t{s.x} + o.dx &&
-                    std::int64_t{n.y} == std::int64_t{s.y} + o.dy) {
-                    pieces.Join(i, links[l].rowStart + static_cast<std::uint32_t>(nx));
+                for (std::uint32_t x = lead; x < to; ++x) {
+                    const bool same = here[x] == there[x + dx];
+                    const bool made =
+                        (here[x - 1] == here[x]) & (there[x + dx - 1] == there[x + dx]);
+                    joins[x] = static_cast<std::uint8_t>(same & !made);
+                }
+            } else {
+                for (std::uint32_t x = from; x < to; ++x) {
+                    const bool same = here[x] == here[x + dx];
+                    const bool made = dx == 2 && here[x + 1] == here[x];
+                    joins[x] = static_cast<std::uint8_t>(same & !made);
+                }
+            }
+            const std::uint32_t row = y * width;
+            const std::uint32_t reached = ny * width;
+            for (std::uint32_t x = from; x < to; ++x) {
+                if (joins[x] != 0) {
+                    pieces.Join(row + x, reached + x + static_cast<std::uint32_t>(dx));
                 }
             }
         }
     };
     WorkerPool::Shared().Run(kPieceBands, helpers, [&](std::uint32_t band) {
+        RowScratch scratch;
         for (std::uint32_t y = band * bandRows; y < std::min(height, (band + 1) * bandRows); ++y) {
-            join(y, true);
+            join(y, true, scratch);
         }
     });
+    RowScratch scratch;
     for (std::uint32_t band = 0; band * bandRows < height; ++band) {
         const std::uint32_t end = std::min(height, (band + 1) * bandRows);
         for (std::uint32_t y = end - std::min<std::uint32_t>(end - band * bandRows, kPieceReach);
              y < end; ++y) {
-            join(y, false);
+            join(y, false, scratch);
         }
     }
 }

@@ -95,6 +95,13 @@ TEST(PieceForest, JoinsTheSamePiecesAsAFloodFill) {
                                          [](std::uint32_t x, std::uint32_t y) {
                                              return SourcePosition{x + 100 * ((x + y) / 4 % 2), y};
                                          })},
+        // A piece whose next row starts three pixels further right: no
+        // link down from the first pixel of a row reaches it.
+        {"steep strips the other way, 30x30",
+         MapOf(30, 30,
+               [](std::uint32_t x, std::uint32_t y) {
+                   return SourcePosition{x + 100 * ((x + 3 * (40 - y)) / 12 % 2), y};
+               })},
     };
     for (const auto& [name, map] : cases) {
         const std::vector<std::uint32_t> flood = FloodFill(map);

@@ -139,8 +139,9 @@ std::uint64_t CoherentLevel::LevelWork(std::uint32_t width, std::uint32_t height
     if (mending) {
         work += height * SeamWork(width);
     }
+    // The closing rows start from the causal pass's pieces: no set-up.
     return work + PassSetUpWork(pixels, true) +
-           (passCount + kBandPasses) * PassSetUpWork(pixels, false);
+           (passCount - 1 + kBandPasses) * PassSetUpWork(pixels, false);
 }
 
 void CoherentLevel::ReportRow(std::uint32_t y, std::uint32_t step, std::uint32_t steps,
@@ -209,7 +210,7 @@ bool CoherentLevel::Run() {
     const PassPlan wholePlan = PlanFor(whole);
     auto stepBase = static_cast<std::uint32_t>(whole.size());
     if (!RunPass(PassKind::Causal, whole, wholePlan, 0, steps) ||
-        !RunPass(PassKind::Correction, closing, PlanFor(closing), stepBase, steps)) {
+        !RunPass(PassKind::Correction, closing, PlanFor(closing), stepBase, steps, true)) {
         return false;
     }
     stepBase += static_cast<std::uint32_t>(closing.size());

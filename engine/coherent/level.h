@@ -190,9 +190,13 @@ class CoherentLevel {
 
     // pass.cpp: one pass.
     // One pass over the given spans, whose plan (from PlanFor) is plan;
-    // reports each span as step stepBase + i + 1 of steps.
+    // reports each span as step stepBase + i + 1 of steps. keepPieces: the
+    // piece forest already holds the pieces of the level as it lies, as the
+    // causal pass leaves it (it joins every pixel to the neighbours it
+    // continues, and no pixel leaves a piece there), and is not made anew.
     bool RunPass(PassKind kind, const std::vector<coherent::Span>& spans,
-                 const coherent::PassPlan& plan, std::uint32_t stepBase, std::uint32_t steps);
+                 const coherent::PassPlan& plan, std::uint32_t stepBase, std::uint32_t steps,
+                 bool keepPieces = false);
     coherent::PassPlan PlanFor(const std::vector<coherent::Span>& spans) const;
     // The mean distance that primes the penalty of a pass comparing query.
     std::uint64_t PrimedMean(const NeighbourhoodGatherer& query);

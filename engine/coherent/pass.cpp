@@ -73,7 +73,7 @@ std::uint64_t CoherentLevel::PrimedMean(const NeighbourhoodGatherer& query) {
 }
 
 bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const PassPlan& plan,
-                            std::uint32_t stepBase, std::uint32_t steps) {
+                            std::uint32_t stepBase, std::uint32_t steps, bool keepPieces) {
     const bool causal = kind == PassKind::Causal;
     if (!GatherSampleRows(side_, levels_)) {
         return false;
@@ -103,16 +103,18 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     UpdatePenalty(pass);
     // The causal pass builds its pieces as it goes; a correction pass starts
     // from the whole level's.
-    pieces_.Reset(LevelPixels());
-    if (!causal) {
-        pieces_.JoinFromMap(map_, Helpers());
+    if (!keepPieces) {
+        pieces_.Reset(LevelPixels());
+        if (!causal) {
+            pieces_.JoinFromMap(map_, Helpers());
+        }
+        workDone_ = std::min(workDone_ + PassSetUpWork(LevelPixels(), causal), work_);
     }
     pass.rules.pieceLimit =
         std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
     pass.rules.loneWeight = kLoneWeight;
     pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
     pass.reach = coherent::NeighbourOffsets(coherent::kPieceReach, causal);
-    workDone_ = std::min(workDone_ + PassSetUpWork(LevelPixels(), causal), work_);
     if (plan.chunks.empty()) {
         return true;
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/coherent/common.h"
+
 namespace weftloom::coherent {
 namespace {
 
@@ -52,6 +54,26 @@ std::vector<std::uint32_t> FloodFill(const SourceMap& map) {
         }
     }
     return piece;
+}
+
+void JoinPixelByPixel(const SourceMap& map, PieceForest& forest) {
+    PieceTree tree(forest);
+    for (std::uint32_t y = 0; y < map.height; ++y) {
+        for (std::uint32_t x = 0; x < map.width; ++x) {
+            const SourcePosition& s = map.positions[std::size_t{y} * map.width + x];
+            for (const Offset& o : NeighbourOffsets(kPieceReach, true)) {
+                const std::int64_t nx = std::int64_t{x} + o.dx;
+                const std::int64_t ny = std::int64_t{y} + o.dy;
+                if (nx < 0 || ny < 0 || nx >= map.width) {
+                    continue;
+                }
+                const auto n = static_cast<std::uint32_t>(ny * map.width + nx);
+                if (map.positions[n].x == s.x + o.dx && map.positions[n].y == s.y + o.dy) {
+                    tree.Join(y * map.width + x, n);
+                }
+            }
+        }
+    }
 }
 
 SourceMap MapOf(std::uint32_t width, std::uint32_t height, auto source) {
@@ -105,10 +127,18 @@ TEST(PieceForest, JoinsTheSamePiecesAsAFloodFill) {
     };
     for (const auto& [name, map] : cases) {
         const std::vector<std::uint32_t> flood = FloodFill(map);
-        for (const std::uint32_t helpers : {0u, 1u}) {
+        // From the whole map, on one thread and on two; and pixel by pixel
+        // in scan order, each joined to the neighbours before it that it
+        // continues (not across the map's edges), as a causal pass leaves
+        // the forest for the pass after it.
+        for (const std::uint32_t way : {0u, 1u, 2u}) {
             PieceForest forest;
             forest.Reset(map.positions.size());
-            forest.JoinFromMap(map, helpers);
+            if (way < 2) {
+                forest.JoinFromMap(map, way);
+            } else {
+                JoinPixelByPixel(map, forest);
+            }
             PieceTree tree(forest);
             std::map<std::uint32_t, std::uint32_t> floodOfRoot;
             std::map<std::uint32_t, std::uint32_t> sizeOfFlood;

@@ -1,7 +1,6 @@
 #include "engine/coherent/piece_forest.h"
 
 #include <algorithm>
-#include <array>
 
 #include "engine/coherent/common.h"
 #include "search/worker_pool.h"
@@ -21,8 +20,9 @@ struct RowScratch {
 
 // The shift of every pixel of row y (where its source lies from it), as one
 // number: two pixels within reach of each other copy together when their
-// shifts are equal. Coordinates are below 2^31, so that no two shifts
-// differ only by a wrap.
+// shifts are equal. Each half is a difference taken modulo 2^32; two pixels
+// within reach lie at most 2 apart, and their sources less than 2^32 - 3 (a
+// sample has fewer positions than that), so no two shifts meet by wrapping.
 void RowShifts(const SourceMap& map, std::uint32_t y, std::uint64_t* out) {
     const SourcePosition* row = map.positions.data() + std::size_t{y} * map.width;
     for (std::uint32_t x = 0; x < map.width; ++x) {

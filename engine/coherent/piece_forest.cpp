@@ -90,6 +90,9 @@ void PieceForest::JoinFromMap(const SourceMap& map, std::uint32_t helpers) {
             const auto from = static_cast<std::uint32_t>(first);
             const auto to = static_cast<std::uint32_t>(end);
             const std::int32_t dx = o.dx;
+            // x + dx as an index: taken modulo 2^32, it is x + dx itself for
+            // every x from `from` on.
+            const auto across = static_cast<std::uint32_t>(dx);
             // Most links inside a piece are made by others already (the
             // pieces, as sets of pixels, come out the same without them):
             // one to a row below, when both its ends copy on from the pixel
@@ -100,17 +103,17 @@ void PieceForest::JoinFromMap(const SourceMap& map, std::uint32_t helpers) {
                 const std::uint32_t lead = std::clamp<std::uint32_t>(
                     static_cast<std::uint32_t>(std::max(1, 1 - dx)), from, to);
                 for (std::uint32_t x = from; x < lead; ++x) {
-                    joins[x] = here[x] == there[x + dx] ? 1 : 0;
+                    joins[x] = here[x] == there[x + across] ? 1 : 0;
                 }
                 for (std::uint32_t x = lead; x < to; ++x) {
-                    const bool same = here[x] == there[x + dx];
+                    const bool same = here[x] == there[x + across];
                     const bool made =
-                        (here[x - 1] == here[x]) & (there[x + dx - 1] == there[x + dx]);
+                        (here[x - 1] == here[x]) & (there[x + across - 1] == there[x + across]);
                     joins[x] = static_cast<std::uint8_t>(same & !made);
                 }
             } else {
                 for (std::uint32_t x = from; x < to; ++x) {
-                    const bool same = here[x] == here[x + dx];
+                    const bool same = here[x] == here[x + across];
                     const bool made = dx == 2 && here[x + 1] == here[x];
                     joins[x] = static_cast<std::uint8_t>(same & !made);
                 }
@@ -119,7 +122,7 @@ void PieceForest::JoinFromMap(const SourceMap& map, std::uint32_t helpers) {
             const std::uint32_t reached = ny * width;
             for (std::uint32_t x = from; x < to; ++x) {
                 if (joins[x] != 0) {
-                    pieces.Join(row + x, reached + x + static_cast<std::uint32_t>(dx));
+                    pieces.Join(row + x, reached + x + across);
                 }
             }
         }

@@ -68,7 +68,8 @@ void JoinPixelByPixel(const SourceMap& map, PieceForest& forest) {
                     continue;
                 }
                 const auto n = static_cast<std::uint32_t>(ny * map.width + nx);
-                if (map.positions[n].x == s.x + o.dx && map.positions[n].y == s.y + o.dy) {
+                if (std::int64_t{map.positions[n].x} == std::int64_t{s.x} + o.dx &&
+                    std::int64_t{map.positions[n].y} == std::int64_t{s.y} + o.dy) {
                     tree.Join(y * map.width + x, n);
                 }
             }

@@ -30,6 +30,37 @@ void RowShifts(const SourceMap& map, std::uint32_t y, std::uint64_t* out) {
     }
 }
 
+// Marks in joins[x], for x from `from` to `to`, whether pixel x of a row
+// whose shifts are `here` must be joined to pixel x + dx of the row `below`
+// rows down, whose shifts are `there`: when they copy together, unless
+// other links make it already (the pieces, as sets of pixels, come out the
+// same without it). A link to a row below is made when both its ends copy
+// on from the pixel to their left, which the same link joins; the link two
+// to the right, when the pixel between copies on from this one.
+void MarkLinks(const std::uint64_t* here, const std::uint64_t* there, std::int32_t dx,
+               std::uint32_t below, std::uint32_t from, std::uint32_t to, std::uint8_t* joins) {
+    // x + dx as an index: taken modulo 2^32, it is x + dx itself for every
+    // x from `from` on.
+    const auto across = static_cast<std::uint32_t>(dx);
+    if (below == 0) {
+        for (std::uint32_t x = from; x < to; ++x) {
+            const bool made = dx == 2 && here[x + 1] == here[x];
+            joins[x] = static_cast<std::uint8_t>((here[x] == here[x + across]) & !made);
+        }
+        return;
+    }
+    // From lead on, both ends have a pixel to their left.
+    const std::uint32_t lead =
+        std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::max(1, 1 - dx)), from, to);
+    for (std::uint32_t x = from; x < lead; ++x) {
+        joins[x] = here[x] == there[x + across] ? 1 : 0;
+    }
+    for (std::uint32_t x = lead; x < to; ++x) {
+        const bool made = (here[x - 1] == here[x]) & (there[x + across - 1] == there[x + across]);
+        joins[x] = static_cast<std::uint8_t>((here[x] == there[x + across]) & !made);
+    }
+}
+
 }  // namespace
 
 void PieceForest::Reset(std::size_t pixels) {
@@ -89,40 +120,12 @@ void PieceForest::JoinFromMap(const SourceMap& map, std::uint32_t helpers) {
             }
             const auto from = static_cast<std::uint32_t>(first);
             const auto to = static_cast<std::uint32_t>(end);
-            const std::int32_t dx = o.dx;
-            // x + dx as an index: taken modulo 2^32, it is x + dx itself for
-            // every x from `from` on.
-            const auto across = static_cast<std::uint32_t>(dx);
-            // Most links inside a piece are made by others already (the
-            // pieces, as sets of pixels, come out the same without them):
-            // one to a row below, when both its ends copy on from the pixel
-            // to their left, which the same link joins; the one two to the
-            // right, when the pixel between copies on from this one.
-            if (o.dy > 0) {
-                // From lead on, both ends have a pixel to their left.
-                const std::uint32_t lead = std::clamp<std::uint32_t>(
-                    static_cast<std::uint32_t>(std::max(1, 1 - dx)), from, to);
-                for (std::uint32_t x = from; x < lead; ++x) {
-                    joins[x] = here[x] == there[x + across] ? 1 : 0;
-                }
-                for (std::uint32_t x = lead; x < to; ++x) {
-                    const bool same = here[x] == there[x + across];
-                    const bool made =
-                        (here[x - 1] == here[x]) & (there[x + across - 1] == there[x + across]);
-                    joins[x] = static_cast<std::uint8_t>(same & !made);
-                }
-            } else {
-                for (std::uint32_t x = from; x < to; ++x) {
-                    const bool same = here[x] == here[x + across];
-                    const bool made = dx == 2 && here[x + 1] == here[x];
-                    joins[x] = static_cast<std::uint8_t>(same & !made);
-                }
-            }
+            MarkLinks(here, there, o.dx, dy, from, to, joins);
             const std::uint32_t row = y * width;
             const std::uint32_t reached = ny * width;
             for (std::uint32_t x = from; x < to; ++x) {
                 if (joins[x] != 0) {
-                    pieces.Join(row + x, reached + x + across);
+                    pieces.Join(row + x, reached + x + static_cast<std::uint32_t>(o.dx));
                 }
             }
         }

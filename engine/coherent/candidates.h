@@ -124,6 +124,10 @@ struct CandidateSources {
     const SimilarSets* sets;   // null: no look-alike candidates
     const std::uint32_t* randoms;
     std::uint32_t randomCount;
+    // The sample row, or column, every candidate is moved onto (a sample
+    // laid in courses, see Courses); kNone: none.
+    std::uint32_t row = kNone;
+    std::uint32_t column = kNone;
 };
 
 // A pixel's candidates, each sample position once, in the order proposed.
@@ -178,6 +182,11 @@ class CandidateList {
     const auto propose = [&](std::uint32_t v) {
         if (v == kNone) {
             return;
+        }
+        if (from.row != kNone) {
+            v = grid.OnRow(v, from.row);
+        } else if (from.column != kNone) {
+            v = grid.OnColumn(v, from.column);
         }
         std::uint32_t slot = (v * 2654435761u) >> shift;
         while (proposed[slot] != kNone) {

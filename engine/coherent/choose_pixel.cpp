@@ -26,11 +26,12 @@ void CoherentLevel::ChoosePixel(Pass& pass, std::uint32_t pixel, std::uint32_t x
     pass.query->Gather(x, y, scratch.queryRow.data());
     // In the causal pass only the neighbours synthesised already count.
     scratch.around.Collect(pass.reach, x, y, map_, grid_, pass.causal, rowStart);
-    const coherent::CandidateList& candidates = coherent::GenerateCandidates(
-        {currentOrdinal, ParentContinuation(x, y), pass.shiftRadius, pass.causal,
-         pass.mending ? nullptr : &sets_,
-         pass.randoms.data() + std::size_t{pixel} * pass.randomCount, pass.randomCount},
-        scratch.around, grid_, scratch.candidates);
+    const coherent::CandidateList& candidates =
+        coherent::GenerateCandidates({currentOrdinal, ParentContinuation(x, y), pass.shiftRadius,
+                                      pass.causal, pass.mending ? nullptr : &sets_,
+                                      pass.randoms.data() + std::size_t{pixel} * pass.randomCount,
+                                      pass.randomCount, CourseRow(y), CourseColumn(x)},
+                                     scratch.around, grid_, scratch.candidates);
     const PieceTree pieces(pieces_, &scratch.pieceParents, &scratch.pieceSizes);
     const coherent::PieceMeasure measure(scratch.around, pieces, here, scratch.roots);
     const coherent::Chosen chosen = coherent::ChooseCandidate(

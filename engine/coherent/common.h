@@ -116,6 +116,15 @@ class SampleGrid {
         return OrdinalAt(std::int64_t{s.x} - o.dx, std::int64_t{s.y} - o.dy);
     }
 
+    // Position v moved onto row `row`, its column kept; onto column
+    // `column`, its row kept.
+    std::uint32_t OnRow(std::uint32_t v, std::uint32_t row) const {
+        return row * width_ + (v - columns_.Divide(v) * width_);
+    }
+    std::uint32_t OnColumn(std::uint32_t v, std::uint32_t column) const {
+        return columns_.Divide(v) * width_ + column;
+    }
+
   private:
     std::uint32_t width_;
     std::uint32_t height_;

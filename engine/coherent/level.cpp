@@ -91,7 +91,7 @@ void CoherentLevel::Initialise() {
             if (v == kNone) {
                 v = coherent::Draw(job_.random, count);
             }
-            Place(x, y, v);
+            Place(x, y, OnCourse(v, x, y));
         }
     }
 }
@@ -239,7 +239,8 @@ bool CoherentLevel::Run() {
         choiceStore_ = {};
         const std::uint64_t limit =
             std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
-        if (!coherent::SeamCut::Run(sample_, map_, output_, limit, [this] { return Aborted(); })) {
+        if (!coherent::SeamCut::Run(sample_, map_, output_, limit, courseRows_, courseColumns_,
+                                    [this] { return Aborted(); })) {
             return false;
         }
         for (std::uint32_t y = 0; y < output_.height; ++y) {
@@ -256,6 +257,18 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
     try {
         // The table of the finest level is the largest: the block is made at
         // its size at once (see RowBlock).
+        // A sample laid in courses has its output's lines planned first,
+        // before any table is taken.
+        const Image* finestSample = job.samplePyramid->Level(0);
+        const Image* finestOutput = job.outputPyramid->Level(0);
+        if (finestSample == nullptr || finestOutput == nullptr) {
+            return false;
+        }
+        const coherent::CourseAxis axis = coherent::DetectCourses(*finestSample);
+        const coherent::Courses courses = coherent::Courses::Plan(
+            *finestSample, axis,
+            axis == coherent::CourseAxis::Columns ? finestOutput->width : finestOutput->height,
+            job.random);
         coherent::RowBlock rows;
         std::size_t tableBytes = 0;
         for (std::uint32_t level = 0; level < TextureSynthesiser::kLevelCount; ++level) {
@@ -307,7 +320,7 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
             shared += job.levelOverall;
             SourceMap& map = maps[k % 2];
             CoherentLevel pass(job, level, side, LevelLevels(level), parent, map, parentSets,
-                               sets[k % 2], meanPerKilobyte, rows);
+                               sets[k % 2], meanPerKilobyte, rows, courses);
             if (!pass.Run()) {
                 return false;
             }

@@ -49,6 +49,7 @@
 #include "engine/coherent/candidates.h"
 #include "engine/coherent/choice.h"
 #include "engine/coherent/colour_balance.h"
+#include "engine/coherent/courses.h"
 #include "engine/coherent/occurrence_map.h"
 #include "engine/coherent/overlay.h"
 #include "engine/coherent/pass_plan.h"
@@ -77,11 +78,12 @@ class CoherentLevel {
     // `levels` pyramid levels; parent and parentSets: the next coarser
     // level's source map and look-alike sets (null for the coarsest); map
     // and sets: this level's, written; rows: the run's block for the table
-    // of sample windows.
+    // of sample windows; courses: the run's plan of the output's lines.
     CoherentLevel(TextureSynthesiser& job, std::uint32_t level, std::int32_t side,
                   std::uint32_t levels, const SourceMap* parent, SourceMap& map,
                   const coherent::SimilarSets* parentSets, coherent::SimilarSets& sets,
-                  std::uint64_t& meanPerKilobyte, coherent::RowBlock& rows)
+                  std::uint64_t& meanPerKilobyte, coherent::RowBlock& rows,
+                  const coherent::Courses& courses)
         : job_(job),
           level_(level),
           side_(OddWindowSide(side)),
@@ -95,7 +97,13 @@ class CoherentLevel {
           bpp_(output_.bytesPerPixel),
           grid_(sample_.width, sample_.height),
           windows_(rows),
-          similar_(sets, parentSets, level == 0, grid_) {}
+          similar_(sets, parentSets, level == 0, grid_),
+          courseRows_(courses.Axis() == coherent::CourseAxis::Rows
+                          ? courses.ForLevel(level, output_.height, sample_.height)
+                          : std::vector<std::uint32_t>{}),
+          courseColumns_(courses.Axis() == coherent::CourseAxis::Columns
+                             ? courses.ForLevel(level, output_.width, sample_.width)
+                             : std::vector<std::uint32_t>{}) {}
 
     // Synthesises the level; false on abort or when a window cannot be had.
     bool Run();
@@ -234,6 +242,24 @@ class CoherentLevel {
         return grid_.OrdinalAt(std::int64_t{up.x} * 2 + (x & 1u),
                                std::int64_t{up.y} * 2 + (y & 1u));
     }
+    // The sample row (column) every source of output row y (column x) lies
+    // on, for a sample laid in courses; kNone: any.
+    std::uint32_t CourseRow(std::uint32_t y) const {
+        return courseRows_.empty() ? coherent::kNone : courseRows_[y];
+    }
+    std::uint32_t CourseColumn(std::uint32_t x) const {
+        return courseColumns_.empty() ? coherent::kNone : courseColumns_[x];
+    }
+    // Position v moved onto output pixel (x, y)'s course line.
+    std::uint32_t OnCourse(std::uint32_t v, std::uint32_t x, std::uint32_t y) const {
+        if (v == coherent::kNone) {
+            return v;
+        }
+        if (!courseRows_.empty()) {
+            return grid_.OnRow(v, courseRows_[y]);
+        }
+        return courseColumns_.empty() ? v : grid_.OnColumn(v, courseColumns_[x]);
+    }
     std::uint64_t LevelPixels() const { return std::uint64_t{output_.width} * output_.height; }
     // The level's part of the run's overall count.
     std::uint64_t LevelOverall() const {
@@ -272,6 +298,10 @@ class CoherentLevel {
     // anew, the whole level's cost the finest level of a 2048 x 2048 run a
     // twentieth of its time).
     std::vector<Pass::Choice> choiceStore_;
+    // Per output row (column), the sample row (column) its sources lie on:
+    // empty unless the sample is laid in courses that way.
+    std::vector<std::uint32_t> courseRows_;
+    std::vector<std::uint32_t> courseColumns_;
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
     std::uint64_t work_ = 0;       // SpanWork of all the level's passes together
     std::uint64_t workDone_ = 0;   // of it, that of the spans reported

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "engine/coherent/courses.h"
 #include "engine/coherent/pass_plan.h"
 #include "engine/coherent/sample_windows.h"
 #include "engine/coherent/seam_cut.h"
@@ -105,7 +106,11 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
             (4 * 6 * (2 + 24 + 9 * Wide{settings.coherenceSetSize} + settings.randomCandidates) +
              16 * 1024) +
         64 * 1024;
-    const Wide total = rowsBytes + peak + sizeTables + perPixel;
+    // A sample laid in courses: the plan of the output's lines, and each
+    // level's (taken before the tables, kept through the run).
+    const Wide courses = coherent::Courses::PeakBytes(std::max(sampleWidth, sampleHeight),
+                                                      std::max(outputWidth, outputHeight));
+    const Wide total = rowsBytes + peak + sizeTables + perPixel + courses;
     return total > std::numeric_limits<std::uint64_t>::max()
                ? std::numeric_limits<std::uint64_t>::max()
                : static_cast<std::uint64_t>(total);

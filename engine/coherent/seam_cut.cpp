@@ -42,7 +42,9 @@ constexpr std::array<std::array<std::int32_t, 2>, 4> kSteps = {{{1, 0}, {0, 1}, 
 
 class Cutter {
   public:
-    Cutter(const Image& sample, SourceMap& map, Image& output, std::uint64_t pieceLimit)
+    Cutter(const Image& sample, SourceMap& map, Image& output, std::uint64_t pieceLimit,
+           const std::vector<std::uint32_t>& courseRows,
+           const std::vector<std::uint32_t>& courseColumns)
         : sample_(sample),
           map_(map),
           output_(output),
@@ -50,6 +52,8 @@ class Cutter {
           height_(map.height),
           rows_(std::max(map.width, 1u)),
           channels_(std::min(sample.bytesPerPixel, 3u)),
+          courseRows_(courseRows),
+          courseColumns_(courseColumns),
           pieceLimit_(pieceLimit),
           stamp_(map.positions.size(), 0),
           node_(map.positions.size(), kNoNode),
@@ -111,9 +115,13 @@ class Cutter {
     bool Inside(std::int64_t x, std::int64_t y) const {
         return x >= 0 && y >= 0 && x < sample_.width && y < sample_.height;
     }
-    // Whether pixel p may copy with shift s.
+    // Whether pixel p may copy with shift s: from within the sample, and
+    // from its course's line where the sample is laid in courses.
     bool Copies(std::uint32_t p, Shift s) const {
-        return Inside(std::int64_t{X(p)} + s.x, std::int64_t{Y(p)} + s.y);
+        const std::int64_t x = std::int64_t{X(p)} + s.x;
+        const std::int64_t y = std::int64_t{Y(p)} + s.y;
+        return Inside(x, y) && (courseRows_.empty() || y == courseRows_[Y(p)]) &&
+               (courseColumns_.empty() || x == courseColumns_[X(p)]);
     }
     std::int64_t ColourGap(std::int64_t ax, std::int64_t ay, std::int64_t bx,
                            std::int64_t by) const {
@@ -387,6 +395,8 @@ class Cutter {
     std::uint32_t height_;
     Divider rows_;  // by the width
     std::uint32_t channels_;
+    const std::vector<std::uint32_t>& courseRows_;
+    const std::vector<std::uint32_t>& courseColumns_;
     std::uint64_t pieceLimit_;
     // Per pixel: when it was last marked, and its node then.
     std::vector<std::uint32_t> stamp_;
@@ -425,12 +435,16 @@ std::uint64_t SeamCut::PeakBytes(std::uint64_t outputPixels, std::uint64_t sampl
 }
 
 bool SeamCut::Run(const Image& sample, SourceMap& map, Image& output, std::uint64_t pieceLimit,
+                  const std::vector<std::uint32_t>& courseRows,
+                  const std::vector<std::uint32_t>& courseColumns,
                   const std::function<bool()>& aborted) {
     if (map.width == 0 || map.height == 0 ||
-        map.positions.size() != std::size_t{map.width} * map.height || sample.IsEmpty()) {
+        map.positions.size() != std::size_t{map.width} * map.height || sample.IsEmpty() ||
+        (!courseRows.empty() && courseRows.size() != map.height) ||
+        (!courseColumns.empty() && courseColumns.size() != map.width)) {
         return true;
     }
-    Cutter cutter(sample, map, output, pieceLimit);
+    Cutter cutter(sample, map, output, pieceLimit, courseRows, courseColumns);
     return cutter.Run(aborted);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "engine/coherent_search.h"
 #include "engine/image.h"
@@ -43,9 +44,13 @@ class SeamCut {
 
     // Lays the seams of map (whose pixels come from sample) anew, writing
     // the output's pixels that change; no piece grows past pieceLimit
-    // pixels. False when aborted() says so, between two pieces (the map and
-    // output then agree, as they did).
+    // pixels. courseRows (courseColumns), unless empty: the sample row
+    // (column) each output row (column) copies from, which a pixel keeps.
+    // False when aborted() says so, between two pieces (the map and output
+    // then agree, as they did).
     static bool Run(const Image& sample, SourceMap& map, Image& output, std::uint64_t pieceLimit,
+                    const std::vector<std::uint32_t>& courseRows,
+                    const std::vector<std::uint32_t>& courseColumns,
                     const std::function<bool()>& aborted);
 };
 

@@ -89,7 +89,7 @@ const auto kNever = [] { return false; };
 TEST(SeamCut, MovesAnEdgeThroughASpotToWhereThePiecesAgree) {
     TwoPieces run;
     ASSERT_EQ(run.SpotPixels(11, 12), 9);  // the spot's left part only
-    ASSERT_TRUE(SeamCut::Run(run.sample, run.map, run.output, 10000, kNever));
+    ASSERT_TRUE(SeamCut::Run(run.sample, run.map, run.output, 10000, {}, {}, kNever));
     // The spot is whole again (13 pixels), the right piece's own spot, at
     // column 19, is untouched, and every pixel is still its source's.
     EXPECT_EQ(run.SpotPixels(11, 12), 13);
@@ -108,7 +108,7 @@ TEST(SeamCut, MendsAnEdgeWhereTheOutputWrapsAsOneInside) {
     // output wraps to the right piece's column 23.
     TwoPieces run(10);
     ASSERT_EQ(run.SpotPixels(1, 12), 12);
-    ASSERT_TRUE(SeamCut::Run(run.sample, run.map, run.output, 10000, kNever));
+    ASSERT_TRUE(SeamCut::Run(run.sample, run.map, run.output, 10000, {}, {}, kNever));
     // The left piece runs on across the edge, copying the sample's column 9.
     EXPECT_EQ(run.SpotPixels(1, 12), 13);
     EXPECT_EQ(run.map.At(kSide - 1, 12).x, 9u);
@@ -128,8 +128,8 @@ TEST(SeamCut, LeavesEverythingAsItIsWhenNoPieceMayGrowOrWhenAborted) {
     };
     for (const Case& c : cases) {
         TwoPieces run;
-        const bool done =
-            SeamCut::Run(run.sample, run.map, run.output, c.limit, [&c] { return c.abort; });
+        const bool done = SeamCut::Run(run.sample, run.map, run.output, c.limit, {}, {},
+                                       [&c] { return c.abort; });
         EXPECT_EQ(done, !c.abort) << c.what;
         EXPECT_EQ(run.map.positions, before.map.positions) << c.what;
         EXPECT_EQ(run.output.pixels, before.output.pixels) << c.what;
@@ -141,7 +141,7 @@ TEST(SeamCut, KeepsAPieceWithinTheLimitWhenItGrows) {
     // Room for two more pixels than either piece's 288: too few to make
     // the spot whole (four), so neither piece grows.
     const std::uint64_t limit = kSide * 12 + 2;
-    ASSERT_TRUE(SeamCut::Run(run.sample, run.map, run.output, limit, kNever));
+    ASSERT_TRUE(SeamCut::Run(run.sample, run.map, run.output, limit, {}, {}, kNever));
     std::uint64_t left = 0;
     for (std::uint32_t y = 0; y < kSide; ++y) {
         for (std::uint32_t x = 0; x < kSide; ++x) {

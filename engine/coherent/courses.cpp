@@ -1,0 +1,423 @@
+#include "engine/coherent/courses.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "engine/coherent/common.h"
+
+namespace weftloom::coherent {
+
+namespace {
+
+__extension__ using Wide = unsigned __int128;
+
+constexpr std::uint32_t kChannels = 3;
+// The surroundings two lines are compared by: this many lines on either
+// side.
+constexpr std::uint32_t kContext = 4;
+// Each line keeps its cheapest few jumps.
+constexpr std::size_t kMostJumps = 8;
+// The walk's end is steered over this many times the sample's lines, and a
+// table of at most kMostReach entries (see Plan).
+constexpr std::uint64_t kClosingShare = 4;
+constexpr std::uint64_t kMostReach = std::uint64_t{1} << 24;
+// The fewest lines a sample needs to be laid in courses.
+constexpr std::uint32_t kLeastLines = 8;
+
+using Profile = std::vector<std::array<std::int64_t, kChannels>>;
+
+// The value of channel c at position `along` of line `line`.
+std::uint8_t ValueAt(const Image& sample, CourseAxis axis, std::uint32_t line, std::uint32_t along,
+                     std::uint32_t c) {
+    return axis == CourseAxis::Rows ? sample.PixelAt(along, line)[c]
+                                    : sample.PixelAt(line, along)[c];
+}
+std::uint32_t LineCount(const Image& sample, CourseAxis axis) {
+    return axis == CourseAxis::Rows ? sample.height : sample.width;
+}
+std::uint32_t LineLength(const Image& sample, CourseAxis axis) {
+    return axis == CourseAxis::Rows ? sample.width : sample.height;
+}
+std::uint32_t Channels(const Image& sample) {
+    return std::min(sample.bytesPerPixel, kChannels);
+}
+
+// Each line's sum of each channel.
+Profile LineSums(const Image& sample, CourseAxis axis) {
+    Profile sums(LineCount(sample, axis), {0, 0, 0});
+    for (std::uint32_t line = 0; line < sums.size(); ++line) {
+        for (std::uint32_t along = 0; along < LineLength(sample, axis); ++along) {
+            for (std::uint32_t c = 0; c < Channels(sample); ++c) {
+                sums[line][c] += ValueAt(sample, axis, line, along, c);
+            }
+        }
+    }
+    return sums;
+}
+
+std::uint64_t SquaredGap(const std::array<std::int64_t, kChannels>& a,
+                         const std::array<std::int64_t, kChannels>& b) {
+    std::uint64_t sum = 0;
+    for (std::uint32_t c = 0; c < kChannels; ++c) {
+        const std::int64_t d = a[c] - b[c];
+        sum += static_cast<std::uint64_t>(d * d);
+    }
+    return sum;
+}
+
+// How much of the sample's change from one line to the next its line means
+// carry: the sum of their squared steps, and that of the pixels' steps times
+// the line length (their quotient is the share).
+struct StepShare {
+    Wide lines = 0;
+    Wide pixels = 0;
+};
+StepShare StepsAcross(const Image& sample, CourseAxis axis, const Profile& sums) {
+    StepShare share;
+    for (std::uint32_t line = 0; line + 1 < sums.size(); ++line) {
+        share.lines += SquaredGap(sums[line], sums[line + 1]);
+        for (std::uint32_t along = 0; along < LineLength(sample, axis); ++along) {
+            for (std::uint32_t c = 0; c < Channels(sample); ++c) {
+                const int d = int{ValueAt(sample, axis, line + 1, along, c)} -
+                              int{ValueAt(sample, axis, line, along, c)};
+                share.pixels += static_cast<std::uint64_t>(d * d);
+            }
+        }
+    }
+    share.pixels *= LineLength(sample, axis);
+    return share;
+}
+
+// Whether the line means carry a fifth of the sample's variance: with S the
+// line sums, n lines of m pixels, the variance of the means is
+// (n sum S^2 - (sum S)^2) / (n m)^2, that of the pixels
+// (N sum v^2 - (sum v)^2) / N^2 with N = n m.
+bool MeansCarryVariance(const Image& sample, const Profile& sums) {
+    const Wide count = Wide{sample.width} * sample.height;
+    Wide ofMeans = 0;
+    Wide ofPixels = 0;
+    for (std::uint32_t c = 0; c < Channels(sample); ++c) {
+        Wide sum = 0;
+        Wide squares = 0;
+        for (const auto& s : sums) {
+            sum += static_cast<std::uint64_t>(s[c]);
+            squares += Wide{static_cast<std::uint64_t>(s[c])} * static_cast<std::uint64_t>(s[c]);
+        }
+        ofMeans += Wide{sums.size()} * squares - sum * sum;
+        Wide pixelSquares = 0;
+        for (std::uint32_t y = 0; y < sample.height; ++y) {
+            for (std::uint32_t x = 0; x < sample.width; ++x) {
+                const std::uint32_t v = sample.PixelAt(x, y)[c];
+                pixelSquares += v * v;
+            }
+        }
+        ofPixels += count * pixelSquares - sum * sum;
+    }
+    return ofPixels > 0 && 5 * ofMeans >= ofPixels;
+}
+
+// What the output pays where line `to` follows line `from` instead of
+// from + 1: how unlike the surroundings of from + 1 those of `to` are,
+// kContext lines on either side. Lines past the sample's edges are left
+// out and the rest weighed up to the whole window's: after the sample's
+// last line, what came before it tells what may follow.
+std::uint64_t JumpCost(const Profile& sums, std::uint32_t from, std::uint32_t to) {
+    const auto count = static_cast<std::int64_t>(sums.size());
+    std::uint64_t cost = 0;
+    std::uint64_t terms = 0;
+    for (std::int64_t d = -std::int64_t{kContext}; d <= kContext; ++d) {
+        const std::int64_t a = std::int64_t{from} + 1 + d;
+        const std::int64_t b = std::int64_t{to} + d;
+        if (a >= 0 && b >= 0 && a < count && b < count) {
+            cost +=
+                SquaredGap(sums[static_cast<std::size_t>(a)], sums[static_cast<std::size_t>(b)]);
+            ++terms;
+        }
+    }
+    return terms == 0 ? ~std::uint64_t{0} : cost * (2 * kContext + 1) / terms;
+}
+
+std::uint64_t Median(std::vector<std::uint64_t>& values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// Where a walk at a course's line may go to make the course a line taller
+// or shorter: the line again, or the line after next, where the sample
+// changes little from the line on (no break); kNone for none.
+std::array<std::uint32_t, 2> Stretches(const std::vector<bool>& breaks, std::uint32_t line) {
+    const auto count = static_cast<std::uint32_t>(breaks.size());
+    const bool again = !breaks[line];
+    const bool over = again && line + 2 < count && !breaks[line + 1];
+    return {again ? line : kNone, over ? line + 2 : kNone};
+}
+
+// The lines after which the sample changes abruptly, its course lines:
+// those whose pixels differ from the next line's by at least twice the
+// median line's, and the last line.
+std::vector<bool> Breaks(const Image& sample, CourseAxis axis) {
+    const std::uint32_t count = LineCount(sample, axis);
+    std::vector<std::uint64_t> steps(count - 1, 0);
+    for (std::uint32_t line = 0; line + 1 < count; ++line) {
+        for (std::uint32_t along = 0; along < LineLength(sample, axis); ++along) {
+            for (std::uint32_t c = 0; c < Channels(sample); ++c) {
+                const int d = int{ValueAt(sample, axis, line + 1, along, c)} -
+                              int{ValueAt(sample, axis, line, along, c)};
+                steps[line] += static_cast<std::uint64_t>(d * d);
+            }
+        }
+    }
+    std::vector<std::uint64_t> ranked = steps;
+    const std::uint64_t median = Median(ranked);
+    std::vector<bool> breaks(count, true);
+    for (std::uint32_t line = 0; line + 1 < count; ++line) {
+        breaks[line] = steps[line] >= 2 * median;
+    }
+    return breaks;
+}
+
+}  // namespace
+
+CourseAxis DetectCourses(const Image& sample) {
+    if (sample.width < kLeastLines || sample.height < kLeastLines || Channels(sample) == 0) {
+        return CourseAxis::None;
+    }
+    const Profile rows = LineSums(sample, CourseAxis::Rows);
+    const Profile columns = LineSums(sample, CourseAxis::Columns);
+    const StepShare down = StepsAcross(sample, CourseAxis::Rows, rows);
+    const StepShare across = StepsAcross(sample, CourseAxis::Columns, columns);
+    // share = lines / pixels: above 0.15, and twice the other way's.
+    const auto laid = [&](const Profile& sums, const StepShare& along, const StepShare& other) {
+        return along.pixels > 0 && 20 * along.lines >= 3 * along.pixels &&
+               along.lines * other.pixels >= 2 * other.lines * along.pixels &&
+               MeansCarryVariance(sample, sums);
+    };
+    if (laid(rows, down, across)) {
+        return CourseAxis::Rows;
+    }
+    if (laid(columns, across, down)) {
+        return CourseAxis::Columns;
+    }
+    return CourseAxis::None;
+}
+
+Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t outputLines,
+                      RandomGenerator& random) {
+    Courses courses;
+    const std::uint32_t count = axis == CourseAxis::None ? 0 : LineCount(sample, axis);
+    if (count < kLeastLines || outputLines == 0) {
+        return courses;
+    }
+    const Profile sums = LineSums(sample, axis);
+    const std::vector<bool> breaks = Breaks(sample, axis);
+    // The scale of a jump: the median, over the lines, of each line's median
+    // jump.
+    std::vector<std::uint64_t> costs(count);
+    std::vector<std::uint64_t> medians(count);
+    for (std::uint32_t from = 0; from < count; ++from) {
+        for (std::uint32_t to = 0; to < count; ++to) {
+            costs[to] = JumpCost(sums, from, to);
+        }
+        medians[from] = Median(costs);
+    }
+    const std::uint64_t cheap = Median(medians);
+    // Each line's jumps: from a break to the line after another break, far
+    // enough from its own next line, where the surroundings look alike,
+    // cheapest first. The sample's edges count as breaks: a walk that
+    // reaches its last line must jump, and may jump to its first.
+    const auto breakBefore = [&](std::uint32_t to) { return to == 0 || breaks[to - 1]; };
+    // The lines from which the sample ends before another course is whole
+    // (fewer than kContext lines of course left): a walk leaves them by the
+    // first jump it has, and no jump leads into them.
+    std::vector<bool> tail(count, false);
+    for (std::uint32_t line = count, left = 0; line-- > 0;) {
+        left += breaks[line] ? 0 : 1;
+        tail[line] = left < kContext;
+    }
+    std::vector<std::vector<std::uint32_t>> jumps(count);
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> ranked;
+    std::uint32_t lastFallback = 0;  // where the sample's last line goes without a jump
+    std::uint64_t lastFallbackCost = ~std::uint64_t{0};
+    for (std::uint32_t from = 0; from < count; ++from) {
+        if (!breaks[from]) {
+            continue;
+        }
+        ranked.clear();
+        for (std::uint32_t to = 0; to < count; ++to) {
+            const std::int64_t apart = std::int64_t{to} - (std::int64_t{from} + 1);
+            if (!breakBefore(to) || tail[to] ||
+                (apart >= -std::int64_t{kContext} && apart <= kContext)) {
+                continue;
+            }
+            const std::uint64_t cost = JumpCost(sums, from, to);
+            if (from + 1 == count && cost < lastFallbackCost) {
+                lastFallback = to;
+                lastFallbackCost = cost;
+            }
+            if (cost <= cheap) {
+                ranked.emplace_back(cost, to);
+            }
+        }
+        std::sort(ranked.begin(), ranked.end());
+        for (std::size_t i = 0; i < std::min(ranked.size(), kMostJumps); ++i) {
+            jumps[from].push_back(ranked[i].second);
+        }
+    }
+    // The walk: runs of consecutive lines, with jumps where allowed. The
+    // lines of a course (no break) it has been through since its last jump
+    // are counted: a jump never leaves a course out, and never makes a
+    // sliver of course lines alone. Once a course's lines end, the walk
+    // chooses between going on and each jump of the first line that has
+    // one, for the line used least so far (ties drawn), so that every course
+    // comes in turn; out of the sample's tail it jumps as soon as it can.
+    const auto next = [&](std::uint32_t line) {
+        return line + 1 < count ? line + 1 : jumps[line].empty() ? lastFallback : jumps[line][0];
+    };
+    std::vector<std::uint32_t>& walk = courses.lines_;
+    walk.assign(outputLines, 0);
+    // It starts within a course, which it comes back to where the output
+    // wraps: a break there would run along the whole wrap-around edge.
+    std::vector<std::uint32_t> inner;
+    for (std::uint32_t line = 1; line < count; ++line) {
+        if (!breaks[line - 1] && !breaks[line] && !tail[line]) {
+            inner.push_back(line);
+        }
+    }
+    walk[0] = inner.empty() ? Draw(random, count)
+                            : inner[Draw(random, static_cast<std::uint32_t>(inner.size()))];
+    // Where the output wraps, its last line must lead into its first as the
+    // walk itself could. Over
+    // its last `closing` lines the walk keeps to steps from which that can
+    // still be done, and may take a course's line twice, or leave one out
+    // (a course a pixel taller or shorter), once per course: an output
+    // whose height is no sum of the sample's courses closes all the same.
+    // A walk's state: its line, and whether its course is stretched;
+    // reach[k * states + state]: whether it can close from there with k
+    // lines left.
+    const std::uint32_t states = 2 * count;
+    const std::uint32_t closing = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        {outputLines - 1, kClosingShare * std::uint64_t{count}, kMostReach / states}));
+    const auto closesInto = [&](std::uint32_t from, std::uint32_t to) {
+        const std::vector<std::uint32_t>& options = jumps[from];
+        return next(from) == to || std::find(options.begin(), options.end(), to) != options.end();
+    };
+    // The state after a step from line `from` to `to`: a stretch marks the
+    // course, a break clears the mark.
+    const auto after = [&](std::uint32_t from, std::uint32_t to, bool stretched, bool stretch) {
+        return 2 * to + ((stretch || (stretched && !breaks[from])) ? 1u : 0u);
+    };
+    std::vector<std::uint8_t> reach(std::size_t{closing + 1} * states, 0);
+    for (std::uint32_t state = 0; state < states; ++state) {
+        reach[state] = closesInto(state / 2, walk[0]) ? 1 : 0;
+    }
+    for (std::uint32_t k = 1; k <= closing; ++k) {
+        const std::uint8_t* later = reach.data() + std::size_t{k - 1} * states;
+        for (std::uint32_t state = 0; state < states; ++state) {
+            const std::uint32_t line = state / 2;
+            const bool stretched = (state & 1u) != 0;
+            bool can = later[after(line, next(line), stretched, false)] != 0;
+            for (const std::uint32_t to : jumps[line]) {
+                can = can || later[after(line, to, stretched, false)] != 0;
+            }
+            for (const std::uint32_t to : Stretches(breaks, line)) {
+                can =
+                    can || (!stretched && to != kNone && later[after(line, to, false, true)] != 0);
+            }
+            reach[std::size_t{k} * states + state] = can ? 1 : 0;
+        }
+    }
+    std::vector<std::uint32_t> uses(count, 0);
+    uses[walk[0]] = 1;
+    std::vector<std::uint32_t> choices;
+    std::uint32_t through = 0;
+    bool stretched = false;
+    for (std::uint32_t i = 1; i < outputLines; ++i) {
+        const std::uint32_t from = walk[i - 1];
+        const std::uint32_t left = outputLines - 1 - i;  // lines after this one
+        const auto allowed = [&](std::uint32_t to, bool stretch) {
+            return left > closing ||
+                   reach[std::size_t{left} * states + after(from, to, stretched, stretch)] != 0;
+        };
+        through += breaks[from] ? 0 : 1;
+        const std::vector<std::uint32_t>& options = jumps[from];
+        const bool decide = !options.empty() && (tail[from] || through >= kContext);
+        // What the walk may do here, kept to what still closes if it can;
+        // failing that, any step that does (a jump it would not choose, a
+        // stretch); failing that, what it may do.
+        bool stretch = false;
+        for (const int tier : {0, 1, 2}) {
+            const bool any = tier == 1;
+            const bool closes = tier < 2;
+            choices.clear();
+            if ((any || !decide || !tail[from]) && (!closes || allowed(next(from), false))) {
+                choices.push_back(next(from));
+            }
+            for (const std::uint32_t to : options) {
+                if ((any || decide) && (!closes || allowed(to, false))) {
+                    choices.push_back(to);
+                }
+            }
+            for (const std::uint32_t to : Stretches(breaks, from)) {
+                if (any && choices.empty() && !stretched && to != kNone && allowed(to, true)) {
+                    choices.push_back(to);
+                    stretch = true;
+                }
+            }
+            if (!choices.empty()) {
+                break;
+            }
+        }
+        std::uint32_t to = next(from);
+        if (choices.size() == 1) {
+            to = choices[0];
+        } else if (!choices.empty()) {
+            // The least used, the ties in an order drawn.
+            const std::uint32_t start = Draw(random, static_cast<std::uint32_t>(choices.size()));
+            to = choices[start];
+            for (std::size_t j = 1; j < choices.size(); ++j) {
+                const std::uint32_t c = choices[(start + j) % choices.size()];
+                to = uses[c] < uses[to] ? c : to;
+            }
+        }
+        if (decide && !tail[from]) {
+            through = 0;  // this course's end is decided
+        } else if (to != next(from) && !tail[from] && !stretch) {
+            through = 0;
+        }
+        stretched = (after(from, to, stretched, stretch) & 1u) != 0;
+        walk[i] = to;
+        ++uses[to];
+    }
+    courses.axis_ = axis;
+    return courses;
+}
+
+std::vector<std::uint32_t> Courses::ForLevel(std::uint32_t level, std::uint32_t outputLines,
+                                             std::uint32_t sampleLines) const {
+    std::vector<std::uint32_t> lines;
+    if (axis_ == CourseAxis::None || lines_.empty() || sampleLines == 0) {
+        return lines;
+    }
+    lines.resize(outputLines);
+    for (std::uint32_t i = 0; i < outputLines; ++i) {
+        const std::uint32_t finest = lines_[(std::uint64_t{i} << level) % lines_.size()];
+        lines[i] = std::min(finest >> level, sampleLines - 1);
+    }
+    return lines;
+}
+
+std::uint64_t Courses::PeakBytes(std::uint32_t sampleLines, std::uint32_t outputLines) {
+    // The sums and both lists of costs, the jumps (a vector and up to
+    // kMostJumps lines each) and the ranking; two walks of the output and a
+    // level's lines.
+    const std::uint64_t perSampleLine =
+        sizeof(std::array<std::int64_t, kChannels>) + 2 * sizeof(std::uint64_t) +
+        sizeof(std::vector<std::uint32_t>) + kMostJumps * sizeof(std::uint32_t) +
+        sizeof(std::pair<std::uint64_t, std::uint32_t>);
+    return std::uint64_t{sampleLines} * perSampleLine +
+           3 * std::uint64_t{outputLines} * sizeof(std::uint32_t) + 1024;
+}
+
+}  // namespace weftloom::coherent

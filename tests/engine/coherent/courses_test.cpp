@@ -1,0 +1,227 @@
+#include "engine/coherent/courses.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "engine/coherent_search.h"
+#include "engine/synthesis_settings.h"
+#include "engine/texture_synthesiser.h"
+#include "search/random_generator.h"
+
+namespace weftloom::coherent {
+namespace {
+
+constexpr std::uint32_t kCourse = 16;  // a course's height, mortar included
+constexpr std::uint32_t kMortar = 3;   // the mortar line's rows, first in each course
+constexpr std::uint32_t kBrick = 24;   // a brick's length, its joint included
+constexpr std::uint8_t kMortarGrey = 200;
+
+bool MortarRow(std::uint32_t y) {
+    return y % kCourse < kMortar;
+}
+
+// A wall in running bond: courses of bricks of many colours, each pixel
+// with a little noise, under mortar lines and between mortar joints.
+Image BrickWall(std::uint32_t width, std::uint32_t height) {
+    Image wall;
+    wall.Allocate(width, height, 3);
+    RandomGenerator random(7);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint32_t course = y / kCourse;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t along = x + (course % 2) * kBrick / 2;
+            std::uint8_t* p = wall.PixelAt(x, y);
+            if (MortarRow(y) || along % kBrick < 2) {
+                p[0] = p[1] = p[2] = kMortarGrey;
+                continue;
+            }
+            const std::uint32_t brick = course * 97 + along / kBrick;
+            const std::uint32_t noise = random.Next() % 21;
+            p[0] = static_cast<std::uint8_t>(110 + brick * 37 % 60 + noise);
+            p[1] = static_cast<std::uint8_t>(40 + brick * 53 % 40 + noise);
+            p[2] = static_cast<std::uint8_t>(30 + brick * 11 % 30 + noise);
+        }
+    }
+    return wall;
+}
+
+Image Transposed(const Image& image) {
+    Image turned;
+    turned.Allocate(image.height, image.width, image.bytesPerPixel);
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            std::copy_n(image.PixelAt(x, y), image.bytesPerPixel, turned.PixelAt(y, x));
+        }
+    }
+    return turned;
+}
+
+// Noise, or bright round spots on a dark ground: no courses either way.
+Image Noise(std::uint32_t side) {
+    Image image;
+    image.Allocate(side, side, 3);
+    RandomGenerator random(3);
+    for (std::uint8_t& v : image.pixels) {
+        v = static_cast<std::uint8_t>(random.Next());
+    }
+    return image;
+}
+Image Spots(std::uint32_t side) {
+    Image image;
+    image.Allocate(side, side, 3);
+    RandomGenerator random(5);
+    std::vector<std::pair<std::int32_t, std::int32_t>> centres;
+    for (int i = 0; i < 12; ++i) {
+        centres.emplace_back(random.Next() % side, random.Next() % side);
+    }
+    for (std::uint32_t y = 0; y < side; ++y) {
+        for (std::uint32_t x = 0; x < side; ++x) {
+            bool spot = false;
+            for (const auto& [cx, cy] : centres) {
+                const std::int32_t dx = static_cast<std::int32_t>(x) - cx;
+                const std::int32_t dy = static_cast<std::int32_t>(y) - cy;
+                spot = spot || dx * dx + dy * dy < 36;
+            }
+            std::uint8_t* p = image.PixelAt(x, y);
+            p[0] = spot ? 230 : 40;
+            p[1] = spot ? 190 : 30;
+            p[2] = static_cast<std::uint8_t>(random.Next() % 30);
+        }
+    }
+    return image;
+}
+
+TEST(Courses, TellsWallsAndBoardsFromTexturesWithoutCourses) {
+    const struct {
+        const char* name;
+        Image sample;
+        CourseAxis axis;
+    } cases[] = {
+        {"a brick wall", BrickWall(96, 96), CourseAxis::Rows},
+        {"the wall turned", Transposed(BrickWall(96, 96)), CourseAxis::Columns},
+        {"noise", Noise(64), CourseAxis::None},
+        {"spots", Spots(64), CourseAxis::None},
+        {"a wall too small to plan", BrickWall(6, 6), CourseAxis::None},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DetectCourses(c.sample), c.axis) << c.name;
+    }
+}
+
+// A step of the plan from sample row `from` to row `to` leaves no course
+// cut: it goes on to the next row; it leaves a course's edge (its last
+// brick row or the mortar) for another course's edge (the mortar or its
+// first brick row); or, to fit the output's height, it takes a row twice
+// or leaves one out, within the mortar or within the bricks of a course.
+bool KeepsCoursesWhole(std::uint32_t from, std::uint32_t to) {
+    const bool edges = (from % kCourse == kCourse - 1 || MortarRow(from)) &&
+                       (MortarRow(to) || to % kCourse == kMortar);
+    const bool stretch = (to == from || to == from + 2) && from / kCourse == to / kCourse &&
+                         !MortarRow(from) && !MortarRow(to);
+    return to == from + 1 || edges || stretch;
+}
+
+TEST(Courses, PlansWholeCoursesThatCloseWhereTheOutputWraps) {
+    const Image wall = BrickWall(64, 96);
+    for (const std::uint32_t lines : {200u, 192u, 96u, 37u}) {
+        for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+            RandomGenerator random(seed);
+            const Courses courses = Courses::Plan(wall, CourseAxis::Rows, lines, random);
+            const std::vector<std::uint32_t>& plan = courses.Lines();
+            ASSERT_EQ(plan.size(), lines);
+            std::set<std::uint32_t> courseSeen;
+            std::uint32_t stretches = 0;
+            // The last row wraps to the first; an output of a few courses
+            // may have too few to make up its height there.
+            const std::uint32_t steps = lines >= 6 * kCourse ? lines : lines - 1;
+            for (std::uint32_t i = 0; i < steps; ++i) {
+                const std::uint32_t next = plan[(i + 1) % lines];
+                EXPECT_TRUE(KeepsCoursesWhole(plan[i], next))
+                    << lines << " lines, seed " << seed << ": row " << i << " takes " << plan[i]
+                    << ", the next " << next;
+                stretches += next == plan[i] || next == plan[i] + 2 ? 1 : 0;
+                courseSeen.insert(plan[i] / kCourse);
+            }
+            // Courses keep their height but where the output's must be met:
+            // at most once in each run between two breaks (the mortar's
+            // rows, the bricks' rows).
+            EXPECT_LE(stretches, lines % kCourse == 0 ? 0u : 2 * (lines / kCourse + 1))
+                << lines << " lines, seed " << seed;
+            // Jumps spread the walk over the sample's courses, not one.
+            if (lines >= 96) {
+                EXPECT_GE(courseSeen.size(), 4u) << lines << " lines, seed " << seed;
+            }
+            RandomGenerator again(seed);
+            EXPECT_EQ(Courses::Plan(wall, CourseAxis::Rows, lines, again).Lines(), plan);
+        }
+    }
+    RandomGenerator random(1);
+    EXPECT_TRUE(Courses::Plan(wall, CourseAxis::None, 100, random).Lines().empty());
+}
+
+TEST(Courses, ForLevelHalvesTheFinestPlan) {
+    const Image wall = BrickWall(64, 96);
+    RandomGenerator random(2);
+    const Courses courses = Courses::Plan(wall, CourseAxis::Rows, 100, random);
+    const std::vector<std::uint32_t> level1 = courses.ForLevel(1, 50, 48);
+    ASSERT_EQ(level1.size(), 50u);
+    for (std::uint32_t i = 0; i < 50; ++i) {
+        EXPECT_EQ(level1[i], courses.Lines()[2 * i] / 2);
+    }
+    // A coarse sample level shorter than the halved line: its last line.
+    for (const std::uint32_t line : courses.ForLevel(3, 13, 2)) {
+        EXPECT_LT(line, 2u);
+    }
+    EXPECT_TRUE(Courses{}.ForLevel(0, 10, 10).empty());
+}
+
+// The wall grown by the coherent search: every output row (column, for the
+// wall turned) copies from one sample row, the mortar lines run unbroken
+// through the whole output, and the bytes are the same on any thread count.
+TEST(Courses, TheCoherentSearchLaysAWallsCoursesUnbroken) {
+    for (const bool turned : {false, true}) {
+        const Image wall = turned ? Transposed(BrickWall(72, 96)) : BrickWall(72, 96);
+        SynthesisSettings settings;
+        settings.searchMethod = SearchMethod::Coherent;
+        Image first;
+        for (const std::uint32_t threads : {1u, 2u}) {
+            settings.threadCount = threads;
+            TextureSynthesiser job;
+            ApplySettings(settings, job);
+            const std::uint32_t width = turned ? 150 : 200;
+            const std::uint32_t height = turned ? 200 : 150;
+            ASSERT_TRUE(job.Synthesise(wall, width, height));
+            const Image& output = *job.result;
+            if (threads == 1) {
+                first = output;
+            } else {
+                EXPECT_EQ(output.pixels, first.pixels) << "turned " << turned;
+                continue;
+            }
+            const SourceMap& map = job.sourceMap;
+            const std::uint32_t lines = turned ? width : height;
+            const std::uint32_t along = turned ? height : width;
+            for (std::uint32_t line = 0; line < lines; ++line) {
+                const auto source = [&](std::uint32_t i) {
+                    return turned ? map.At(line, i).x : map.At(i, line).y;
+                };
+                std::uint32_t grey = 0;
+                for (std::uint32_t i = 0; i < along; ++i) {
+                    ASSERT_EQ(source(i), source(0)) << "turned " << turned << ", line " << line;
+                    const std::uint8_t* p =
+                        turned ? output.PixelAt(line, i) : output.PixelAt(i, line);
+                    grey += p[0] == kMortarGrey && p[1] == kMortarGrey ? 1 : 0;
+                }
+                if (MortarRow(source(0))) {
+                    EXPECT_EQ(grey, along) << "turned " << turned << ", a mortar line " << line;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace weftloom::coherent

@@ -114,6 +114,10 @@ constexpr Word<SubsamplingMode> kSubsamplingWords[] = {{SubsamplingMode::Disable
                                                        {SubsamplingMode::FixedCount, "count"}};
 constexpr Word<SearchMethod> kSearchWords[] = {{SearchMethod::Exact, "exact"},
                                                {SearchMethod::Coherent, "coherent"}};
+constexpr Word<CourseLayout> kCourseWords[] = {{CourseLayout::Auto, "auto"},
+                                               {CourseLayout::Off, "off"},
+                                               {CourseLayout::Rows, "rows"},
+                                               {CourseLayout::Columns, "columns"}};
 constexpr Word<DistanceMetric> kMetricWords[] = {
     {DistanceMetric::L1, "l1"}, {DistanceMetric::L2, "l2"}, {DistanceMetric::Linf, "linf"}};
 constexpr Word<ProgressMode> kProgressWords[] = {
@@ -317,6 +321,12 @@ std::vector<OptionRow> OptionRows() {
         Only(kCoherent, Number<1, 100>("--max-piece", "P",
                                        "largest piece copied verbatim, in percent of the sample",
                                        &S::pieceLimitPercent)),
+        Only(kCoherent,
+             Choice("--courses", "auto|off|rows|columns",
+                    "lay a sample's courses (a brick wall's rows, planks, a board's grain) out "
+                    "first, so that their lines run unbroken: auto where the sample has them, off "
+                    "never, rows or columns always that way",
+                    kCourseWords, &S::courses)),
         {"--max-memory",
          "refuse a run estimated to need more than this (512M, 4G, ...); default: the machine's "
          "memory",

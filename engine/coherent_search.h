@@ -21,6 +21,16 @@ enum class SearchMethod : std::int32_t {
     Coherent = 1,
 };
 
+// Whether the coherent search lays a sample's courses (the rows of a brick
+// wall, planks, a board's grain) out first, keeping its lines whole (see
+// engine/coherent/courses.h).
+enum class CourseLayout : std::int32_t {
+    Auto = 0,     // where the sample is laid in courses, along them
+    Off = 1,      // never
+    Rows = 2,     // along the rows, whatever the sample
+    Columns = 3,  // along the columns, whatever the sample
+};
+
 // Where one output pixel was copied from: a pixel of the sample.
 struct SourcePosition {
     std::uint32_t x = 0;

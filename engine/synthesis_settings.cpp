@@ -33,6 +33,7 @@ void ApplySettings(const SynthesisSettings& settings, TextureSynthesiser& job) {
     job.occurrenceWeight = settings.occurrenceWeight;
     job.balanceWeight = settings.balanceWeight;
     job.pieceLimitPercent = settings.pieceLimitPercent;
+    job.courses = settings.courses;
 }
 
 SynthesisProblem CheckSynthesis(const Image& sample, std::uint32_t width, std::uint32_t height,

@@ -44,6 +44,7 @@ struct SynthesisSettings {
     std::uint32_t occurrenceWeight = 20;   // sixteenths of the mean distance per even share used
     std::uint32_t balanceWeight = 88;      // sixteenths of the mean distance per excess share
     std::uint32_t pieceLimitPercent = 34;  // largest verbatim piece, percent of the sample
+    CourseLayout courses = CourseLayout::Auto;  // a sample's courses laid out first
 
     // The window side a level (0 to 2) is synthesised with.
     std::int32_t WindowSide(std::int32_t level) const;

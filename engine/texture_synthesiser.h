@@ -111,6 +111,9 @@ class TextureSynthesiser {
     std::uint32_t balanceWeight = 0;
     // Largest piece copied verbatim, in percent of the sample level's positions.
     std::uint32_t pieceLimitPercent = 100;
+    // Coherent search: whether, and along which lines, a sample's courses
+    // are laid out first.
+    CourseLayout courses = CourseLayout::Off;
     // After a coherent run, where each pixel of result was copied from in the
     // sample; empty after an exact run.
     SourceMap sourceMap;

@@ -50,9 +50,11 @@ constexpr int kSpread = 1028;
 constexpr int kMaxPiece = 1029;
 constexpr int kThreads = 1030;
 constexpr int kBalance = 1031;
-constexpr int kAdvancedIds[] = {kAdvancedBox, kSimilar,  kCorrections, kRandomTries,
-                                kSpread,      kMaxPiece, kBalance,     kThreads};
-constexpr int kCoherentIds[] = {kSimilar, kCorrections, kRandomTries, kSpread, kMaxPiece, kBalance};
+constexpr int kCourses = 1032;
+constexpr int kAdvancedIds[] = {kAdvancedBox, kSimilar, kCorrections, kRandomTries, kSpread,
+                                kMaxPiece,    kBalance, kThreads,     kCourses};
+constexpr int kCoherentIds[] = {kSimilar,  kCorrections, kRandomTries, kSpread,
+                                kMaxPiece, kBalance,     kCourses};
 
 // The bounds weftloom-synth takes for the same settings.
 struct Bounds {
@@ -167,6 +169,8 @@ framework::DialogTemplate CSynthesisParamsDlg::Template() {
         {kBalance, edit, "", 276, 253, 40, 14, kTabStop},
         {-1, label, "&Threads (0: every core)", 24, 279, 88, 8, kGroup},
         {kThreads, edit, "", 120, 276, 36, 14, kTabStop},
+        {-1, label, "&Courses", 192, 279, 76, 8, kGroup},
+        {kCourses, list, "", 276, 276, 48, 60, kTabStop},
         {kAdvanced, ControlKind::PushButton, "&Advanced", 16, kButtonRow, 60, 14, first},
         {1, ControlKind::DefaultPushButton, "OK", 212, kButtonRow, 50, 14, kTabStop},
         {2, ControlKind::PushButton, "Cancel", 273, kButtonRow, 50, 14, kTabStop},
@@ -195,6 +199,10 @@ CSynthesisParamsDlg::CSynthesisParamsDlg(QWidget* parent) : QDialog(parent) {
     auto* search = qobject_cast<QComboBox*>(framework::ControlById(*this, kSearch));
     search->addItems({QStringLiteral("Exact"), QStringLiteral("Coherent (fast)")});
     connect(search, &QComboBox::activated, this, &CSynthesisParamsDlg::UpdateSubsamplingControls);
+    // In the order of CourseLayout.
+    qobject_cast<QComboBox*>(framework::ControlById(*this, kCourses))
+        ->addItems({QStringLiteral("Auto"), QStringLiteral("Off"), QStringLiteral("Rows"),
+                    QStringLiteral("Columns")});
 
     // Tab stops once in a radio group, at its chosen option, as the arrows
     // then go through the others.
@@ -312,6 +320,7 @@ void CSynthesisParamsDlg::DoDataExchange(framework::DataExchange& dx) {
     TextAs(dx, kMinimumPixelCount, settings.minimumPixelCount);
     dx.Text(kSeed, settings.randomSeed);
     CBIndexAs(dx, kSearch, settings.searchMethod);
+    CBIndexAs(dx, kCourses, settings.courses);
     for (const Bounds& bounds : kAdvancedBounds) {
         std::uint32_t& value = settings.*bounds.field;
         dx.Text(bounds.id, value);

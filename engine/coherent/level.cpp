@@ -264,7 +264,11 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
         if (finestSample == nullptr || finestOutput == nullptr) {
             return false;
         }
-        const coherent::CourseAxis axis = coherent::DetectCourses(*finestSample);
+        const coherent::CourseAxis axis =
+            job.courses == CourseLayout::Auto      ? coherent::DetectCourses(*finestSample)
+            : job.courses == CourseLayout::Rows    ? coherent::CourseAxis::Rows
+            : job.courses == CourseLayout::Columns ? coherent::CourseAxis::Columns
+                                                   : coherent::CourseAxis::None;
         const coherent::Courses courses = coherent::Courses::Plan(
             *finestSample, axis,
             axis == coherent::CourseAxis::Columns ? finestOutput->width : finestOutput->height,

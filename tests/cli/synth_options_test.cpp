@@ -49,7 +49,7 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
         "-o out/result --format PNG --size 320X200 --accuracy medium,LOW,low --subsampling percent "
         "--count 99 --percent 25 --min-pixels 0 --metric linf --seed 4294967295 --threads 3 "
         "--search Coherent --similar 7 --corrections 0 --random-tries 5 --spread 0 --max-piece 100 "
-        "--max-memory 640m --force --progress LOG -q in.jpg");
+        "--courses Rows --max-memory 640m --force --progress LOG -q in.jpg");
     ASSERT_FALSE(p.exitCode.has_value()) << p.err;
     EXPECT_EQ(p.options.samples, std::vector<std::string>{"in.jpg"});
     EXPECT_EQ(p.options.output, "out/result");
@@ -71,6 +71,7 @@ TEST(SynthOptions, EveryOptionReachesItsField) {
     expected.randomCandidates = 5;
     expected.occurrenceWeight = 0;
     expected.pieceLimitPercent = 100;
+    expected.courses = CourseLayout::Rows;
     EXPECT_EQ(p.options.settings, expected);
     EXPECT_EQ(p.options.maxMemory, 640ull << 20);
     EXPECT_TRUE(p.options.force && !p.options.noClobber && p.options.quiet);
@@ -163,6 +164,8 @@ TEST(SynthOptions, UsageErrorsAndWarningsSayWhatIsWrongInOneLine) {
         {{"a.tga", "--max-piece", "0"}, "--max-piece: 0 is out of range; expected 1 to 100"},
         {{"a.tga", "--max-piece", "101"}, "--max-piece: 101 is out of range"},
         {{"a.tga", "--search", "fast"}, "--search: 'fast' is not exact or coherent"},
+        {{"a.tga", "--search", "coherent", "--courses", "diagonal"},
+         "--courses: 'diagonal' is not auto, off, rows or columns"},
         {{"a.tga", "--search"}, "--search needs a value"},
         {{"a.tga", "--force", "--no-clobber"}, "--force and --no-clobber contradict"},
         {{"a.tga", "--format", "gif"}, "--format: 'gif' is not tga or png"},

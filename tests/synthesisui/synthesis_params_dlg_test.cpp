@@ -330,7 +330,7 @@ TEST_F(SynthesisParamsDlgTest, TabFollowsTheVisualOrderAndReachesEveryControl) {
     // through the others; the pixel count, unused in percentage mode, is off.
     const QStringList main = {"1001", "1002", "1018", "1019", "1013", "1008",
                               "1009", "1010", "1015", "1021", "1022"};
-    const QStringList advanced = {"1025", "1026", "1027", "1028", "1029", "1031", "1030"};
+    const QStringList advanced = {"1025", "1026", "1027", "1028", "1029", "1031", "1030", "1032"};
     const QStringList buttons = {"1023", "1", "2"};
     const auto visit = [](int count, Qt::Key key) {
         QStringList visited;
@@ -355,7 +355,7 @@ TEST_F(SynthesisParamsDlgTest, TabFollowsTheVisualOrderAndReachesEveryControl) {
     List(1022)->setFocus();
     EXPECT_EQ(visit(static_cast<int>(advanced.size() + 1), Qt::Key_Tab),
               advanced + QStringList("1023"));
-    EXPECT_EQ(visit(2, Qt::Key_Backtab), (QStringList{"1030", "1031"}));
+    EXPECT_EQ(visit(2, Qt::Key_Backtab), (QStringList{"1032", "1030"}));
     dialog.reject();
 }
 
@@ -402,6 +402,12 @@ TEST_F(SynthesisParamsDlgTest, TheAdvancedPartHoldsTheCoherentSettingsAndTheThre
         EXPECT_EQ(dialog.focusWidget(), Edit(field.id));
         Type(field.id, field.largest);
     }
+    // The courses: as weftloom-synth's --courses, in the order it names them.
+    ASSERT_EQ(List(1032)->count(), 4);
+    EXPECT_EQ(List(1032)->itemText(0), "Auto");
+    EXPECT_EQ(List(1032)->itemText(3), "Columns");
+    EXPECT_EQ(List(1032)->currentIndex(), static_cast<int>(defaults.courses));
+    List(1032)->setCurrentIndex(1);
     EXPECT_EQ(Edit(1029)->text(), "100");
     Type(1029, "0");  // the piece limit starts at 1
     Click(1);
@@ -414,12 +420,14 @@ TEST_F(SynthesisParamsDlgTest, TheAdvancedPartHoldsTheCoherentSettingsAndTheThre
                   field.id == 1029 ? 1u : QString(field.largest).toUInt())
             << field.id;
     }
+    EXPECT_EQ(dialog.settings.courses, CourseLayout::Off);
 
     // The exact search has no use for the coherent settings; the threads stay.
     dialog.settings.searchMethod = SearchMethod::Exact;
     dialog.open();
     EXPECT_FALSE(dialog.AdvancedShown()) << "closed again";
     EXPECT_FALSE(Edit(1025)->isEnabled());
+    EXPECT_FALSE(List(1032)->isEnabled());
     EXPECT_TRUE(Edit(1030)->isEnabled());
     dialog.reject();
 }

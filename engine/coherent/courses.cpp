@@ -119,16 +119,18 @@ bool MeansCarryVariance(const Image& sample, const Profile& sums) {
 
 // What the output pays where line `to` follows line `from` instead of
 // from + 1: how unlike the surroundings of from + 1 those of `to` are,
-// kContext lines on either side. Lines past the sample's edges are left
-// out and the rest weighed up to the whole window's: after the sample's
-// last line, what came before it tells what may follow.
-std::uint64_t JumpCost(const Profile& sums, std::uint32_t from, std::uint32_t to) {
+// kContext lines on either side, round the sample's edges where it tiles
+// (cyclic). Otherwise lines past its edges are left out and the rest
+// weighed up to the whole window's: after the sample's last line, what came
+// before it tells what may follow.
+std::uint64_t JumpCost(const Profile& sums, std::uint32_t from, std::uint32_t to, bool cyclic) {
     const auto count = static_cast<std::int64_t>(sums.size());
+    const auto round = [&](std::int64_t i) { return cyclic ? (i % count + count) % count : i; };
     std::uint64_t cost = 0;
     std::uint64_t terms = 0;
     for (std::int64_t d = -std::int64_t{kContext}; d <= kContext; ++d) {
-        const std::int64_t a = std::int64_t{from} + 1 + d;
-        const std::int64_t b = std::int64_t{to} + d;
+        const std::int64_t a = round(std::int64_t{from} + 1 + d);
+        const std::int64_t b = round(std::int64_t{to} + d);
         if (a >= 0 && b >= 0 && a < count && b < count) {
             cost +=
                 SquaredGap(sums[static_cast<std::size_t>(a)], sums[static_cast<std::size_t>(b)]);
@@ -156,24 +158,36 @@ std::array<std::uint32_t, 2> Stretches(const std::vector<bool>& breaks, std::uin
 
 // The lines after which the sample changes abruptly, its course lines:
 // those whose pixels differ from the next line's by at least twice the
-// median line's, and the last line.
-std::vector<bool> Breaks(const Image& sample, CourseAxis axis) {
+// median line's. A sample whose last line leads into its first no more
+// abruptly than some line into the next is taken to tile (the patterns
+// made to repeat do, crops of photographs do not): its lines then run on
+// round, and its last line is a break as any other; otherwise the last line
+// is a break, where the walk must jump.
+struct LineBreaks {
+    std::vector<bool> after;
+    bool cyclic = false;
+};
+LineBreaks Breaks(const Image& sample, CourseAxis axis) {
     const std::uint32_t count = LineCount(sample, axis);
-    std::vector<std::uint64_t> steps(count - 1, 0);
-    for (std::uint32_t line = 0; line + 1 < count; ++line) {
+    std::vector<std::uint64_t> steps(count, 0);  // the last: into the first
+    for (std::uint32_t line = 0; line < count; ++line) {
+        const std::uint32_t next = line + 1 < count ? line + 1 : 0;
         for (std::uint32_t along = 0; along < LineLength(sample, axis); ++along) {
             for (std::uint32_t c = 0; c < Channels(sample); ++c) {
-                const int d = int{ValueAt(sample, axis, line + 1, along, c)} -
+                const int d = int{ValueAt(sample, axis, next, along, c)} -
                               int{ValueAt(sample, axis, line, along, c)};
                 steps[line] += static_cast<std::uint64_t>(d * d);
             }
         }
     }
-    std::vector<std::uint64_t> ranked = steps;
-    const std::uint64_t median = Median(ranked);
-    std::vector<bool> breaks(count, true);
-    for (std::uint32_t line = 0; line + 1 < count; ++line) {
-        breaks[line] = steps[line] >= 2 * median;
+    std::vector<std::uint64_t> within(steps.begin(), steps.end() - 1);
+    const std::uint64_t most = *std::max_element(within.begin(), within.end());
+    const std::uint64_t median = Median(within);
+    LineBreaks breaks;
+    breaks.cyclic = steps[count - 1] <= most;
+    breaks.after.resize(count);
+    for (std::uint32_t line = 0; line < count; ++line) {
+        breaks.after[line] = steps[line] >= 2 * median || (line + 1 == count && !breaks.cyclic);
     }
     return breaks;
 }
@@ -211,31 +225,46 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
         return courses;
     }
     const Profile sums = LineSums(sample, axis);
-    const std::vector<bool> breaks = Breaks(sample, axis);
+    const LineBreaks lineBreaks = Breaks(sample, axis);
+    const std::vector<bool>& breaks = lineBreaks.after;
+    const bool cyclic = lineBreaks.cyclic;
     // The scale of a jump: the median, over the lines, of each line's median
     // jump.
     std::vector<std::uint64_t> costs(count);
     std::vector<std::uint64_t> medians(count);
     for (std::uint32_t from = 0; from < count; ++from) {
         for (std::uint32_t to = 0; to < count; ++to) {
-            costs[to] = JumpCost(sums, from, to);
+            costs[to] = JumpCost(sums, from, to, cyclic);
         }
         medians[from] = Median(costs);
     }
     const std::uint64_t cheap = Median(medians);
     // Each line's jumps: from a break to the line after another break, far
     // enough from its own next line, where the surroundings look alike,
-    // cheapest first. The sample's edges count as breaks: a walk that
-    // reaches its last line must jump, and may jump to its first.
-    const auto breakBefore = [&](std::uint32_t to) { return to == 0 || breaks[to - 1]; };
-    // The lines from which the sample ends before another course is whole
-    // (fewer than kContext lines of course left): a walk leaves them by the
-    // first jump it has, and no jump leads into them.
-    std::vector<bool> tail(count, false);
-    for (std::uint32_t line = count, left = 0; line-- > 0;) {
-        left += breaks[line] ? 0 : 1;
-        tail[line] = left < kContext;
+    // cheapest first. In a sample that does not tile, the last line is a
+    // break that a walk reaching it must jump from, and the first course
+    // (its head), which the sample's edge may cut, is no jump's end.
+    const auto breakBefore = [&](std::uint32_t to) {
+        return to > 0 ? breaks[to - 1] : cyclic && breaks[count - 1];
+    };
+    std::vector<bool> head(count, false);
+    for (std::uint32_t line = 0; line < count && !cyclic; ++line) {
+        head[line] = line == 0 || (head[line - 1] && !breaks[line - 1]);
     }
+    // Nor is its last course (its tail), after its last break but its end:
+    // a walk jumps rather than go into it, and out of it when it is there.
+    std::vector<bool> tail(count, false);
+    for (std::uint32_t line = count - 1; line > 0 && !cyclic; --line) {
+        tail[line] = true;
+        if (breaks[line - 1]) {
+            break;
+        }
+    }
+    // How far apart two lines lie, round the edges where the sample tiles.
+    const auto apart = [&](std::uint32_t a, std::uint32_t b) {
+        const std::uint32_t gap = a > b ? a - b : b - a;
+        return cyclic ? std::min(gap, count - gap) : gap;
+    };
     std::vector<std::vector<std::uint32_t>> jumps(count);
     std::vector<std::pair<std::uint64_t, std::uint32_t>> ranked;
     std::uint32_t lastFallback = 0;  // where the sample's last line goes without a jump
@@ -246,12 +275,11 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
         }
         ranked.clear();
         for (std::uint32_t to = 0; to < count; ++to) {
-            const std::int64_t apart = std::int64_t{to} - (std::int64_t{from} + 1);
-            if (!breakBefore(to) || tail[to] ||
-                (apart >= -std::int64_t{kContext} && apart <= kContext)) {
+            if (!breakBefore(to) || tail[to] || head[to] ||
+                apart(to, from + 1 < count ? from + 1 : 0) <= kContext) {
                 continue;
             }
-            const std::uint64_t cost = JumpCost(sums, from, to);
+            const std::uint64_t cost = JumpCost(sums, from, to, cyclic);
             if (from + 1 == count && cost < lastFallbackCost) {
                 lastFallback = to;
                 lastFallbackCost = cost;
@@ -273,7 +301,10 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
     // one, for the line used least so far (ties drawn), so that every course
     // comes in turn; out of the sample's tail it jumps as soon as it can.
     const auto next = [&](std::uint32_t line) {
-        return line + 1 < count ? line + 1 : jumps[line].empty() ? lastFallback : jumps[line][0];
+        return line + 1 < count      ? line + 1
+               : cyclic              ? 0
+               : jumps[line].empty() ? lastFallback
+                                     : jumps[line][0];
     };
     std::vector<std::uint32_t>& walk = courses.lines_;
     walk.assign(outputLines, 0);
@@ -281,7 +312,7 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
     // wraps: a break there would run along the whole wrap-around edge.
     std::vector<std::uint32_t> inner;
     for (std::uint32_t line = 1; line < count; ++line) {
-        if (!breaks[line - 1] && !breaks[line] && !tail[line]) {
+        if (!breaks[line - 1] && !breaks[line] && !tail[line] && !head[line]) {
             inner.push_back(line);
         }
     }
@@ -308,6 +339,10 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
     const auto after = [&](std::uint32_t from, std::uint32_t to, bool stretched, bool stretch) {
         return 2 * to + ((stretch || (stretched && !breaks[from])) ? 1u : 0u);
     };
+    // Whether going on from line leads into the tail, which a jump avoids.
+    const auto intoTail = [&](std::uint32_t line) {
+        return !tail[line] && tail[next(line)] && !jumps[line].empty();
+    };
     std::vector<std::uint8_t> reach(std::size_t{closing + 1} * states, 0);
     for (std::uint32_t state = 0; state < states; ++state) {
         reach[state] = closesInto(state / 2, walk[0]) ? 1 : 0;
@@ -317,7 +352,7 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
         for (std::uint32_t state = 0; state < states; ++state) {
             const std::uint32_t line = state / 2;
             const bool stretched = (state & 1u) != 0;
-            bool can = later[after(line, next(line), stretched, false)] != 0;
+            bool can = !intoTail(line) && later[after(line, next(line), stretched, false)] != 0;
             for (const std::uint32_t to : jumps[line]) {
                 can = can || later[after(line, to, stretched, false)] != 0;
             }
@@ -342,7 +377,8 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
         };
         through += breaks[from] ? 0 : 1;
         const std::vector<std::uint32_t>& options = jumps[from];
-        const bool decide = !options.empty() && (tail[from] || through >= kContext);
+        const bool forced = tail[from] || (from + 1 < count && tail[from + 1]);
+        const bool decide = !options.empty() && (forced || through >= kContext);
         // What the walk may do here, kept to what still closes if it can;
         // failing that, any step that does (a jump it would not choose, a
         // stretch); failing that, what it may do.
@@ -351,7 +387,8 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
             const bool any = tier == 1;
             const bool closes = tier < 2;
             choices.clear();
-            if ((any || !decide || !tail[from]) && (!closes || allowed(next(from), false))) {
+            if ((any ? !intoTail(from) : !decide || !forced) &&
+                (!closes || allowed(next(from), false))) {
                 choices.push_back(next(from));
             }
             for (const std::uint32_t to : options) {
@@ -381,9 +418,9 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
                 to = uses[c] < uses[to] ? c : to;
             }
         }
-        if (decide && !tail[from]) {
+        if (decide && !forced) {
             through = 0;  // this course's end is decided
-        } else if (to != next(from) && !tail[from] && !stretch) {
+        } else if (to != next(from) && !forced && !stretch) {
             through = 0;
         }
         stretched = (after(from, to, stretched, stretch) & 1u) != 0;

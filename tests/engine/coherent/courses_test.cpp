@@ -24,8 +24,11 @@ bool MortarRow(std::uint32_t y) {
 }
 
 // A wall in running bond: courses of bricks of many colours, each pixel
-// with a little noise, under mortar lines and between mortar joints.
-Image BrickWall(std::uint32_t width, std::uint32_t height) {
+// with a little noise, under mortar lines and between mortar joints. Fading:
+// the mortar darkens down the wall, as a photograph's light may, so that its
+// last row leads into its first more abruptly than any row into the next
+// (it does not tile).
+Image BrickWall(std::uint32_t width, std::uint32_t height, bool fading = false) {
     Image wall;
     wall.Allocate(width, height, 3);
     RandomGenerator random(7);
@@ -35,7 +38,7 @@ Image BrickWall(std::uint32_t width, std::uint32_t height) {
             const std::uint32_t along = x + (course % 2) * kBrick / 2;
             std::uint8_t* p = wall.PixelAt(x, y);
             if (MortarRow(y) || along % kBrick < 2) {
-                p[0] = p[1] = p[2] = kMortarGrey;
+                p[0] = p[1] = p[2] = fading ? static_cast<std::uint8_t>(240 - 2 * y) : kMortarGrey;
                 continue;
             }
             const std::uint32_t brick = course * 97 + along / kBrick;
@@ -124,42 +127,49 @@ bool KeepsCoursesWhole(std::uint32_t from, std::uint32_t to) {
     return to == from + 1 || edges || stretch;
 }
 
+// A wall of whole courses, which tiles, and one cut off in a course, which
+// does not: there the walk must jump at the end, and never go into the
+// bricks of the cut course.
 TEST(Courses, PlansWholeCoursesThatCloseWhereTheOutputWraps) {
-    const Image wall = BrickWall(64, 96);
-    for (const std::uint32_t lines : {200u, 192u, 96u, 37u}) {
-        for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-            RandomGenerator random(seed);
-            const Courses courses = Courses::Plan(wall, CourseAxis::Rows, lines, random);
-            const std::vector<std::uint32_t>& plan = courses.Lines();
-            ASSERT_EQ(plan.size(), lines);
-            std::set<std::uint32_t> courseSeen;
-            std::uint32_t stretches = 0;
-            // The last row wraps to the first; an output of a few courses
-            // may have too few to make up its height there.
-            const std::uint32_t steps = lines >= 6 * kCourse ? lines : lines - 1;
-            for (std::uint32_t i = 0; i < steps; ++i) {
-                const std::uint32_t next = plan[(i + 1) % lines];
-                EXPECT_TRUE(KeepsCoursesWhole(plan[i], next))
-                    << lines << " lines, seed " << seed << ": row " << i << " takes " << plan[i]
-                    << ", the next " << next;
-                stretches += next == plan[i] || next == plan[i] + 2 ? 1 : 0;
-                courseSeen.insert(plan[i] / kCourse);
+    for (const std::uint32_t height : {96u, 90u}) {
+        const Image wall = BrickWall(64, height, height == 90);
+        for (const std::uint32_t lines : {200u, 192u, 96u, 37u}) {
+            for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+                RandomGenerator random(seed);
+                const Courses courses = Courses::Plan(wall, CourseAxis::Rows, lines, random);
+                const std::vector<std::uint32_t>& plan = courses.Lines();
+                ASSERT_EQ(plan.size(), lines);
+                std::set<std::uint32_t> courseSeen;
+                std::uint32_t stretches = 0;
+                // The last row wraps to the first; an output of a few courses
+                // may have too few to make up its height there.
+                const std::uint32_t steps = lines >= 6 * kCourse ? lines : lines - 1;
+                for (std::uint32_t i = 0; i < steps; ++i) {
+                    const std::uint32_t next = plan[(i + 1) % lines];
+                    EXPECT_TRUE(KeepsCoursesWhole(plan[i], next))
+                        << height << " rows, " << lines << " lines, seed " << seed << ": row " << i
+                        << " takes " << plan[i] << ", the next " << next;
+                    EXPECT_LT(next, height / kCourse * kCourse + kMortar) << "the cut course";
+                    stretches += next == plan[i] || next == plan[i] + 2 ? 1 : 0;
+                    courseSeen.insert(plan[i] / kCourse);
+                }
+                // Courses keep their height but where the output's must be met:
+                // at most once in each run between two breaks (the mortar's
+                // rows, the bricks' rows).
+                EXPECT_LE(stretches, lines % kCourse == 0 ? 0u : 2 * (lines / kCourse + 1))
+                    << lines << " lines, seed " << seed;
+                // Jumps spread the walk over the sample's courses, not one
+                // (the fading wall's courses look too unlike for many).
+                if (lines >= 96 && height == 96) {
+                    EXPECT_GE(courseSeen.size(), 4u) << lines << " lines, seed " << seed;
+                }
+                RandomGenerator again(seed);
+                EXPECT_EQ(Courses::Plan(wall, CourseAxis::Rows, lines, again).Lines(), plan);
             }
-            // Courses keep their height but where the output's must be met:
-            // at most once in each run between two breaks (the mortar's
-            // rows, the bricks' rows).
-            EXPECT_LE(stretches, lines % kCourse == 0 ? 0u : 2 * (lines / kCourse + 1))
-                << lines << " lines, seed " << seed;
-            // Jumps spread the walk over the sample's courses, not one.
-            if (lines >= 96) {
-                EXPECT_GE(courseSeen.size(), 4u) << lines << " lines, seed " << seed;
-            }
-            RandomGenerator again(seed);
-            EXPECT_EQ(Courses::Plan(wall, CourseAxis::Rows, lines, again).Lines(), plan);
         }
     }
     RandomGenerator random(1);
-    EXPECT_TRUE(Courses::Plan(wall, CourseAxis::None, 100, random).Lines().empty());
+    EXPECT_TRUE(Courses::Plan(BrickWall(64, 96), CourseAxis::None, 100, random).Lines().empty());
 }
 
 TEST(Courses, ForLevelHalvesTheFinestPlan) {

@@ -445,16 +445,28 @@ std::vector<std::uint32_t> Courses::ForLevel(std::uint32_t level, std::uint32_t 
     return lines;
 }
 
-std::uint64_t Courses::PeakBytes(std::uint32_t sampleLines, std::uint32_t outputLines) {
-    // The sums and both lists of costs, the jumps (a vector and up to
-    // kMostJumps lines each) and the ranking; two walks of the output and a
-    // level's lines.
+std::uint64_t Courses::PlanBytes(std::uint32_t sampleLines, std::uint32_t outputLines) {
+    // Per sample line: its sums; its step, twice, and its break and head and
+    // tail marks; both lists of costs; its jumps (a vector and up to
+    // kMostJumps lines) and their ranking; its use count and its place among
+    // the inner lines. The walk, and the table that steers its end (two
+    // states a line, a byte each).
     const std::uint64_t perSampleLine =
-        sizeof(std::array<std::int64_t, kChannels>) + 2 * sizeof(std::uint64_t) +
+        sizeof(std::array<std::int64_t, kChannels>) + 4 * sizeof(std::uint64_t) + 1 +
         sizeof(std::vector<std::uint32_t>) + kMostJumps * sizeof(std::uint32_t) +
-        sizeof(std::pair<std::uint64_t, std::uint32_t>);
+        sizeof(std::pair<std::uint64_t, std::uint32_t>) + 2 * sizeof(std::uint32_t);
+    const std::uint64_t states = 2 * std::uint64_t{sampleLines};
+    const std::uint64_t closing =
+        states == 0 ? 0
+                    : std::min({std::uint64_t{outputLines}, kClosingShare * sampleLines,
+                                kMostReach / states});
     return std::uint64_t{sampleLines} * perSampleLine +
-           3 * std::uint64_t{outputLines} * sizeof(std::uint32_t) + 1024;
+           std::uint64_t{outputLines} * sizeof(std::uint32_t) + (closing + 1) * states + 4096;
+}
+
+std::uint64_t Courses::KeptBytes(std::uint32_t outputLines) {
+    // The plan, and one level's lines.
+    return 2 * std::uint64_t{outputLines} * sizeof(std::uint32_t);
 }
 
 }  // namespace weftloom::coherent

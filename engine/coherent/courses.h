@@ -60,9 +60,10 @@ class Courses {
     std::vector<std::uint32_t> ForLevel(std::uint32_t level, std::uint32_t outputLines,
                                         std::uint32_t sampleLines) const;
 
-    // Heap bytes Plan takes at its peak, and what the plan and one level's
-    // lines keep, for a sample and output that many lines long.
-    static std::uint64_t PeakBytes(std::uint32_t sampleLines, std::uint32_t outputLines);
+    // Heap bytes Plan takes at its peak, for a sample and output that many
+    // lines long; what the plan and a level's lines keep through the run.
+    static std::uint64_t PlanBytes(std::uint32_t sampleLines, std::uint32_t outputLines);
+    static std::uint64_t KeptBytes(std::uint32_t outputLines);
 
   private:
     CourseAxis axis_ = CourseAxis::None;

@@ -106,11 +106,13 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
             (4 * 6 * (2 + 24 + 9 * Wide{settings.coherenceSetSize} + settings.randomCandidates) +
              16 * 1024) +
         64 * 1024;
-    // A sample laid in courses: the plan of the output's lines, and each
-    // level's (taken before the tables, kept through the run).
-    const Wide courses = coherent::Courses::PeakBytes(std::max(sampleWidth, sampleHeight),
-                                                      std::max(outputWidth, outputHeight));
-    const Wide total = rowsBytes + peak + sizeTables + perPixel + courses;
+    // A sample laid in courses: its output's lines are planned before any
+    // table is taken, and kept, with each level's, through the run.
+    const std::uint32_t outputLines = std::max(outputWidth, outputHeight);
+    const Wide plan =
+        coherent::Courses::PlanBytes(std::max(sampleWidth, sampleHeight), outputLines);
+    const Wide total = std::max(
+        plan, rowsBytes + peak + sizeTables + perPixel + coherent::Courses::KeptBytes(outputLines));
     return total > std::numeric_limits<std::uint64_t>::max()
                ? std::numeric_limits<std::uint64_t>::max()
                : static_cast<std::uint64_t>(total);

@@ -41,12 +41,17 @@ TEST(CoherentSearchMemory, EstimateBoundsTheCountedPeakClosely) {
         std::uint32_t sampleWidth, sampleHeight, bytesPerPixel, width, height;
         Accuracy accuracy;
         std::uint32_t setSize, randomTries;
+        CourseLayout courses = CourseLayout::Auto;
     };
     const Case cases[] = {
         {64, 48, 3, 96, 80, Accuracy::High, 4, 2},
         {150, 110, 4, 64, 72, Accuracy::Medium, 8, 5},
         {97, 201, 3, 160, 40, Accuracy::Low, 2, 0},
         {40, 40, 3, 300, 260, Accuracy::High, 4, 2},
+        // Courses laid out first: a tall sample's plan for a tall output, the
+        // run's peak, and one the tables outweigh.
+        {8, 2000, 3, 8, 8000, Accuracy::High, 2, 2, CourseLayout::Rows},
+        {300, 20, 3, 900, 30, Accuracy::Medium, 2, 2, CourseLayout::Columns},
     };
     SynthesisSettings warmUp;
     warmUp.searchMethod = SearchMethod::Coherent;
@@ -58,6 +63,7 @@ TEST(CoherentSearchMemory, EstimateBoundsTheCountedPeakClosely) {
         settings.levelAccuracy = {c.accuracy, c.accuracy, c.accuracy};
         settings.coherenceSetSize = c.setSize;
         settings.randomCandidates = c.randomTries;
+        settings.courses = c.courses;
         const Image sample =
             testing::PatternImage(c.sampleWidth, c.sampleHeight, c.bytesPerPixel, 3);
         const auto measured =

@@ -225,7 +225,7 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
         return courses;
     }
     const Profile sums = LineSums(sample, axis);
-    const LineBreaks lineBreaks = Breaks(sample, axis);
+    const LineBreaks lineBreaks = coherent::Breaks(sample, axis);
     const std::vector<bool>& breaks = lineBreaks.after;
     const bool cyclic = lineBreaks.cyclic;
     // The scale of a jump: the median, over the lines, of each line's median
@@ -428,6 +428,7 @@ Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t output
         ++uses[to];
     }
     courses.axis_ = axis;
+    courses.breaks_ = breaks;
     return courses;
 }
 

@@ -53,6 +53,7 @@ class Courses {
 
     CourseAxis Axis() const { return axis_; }
     const std::vector<std::uint32_t>& Lines() const { return lines_; }
+    const std::vector<bool>& Breaks() const { return breaks_; }
 
     // The sample line of each output line of a coarser level (level 0 the
     // finest), for an output level outputLines long and a sample level
@@ -68,6 +69,7 @@ class Courses {
   private:
     CourseAxis axis_ = CourseAxis::None;
     std::vector<std::uint32_t> lines_;
+    std::vector<bool> breaks_;
 };
 
 }  // namespace weftloom::coherent

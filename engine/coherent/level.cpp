@@ -4,6 +4,7 @@
 #include <array>
 #include <new>
 
+#include "engine/coherent/course_strips.h"
 #include "engine/coherent/seam_cut.h"
 #include "engine/coherent_search.h"
 #include "search/worker_pool.h"
@@ -239,6 +240,17 @@ bool CoherentLevel::Run() {
         choiceStore_ = {};
         const std::uint64_t limit =
             std::max<std::uint64_t>(1, std::uint64_t{count_} * job_.pieceLimitPercent / 100);
+        // A texture laid in courses has each course's columns made whole
+        // strips first, whose seams the cut then lays.
+        const bool strips = !courseRows_.empty() || !courseColumns_.empty();
+        if (strips &&
+            !coherent::CourseStrips::Run(
+                sample_, map_, output_,
+                courseRows_.empty() ? coherent::CourseAxis::Columns : coherent::CourseAxis::Rows,
+                courseRows_.empty() ? courseColumns_ : courseRows_, *courseBreaks_, limit,
+                [this] { return Aborted(); })) {
+            return false;
+        }
         if (!coherent::SeamCut::Run(sample_, map_, output_, limit, courseRows_, courseColumns_,
                                     [this] { return Aborted(); })) {
             return false;

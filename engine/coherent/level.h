@@ -101,6 +101,7 @@ class CoherentLevel {
           courseRows_(courses.Axis() == coherent::CourseAxis::Rows
                           ? courses.ForLevel(level, output_.height, sample_.height)
                           : std::vector<std::uint32_t>{}),
+          courseBreaks_(&courses.Breaks()),
           courseColumns_(courses.Axis() == coherent::CourseAxis::Columns
                              ? courses.ForLevel(level, output_.width, sample_.width)
                              : std::vector<std::uint32_t>{}) {}
@@ -301,6 +302,8 @@ class CoherentLevel {
     // Per output row (column), the sample row (column) its sources lie on:
     // empty unless the sample is laid in courses that way.
     std::vector<std::uint32_t> courseRows_;
+    // The finest sample level's lines after which it changes abruptly.
+    const std::vector<bool>* courseBreaks_;
     std::vector<std::uint32_t> courseColumns_;
     std::int32_t levelStart_ = 0;  // job.pixelsDone when the level began
     std::uint64_t work_ = 0;       // SpanWork of all the level's passes together

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "engine/coherent/course_strips.h"
 #include "engine/coherent/courses.h"
 #include "engine/coherent/pass_plan.h"
 #include "engine/coherent/sample_windows.h"
@@ -89,8 +90,14 @@ std::uint64_t CoherentSearchPeakBytes(std::uint32_t sampleWidth, std::uint32_t s
                 static_cast<std::uint64_t>(std::min<Wide>(pixels[0], ~std::uint64_t{0} / 64)),
                 static_cast<std::uint64_t>(std::min<Wide>(samples[0], ~std::uint64_t{0} / 64)),
                 static_cast<std::uint64_t>(std::min<Wide>(limit, ~std::uint64_t{0} / 64)));
+            // A texture laid in courses has its courses' strips laid before,
+            // which lets go of what it takes before the seams are laid.
+            const Wide strips = coherent::CourseStrips::PeakBytes(
+                outputWidth, outputHeight,
+                static_cast<std::uint64_t>(std::min<Wide>(limit, ~std::uint64_t{0} / 64)));
             // The pass and the piece forest are gone by then.
-            peak = std::max(peak, bytes - passes[level] - 16 * pixels[level] + seams);
+            peak = std::max(peak,
+                            bytes - passes[level] - 16 * pixels[level] + std::max(seams, strips));
         }
         // The level's sets reuse the vector of those two levels up, which
         // are still held while the larger storage is taken.

@@ -1,5 +1,7 @@
 #include "engine/coherent/courses.h"
 
+#include "engine/coherent/course_strips.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -231,6 +233,76 @@ TEST(Courses, TheCoherentSearchLaysAWallsCoursesUnbroken) {
             }
         }
     }
+}
+
+// A wall's courses as the search may leave them: the left half of the
+// output one piece, the right half two, stacked within each course, one on
+// the upper rows and one on the lower (a stub at every joint of either).
+struct StackedCourses {
+    Image wall = BrickWall(64, 96);
+    std::vector<std::uint32_t> lines;
+    std::vector<bool> breaks;
+    SourceMap map;
+    Image output;
+
+    StackedCourses(std::uint32_t width, std::uint32_t height) {
+        RandomGenerator random(1);
+        breaks = Courses::Plan(wall, CourseAxis::Rows, height, random).Breaks();
+        map.width = width;
+        map.height = height;
+        map.positions.resize(std::size_t{width} * height);
+        output.Allocate(width, height, 3);
+        for (std::uint32_t y = 0; y < height; ++y) {
+            lines.push_back((16 + y) % 96);
+            const bool upper = (16 + y) % kCourse < kCourse / 2 + 2;
+            for (std::uint32_t x = 0; x < width; ++x) {
+                const std::uint32_t shift = x < width / 2 ? 5 : upper ? 11 : 27;
+                Set(x, y, {(x + shift) % 64, lines[y]});
+            }
+        }
+    }
+    void Set(std::uint32_t x, std::uint32_t y, SourcePosition s) {
+        map.positions[std::size_t{y} * map.width + x] = s;
+        std::copy_n(wall.PixelAt(s.x, s.y), 3, output.PixelAt(x, y));
+    }
+    bool Run(
+        std::uint64_t limit, const std::function<bool()>& aborted = [] { return false; }) {
+        return CourseStrips::Run(wall, map, output, CourseAxis::Rows, lines, breaks, limit,
+                                 aborted);
+    }
+};
+
+TEST(CourseStrips, EachColumnOfACourseTakesOneStripOfTheSample) {
+    StackedCourses run(40, 40);
+    const SourceMap before = run.map;
+    ASSERT_TRUE(run.Run(100000));
+    std::uint32_t changed = 0;
+    for (std::uint32_t y = 0; y < 40; ++y) {
+        for (std::uint32_t x = 0; x < 40; ++x) {
+            const SourcePosition& s = run.map.At(x, y);
+            EXPECT_EQ(s.y, run.lines[y]) << "a source stays on its row's line";
+            const std::uint8_t* p = run.output.PixelAt(x, y);
+            EXPECT_TRUE(std::equal(p, p + 3, run.wall.PixelAt(s.x, s.y))) << x << ", " << y;
+            changed += s == before.At(x, y) ? 0 : 1;
+            // Within a course (rows between two breaks of the sample), a
+            // column copies one column of the sample.
+            if (y > 0 && !run.breaks[run.lines[y - 1]]) {
+                EXPECT_EQ(s.x, run.map.At(x, y - 1).x) << "column " << x << ", row " << y;
+            }
+        }
+    }
+    EXPECT_GT(changed, 0u);
+}
+
+TEST(CourseStrips, KeepsTheSearchsSourcesWhereStripsWouldMakeTooLargeAPiece) {
+    StackedCourses run(40, 40);
+    const SourceMap before = run.map;
+    const Image output = run.output;
+    ASSERT_TRUE(run.Run(40));  // below the left half's piece in any course
+    EXPECT_EQ(run.map.positions, before.positions);
+    EXPECT_EQ(run.output.pixels, output.pixels);
+    EXPECT_FALSE(run.Run(100000, [] { return true; }));
+    EXPECT_EQ(run.map.positions, before.positions);
 }
 
 }  // namespace

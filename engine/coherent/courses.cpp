@@ -192,6 +192,267 @@ LineBreaks Breaks(const Image& sample, CourseAxis axis) {
     return breaks;
 }
 
+// The sample's lines as a walk may take them: each line leads on to the
+// next, and a break (the end of a course) also to the lines after other
+// breaks whose surroundings look alike (its jumps, cheapest first). In a
+// sample that does not tile, the last line is a break that a walk reaching
+// it must jump from, and its first and last courses (head and tail), which
+// its edges may cut, are no jump's end; a walk jumps rather than go into its
+// tail, and out of it when it is there.
+class LineGraph {
+  public:
+    LineGraph(const Image& sample, CourseAxis axis) : sums_(LineSums(sample, axis)) {
+        LineBreaks lineBreaks = coherent::Breaks(sample, axis);
+        breaks_ = std::move(lineBreaks.after);
+        cyclic_ = lineBreaks.cyclic;
+        const std::uint32_t count = Count();
+        head_.assign(count, false);
+        for (std::uint32_t line = 0; line < count && !cyclic_; ++line) {
+            head_[line] = line == 0 || (head_[line - 1] && !breaks_[line - 1]);
+        }
+        tail_.assign(count, false);
+        for (std::uint32_t line = count - 1; line > 0 && !cyclic_; --line) {
+            tail_[line] = true;
+            if (breaks_[line - 1]) {
+                break;
+            }
+        }
+        FindJumps();
+    }
+
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(sums_.size()); }
+    const std::vector<bool>& Breaks() const { return breaks_; }
+    bool Break(std::uint32_t line) const { return breaks_[line]; }
+    bool Tail(std::uint32_t line) const { return tail_[line]; }
+    const std::vector<std::uint32_t>& Jumps(std::uint32_t line) const { return jumps_[line]; }
+    std::uint32_t Next(std::uint32_t line) const {
+        return line + 1 < Count()     ? line + 1
+               : cyclic_              ? 0
+               : jumps_[line].empty() ? lastFallback_
+                                      : jumps_[line][0];
+    }
+    // Whether the walk, at `line`, must jump rather than go on.
+    bool Forced(std::uint32_t line) const {
+        return tail_[line] || (line + 1 < Count() && tail_[line + 1]);
+    }
+    // Whether going on from line leads into the tail, which a jump avoids.
+    bool IntoTail(std::uint32_t line) const {
+        return !tail_[line] && tail_[Next(line)] && !jumps_[line].empty();
+    }
+    bool LeadsInto(std::uint32_t from, std::uint32_t to) const {
+        const std::vector<std::uint32_t>& options = jumps_[from];
+        return Next(from) == to || std::find(options.begin(), options.end(), to) != options.end();
+    }
+    // The lines within a course, neither at its edges nor in the head or
+    // the tail.
+    std::vector<std::uint32_t> InnerLines() const {
+        std::vector<std::uint32_t> inner;
+        for (std::uint32_t line = 1; line < Count(); ++line) {
+            if (!breaks_[line - 1] && !breaks_[line] && !tail_[line] && !head_[line]) {
+                inner.push_back(line);
+            }
+        }
+        return inner;
+    }
+
+  private:
+    bool BreakBefore(std::uint32_t to) const {
+        return to > 0 ? breaks_[to - 1] : cyclic_ && breaks_[Count() - 1];
+    }
+    // How far apart two lines lie, round the edges where the sample tiles.
+    std::uint32_t Apart(std::uint32_t a, std::uint32_t b) const {
+        const std::uint32_t gap = a > b ? a - b : b - a;
+        return cyclic_ ? std::min(gap, Count() - gap) : gap;
+    }
+    // Each break's jumps: to the lines after other breaks, far enough from
+    // its own next line, that cost at most the median, over the lines, of
+    // each line's median jump; the sample's last line's cheapest such line,
+    // whatever its cost, for a walk that reaches it.
+    void FindJumps() {
+        const std::uint32_t count = Count();
+        std::vector<std::uint64_t> costs(count);
+        std::vector<std::uint64_t> medians(count);
+        for (std::uint32_t from = 0; from < count; ++from) {
+            for (std::uint32_t to = 0; to < count; ++to) {
+                costs[to] = JumpCost(sums_, from, to, cyclic_);
+            }
+            medians[from] = Median(costs);
+        }
+        const std::uint64_t cheap = Median(medians);
+        jumps_.assign(count, {});
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> ranked;
+        std::uint64_t lastFallbackCost = ~std::uint64_t{0};
+        for (std::uint32_t from = 0; from < count; ++from) {
+            if (!breaks_[from]) {
+                continue;
+            }
+            ranked.clear();
+            for (std::uint32_t to = 0; to < count; ++to) {
+                if (!BreakBefore(to) || tail_[to] || head_[to] ||
+                    Apart(to, from + 1 < count ? from + 1 : 0) <= kContext) {
+                    continue;
+                }
+                const std::uint64_t cost = JumpCost(sums_, from, to, cyclic_);
+                if (from + 1 == count && cost < lastFallbackCost) {
+                    lastFallback_ = to;
+                    lastFallbackCost = cost;
+                }
+                if (cost <= cheap) {
+                    ranked.emplace_back(cost, to);
+                }
+            }
+            std::sort(ranked.begin(), ranked.end());
+            for (std::size_t i = 0; i < std::min(ranked.size(), kMostJumps); ++i) {
+                jumps_[from].push_back(ranked[i].second);
+            }
+        }
+    }
+
+    Profile sums_;
+    std::vector<bool> breaks_;
+    bool cyclic_ = false;
+    std::vector<bool> head_;
+    std::vector<bool> tail_;
+    std::vector<std::vector<std::uint32_t>> jumps_;
+    std::uint32_t lastFallback_ = 0;
+};
+
+// Where the output wraps, its last line must lead into its first as a walk
+// itself could. Over its last Lines() lines the walk keeps to steps from
+// which that can still be done, and may take a course's line twice, or
+// leave one out (a course a pixel taller or shorter), once per course: an
+// output whose height is no sum of the sample's courses closes all the same.
+// A walk's state: its line, and whether its course is stretched.
+class Closing {
+  public:
+    Closing(const LineGraph& graph, std::uint32_t first, std::uint32_t outputLines)
+        : graph_(graph),
+          states_(2 * graph.Count()),
+          lines_(static_cast<std::uint32_t>(std::min<std::uint64_t>(
+              {outputLines - 1, kClosingShare * std::uint64_t{graph.Count()},
+               kMostReach / states_}))),
+          reach_(std::size_t{lines_ + 1} * states_, 0) {
+        for (std::uint32_t state = 0; state < states_; ++state) {
+            reach_[state] = graph.LeadsInto(state / 2, first) ? 1 : 0;
+        }
+        for (std::uint32_t k = 1; k <= lines_; ++k) {
+            const std::uint8_t* later = reach_.data() + std::size_t{k - 1} * states_;
+            for (std::uint32_t state = 0; state < states_; ++state) {
+                const std::uint32_t line = state / 2;
+                const bool stretched = (state & 1u) != 0;
+                bool can = !graph.IntoTail(line) &&
+                           later[After(line, graph.Next(line), stretched, false)] != 0;
+                for (const std::uint32_t to : graph.Jumps(line)) {
+                    can = can || later[After(line, to, stretched, false)] != 0;
+                }
+                for (const std::uint32_t to : Stretches(graph.Breaks(), line)) {
+                    can = can ||
+                          (!stretched && to != kNone && later[After(line, to, false, true)] != 0);
+                }
+                reach_[std::size_t{k} * states_ + state] = can ? 1 : 0;
+            }
+        }
+    }
+
+    // The state after a step from line `from` to `to`: a stretch marks the
+    // course, a break clears the mark.
+    std::uint32_t After(std::uint32_t from, std::uint32_t to, bool stretched, bool stretch) const {
+        return 2 * to + ((stretch || (stretched && !graph_.Break(from))) ? 1u : 0u);
+    }
+    // Whether a step into `state`, with `left` lines after it, can close.
+    bool Allows(std::uint32_t left, std::uint32_t state) const {
+        return left > lines_ || reach_[std::size_t{left} * states_ + state] != 0;
+    }
+
+  private:
+    const LineGraph& graph_;
+    std::uint32_t states_;
+    std::uint32_t lines_;
+    // reach_[k * states_ + state]: whether the walk can close from state
+    // with k lines left.
+    std::vector<std::uint8_t> reach_;
+};
+
+// The output's lines: runs of consecutive lines, with jumps where allowed.
+// The lines of a course (no break) the walk has been through since its last
+// jump are counted: a jump never leaves a course out, and never makes a
+// sliver of course lines alone. Once a course's lines end, the walk chooses
+// between going on and each jump of the first line that has one, for the
+// line used least so far (ties drawn), so that every course comes in turn.
+// It starts within a course, which it comes back to where the output wraps:
+// a break there would run along the whole wrap-around edge.
+std::vector<std::uint32_t> Walk(const LineGraph& graph, std::uint32_t outputLines,
+                                RandomGenerator& random) {
+    std::vector<std::uint32_t> walk(outputLines, 0);
+    const std::vector<std::uint32_t> inner = graph.InnerLines();
+    walk[0] = inner.empty() ? Draw(random, graph.Count())
+                            : inner[Draw(random, static_cast<std::uint32_t>(inner.size()))];
+    const Closing closing(graph, walk[0], outputLines);
+    std::vector<std::uint32_t> uses(graph.Count(), 0);
+    uses[walk[0]] = 1;
+    std::vector<std::uint32_t> choices;
+    std::uint32_t through = 0;
+    bool stretched = false;
+    for (std::uint32_t i = 1; i < outputLines; ++i) {
+        const std::uint32_t from = walk[i - 1];
+        const std::uint32_t next = graph.Next(from);
+        const std::uint32_t left = outputLines - 1 - i;  // lines after this one
+        const auto allowed = [&](std::uint32_t to, bool stretch) {
+            return closing.Allows(left, closing.After(from, to, stretched, stretch));
+        };
+        through += graph.Break(from) ? 0 : 1;
+        const std::vector<std::uint32_t>& options = graph.Jumps(from);
+        const bool forced = graph.Forced(from);
+        const bool decide = !options.empty() && (forced || through >= kContext);
+        // What the walk may do here, kept to what still closes if it can;
+        // failing that, any step that does (a jump it would not choose, a
+        // stretch); failing that, what it may do.
+        bool stretch = false;
+        for (const int tier : {0, 1, 2}) {
+            const bool any = tier == 1;
+            const bool closes = tier < 2;
+            choices.clear();
+            if ((any ? !graph.IntoTail(from) : !decide || !forced) &&
+                (!closes || allowed(next, false))) {
+                choices.push_back(next);
+            }
+            for (const std::uint32_t to : options) {
+                if ((any || decide) && (!closes || allowed(to, false))) {
+                    choices.push_back(to);
+                }
+            }
+            for (const std::uint32_t to : Stretches(graph.Breaks(), from)) {
+                if (any && choices.empty() && !stretched && to != kNone && allowed(to, true)) {
+                    choices.push_back(to);
+                    stretch = true;
+                }
+            }
+            if (!choices.empty()) {
+                break;
+            }
+        }
+        std::uint32_t to = next;
+        if (choices.size() == 1) {
+            to = choices[0];
+        } else if (!choices.empty()) {
+            // The least used, the ties in an order drawn.
+            const std::uint32_t start = Draw(random, static_cast<std::uint32_t>(choices.size()));
+            to = choices[start];
+            for (std::size_t j = 1; j < choices.size(); ++j) {
+                const std::uint32_t c = choices[(start + j) % choices.size()];
+                to = uses[c] < uses[to] ? c : to;
+            }
+        }
+        if ((decide && !forced) || (to != next && !forced && !stretch)) {
+            through = 0;  // this course's end is decided, or jumped from
+        }
+        stretched = (closing.After(from, to, stretched, stretch) & 1u) != 0;
+        walk[i] = to;
+        ++uses[to];
+    }
+    return walk;
+}
+
 }  // namespace
 
 CourseAxis DetectCourses(const Image& sample) {
@@ -220,215 +481,13 @@ CourseAxis DetectCourses(const Image& sample) {
 Courses Courses::Plan(const Image& sample, CourseAxis axis, std::uint32_t outputLines,
                       RandomGenerator& random) {
     Courses courses;
-    const std::uint32_t count = axis == CourseAxis::None ? 0 : LineCount(sample, axis);
-    if (count < kLeastLines || outputLines == 0) {
+    if (axis == CourseAxis::None || LineCount(sample, axis) < kLeastLines || outputLines == 0) {
         return courses;
     }
-    const Profile sums = LineSums(sample, axis);
-    const LineBreaks lineBreaks = coherent::Breaks(sample, axis);
-    const std::vector<bool>& breaks = lineBreaks.after;
-    const bool cyclic = lineBreaks.cyclic;
-    // The scale of a jump: the median, over the lines, of each line's median
-    // jump.
-    std::vector<std::uint64_t> costs(count);
-    std::vector<std::uint64_t> medians(count);
-    for (std::uint32_t from = 0; from < count; ++from) {
-        for (std::uint32_t to = 0; to < count; ++to) {
-            costs[to] = JumpCost(sums, from, to, cyclic);
-        }
-        medians[from] = Median(costs);
-    }
-    const std::uint64_t cheap = Median(medians);
-    // Each line's jumps: from a break to the line after another break, far
-    // enough from its own next line, where the surroundings look alike,
-    // cheapest first. In a sample that does not tile, the last line is a
-    // break that a walk reaching it must jump from, and the first course
-    // (its head), which the sample's edge may cut, is no jump's end.
-    const auto breakBefore = [&](std::uint32_t to) {
-        return to > 0 ? breaks[to - 1] : cyclic && breaks[count - 1];
-    };
-    std::vector<bool> head(count, false);
-    for (std::uint32_t line = 0; line < count && !cyclic; ++line) {
-        head[line] = line == 0 || (head[line - 1] && !breaks[line - 1]);
-    }
-    // Nor is its last course (its tail), after its last break but its end:
-    // a walk jumps rather than go into it, and out of it when it is there.
-    std::vector<bool> tail(count, false);
-    for (std::uint32_t line = count - 1; line > 0 && !cyclic; --line) {
-        tail[line] = true;
-        if (breaks[line - 1]) {
-            break;
-        }
-    }
-    // How far apart two lines lie, round the edges where the sample tiles.
-    const auto apart = [&](std::uint32_t a, std::uint32_t b) {
-        const std::uint32_t gap = a > b ? a - b : b - a;
-        return cyclic ? std::min(gap, count - gap) : gap;
-    };
-    std::vector<std::vector<std::uint32_t>> jumps(count);
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> ranked;
-    std::uint32_t lastFallback = 0;  // where the sample's last line goes without a jump
-    std::uint64_t lastFallbackCost = ~std::uint64_t{0};
-    for (std::uint32_t from = 0; from < count; ++from) {
-        if (!breaks[from]) {
-            continue;
-        }
-        ranked.clear();
-        for (std::uint32_t to = 0; to < count; ++to) {
-            if (!breakBefore(to) || tail[to] || head[to] ||
-                apart(to, from + 1 < count ? from + 1 : 0) <= kContext) {
-                continue;
-            }
-            const std::uint64_t cost = JumpCost(sums, from, to, cyclic);
-            if (from + 1 == count && cost < lastFallbackCost) {
-                lastFallback = to;
-                lastFallbackCost = cost;
-            }
-            if (cost <= cheap) {
-                ranked.emplace_back(cost, to);
-            }
-        }
-        std::sort(ranked.begin(), ranked.end());
-        for (std::size_t i = 0; i < std::min(ranked.size(), kMostJumps); ++i) {
-            jumps[from].push_back(ranked[i].second);
-        }
-    }
-    // The walk: runs of consecutive lines, with jumps where allowed. The
-    // lines of a course (no break) it has been through since its last jump
-    // are counted: a jump never leaves a course out, and never makes a
-    // sliver of course lines alone. Once a course's lines end, the walk
-    // chooses between going on and each jump of the first line that has
-    // one, for the line used least so far (ties drawn), so that every course
-    // comes in turn; out of the sample's tail it jumps as soon as it can.
-    const auto next = [&](std::uint32_t line) {
-        return line + 1 < count      ? line + 1
-               : cyclic              ? 0
-               : jumps[line].empty() ? lastFallback
-                                     : jumps[line][0];
-    };
-    std::vector<std::uint32_t>& walk = courses.lines_;
-    walk.assign(outputLines, 0);
-    // It starts within a course, which it comes back to where the output
-    // wraps: a break there would run along the whole wrap-around edge.
-    std::vector<std::uint32_t> inner;
-    for (std::uint32_t line = 1; line < count; ++line) {
-        if (!breaks[line - 1] && !breaks[line] && !tail[line] && !head[line]) {
-            inner.push_back(line);
-        }
-    }
-    walk[0] = inner.empty() ? Draw(random, count)
-                            : inner[Draw(random, static_cast<std::uint32_t>(inner.size()))];
-    // Where the output wraps, its last line must lead into its first as the
-    // walk itself could. Over
-    // its last `closing` lines the walk keeps to steps from which that can
-    // still be done, and may take a course's line twice, or leave one out
-    // (a course a pixel taller or shorter), once per course: an output
-    // whose height is no sum of the sample's courses closes all the same.
-    // A walk's state: its line, and whether its course is stretched;
-    // reach[k * states + state]: whether it can close from there with k
-    // lines left.
-    const std::uint32_t states = 2 * count;
-    const std::uint32_t closing = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        {outputLines - 1, kClosingShare * std::uint64_t{count}, kMostReach / states}));
-    const auto closesInto = [&](std::uint32_t from, std::uint32_t to) {
-        const std::vector<std::uint32_t>& options = jumps[from];
-        return next(from) == to || std::find(options.begin(), options.end(), to) != options.end();
-    };
-    // The state after a step from line `from` to `to`: a stretch marks the
-    // course, a break clears the mark.
-    const auto after = [&](std::uint32_t from, std::uint32_t to, bool stretched, bool stretch) {
-        return 2 * to + ((stretch || (stretched && !breaks[from])) ? 1u : 0u);
-    };
-    // Whether going on from line leads into the tail, which a jump avoids.
-    const auto intoTail = [&](std::uint32_t line) {
-        return !tail[line] && tail[next(line)] && !jumps[line].empty();
-    };
-    std::vector<std::uint8_t> reach(std::size_t{closing + 1} * states, 0);
-    for (std::uint32_t state = 0; state < states; ++state) {
-        reach[state] = closesInto(state / 2, walk[0]) ? 1 : 0;
-    }
-    for (std::uint32_t k = 1; k <= closing; ++k) {
-        const std::uint8_t* later = reach.data() + std::size_t{k - 1} * states;
-        for (std::uint32_t state = 0; state < states; ++state) {
-            const std::uint32_t line = state / 2;
-            const bool stretched = (state & 1u) != 0;
-            bool can = !intoTail(line) && later[after(line, next(line), stretched, false)] != 0;
-            for (const std::uint32_t to : jumps[line]) {
-                can = can || later[after(line, to, stretched, false)] != 0;
-            }
-            for (const std::uint32_t to : Stretches(breaks, line)) {
-                can =
-                    can || (!stretched && to != kNone && later[after(line, to, false, true)] != 0);
-            }
-            reach[std::size_t{k} * states + state] = can ? 1 : 0;
-        }
-    }
-    std::vector<std::uint32_t> uses(count, 0);
-    uses[walk[0]] = 1;
-    std::vector<std::uint32_t> choices;
-    std::uint32_t through = 0;
-    bool stretched = false;
-    for (std::uint32_t i = 1; i < outputLines; ++i) {
-        const std::uint32_t from = walk[i - 1];
-        const std::uint32_t left = outputLines - 1 - i;  // lines after this one
-        const auto allowed = [&](std::uint32_t to, bool stretch) {
-            return left > closing ||
-                   reach[std::size_t{left} * states + after(from, to, stretched, stretch)] != 0;
-        };
-        through += breaks[from] ? 0 : 1;
-        const std::vector<std::uint32_t>& options = jumps[from];
-        const bool forced = tail[from] || (from + 1 < count && tail[from + 1]);
-        const bool decide = !options.empty() && (forced || through >= kContext);
-        // What the walk may do here, kept to what still closes if it can;
-        // failing that, any step that does (a jump it would not choose, a
-        // stretch); failing that, what it may do.
-        bool stretch = false;
-        for (const int tier : {0, 1, 2}) {
-            const bool any = tier == 1;
-            const bool closes = tier < 2;
-            choices.clear();
-            if ((any ? !intoTail(from) : !decide || !forced) &&
-                (!closes || allowed(next(from), false))) {
-                choices.push_back(next(from));
-            }
-            for (const std::uint32_t to : options) {
-                if ((any || decide) && (!closes || allowed(to, false))) {
-                    choices.push_back(to);
-                }
-            }
-            for (const std::uint32_t to : Stretches(breaks, from)) {
-                if (any && choices.empty() && !stretched && to != kNone && allowed(to, true)) {
-                    choices.push_back(to);
-                    stretch = true;
-                }
-            }
-            if (!choices.empty()) {
-                break;
-            }
-        }
-        std::uint32_t to = next(from);
-        if (choices.size() == 1) {
-            to = choices[0];
-        } else if (!choices.empty()) {
-            // The least used, the ties in an order drawn.
-            const std::uint32_t start = Draw(random, static_cast<std::uint32_t>(choices.size()));
-            to = choices[start];
-            for (std::size_t j = 1; j < choices.size(); ++j) {
-                const std::uint32_t c = choices[(start + j) % choices.size()];
-                to = uses[c] < uses[to] ? c : to;
-            }
-        }
-        if (decide && !forced) {
-            through = 0;  // this course's end is decided
-        } else if (to != next(from) && !forced && !stretch) {
-            through = 0;
-        }
-        stretched = (after(from, to, stretched, stretch) & 1u) != 0;
-        walk[i] = to;
-        ++uses[to];
-    }
+    const LineGraph graph(sample, axis);
+    courses.lines_ = Walk(graph, outputLines, random);
     courses.axis_ = axis;
-    courses.breaks_ = breaks;
+    courses.breaks_ = graph.Breaks();
     return courses;
 }
 

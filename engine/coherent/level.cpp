@@ -267,8 +267,6 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
         return false;
     }
     try {
-        // The table of the finest level is the largest: the block is made at
-        // its size at once (see RowBlock).
         // A sample laid in courses has its output's lines planned first,
         // before any table is taken.
         const Image* finestSample = job.samplePyramid->Level(0);
@@ -285,6 +283,8 @@ bool RunCoherentLevels(TextureSynthesiser& job) {
             *finestSample, axis,
             axis == coherent::CourseAxis::Columns ? finestOutput->width : finestOutput->height,
             job.random);
+        // The table of the finest level is the largest: the block is made at
+        // its size at once (see RowBlock).
         coherent::RowBlock rows;
         std::size_t tableBytes = 0;
         for (std::uint32_t level = 0; level < TextureSynthesiser::kLevelCount; ++level) {

@@ -70,6 +70,18 @@ inline std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
                                                   : product;
 }
 
+// The sum over the first `channels` channels of two pixels of their squared
+// differences: how far apart two copies lie at a seam.
+inline std::int64_t SquaredColourGap(const std::uint8_t* a, const std::uint8_t* b,
+                                     std::uint32_t channels) {
+    std::int64_t sum = 0;
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        const std::int64_t d = std::int64_t{a[c]} - b[c];
+        sum += d * d;
+    }
+    return sum;
+}
+
 // Division of 32-bit values by a fixed divisor through one multiplication
 // (D. Lemire, O. Kaser, N. Kurz, "Faster Remainder by Direct Computation",
 // 2019): exact for every 32-bit dividend. A pixel's candidates turn some

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "engine/coherent/common.h"
+
 namespace weftloom::coherent {
 
 namespace {
@@ -119,17 +121,16 @@ class Strips {
                 }
             }
             // The commonest few, the first seen first among equals.
-            std::vector<std::pair<std::uint32_t, std::int64_t>>& ranked = ranked_;
-            ranked.clear();
+            ranked_.clear();
             for (std::size_t k = from; k < shifts_.size(); ++k) {
-                ranked.emplace_back(counts_[k], shifts_[k]);
+                ranked_.emplace_back(counts_[k], shifts_[k]);
             }
-            std::stable_sort(ranked.begin(), ranked.end(),
+            std::stable_sort(ranked_.begin(), ranked_.end(),
                              [](const auto& a, const auto& b) { return a.first > b.first; });
-            ranked.resize(std::min(ranked.size(), kMostShifts));
+            ranked_.resize(std::min(ranked_.size(), kMostShifts));
             shifts_.resize(from);
             counts_.resize(from);
-            for (const auto& [count, shift] : ranked) {
+            for (const auto& [count, shift] : ranked_) {
                 shifts_.push_back(shift);
                 counts_.push_back(count);
             }
@@ -153,15 +154,12 @@ class Strips {
         }
         std::int64_t cost = 0;
         for (std::uint32_t line = first_; line < end_; ++line) {
-            for (std::uint32_t c = 0; c < channels_; ++c) {
-                if (here) {
-                    const int d = int{SampleAt(line, j, a)[c]} - int{SampleAt(line, j, b)[c]};
-                    cost += d * d;
-                }
-                if (there) {
-                    const int d = int{SampleAt(line, next, a)[c]} - int{SampleAt(line, next, b)[c]};
-                    cost += d * d;
-                }
+            if (here) {
+                cost += SquaredColourGap(SampleAt(line, j, a), SampleAt(line, j, b), channels_);
+            }
+            if (there) {
+                cost +=
+                    SquaredColourGap(SampleAt(line, next, a), SampleAt(line, next, b), channels_);
             }
         }
         return here && there ? cost : 2 * cost;

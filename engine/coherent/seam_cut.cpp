@@ -129,12 +129,7 @@ class Cutter {
             sample_.PixelAt(static_cast<std::uint32_t>(ax), static_cast<std::uint32_t>(ay));
         const std::uint8_t* b =
             sample_.PixelAt(static_cast<std::uint32_t>(bx), static_cast<std::uint32_t>(by));
-        std::int64_t sum = 0;
-        for (std::uint32_t c = 0; c < channels_; ++c) {
-            const std::int64_t d = std::int64_t{a[c]} - b[c];
-            sum += d * d;
-        }
-        return sum;
+        return SquaredColourGap(a, b, channels_);
     }
 
     // The seam between p (shift a) and its side neighbour side.pixel (shift

@@ -320,6 +320,15 @@ std::vector<std::uint32_t> OnionOrder(const Level& level) {
     return order;
 }
 
+// The squared difference between two pixels' colours (a picture has 3 or 4
+// bytes a pixel; alpha is not compared).
+std::uint32_t ColourSquares(const std::uint8_t* a, const std::uint8_t* b) {
+    const int d0 = int{a[0]} - int{b[0]};
+    const int d1 = int{a[1]} - int{b[1]};
+    const int d2 = int{a[2]} - int{b[2]};
+    return static_cast<std::uint32_t>(d0 * d0 + d1 * d1 + d2 * d2);
+}
+
 // The squared difference between the windows of two known pixels, over the
 // pixels known around both, per pixel compared; kNone when fewer than half the
 // window is compared, or once the sum passes what bound allows.
@@ -332,24 +341,27 @@ std::uint32_t KnownDistance(const Level& level, std::int32_t radius, std::size_t
     const auto side = static_cast<std::uint32_t>(2 * radius + 1);
     const std::uint64_t most = std::uint64_t{bound} * side * side;
     const std::uint32_t bpp = level.bpp;
+    const auto width = static_cast<std::int32_t>(level.width);
+    const auto height = static_cast<std::int32_t>(level.height);
+    const std::uint8_t* hole = level.hole.data();
+    const std::uint8_t* pixels = level.pixels.data();
     std::uint64_t sum = 0;
     std::uint32_t compared = 0;
+    // The columns of the window inside the picture around both pixels.
+    const std::int32_t left = std::max({-radius, -px, -qx});
+    const std::int32_t right = std::min({radius, width - 1 - px, width - 1 - qx});
     for (std::int32_t dy = -radius; dy <= radius; ++dy) {
-        for (std::int32_t dx = -radius; dx <= radius; ++dx) {
-            if (!level.Inside(px + dx, py + dy) || !level.Inside(qx + dx, qy + dy)) {
-                continue;
+        if (py + dy >= 0 && py + dy < height && qy + dy >= 0 && qy + dy < height) {
+            const std::size_t rowA = level.Index(px, py + dy);
+            const std::size_t rowB = level.Index(qx, qy + dy);
+            for (std::int32_t dx = left; dx <= right; ++dx) {
+                const std::size_t a = rowA + static_cast<std::size_t>(std::ptrdiff_t{dx});
+                const std::size_t b = rowB + static_cast<std::size_t>(std::ptrdiff_t{dx});
+                // Pixels in the hole are weighed 0, without a branch.
+                const std::uint32_t counted = (hole[a] | hole[b]) == 0 ? 1u : 0u;
+                sum += ColourSquares(pixels + a * bpp, pixels + b * bpp) * counted;
+                compared += counted;
             }
-            const std::size_t a = level.Index(px + dx, py + dy);
-            const std::size_t b = level.Index(qx + dx, qy + dy);
-            if (level.hole[a] != 0 || level.hole[b] != 0) {
-                continue;
-            }
-            for (std::uint32_t c = 0; c < std::min(bpp, 3u); ++c) {
-                const int d = static_cast<int>(level.pixels[a * bpp + c]) -
-                              static_cast<int>(level.pixels[b * bpp + c]);
-                sum += static_cast<std::uint64_t>(d * d);
-            }
-            ++compared;
         }
         if (sum >= most) {
             return kNone;
@@ -960,6 +972,14 @@ class FillLevel {
         const auto near = static_cast<std::uint32_t>(radius_ + 1 - ring);
         return near * near * near;
     }
+    // The weight of a window whose pixels are all known.
+    std::uint32_t WholeWindowWeight() const {
+        std::uint32_t window = 0;
+        for (std::int32_t ring = 1; ring <= radius_; ++ring) {
+            window += static_cast<std::uint32_t>(8 * ring) * RingWeight(ring);
+        }
+        return window * knownWeight_;
+    }
 
     void AddIfSource(std::int32_t x, std::int32_t y, std::vector<std::uint32_t>& list) const {
         if (level_.Inside(x, y)) {
@@ -981,38 +1001,43 @@ class FillLevel {
         const auto sx = static_cast<std::int32_t>(s % level_.width);
         const auto sy = static_cast<std::int32_t>(s / level_.width);
         const std::uint32_t bpp = level_.bpp;
+        const auto width = static_cast<std::int32_t>(level_.width);
+        const auto height = static_cast<std::int32_t>(level_.height);
+        const std::uint8_t* hole = level_.hole.data();
+        const std::uint8_t* filled = level_.filled.data();
+        const std::uint8_t* pixels = level_.pixels.data();
         std::uint64_t sum = 0;
         std::uint32_t compared = 0;  // the weights of the pixels compared
         // The nearer ring weighs more (the cube of its nearness), so that a
         // pixel continues its immediate neighbours first and the hole's edge
         // does not show.
-        std::uint32_t window = 0;
-        for (std::int32_t ring = 1; ring <= radius_; ++ring) {
-            window += static_cast<std::uint32_t>(8 * ring) * RingWeight(ring);
-        }
-        window *= knownWeight_;  // a wholly known window's weight
+        const std::uint32_t window = WholeWindowWeight();
+        // The columns of the window inside the picture around both pixels.
+        const std::int32_t left = std::max({-radius_, -x, -sx});
+        const std::int32_t right = std::min({radius_, width - 1 - x, width - 1 - sx});
         for (std::int32_t dy = -radius_; dy <= radius_; ++dy) {
-            for (std::int32_t dx = -radius_; dx <= radius_; ++dx) {
-                if (!level_.Inside(x + dx, y + dy) || !level_.Inside(sx + dx, sy + dy)) {
-                    continue;
+            if (y + dy >= 0 && y + dy < height && sy + dy >= 0 && sy + dy < height) {
+                const std::size_t rowA = level_.Index(x, y + dy);
+                const std::size_t rowB = level_.Index(sx, sy + dy);
+                const std::uint32_t ring = static_cast<std::uint32_t>(std::abs(dy));
+                for (std::int32_t dx = left; dx <= right; ++dx) {
+                    const std::size_t a = rowA + static_cast<std::size_t>(std::ptrdiff_t{dx});
+                    const std::size_t b = rowB + static_cast<std::size_t>(std::ptrdiff_t{dx});
+                    // The pixel itself, one not filled yet, and a source's
+                    // pixel in the hole are not compared: weighed 0, without
+                    // a branch (near the hole's edge they come unpredictably).
+                    const std::uint32_t known = hole[a] == 0 ? 1u : 0u;
+                    const std::uint32_t counted =
+                        (known | filled[a]) & (hole[b] == 0 ? 1u : 0u) & ((dx | dy) != 0 ? 1u : 0u);
+                    const std::uint32_t ringWeight = RingWeight(static_cast<std::int32_t>(
+                        std::max(ring, static_cast<std::uint32_t>(std::abs(dx)))));
+                    const std::uint32_t weight =
+                        counted * (known != 0 ? ringWeight * knownWeight_ : ringWeight);
+                    const std::uint8_t* pa = pixels + a * bpp;
+                    const std::uint8_t* pb = pixels + b * bpp;
+                    sum += std::uint64_t{ColourSquares(pa, pb)} * weight;
+                    compared += weight;
                 }
-                const std::size_t a = level_.Index(x + dx, y + dy);
-                const std::size_t b = level_.Index(sx + dx, sy + dy);
-                if (a == static_cast<std::size_t>(i) || !level_.Valid(a) || level_.hole[b] != 0) {
-                    continue;
-                }
-                const std::uint8_t* pa = &level_.pixels[a * bpp];
-                const std::uint8_t* pb = &level_.pixels[b * bpp];
-                const std::uint32_t ringWeight = RingWeight(std::max(std::abs(dx), std::abs(dy)));
-                const std::uint32_t weight =
-                    level_.hole[a] == 0 ? ringWeight * knownWeight_ : ringWeight;
-                std::uint32_t squares = 0;
-                for (std::uint32_t c = 0; c < std::min(bpp, 3u); ++c) {
-                    const int d = static_cast<int>(pa[c]) - static_cast<int>(pb[c]);
-                    squares += static_cast<std::uint32_t>(d * d);
-                }
-                sum += std::uint64_t{squares} * weight;
-                compared += weight;
             }
             // Stopped once even a full window of known pixels could not
             // bring the mean below the bound.

@@ -132,6 +132,9 @@ struct DataCloud<M>::Scan {
     std::uint32_t threshold;
     std::uint32_t chunkLength;
     std::atomic<std::uint32_t> sharedBest;
+    // Points likely to lie near the query, measured first to prune the rest.
+    std::array<std::uint32_t, 2> hints;
+    std::uint32_t chunks;
     struct Best {
         std::uint32_t distance;
         std::uint32_t index;
@@ -259,8 +262,32 @@ struct DataCloud<M>::Scan {
         }
     }
 
+    // An examined point's distance prunes every point above it from the
+    // start (that point itself is found again in its chunk). The chunks
+    // share the hints out, each measuring its own first.
+    void MeasureHints(std::uint32_t chunk) {
+        const std::uint32_t n = cloud->PointCount();
+        for (std::uint32_t k = chunk; k < hints.size() && shareBound; k += chunks) {
+            const std::uint32_t hint = hints[k];
+            const bool examined = hint != 0 && hint < n && (k == 0 || hint != hints[0]) &&
+                                  (!subsampled || ((RandomGenerator::Advance(state, hint) >> 16) &
+                                                   RandomGenerator::kMaxValue) < threshold);
+            if (!examined) {
+                continue;
+            }
+            std::uint32_t seen = sharedBest.load(std::memory_order_relaxed);
+            const std::uint32_t distance =
+                cloud->kernel_(query, cloud->rows_.data() + std::size_t{hint} * cloud->stride_,
+                               cloud->stride_, seen);
+            while (distance < seen &&
+                   !sharedBest.compare_exchange_weak(seen, distance, std::memory_order_relaxed)) {
+            }
+        }
+    }
+
     void Chunk(std::uint32_t chunk) {
         const std::uint32_t n = cloud->PointCount();
+        MeasureHints(chunk);
         const std::uint32_t begin = 1 + chunk * chunkLength;
         const std::uint32_t end = std::min(n, begin + chunkLength);
         Best best{firstDistance, 0};
@@ -304,19 +331,6 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
     }
     typename Scan::Best results[64];
     chunks = std::min(chunks, 64u);
-    // An examined point's distance prunes every point above it from the start
-    // (that point itself is found again in its chunk).
-    std::uint32_t pruning = bestDistance;
-    for (std::uint32_t k = 0; k < hints.size() && !exactOrder; ++k) {
-        const std::uint32_t hint = hints[k];
-        const bool examined = hint != 0 && hint < n && (k == 0 || hint != hints[0]) &&
-                              (!subsampled || ((RandomGenerator::Advance(state, hint) >> 16) &
-                                               RandomGenerator::kMaxValue) < threshold);
-        if (examined) {
-            pruning = std::min(pruning, kernel_(query, rows_.data() + std::size_t{hint} * stride_,
-                                                stride_, pruning));
-        }
-    }
     Scan scan{this,
               query,
               bestDistance,
@@ -325,7 +339,9 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
               state,
               threshold,
               (n - 1 + chunks - 1) / chunks,
-              {pruning},
+              {bestDistance},
+              hints,
+              chunks,
               results,
               exactOrder ? nullptr : StageKernelFor(M, BestSimdLevel())};
     scan.farRows = rows_.size() >= kCachedRowBytes;

@@ -144,11 +144,9 @@ struct DataCloud<M>::Scan {
     // The points' feature sums and the query's, which rule points out before
     // their rows are read (null: not used).
     const std::uint32_t* sums = nullptr;
-    std::uint32_t querySum = 0;
     // For L2, the points' group sums and the query's, which rule out most of
     // the points the whole sum keeps (null: not used).
     const std::uint16_t* groupSums = nullptr;
-    std::array<std::uint16_t, kSumGroups> queryGroups{};
     std::uint32_t groupWidth = 0;
     GroupFilter groupFilter = nullptr;
     // Whether the rows are too many to stay in a core's cache, so that every
@@ -174,7 +172,27 @@ struct DataCloud<M>::Scan {
     // older, larger bound is still valid); the survivors of the last stage
     // carry their whole distance and are accepted in index order against the
     // bound of the moment, exactly as one at a time would.
-    void EvaluateAll(std::uint32_t* candidates, std::uint32_t count, Best& best) {
+    // The query's whole sum and group sums, which a chunk works out for
+    // itself (both chunks at once, rather than the caller before them).
+    struct QuerySums {
+        std::uint32_t sum = 0;
+        std::array<std::uint16_t, kSumGroups> groups{};
+    };
+
+    void SumQuery(QuerySums& out) const {
+        if (sums == nullptr) {
+            return;
+        }
+        for (std::uint32_t i = 0; i < cloud->featureDim_; ++i) {
+            out.sum += query[i];
+        }
+        if (groupSums != nullptr) {
+            GroupSumsOf(query, cloud->featureDim_, out.groups.data());
+        }
+    }
+
+    void EvaluateAll(std::uint32_t* candidates, std::uint32_t count, Best& best,
+                     const QuerySums& querySums) {
         if (stage == nullptr) {
             for (std::uint32_t k = 0; k < count; ++k) {
                 Evaluate(candidates[k], best);
@@ -187,7 +205,7 @@ struct DataCloud<M>::Scan {
         // Each batch is first thinned by the sums, against the bound of the
         // moment (a rejection against an older, larger bound is still valid),
         // a batch ahead: only the rows still wanted are fetched.
-        std::uint32_t next = KeepBySums(candidates, std::min(kBatch, count), best);
+        std::uint32_t next = KeepBySums(candidates, std::min(kBatch, count), best, querySums);
         for (std::uint32_t at = 0; at < count; at += kBatch) {
             std::uint32_t* batch = candidates + at;
             std::uint32_t left = next;
@@ -202,7 +220,7 @@ struct DataCloud<M>::Scan {
             }
             if (at + kBatch < count) {
                 std::uint32_t* ahead = batch + kBatch;
-                next = KeepBySums(ahead, std::min(kBatch, count - at - kBatch), best);
+                next = KeepBySums(ahead, std::min(kBatch, count - at - kBatch), best, querySums);
                 for (std::uint32_t k = 0; k < next; ++k) {
                     const std::uint8_t* row = rows + std::size_t{ahead[k]} * stride;
                     __builtin_prefetch(row);
@@ -234,20 +252,21 @@ struct DataCloud<M>::Scan {
 
     // Keeps in place, in order, the count candidates that the sums do not
     // rule out, and returns how many.
-    std::uint32_t KeepBySums(std::uint32_t* candidates, std::uint32_t count, const Best& best) {
+    std::uint32_t KeepBySums(std::uint32_t* candidates, std::uint32_t count, const Best& best,
+                             const QuerySums& querySums) {
         if (sums == nullptr) {
             return count;
         }
         const std::uint32_t bound = Bound(best);
-        count =
-            KeepBySum<M>(sums, querySum, SumLimit<M>(bound, cloud->featureDim_), candidates, count);
+        count = KeepBySum<M>(sums, querySums.sum, SumLimit<M>(bound, cloud->featureDim_),
+                             candidates, count);
         if (groupSums == nullptr) {
             return count;
         }
         // A point is out when its group distance is at or above bound times
         // the width; past 32 bits none is (a group distance stays below).
         const std::uint64_t limit = std::uint64_t{bound} * groupWidth;
-        return groupFilter(groupSums, queryGroups.data(),
+        return groupFilter(groupSums, querySums.groups.data(),
                            static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, 0xFFFFFFFFu)),
                            candidates, count);
     }
@@ -288,6 +307,8 @@ struct DataCloud<M>::Scan {
     void Chunk(std::uint32_t chunk) {
         const std::uint32_t n = cloud->PointCount();
         MeasureHints(chunk);
+        QuerySums querySums;
+        SumQuery(querySums);
         const std::uint32_t begin = 1 + chunk * chunkLength;
         const std::uint32_t end = std::min(n, begin + chunkLength);
         Best best{firstDistance, 0};
@@ -305,7 +326,7 @@ struct DataCloud<M>::Scan {
                     picked[k] = at + k;
                 }
             }
-            EvaluateAll(picked, found, best);
+            EvaluateAll(picked, found, best, querySums);
         }
         results[chunk] = best;
     }
@@ -348,14 +369,10 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
     // Sums of more than 2^32 / 255 bytes could wrap.
     if (!exactOrder && featureDim_ < 0xFFFFFFFFu / 255u) {
         scan.sums = Sums();
-        for (std::uint32_t i = 0; i < featureDim_; ++i) {
-            scan.querySum += query[i];
-        }
         if (M == DistanceMetric::L2 && GroupSums() != nullptr) {
             scan.groupSums = GroupSums();
             scan.groupWidth = SumGroupWidth(featureDim_);
             scan.groupFilter = GroupFilterFor(BestSimdLevel());
-            GroupSumsOf(query, featureDim_, scan.queryGroups.data());
         }
     }
     WorkerPool::Shared().Run(chunks, threads - 1,

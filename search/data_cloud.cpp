@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "search/subsample_draws.h"
 #include "search/worker_pool.h"
@@ -50,6 +51,10 @@ std::int32_t ThresholdOf(float ratio) {
 constexpr std::uint32_t kDrawWindow = 4096;
 // Indices below which a chunk is not worth a thread's hand-off.
 constexpr std::uint32_t kMinChunk = 512;
+// How far the first of two chunks' share of the points moves after each
+// query, and the least share either chunk keeps, in 1024ths.
+constexpr std::uint32_t kShareStep = 4;
+constexpr std::uint32_t kLeastShare = 256;
 // Points a query examines below which splitting it costs more than it saves.
 constexpr std::uint32_t kSplitWork = 1536;
 // Rows of more bytes than this are taken to be read from memory rather than
@@ -130,7 +135,8 @@ struct DataCloud<M>::Scan {
     bool shareBound;
     std::uint32_t state;
     std::uint32_t threshold;
-    std::uint32_t chunkLength;
+    std::uint32_t firstLength;  // the first chunk's points
+    std::uint32_t chunkLength;  // each other chunk's
     std::atomic<std::uint32_t> sharedBest;
     // Points likely to lie near the query, measured first to prune the rest.
     std::array<std::uint32_t, 2> hints;
@@ -309,8 +315,8 @@ struct DataCloud<M>::Scan {
         MeasureHints(chunk);
         QuerySums querySums;
         SumQuery(querySums);
-        const std::uint32_t begin = 1 + chunk * chunkLength;
-        const std::uint32_t end = std::min(n, begin + chunkLength);
+        const std::uint32_t begin = chunk == 0 ? 1 : 1 + firstLength + (chunk - 1) * chunkLength;
+        const std::uint32_t end = std::min(n, chunk == 0 ? 1 + firstLength : begin + chunkLength);
         Best best{firstDistance, 0};
         std::uint32_t picked[kDrawWindow + 16];
         // Draw j is the j-th after the query's starting state.
@@ -352,6 +358,14 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
     }
     typename Scan::Best results[64];
     chunks = std::min(chunks, 64u);
+    // Two chunks split the points as firstShare_ says; more, evenly.
+    const std::uint32_t rest = n - 1;
+    std::uint32_t firstLength = (rest + chunks - 1) / chunks;
+    const std::uint32_t share = firstShare_.value.load(std::memory_order_relaxed);
+    if (chunks == 2) {
+        firstLength = std::clamp<std::uint32_t>(
+            static_cast<std::uint32_t>(std::uint64_t{rest} * share / 1024), 1, rest - 1);
+    }
     Scan scan{this,
               query,
               bestDistance,
@@ -359,7 +373,8 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
               !exactOrder,
               state,
               threshold,
-              (n - 1 + chunks - 1) / chunks,
+              firstLength,
+              chunks > 1 ? (rest - firstLength + chunks - 2) / (chunks - 1) : 0,
               {bestDistance},
               hints,
               chunks,
@@ -375,8 +390,24 @@ std::uint32_t DataCloud<M>::ScanAll(const std::uint8_t* query, std::uint32_t bes
             scan.groupFilter = GroupFilterFor(BestSimdLevel());
         }
     }
-    WorkerPool::Shared().Run(chunks, threads - 1,
-                             [&scan](std::uint32_t chunk) { scan.Chunk(chunk); });
+    // The chunks the calling thread ran (bits), set by that thread alone.
+    std::uint32_t callerRan = 0;
+    const std::thread::id caller = std::this_thread::get_id();
+    const bool waited = WorkerPool::Shared().Run(chunks, threads - 1,
+                                                 [&scan, &callerRan, caller](std::uint32_t chunk) {
+                                                     scan.Chunk(chunk);
+                                                     if (std::this_thread::get_id() == caller) {
+                                                         callerRan |= 1u << chunk;
+                                                     }
+                                                 });
+    if (chunks == 2 && (callerRan == 1u || callerRan == 2u)) {
+        // The chunk that finished last: the worker's if the caller waited.
+        const bool firstLast = waited ? callerRan == 2u : callerRan == 1u;
+        firstShare_.value.store(
+            std::clamp<std::uint32_t>(firstLast ? share - kShareStep : share + kShareStep,
+                                      kLeastShare, 1024 - kLeastShare),
+            std::memory_order_relaxed);
+    }
     typename Scan::Best best{bestDistance, 0};
     for (std::uint32_t c = 0; c < chunks; ++c) {
         if (results[c].distance < best.distance) {

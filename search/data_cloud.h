@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "search/distance_kernels.h"
@@ -73,10 +74,27 @@ class DataCloud : public PointSet {
                           std::array<std::uint32_t, 2> hints, bool subsampled, std::uint32_t state,
                           std::uint32_t threshold) const;
 
+    // The share of a query's points, in 1024ths, that the first of two
+    // chunks takes. After each query split in two it moves a step away from
+    // the chunk that finished last, so that the two come to finish together
+    // (the points near a query's match, which prune the rest, are not spread
+    // evenly). Where a query is split never changes its answer.
+    struct FirstShare {
+        static constexpr std::uint32_t kHalf = 512;
+        std::atomic<std::uint32_t> value{kHalf};
+        FirstShare() = default;
+        FirstShare(const FirstShare& other) : value(other.value.load(std::memory_order_relaxed)) {}
+        FirstShare& operator=(const FirstShare& other) {
+            value.store(other.value.load(std::memory_order_relaxed), std::memory_order_relaxed);
+            return *this;
+        }
+    };
+
     bool subsample_ = false;
     std::int32_t sampleSize_ = kInitialSampleSize;
     std::uint32_t threadCount_ = 1;
     DistanceKernel kernel_;
+    mutable FirstShare firstShare_;
 };
 
 extern template class DataCloud<DistanceMetric::L1>;

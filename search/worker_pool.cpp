@@ -138,7 +138,7 @@ void WorkerPool::WorkerLoop(Slot& slot) {
     }
 }
 
-void WorkerPool::RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task,
+bool WorkerPool::RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task,
                            void* context) {
     helpers =
         std::min({helpers, WorkerCount(), kMostHelpers, chunkCount > 0 ? chunkCount - 1 : 0u});
@@ -172,6 +172,7 @@ void WorkerPool::RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Eras
     // for; one that has is, for the chunk it is in. A chunk takes
     // microseconds, unless its worker lost its core: then give the core away
     // rather than spin through the time slice.
+    bool waited = false;
     for (std::uint32_t k = 0; k < postedCount; ++k) {
         Slot& slot = *posted[k];
         std::uint32_t state = kPosted;
@@ -179,10 +180,12 @@ void WorkerPool::RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Eras
             for (std::uint32_t spin = 0; slot.state.load(std::memory_order_acquire) != kDone;
                  ++spin) {
                 WaitBriefly(spin);
+                waited = true;
             }
             slot.state.store(kIdle, std::memory_order_relaxed);
         }
     }
+    return waited;
 }
 
 void WorkerPool::WaitBriefly(std::uint32_t idle) {

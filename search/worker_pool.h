@@ -36,11 +36,12 @@ class WorkerPool {
 
     // Calls task(c) for every c in [0, chunkCount), on the calling thread and
     // at most `helpers` workers, and returns when all calls are done. task is
-    // any callable taking a std::uint32_t; it is called concurrently.
+    // any callable taking a std::uint32_t; it is called concurrently. True
+    // when the caller, its own chunks done, had to wait for a worker's.
     template <class Task>
-    void Run(std::uint32_t chunkCount, std::uint32_t helpers, Task&& task) {
+    bool Run(std::uint32_t chunkCount, std::uint32_t helpers, Task&& task) {
         using Callable = std::remove_reference_t<Task>;
-        RunChunks(
+        return RunChunks(
             chunkCount, helpers,
             [](void* callable, std::uint32_t chunk) { (*static_cast<Callable*>(callable))(chunk); },
             const_cast<void*>(static_cast<const void*>(std::addressof(task))));
@@ -72,7 +73,7 @@ class WorkerPool {
         Job* job = nullptr;
     };
 
-    void RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task, void* context);
+    bool RunChunks(std::uint32_t chunkCount, std::uint32_t helpers, Erased task, void* context);
     static void Work(Job& job);
     void WorkerLoop(Slot& slot);
 

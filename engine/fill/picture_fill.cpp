@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "engine/coherent/common.h"
 #include "engine/min_cut.h"
 #include "search/random_generator.h"
 
@@ -320,14 +321,9 @@ std::vector<std::uint32_t> OnionOrder(const Level& level) {
     return order;
 }
 
-// The squared difference between two pixels' colours (a picture has 3 or 4
-// bytes a pixel; alpha is not compared).
-std::uint32_t ColourSquares(const std::uint8_t* a, const std::uint8_t* b) {
-    const int d0 = int{a[0]} - int{b[0]};
-    const int d1 = int{a[1]} - int{b[1]};
-    const int d2 = int{a[2]} - int{b[2]};
-    return static_cast<std::uint32_t>(d0 * d0 + d1 * d1 + d2 * d2);
-}
+// The colour channels windows compare: a picture has 3 or 4 bytes a pixel,
+// and alpha is not compared.
+constexpr std::uint32_t kColours = 3;
 
 // The squared difference between the windows of two known pixels, over the
 // pixels known around both, per pixel compared; kNone when fewer than half the
@@ -359,7 +355,9 @@ std::uint32_t KnownDistance(const Level& level, std::int32_t radius, std::size_t
                 const std::size_t b = rowB + static_cast<std::size_t>(std::ptrdiff_t{dx});
                 // Pixels in the hole are weighed 0, without a branch.
                 const std::uint32_t counted = (hole[a] | hole[b]) == 0 ? 1u : 0u;
-                sum += ColourSquares(pixels + a * bpp, pixels + b * bpp) * counted;
+                sum += static_cast<std::uint64_t>(coherent::SquaredColourGap(
+                           pixels + a * bpp, pixels + b * bpp, kColours)) *
+                       counted;
                 compared += counted;
             }
         }
@@ -833,11 +831,8 @@ class FillLevel {
             if (level_.hole[a] != 0 || level_.hole[b] != 0) {
                 continue;
             }
-            for (std::uint32_t c = 0; c < std::min(level_.bpp, 3u); ++c) {
-                const int d = static_cast<int>(level_.pixels[a * level_.bpp + c]) -
-                              static_cast<int>(level_.pixels[b * level_.bpp + c]);
-                sum += d * d;
-            }
+            sum += coherent::SquaredColourGap(&level_.pixels[a * level_.bpp],
+                                              &level_.pixels[b * level_.bpp], kColours);
             ++places;
         }
         return places == 2 ? sum : places == 1 ? 2 * sum : 6 * 255 * 255;
@@ -1035,7 +1030,9 @@ class FillLevel {
                         counted * (known != 0 ? ringWeight * knownWeight_ : ringWeight);
                     const std::uint8_t* pa = pixels + a * bpp;
                     const std::uint8_t* pb = pixels + b * bpp;
-                    sum += std::uint64_t{ColourSquares(pa, pb)} * weight;
+                    sum +=
+                        static_cast<std::uint64_t>(coherent::SquaredColourGap(pa, pb, kColours)) *
+                        weight;
                     compared += weight;
                 }
             }

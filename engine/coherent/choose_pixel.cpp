@@ -96,7 +96,13 @@ void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x
         pieces.Leave(here);
     }
     for (std::uint32_t joins = choice.joins; joins != 0; joins &= joins - 1) {
-        const Offset& o = pass.reach[static_cast<std::uint32_t>(__builtin_ctz(joins))];
+        const auto bit = static_cast<std::uint32_t>(__builtin_ctz(joins));
+        // The causal pass skips a neighbour already in one piece with one
+        // joined before it: the join would find them in one piece.
+        if (pass.causal && (pass.joinedBefore[bit] & choice.joins) != 0) {
+            continue;
+        }
+        const Offset& o = pass.reach[bit];
         pieces.Join(here, WrapNear(std::int64_t{y} + o.dy, output_.height) * width +
                               WrapNear(std::int64_t{x} + o.dx, width));
     }

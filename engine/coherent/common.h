@@ -162,6 +162,26 @@ inline std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
     return offsets;
 }
 
+// For a causal pass over reach (NeighbourOffsets(radius, true)): per
+// offset, the earlier offsets (as bits over reach) whose neighbour is joined
+// already to this offset's neighbour whenever the two copy with one shift.
+// Two such neighbours on different rows, within radius of each other, were
+// joined when the lower one was chosen (the upper one lay in its reach, and
+// it continued it); a pixel that joins both need join only the first.
+inline std::vector<std::uint32_t> JoinedBefore(const std::vector<Offset>& reach,
+                                               std::int32_t radius) {
+    std::vector<std::uint32_t> before(reach.size(), 0);
+    for (std::size_t i = 0; i < reach.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (reach[i].dy != reach[j].dy && std::abs(reach[i].dx - reach[j].dx) <= radius &&
+                std::abs(reach[i].dy - reach[j].dy) <= radius) {
+                before[i] |= 1u << j;
+            }
+        }
+    }
+    return before;
+}
+
 // The offsets of the neighbours within radius that come after the pixel in
 // scan order, nearest first (as NeighbourOffsets orders them).
 inline std::vector<Offset> LaterOffsets(std::int32_t radius) {

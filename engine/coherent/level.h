@@ -150,6 +150,9 @@ class CoherentLevel {
         const coherent::PassPlan* plan = nullptr;
         const NeighbourhoodGatherer* query = nullptr;
         std::vector<coherent::Offset> reach;  // the neighbours a pixel continues, and may join
+        // Causal pass: per reach offset, the earlier ones already joined to
+        // it (JoinedBefore).
+        std::vector<std::uint32_t> joinedBefore;
         std::int32_t shiftRadius = 0;
         coherent::PenaltyScale scale;
         coherent::ChoiceRules rules{};  // its penalty per use follows scale

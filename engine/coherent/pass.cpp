@@ -115,6 +115,9 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     pass.rules.loneWeight = kLoneWeight;
     pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
     pass.reach = coherent::NeighbourOffsets(coherent::kPieceReach, causal);
+    if (causal) {
+        pass.joinedBefore = coherent::JoinedBefore(pass.reach, coherent::kPieceReach);
+    }
     if (plan.chunks.empty()) {
         return true;
     }

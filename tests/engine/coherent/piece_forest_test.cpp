@@ -56,21 +56,36 @@ std::vector<std::uint32_t> FloodFill(const SourceMap& map) {
     return piece;
 }
 
-void JoinPixelByPixel(const SourceMap& map, PieceForest& forest) {
+// Each pixel in scan order joined to the neighbours before it that it
+// continues (not across the map's edges), as a causal pass joins them; with
+// skipJoined, not to those JoinedBefore says are joined already.
+void JoinPixelByPixel(const SourceMap& map, PieceForest& forest, bool skipJoined) {
     PieceTree tree(forest);
+    const std::vector<Offset> reach = NeighbourOffsets(kPieceReach, true);
+    const std::vector<std::uint32_t> joinedBefore = JoinedBefore(reach, kPieceReach);
     for (std::uint32_t y = 0; y < map.height; ++y) {
         for (std::uint32_t x = 0; x < map.width; ++x) {
             const SourcePosition& s = map.positions[std::size_t{y} * map.width + x];
-            for (const Offset& o : NeighbourOffsets(kPieceReach, true)) {
-                const std::int64_t nx = std::int64_t{x} + o.dx;
-                const std::int64_t ny = std::int64_t{y} + o.dy;
+            std::uint32_t continued = 0;
+            for (std::uint32_t i = 0; i < reach.size(); ++i) {
+                const std::int64_t nx = std::int64_t{x} + reach[i].dx;
+                const std::int64_t ny = std::int64_t{y} + reach[i].dy;
                 if (nx < 0 || ny < 0 || nx >= map.width) {
                     continue;
                 }
-                const auto n = static_cast<std::uint32_t>(ny * map.width + nx);
-                if (std::int64_t{map.positions[n].x} == std::int64_t{s.x} + o.dx &&
-                    std::int64_t{map.positions[n].y} == std::int64_t{s.y} + o.dy) {
-                    tree.Join(y * map.width + x, n);
+                const SourcePosition& n =
+                    map.positions[static_cast<std::size_t>(ny * map.width + nx)];
+                if (std::int64_t{n.x} == std::int64_t{s.x} + reach[i].dx &&
+                    std::int64_t{n.y} == std::int64_t{s.y} + reach[i].dy) {
+                    continued |= 1u << i;
+                }
+            }
+            for (std::uint32_t i = 0; i < reach.size(); ++i) {
+                if ((continued >> i & 1u) != 0 &&
+                    !(skipJoined && (joinedBefore[i] & continued) != 0)) {
+                    const std::int64_t n =
+                        (std::int64_t{y} + reach[i].dy) * map.width + x + reach[i].dx;
+                    tree.Join(y * map.width + x, static_cast<std::uint32_t>(n));
                 }
             }
         }
@@ -101,6 +116,12 @@ TEST(PieceForest, JoinsTheSamePiecesAsAFloodFill) {
     const std::pair<std::string, SourceMap> cases[] = {
         {"random 40x33, 3x3 sources", randomMap(40, 33, 3)},
         {"random 17x70, 2x2 sources", randomMap(17, 70, 2)},
+        // Shifts alike at any distance, not only next to each other.
+        {"random 60x50, four shifts",
+         MapOf(60, 50,
+               [&](std::uint32_t x, std::uint32_t y) {
+                   return SourcePosition{x + 100 * Below(random, 2), y + 100 * Below(random, 2)};
+               })},
         {"random 1x1", randomMap(1, 1, 2)},
         {"random 3x2", randomMap(3, 2, 2)},
         {"random 5x4", randomMap(5, 4, 2)},
@@ -128,19 +149,27 @@ TEST(PieceForest, JoinsTheSamePiecesAsAFloodFill) {
     };
     for (const auto& [name, map] : cases) {
         const std::vector<std::uint32_t> flood = FloodFill(map);
-        // From the whole map, on one thread and on two; and pixel by pixel
-        // in scan order, each joined to the neighbours before it that it
-        // continues (not across the map's edges), as a causal pass leaves
-        // the forest for the pass after it.
-        for (const std::uint32_t way : {0u, 1u, 2u}) {
+        // From the whole map, on one thread and on two; and pixel by pixel,
+        // as a causal pass leaves the forest for the pass after it, with
+        // every join and with those already made skipped. Skipped, every
+        // pixel has the same root: the skipped joins changed nothing.
+        std::vector<std::uint32_t> rootsJoiningAll;
+        for (const std::uint32_t way : {0u, 1u, 2u, 3u}) {
             PieceForest forest;
             forest.Reset(map.positions.size());
             if (way < 2) {
                 forest.JoinFromMap(map, way);
             } else {
-                JoinPixelByPixel(map, forest);
+                JoinPixelByPixel(map, forest, way == 3);
             }
             PieceTree tree(forest);
+            for (std::uint32_t p = 0; way >= 2 && p < flood.size(); ++p) {
+                if (way == 2) {
+                    rootsJoiningAll.push_back(tree.Root(p));
+                } else {
+                    ASSERT_EQ(tree.Root(p), rootsJoiningAll[p]) << name << ": pixel " << p;
+                }
+            }
             std::map<std::uint32_t, std::uint32_t> floodOfRoot;
             std::map<std::uint32_t, std::uint32_t> sizeOfFlood;
             for (std::uint32_t p = 0; p < flood.size(); ++p) {

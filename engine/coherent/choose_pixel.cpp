@@ -69,6 +69,23 @@ bool CoherentLevel::Uncontested(const Pass& pass, std::uint32_t x, std::uint32_t
     return up == kNone || up == currentOrdinal;
 }
 
+bool CoherentLevel::AlongRows(const Pass& pass, std::uint32_t x, std::uint32_t y) const {
+    // The rows above within reach were each chosen from a start that lies
+    // outside the columns within reach, so left to right across them (the
+    // pixel's own row was, across the neighbours it sees).
+    for (std::int32_t dy = 1; dy <= coherent::kPieceReach; ++dy) {
+        if (y < static_cast<std::uint32_t>(dy)) {
+            break;  // the rows across the wrap-around edge are never joined
+        }
+        const std::uint32_t start = pass.rowStart[y - static_cast<std::uint32_t>(dy)];
+        if (start == kNone || (std::int64_t{start} > std::int64_t{x} - coherent::kPieceReach &&
+                               std::int64_t{start} <= std::int64_t{x} + coherent::kPieceReach)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,
                           coherent::Overlay* uses, PieceTree& pieces) {
     const Pass::Choice& choice = pass.choices[pixel];
@@ -95,11 +112,16 @@ void CoherentLevel::Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x
     if (!pass.causal) {
         pieces.Leave(here);
     }
+    // The causal pass skips a neighbour already in one piece with one joined
+    // before it: the join would find them in one piece.
+    const std::uint32_t* joined = nullptr;
+    if (pass.causal) {
+        joined =
+            AlongRows(pass, x, y) ? pass.joinedBeforeAlongRows.data() : pass.joinedBefore.data();
+    }
     for (std::uint32_t joins = choice.joins; joins != 0; joins &= joins - 1) {
         const auto bit = static_cast<std::uint32_t>(__builtin_ctz(joins));
-        // The causal pass skips a neighbour already in one piece with one
-        // joined before it: the join would find them in one piece.
-        if (pass.causal && (pass.joinedBefore[bit] & choice.joins) != 0) {
+        if (joined != nullptr && (joined[bit] & choice.joins) != 0) {
             continue;
         }
         const Offset& o = pass.reach[bit];

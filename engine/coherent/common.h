@@ -165,15 +165,18 @@ inline std::vector<Offset> NeighbourOffsets(std::int32_t radius, bool causal) {
 // For a causal pass over reach (NeighbourOffsets(radius, true)): per
 // offset, the earlier offsets (as bits over reach) whose neighbour is joined
 // already to this offset's neighbour whenever the two copy with one shift.
-// Two such neighbours on different rows, within radius of each other, were
-// joined when the lower one was chosen (the upper one lay in its reach, and
-// it continued it); a pixel that joins both need join only the first.
+// Two such neighbours within radius of each other were joined when the later
+// of them was chosen, if the earlier lay in its reach and it continued it: a
+// pixel that joins both need join only the first. The earlier lies in the
+// later's reach when it is on a row above, or (sameRows) to its left on one
+// row, which holds where the row was chosen left to right across both.
 inline std::vector<std::uint32_t> JoinedBefore(const std::vector<Offset>& reach,
-                                               std::int32_t radius) {
+                                               std::int32_t radius, bool sameRows) {
     std::vector<std::uint32_t> before(reach.size(), 0);
     for (std::size_t i = 0; i < reach.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
-            if (reach[i].dy != reach[j].dy && std::abs(reach[i].dx - reach[j].dx) <= radius &&
+            if ((sameRows || reach[i].dy != reach[j].dy) &&
+                std::abs(reach[i].dx - reach[j].dx) <= radius &&
                 std::abs(reach[i].dy - reach[j].dy) <= radius) {
                 before[i] |= 1u << j;
             }

@@ -151,8 +151,11 @@ class CoherentLevel {
         const NeighbourhoodGatherer* query = nullptr;
         std::vector<coherent::Offset> reach;  // the neighbours a pixel continues, and may join
         // Causal pass: per reach offset, the earlier ones already joined to
-        // it (JoinedBefore).
+        // it (JoinedBefore), apart from and along rows; and the column each
+        // row started at (kNone: a row the pass has not once).
         std::vector<std::uint32_t> joinedBefore;
+        std::vector<std::uint32_t> joinedBeforeAlongRows;
+        std::vector<std::uint32_t> rowStart;
         std::int32_t shiftRadius = 0;
         coherent::PenaltyScale scale;
         coherent::ChoiceRules rules{};  // its penalty per use follows scale
@@ -226,6 +229,9 @@ class CoherentLevel {
     // source: every neighbour, and its parent, continue it.
     bool Uncontested(const Pass& pass, std::uint32_t x, std::uint32_t y,
                      std::uint32_t currentOrdinal) const;
+    // Causal pass: whether the rows above (x, y) within reach were each
+    // chosen left to right across the columns within reach of x.
+    bool AlongRows(const Pass& pass, std::uint32_t x, std::uint32_t y) const;
     // Brings the tallies up to date with the choice of the pass's pixel
     // `pixel` at (x, y): in place, or in a chunk's overlays (uses non-null).
     void Tally(const Pass& pass, std::uint32_t pixel, std::uint32_t x, std::uint32_t y,

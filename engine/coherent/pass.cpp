@@ -116,7 +116,15 @@ bool CoherentLevel::RunPass(PassKind kind, const std::vector<Span>& spans, const
     pass.shiftRadius = causal ? kShiftRadius : kCorrectionShiftRadius;
     pass.reach = coherent::NeighbourOffsets(coherent::kPieceReach, causal);
     if (causal) {
-        pass.joinedBefore = coherent::JoinedBefore(pass.reach, coherent::kPieceReach);
+        pass.joinedBefore = coherent::JoinedBefore(pass.reach, coherent::kPieceReach, false);
+        pass.joinedBeforeAlongRows =
+            coherent::JoinedBefore(pass.reach, coherent::kPieceReach, true);
+        pass.rowStart.assign(output_.height, kNone);
+        std::vector<bool> seen(output_.height, false);
+        for (const Span& span : spans) {
+            pass.rowStart[span.y] = seen[span.y] ? kNone : span.firstColumn;
+            seen[span.y] = true;
+        }
     }
     if (plan.chunks.empty()) {
         return true;

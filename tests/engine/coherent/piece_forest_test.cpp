@@ -62,7 +62,7 @@ std::vector<std::uint32_t> FloodFill(const SourceMap& map) {
 void JoinPixelByPixel(const SourceMap& map, PieceForest& forest, bool skipJoined) {
     PieceTree tree(forest);
     const std::vector<Offset> reach = NeighbourOffsets(kPieceReach, true);
-    const std::vector<std::uint32_t> joinedBefore = JoinedBefore(reach, kPieceReach);
+    const std::vector<std::uint32_t> joinedBefore = JoinedBefore(reach, kPieceReach, true);
     for (std::uint32_t y = 0; y < map.height; ++y) {
         for (std::uint32_t x = 0; x < map.width; ++x) {
             const SourcePosition& s = map.positions[std::size_t{y} * map.width + x];
